@@ -1,0 +1,35 @@
+// Sections and keys of the settings file.
+#pragma once
+
+#include <string>
+
+namespace dadado::keys {
+
+inline constexpr char kGeneral[] = "常规设置";
+inline constexpr char kAdvanced[] = "高级设置";
+inline constexpr char kTimeControl[] = "时间控制";
+
+// 常规设置
+inline constexpr char kFrequency[] = "频率";
+inline constexpr char kScheduledTime[] = "定时时间";
+inline constexpr char kWeeklyDay[] = "定时每周";
+inline constexpr char kInterval[] = "定时间隔";
+inline constexpr char kIntervalStart[] = "间隔起始时间";
+inline constexpr char kAction[] = "操作方式";
+inline constexpr char kRemoveTrayIcon[] = "移除系统图标";
+inline constexpr char kHideAfterStart[] = "启动后隐藏界面";
+inline constexpr char kLockAfterStart[] = "启动后锁定计算机";
+inline constexpr char kForced[] = "强制操作";
+inline constexpr char kShutdownScreen[] = "关机画面";
+inline constexpr char kPasswordProtection[] = "密码保护";
+// 高级设置
+inline constexpr char kAutoLogon[] = "自动登录";
+// 时间控制
+inline constexpr char kEnabled[] = "启用";
+inline constexpr char kPassword[] = "密码";
+// 0week .. 6week: the allowed hours of weekday n, 0 = Sunday.
+inline std::string WeekKey(int weekday) { return std::to_string(weekday) + "week"; }
+
+inline constexpr char kAllHoursForbidden[] = "24:00";
+
+}  // namespace dadado::keys

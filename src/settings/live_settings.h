@@ -1,0 +1,146 @@
+// The live settings: the state of every control of the settings window, as
+// data, with the rules that run when a control changes. The schedule tick,
+// the time-control guard and the actions read these values as they stand,
+// applied or not; the window only mirrors them.
+//
+// Setting a value from code has the same consequences as the user's change:
+// the control's rule runs at once, and a rule that sets another control runs
+// that control's rule to completion before it goes on.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+
+namespace dadado {
+
+inline constexpr int kCheckCount = 11;       // Check1 .. Check11
+inline constexpr int kFrequencyNone = 3;     // Option1(3) "取消定时"
+inline constexpr int kActionNone = 3;        // Combo3 item "不进行任何操作"
+inline constexpr int kHourCount = 24;        // List1 items "00:00" .. "23:00"
+inline constexpr int kWeekdays = 7;          // Option3 / Text3, 0 = Sunday
+inline constexpr int kTabCount = 4;
+inline constexpr int kSecondsPerDay = 24 * 60 * 60;
+
+struct CheckBox {
+  int value = 0;  // 0 unchecked, 1 checked, 2 grey
+  bool enabled = true;
+};
+
+struct ComboBox {
+  int index = -1;  // -1: no item selected
+  bool enabled = true;
+  int count = 0;
+};
+
+struct TextBox {
+  std::string text;
+  bool enabled = true;
+};
+
+class LiveSettings {
+ public:
+  LiveSettings();
+
+  // Run by Check11 when it becomes set: opens the system's accounts panel.
+  std::function<void()> open_accounts_panel;
+
+  // ---- reading -------------------------------------------------------
+  const CheckBox& check(int n) const { return checks_[n - 1]; }
+  // The one test every reader uses: a checkbox is set when its value is 1;
+  // grey (2) counts as not set.
+  bool IsSet(int n) const { return checks_[n - 1].value == 1; }
+
+  bool option1_selected(int i) const { return option1_ == i; }
+  bool option1_enabled(int i) const { return option1_enabled_[i]; }
+  // The first selected button of Option1, or -1 when none is.
+  int frequency() const { return option1_; }
+
+  int option2_selected() const { return option2_; }  // -1: none
+
+  const ComboBox& combo1() const { return combo1_; }  // weekday 0..6
+  const ComboBox& combo2() const { return combo2_; }  // interval 0..14
+  const ComboBox& combo3() const { return combo3_; }  // action 0..3
+
+  int scheduled_time() const { return scheduled_time_; }  // seconds of the day
+  bool time_picker_enabled() const { return time_picker_enabled_; }
+
+  const TextBox& text1() const { return text1_; }  // logon user name
+  const TextBox& text2() const { return text2_; }  // logon password
+  const TextBox& text3(int n) const { return text3_[n]; }
+  int option3_selected() const { return option3_; }
+  bool option3_enabled(int n) const { return option3_enabled_[n]; }
+  bool hour_marked(int h) const { return marks_[h]; }
+  bool list1_enabled() const { return list1_enabled_; }
+
+  bool apply_enabled() const { return apply_enabled_; }
+  bool tab_enabled(int t) const { return tab_enabled_[t]; }
+  int selected_tab() const { return selected_tab_; }
+
+  // ---- changing, each with its rule ------------------------------------
+  void SetCheck(int n, int value);
+  void SelectOption1(int i);
+  void SelectOption2(int i);
+  void SetCombo1(int index);
+  void SetCombo2(int index);
+  void SetCombo3(int index);
+  void SetScheduledTime(int seconds_of_day);
+  void SetText1(const std::string& text);
+  void SetText2(const std::string& text);
+  void SetText3(int n, const std::string& text);
+  void SelectOption3(int n);
+  void ClickHour(int h);          // List1_Click after the user toggles hour h
+  void FocusText3(int n);         // Text3_GotFocus(n)
+
+  // ---- plain state, no rule ----------------------------------------------
+  void SetCheckEnabled(int n, bool enabled) { checks_[n - 1].enabled = enabled; }
+  void SetApplyEnabled(bool enabled) { apply_enabled_ = enabled; }
+  void SetTabEnabled(int t, bool enabled) { tab_enabled_[t] = enabled; }
+  void SelectTab(int t) { selected_tab_ = t; }
+  // Shows weekday n's allowed hours in the list without touching anything
+  // else (what start-up does for the weekday that is selected).
+  void ShowWeekdayInList(int n);
+
+ private:
+  void Check1_Click();
+  void Check2_Click();
+  void Check3_Click();
+  void Check4_Click();
+  void Check5_Click();
+  void Check6_Click();
+  void Check7_Click();
+  void Check8_Click();
+  void Check9_Click();
+  void Check10_Click();
+  void Check11_Click();
+  void Combo3_Click();
+  void Option1_Click(int i);
+  void Option3_Click(int n);
+  void List1_Click();
+
+  std::array<CheckBox, kCheckCount> checks_{};
+  int option1_ = kFrequencyNone;
+  std::array<bool, 4> option1_enabled_{true, true, true, true};
+  int option2_ = -1;
+  ComboBox combo1_, combo2_, combo3_;
+  int scheduled_time_ = 0;
+  bool time_picker_enabled_ = true;
+  TextBox text1_, text2_;
+  std::array<TextBox, kWeekdays> text3_;
+  int option3_ = 0;
+  std::array<bool, kWeekdays> option3_enabled_{};
+  std::array<bool, kHourCount> marks_{};
+  bool list1_enabled_ = false;
+  bool apply_enabled_ = false;
+  std::array<bool, kTabCount> tab_enabled_{true, true, true, true};
+  int selected_tab_ = 0;
+};
+
+// The allowed-hours string the editor builds from a set of marked hours.
+std::string BuildAllowedHours(const std::array<bool, kHourCount>& marks);
+// The hours an allowed-hours string marks in the editor: the first two
+// characters of each "+"-separated part read as an hour 00..23; anything else
+// marks nothing.
+std::array<bool, kHourCount> HoursMarkedBy(const std::string& allowed_hours);
+
+}  // namespace dadado

@@ -1,0 +1,56 @@
+// Everything the program asks of the operating system, behind one interface
+// so that the decisions can be tested without it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace dadado {
+
+// A registry key under HKEY_LOCAL_MACHINE, opened by the OS layer.
+using RegKey = int;
+
+enum class PowerResult {
+  kOk,
+  kNoPrivilege,    // the shutdown privilege could not be enabled
+  kExitRefused,    // the exit call itself failed
+  kUnsupported,    // no power backend on this platform
+};
+
+class OperatingSystem {
+ public:
+  virtual ~OperatingSystem() = default;
+
+  // The executable: its folder as the system reports it, its file name
+  // without ".exe", and the separator of paths on this system.
+  virtual std::string ExecutableFolder() = 0;
+  virtual std::string ExecutableBaseName() = 0;
+  virtual char PathSeparator() = 0;
+
+  // Enables the shutdown privilege in this process's token; false when the
+  // token does not hold it.
+  virtual bool EnableShutdownPrivilege() = 0;
+  // The exit call with the flags of the exit-flag table; false when refused.
+  virtual bool ExitWindows(unsigned flags) = 0;
+
+  // Registry, all under HKEY_LOCAL_MACHINE. Open and create give nullopt on
+  // failure; the others report whether they succeeded.
+  // Opens an existing key, for reading or for setting and deleting values.
+  virtual std::optional<RegKey> OpenKey(const std::string& path, bool for_writing) = 0;
+  virtual std::optional<RegKey> CreateKey(const std::string& path) = 0;
+  // nullopt when the value does not exist; its text otherwise.
+  virtual std::optional<std::string> QueryString(RegKey key, const std::string& name) = 0;
+  virtual bool SetString(RegKey key, const std::string& name, const std::string& value) = 0;
+  // True when the value is gone afterwards, including when it never existed.
+  virtual bool DeleteValue(RegKey key, const std::string& name) = 0;
+  virtual void CloseKey(RegKey key) = 0;
+
+  // Starts a command line in a normal window with the focus, not waiting.
+  virtual bool StartCommand(const std::string& command_line) = 0;
+  // Hands "mailto:" & address to the shell.
+  virtual bool OpenMailLink(const std::string& address) = 0;
+  // Whether another copy of this executable already runs in this session.
+  virtual bool AnotherCopyRunning() = 0;
+};
+
+}  // namespace dadado

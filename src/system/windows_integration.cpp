@@ -1,0 +1,98 @@
+#include "system/windows_integration.h"
+
+#include "settings/live_settings.h"
+
+namespace dadado {
+
+RegistryReading ReadRegistry(OperatingSystem& os, const std::string& base_name) {
+  RegistryReading r;
+  auto run = os.OpenKey(kRunKey, false);
+  if (!run) return r;
+  r.run_key_opened = true;
+  auto value = os.QueryString(*run, base_name);
+  r.start_with_windows = value && !value->empty();
+  os.CloseKey(*run);
+
+  auto winlogon = os.OpenKey(kWinlogonKey, false);
+  if (!winlogon) return r;
+  r.winlogon_opened = true;
+  auto password = os.QueryString(*winlogon, kDefaultPasswordValue);
+  if (password && !password->empty()) r.logon_password = *password;
+  auto user = os.QueryString(*winlogon, kDefaultUserNameValue);
+  if (user && !user->empty()) r.logon_user = *user;
+  os.CloseKey(*winlogon);
+  return r;
+}
+
+std::string ExecutablePathForRunKey(const std::string& folder, const std::string& base_name) {
+  return folder + "\\" + base_name + ".exe";
+}
+
+namespace {
+
+// Whether any of `names` still exists under `path` (used when a key could
+// not be opened for deleting: nothing to delete is no failure).
+bool AnyValuePresent(OperatingSystem& os, const char* path, std::initializer_list<const char*> names) {
+  auto key = os.OpenKey(path, false);
+  if (!key) return false;
+  bool present = false;
+  for (const char* name : names) present = present || os.QueryString(*key, name).has_value();
+  os.CloseKey(*key);
+  return present;
+}
+
+}  // namespace
+
+RegistryWriteResult WriteRegistry(OperatingSystem& os, const LiveSettings& live, const std::string& folder,
+                                  const std::string& base_name) {
+  RegistryWriteResult result;
+
+  // 1. Start with Windows.
+  if (live.IsSet(2)) {
+    auto run = os.CreateKey(kRunKey);
+    result.start_with_windows_ok =
+        run && os.SetString(*run, base_name, ExecutablePathForRunKey(folder, base_name));
+    if (run) os.CloseKey(*run);
+  } else {
+    auto run = os.OpenKey(kRunKey, true);
+    if (run) {
+      result.start_with_windows_ok = os.DeleteValue(*run, base_name);
+      os.CloseKey(*run);
+    } else {
+      result.start_with_windows_ok = !AnyValuePresent(os, kRunKey, {base_name.c_str()});
+    }
+  }
+
+  // 2. Automatic logon, the stored way.
+  if (live.IsSet(3) && !live.text1().text.empty() && !live.text2().text.empty()) {
+    auto winlogon = os.CreateKey(kWinlogonKey);
+    bool ok = winlogon.has_value();
+    if (winlogon) {
+      ok = os.SetString(*winlogon, kDefaultUserNameValue, live.text1().text) && ok;
+      ok = os.SetString(*winlogon, kDefaultPasswordValue, live.text2().text) && ok;
+      ok = os.SetString(*winlogon, kAutoAdminLogon, "1") && ok;
+      ok = os.SetString(*winlogon, kForceAutoLogon, "1") && ok;
+      os.CloseKey(*winlogon);
+    }
+    result.automatic_logon_ok = ok;
+  } else {
+    auto winlogon = os.OpenKey(kWinlogonKey, true);
+    if (winlogon) {
+      bool ok = os.DeleteValue(*winlogon, kDefaultPasswordValue);
+      ok = os.DeleteValue(*winlogon, kForceAutoLogon) && ok;
+      os.CloseKey(*winlogon);
+      result.automatic_logon_ok = ok;
+    } else {
+      result.automatic_logon_ok = !AnyValuePresent(os, kWinlogonKey, {kDefaultPasswordValue, kForceAutoLogon});
+    }
+  }
+
+  // 3. Power-off after shutdown, on every Apply, silently.
+  if (auto winlogon = os.OpenKey(kWinlogonKey, true)) {
+    os.SetString(*winlogon, kPowerdownAfterShutdown, "1");
+    os.CloseKey(*winlogon);
+  }
+  return result;
+}
+
+}  // namespace dadado

@@ -1,0 +1,49 @@
+// What the program keeps in the registry: start with Windows, the stored
+// automatic logon and the power-off value. The operations run through the OS
+// interface; the choices and their order are made here.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "system/os.h"
+
+namespace dadado {
+
+class LiveSettings;
+
+inline constexpr char kRunKey[] = "software\\microsoft\\windows\\currentVersion\\run";
+inline constexpr char kWinlogonKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+inline constexpr char kDefaultUserNameValue[] = "DefaultUserName";
+inline constexpr char kDefaultPasswordValue[] = "DefaultPassword";
+inline constexpr char kAutoAdminLogon[] = "AutoAdminLogon";
+inline constexpr char kForceAutoLogon[] = "ForceAutoLogon";
+inline constexpr char kPowerdownAfterShutdown[] = "PowerdownAfterShutdown";
+inline constexpr char kLockWorkStationCommand[] = "rundll32 user32.dll, LockWorkStation";
+inline constexpr char kAccountsPanelCommand[] = "rundll32 netplwiz.dll, UsersRunDll";
+
+// The registry state read at start-up.
+struct RegistryReading {
+  bool run_key_opened = false;       // false: the one error the user is told of
+  bool start_with_windows = false;   // the start-up value exists and is not empty
+  bool winlogon_opened = false;
+  std::optional<std::string> logon_password;  // present and not empty
+  std::string logon_user = "Administrator";
+};
+
+RegistryReading ReadRegistry(OperatingSystem& os, const std::string& base_name);
+
+struct RegistryWriteResult {
+  bool start_with_windows_ok = true;
+  bool automatic_logon_ok = true;
+};
+
+// folder & "\" & base name & ".exe", unquoted.
+std::string ExecutablePathForRunKey(const std::string& folder, const std::string& base_name);
+
+// Apply's three registry steps, in their order. The power-off value is best
+// effort: every Apply writes it whatever the user chose.
+RegistryWriteResult WriteRegistry(OperatingSystem& os, const LiveSettings& live, const std::string& folder,
+                                  const std::string& base_name);
+
+}  // namespace dadado

@@ -1,0 +1,445 @@
+#include "ui/program.h"
+
+#include "protection/password.h"
+#include "scheduler/time_control.h"
+#include "settings/date_time_text.h"
+#include "settings/keys.h"
+#include "system/power.h"
+#include "system/windows_integration.h"
+#include "version.h"
+
+namespace dadado {
+
+namespace {
+
+constexpr char kNotice[] = "提示";
+constexpr int kRightButton = 2;
+
+}  // namespace
+
+std::string VersionText() { return std::string(kProgramCaption) + " " + DADADO_VERSION_TEXT; }
+
+std::string ActionText(int action_index) {
+  static const char* const kTexts[] = {"重新启动计算机", "关闭计算机", "注销用户", "不进行任何操作"};
+  return (action_index >= 0 && action_index <= 3) ? kTexts[action_index] : kTexts[kActionNone];
+}
+
+Program::Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock)
+    : settings_(settings), os_(os), screen_(screen), clock_(clock) {
+  live_.open_accounts_panel = [this] { os_.StartCommand(kAccountsPanelCommand); };
+}
+
+void Program::Start() {
+  screen_.SetTimerRunning(FormTimer::kSchedule, timer1_);
+  screen_.SetTimerRunning(FormTimer::kTimeControl, timer2_);
+  Form_Load();
+  screen_.Refresh();
+}
+
+void Program::SetTimer(FormTimer t, bool running) {
+  bool& state = t == FormTimer::kSchedule ? timer1_ : timer2_;
+  if (t == FormTimer::kSchedule && running && !timer1_) tick_seconds_.Reset();
+  state = running;
+  screen_.SetTimerRunning(t, running);
+}
+
+void Program::ShowForm(bool visible) {
+  form_visible_ = visible;
+  screen_.ShowSettingsWindow(visible);
+}
+
+void Program::End() {
+  ended_ = true;
+  screen_.EndProgram();
+}
+
+// ---- start-up -------------------------------------------------------------
+
+void Program::Form_Load() {
+  // 1. Only one copy runs.
+  if (os_.AnotherCopyRunning()) {
+    screen_.ShowMessage("程序已运行，请检查窗口是否被最小化！", kProgramCaption, MessageIcon::kCritical,
+                        MessageButtons::kOk);
+    End();
+    return;
+  }
+  // 2 to 4. The version text labels the tray icon and the About tab; the
+  // time picker starts at the current time of day.
+  const LocalDateTime now = clock_.Now();
+  live_.SetScheduledTime(now.second_of_day);
+
+  // 5 to 7. The registry.
+  const std::string base = os_.ExecutableBaseName();
+  RegistryReading reg = ReadRegistry(os_, base);
+  if (!reg.run_key_opened) {
+    screen_.ShowMessage("注册表读取错误", "错误号：1", MessageIcon::kCritical, MessageButtons::kOk);
+    ShowForm(true);
+    return;
+  }
+  live_.SetCheck(2, reg.start_with_windows ? 1 : 0);
+  if (!reg.winlogon_opened) {
+    live_.SetCheckEnabled(3, false);
+    live_.SetCheckEnabled(11, false);
+  } else {
+    if (reg.logon_password) {
+      live_.SetText2(*reg.logon_password);
+      live_.SetCheck(3, 1);
+    }
+    live_.SetText1(reg.logon_user);
+    live_.SetCheckEnabled(11, true);
+  }
+
+  // 8, 9. Frequency and the checkboxes; their rules run as each is set.
+  live_.SelectOption1(settings_.ReadIniInt(keys::kGeneral, keys::kFrequency, 3));
+  live_.SetCheck(7, settings_.ReadIniInt(keys::kGeneral, keys::kHideAfterStart, 0));
+  live_.SetCheck(8, settings_.ReadIniInt(keys::kGeneral, keys::kForced, 1));
+  live_.SetCheck(9, settings_.ReadIniInt(keys::kGeneral, keys::kShutdownScreen, 1));
+  live_.SetCheck(10, settings_.ReadIniInt(keys::kGeneral, keys::kPasswordProtection, 0));
+  live_.SetCheck(4, settings_.ReadIniInt(keys::kTimeControl, keys::kEnabled, 0));
+
+  // 10. What the user sees.
+  ShowForm(false);
+  settings_shown_ = false;
+  if (!live_.IsSet(7)) {
+    if (live_.IsSet(4)) {
+      live_.SelectOption1(kFrequencyNone);
+      check_password_ = PasswordDialog{true, "", ""};
+      screen_.OpenCheckPassword();
+    } else {
+      ShowForm(true);
+      settings_shown_ = true;
+    }
+  }
+
+  // 11. Exactly one timer.
+  StartChosenTimer();
+
+  // 12 to 18. The rest of the settings.
+  const std::string now_text = FormatDateTimeText(now.date, now.second_of_day);
+  if (auto t = ParseTimeOfDay(settings_.ReadIniString(keys::kGeneral, keys::kScheduledTime, now_text)))
+    live_.SetScheduledTime(*t);
+  live_.SetCombo1(settings_.ReadIniInt(keys::kGeneral, keys::kWeeklyDay, 0));
+  live_.SetCombo2(settings_.ReadIniInt(keys::kGeneral, keys::kInterval, 0));
+  interval_start_ = settings_.ReadIniString(keys::kGeneral, keys::kIntervalStart, FormatShortDate(now.date));
+  live_.SetCombo3(settings_.ReadIniInt(keys::kGeneral, keys::kAction, 3));
+  live_.SetCheck(1, settings_.ReadIniInt(keys::kGeneral, keys::kRemoveTrayIcon, 0));
+  ReadStoredPassword(settings_);  // makes sure the file holds a password
+  for (int n = 0; n < kWeekdays; ++n)
+    live_.SetText3(n, settings_.ReadIniString(keys::kTimeControl, keys::WeekKey(n), keys::kAllHoursForbidden));
+  // The hours list shows the selected weekday from the start, so that a
+  // first click on an hour edits that weekday's hours rather than replacing
+  // them.
+  live_.ShowWeekdayInList(live_.option3_selected());
+
+  // 19. The tray icon.
+  ShowTrayIconByCheck1();
+
+  // 20. Lock the workstation when asked.
+  live_.SetCheck(5, settings_.ReadIniInt(keys::kGeneral, keys::kLockAfterStart, 0));
+  if (live_.IsSet(5)) os_.StartCommand(kLockWorkStationCommand);
+
+  // 21, 22. Nothing is pending; the first time-control check.
+  live_.SetApplyEnabled(false);
+  CheckTimeControl();
+}
+
+void Program::StartChosenTimer() {
+  const bool no_schedule = live_.option1_selected(kFrequencyNone);
+  SetTimer(FormTimer::kSchedule, !no_schedule);
+  SetTimer(FormTimer::kTimeControl, no_schedule);
+}
+
+void Program::ShowTrayIconByCheck1() { screen_.SetTrayIcon(!live_.IsSet(1), VersionText()); }
+
+// ---- the schedule tick -----------------------------------------------------------
+
+void Program::Timer1_Timer() {
+  if (ended_ || !timer1_) return;
+  const int frequency = live_.frequency();
+  if (frequency == kFrequencyNone) {
+    SetTimer(FormTimer::kSchedule, false);
+    return;
+  }
+  ScheduleInputs in;
+  in.frequency = frequency;
+  in.scheduled_time = live_.scheduled_time();
+  in.weekday_index = live_.combo1().index;
+  in.interval_index = live_.combo2().index;
+  if (frequency == 2) {
+    if (auto start = ParseDate(interval_start_)) in.start_day = DayNumber(*start);
+  }
+
+  bool action_due = false;
+  for (std::int64_t second : tick_seconds_.Advance(LocalSeconds(clock_.Now()))) {
+    SecondVerdict v = JudgeSecond(in, second);
+    if (v.due && tick_seconds_.FirstTime(second, last_due_)) action_due = true;
+    if (v.warn && tick_seconds_.FirstTime(second, last_warning_)) OpenShutdownScreen(live_.check(9).value);
+  }
+  if (!action_due) return;
+  // A scheduled action is always forced.
+  if (auto flags = ExitFlagsFor(live_.combo3().index, true)) PerformAction(*flags);
+}
+
+bool Program::PerformAction(unsigned flags) {
+  bool privileged = os_.EnableShutdownPrivilege();
+  bool done = os_.ExitWindows(flags);
+  return privileged && done;
+}
+
+// ---- the time-control guard ------------------------------------------------------
+
+void Program::CheckTimeControl() {
+  if (ended_) return;
+  if (!live_.IsSet(4)) {
+    SetTimer(FormTimer::kTimeControl, false);
+    return;
+  }
+  const LocalDateTime now = clock_.Now();
+  const int weekday = WeekdayOf(DayNumber(now.date));
+  if (IsTimeAllowed(live_.text3(weekday).text, now.second_of_day)) return;
+  OpenShutdownScreen(live_.check(9).value);
+  countdown_.action_line = kTimeControlActionLine;
+  screen_.Refresh();
+}
+
+// ---- the countdown screen ---------------------------------------------------------
+
+void Program::OpenShutdownScreen(int mode) {
+  if (!countdown_.exists) {
+    const bool time_control = live_.IsSet(4) && live_.option1_selected(kFrequencyNone);
+    countdown_.Load(time_control, ActionText(live_.combo3().index), VersionText());
+  }
+  if (mode == 1) countdown_.visible = true;
+  screen_.OpenCountdown(countdown_.visible);
+}
+
+void Program::Countdown_Timer1_Timer() {
+  if (ended_ || !countdown_.exists) return;
+  if (!countdown_.Tick()) {
+    screen_.Refresh();
+    return;
+  }
+  if (live_.IsSet(4) && live_.option1_selected(kFrequencyNone)) PerformAction(*ExitFlagsFor(1, true));
+  countdown_ = CountdownScreen{};
+  screen_.CloseCountdown();
+}
+
+void Program::Countdown_Enter() {
+  if (!countdown_.exists) return;
+  if (PasswordMatches(settings_, countdown_.password)) {
+    SetTimer(FormTimer::kSchedule, false);
+    SetTimer(FormTimer::kTimeControl, false);
+    countdown_ = CountdownScreen{};
+    screen_.CloseCountdown();
+    return;
+  }
+  const std::uint64_t generation = countdown_.generation;
+  screen_.ShowMessage("密码不正确", kNotice, MessageIcon::kCritical, MessageButtons::kOk);
+  // The countdown may have reached zero while the message was open; the
+  // window it belonged to is gone then and must not be touched.
+  if (countdown_.exists && countdown_.generation == generation) {
+    countdown_.password.clear();
+    screen_.Refresh();
+  }
+}
+
+// ---- the settings gate and the password dialogs --------------------------------------
+
+void Program::ShowSettings(int settings_requested, int start_tab) {
+  const bool guarded = live_.IsSet(10) || live_.IsSet(4);
+  const bool open = !guarded || settings_requested == 1;
+  for (int t = 0; t <= 2; ++t) live_.SetTabEnabled(t, open);
+  live_.SelectTab(start_tab);
+  if (guarded && settings_requested == 1) {
+    if (!check_password_.open) check_password_ = PasswordDialog{true, "", ""};
+    screen_.OpenCheckPassword();
+  } else {
+    ShowForm(true);
+    settings_shown_ = true;
+  }
+  screen_.Refresh();
+}
+
+void Program::CheckPassword_cmdOK_Click() {
+  if (!check_password_.open) return;
+  if (PasswordMatches(settings_, check_password_.text)) {
+    CheckPassword_cmdCancel_Click();
+    ShowForm(true);
+    settings_shown_ = true;
+    screen_.Refresh();
+    return;
+  }
+  screen_.ShowMessage("密码不正确！", kNotice, MessageIcon::kInformation, MessageButtons::kOk);
+  if (check_password_.open) {
+    check_password_.text.clear();
+    screen_.Refresh();
+    screen_.FocusCheckPassword();
+  }
+}
+
+void Program::CheckPassword_cmdCancel_Click() {
+  check_password_ = PasswordDialog{};
+  screen_.CloseCheckPassword();
+}
+
+void Program::Label7_MouseUp() {
+  if (!label7_pressed_) return;
+  if (!set_password_.open) {
+    set_password_ = PasswordDialog{true, "", ""};
+    screen_.Refresh();
+    screen_.RunSetPassword();
+  }
+  label7_pressed_ = false;
+  screen_.Refresh();
+}
+
+void Program::SetPassword_cmdOK_Click() {
+  if (!set_password_.open) return;
+  const std::string old_password = set_password_.text;
+  const std::string new_password = set_password_.new_text;
+  if (old_password == new_password) {
+    screen_.ShowMessage("对不起，原密码与新密码一样，无需更改密码！", kNotice, MessageIcon::kInformation,
+                        MessageButtons::kOk);
+    set_password_.new_text.clear();
+    screen_.Refresh();
+    return;
+  }
+  if (!PasswordMatches(settings_, old_password)) {
+    screen_.ShowMessage("对不起，原密码输入不正确！", kNotice, MessageIcon::kInformation, MessageButtons::kOk);
+    set_password_.text.clear();
+    screen_.Refresh();
+    screen_.FocusOldPassword();
+    return;
+  }
+  if (!settings_.WriteIniString(keys::kTimeControl, keys::kPassword, EncodePassword(new_password))) {
+    screen_.ShowMessage("密码没有修改：设置文件无法写入，原密码仍然有效。\n请确认文件及其所在文件夹不是只读的：\n" +
+                            settings_.path(),
+                        kNotice, MessageIcon::kWarning, MessageButtons::kOk);
+    return;
+  }
+  screen_.ShowMessage("恭喜，密码修改成功！", kNotice, MessageIcon::kInformation, MessageButtons::kOk);
+  SetPassword_cmdCancel_Click();
+}
+
+void Program::SetPassword_cmdCancel_Click() {
+  set_password_ = PasswordDialog{};
+  screen_.CloseSetPassword();
+}
+
+// ---- tray, window surface, closing -------------------------------------------------
+
+void Program::TrayIcon_MouseDown(int button) {
+  if (button == kRightButton) screen_.PopUpTrayMenu();
+}
+
+void Program::clock_menu61_Click(int index) {
+  settings_shown_ = false;
+  if (auto kind = ActionOfRunNowItem(index)) RunNow(static_cast<int>(*kind), live_.IsSet(8));
+}
+
+void Program::RunNow(int action_index, bool forced) {
+  auto flags = ExitFlagsFor(action_index, forced);
+  if (!flags) return;
+  if (PerformAction(*flags)) {
+    End();
+    return;
+  }
+  screen_.ShowMessage("无法" + ActionText(action_index) +
+                          "：系统拒绝了这个操作，可能是当前用户没有关机权限。\n程序将继续运行。",
+                      kNotice, MessageIcon::kWarning, MessageButtons::kOk);
+}
+
+bool Program::Form_QueryUnload(bool session_ending) {
+  if (settings_shown_) {
+    ShowForm(false);
+    settings_shown_ = false;
+    // Refusing here would block the user's own shutdown or log-off.
+    return !session_ending;
+  }
+  if (!session_ending) End();
+  return false;
+}
+
+void Program::Label6_Click() { os_.OpenMailLink(kContactAddress); }
+
+// ---- OK, Cancel, Apply, Exit -----------------------------------------------------------
+
+void Program::Command1_Click() {
+  ShowForm(false);
+  settings_shown_ = false;
+  const int action = live_.combo3().index;
+  if (live_.IsSet(6) && action >= 0 && action < kActionNone) {
+    RunNow(action, live_.IsSet(8));
+    if (ended_) return;
+    screen_.Refresh();
+    return;
+  }
+  Command3_Click();
+}
+
+void Program::Command2_Click() {
+  if (live_.apply_enabled()) {
+    live_.SetCheck(3, settings_.ReadIniInt(keys::kAdvanced, keys::kAutoLogon, 0));
+    Form_Load();
+    if (ended_) return;
+  }
+  live_.SetCheck(8, 1);
+  live_.SetCheck(6, 0);
+  ShowForm(false);
+  settings_shown_ = false;
+  screen_.Refresh();
+}
+
+void Program::Command3_Click() {
+  ShowTrayIconByCheck1();
+  live_.SetApplyEnabled(false);
+
+  bool file_ok = true;
+  auto write_int = [&](const char* section, const char* key, int value) {
+    file_ok = settings_.WriteIniInt(section, key, static_cast<std::int16_t>(value)) && file_ok;
+  };
+  auto write_text = [&](const char* section, const std::string& key, const std::string& value) {
+    file_ok = settings_.WriteIniString(section, key, value) && file_ok;
+  };
+  const LocalDateTime now = clock_.Now();
+  const int frequency = live_.frequency();
+  if (frequency >= 0) write_int(keys::kGeneral, keys::kFrequency, frequency);
+  write_text(keys::kGeneral, keys::kScheduledTime, FormatDateTimeText(now.date, live_.scheduled_time()));
+  write_int(keys::kGeneral, keys::kWeeklyDay, live_.combo1().index);
+  write_int(keys::kGeneral, keys::kInterval, live_.combo2().index);
+  if (frequency == 2) write_text(keys::kGeneral, keys::kIntervalStart, FormatShortDate(now.date));
+  write_int(keys::kGeneral, keys::kAction, live_.combo3().index);
+  write_int(keys::kGeneral, keys::kRemoveTrayIcon, live_.check(1).value);
+  write_int(keys::kGeneral, keys::kHideAfterStart, live_.check(7).value);
+  write_int(keys::kGeneral, keys::kLockAfterStart, live_.check(5).value);
+  write_int(keys::kGeneral, keys::kForced, live_.check(8).value);
+  write_int(keys::kGeneral, keys::kShutdownScreen, live_.check(9).value);
+  write_int(keys::kGeneral, keys::kPasswordProtection, live_.check(10).value);
+  write_int(keys::kAdvanced, keys::kAutoLogon, live_.check(3).value);
+  write_int(keys::kTimeControl, keys::kEnabled, live_.check(4).value);
+  for (int n = 0; n < kWeekdays; ++n) write_text(keys::kTimeControl, keys::WeekKey(n), live_.text3(n).text);
+
+  RegistryWriteResult reg = WriteRegistry(os_, live_, os_.ExecutableFolder(), os_.ExecutableBaseName());
+  StartChosenTimer();
+
+  // What could not be saved is said, in one message; the button stays
+  // available while the settings file does not hold the settings.
+  std::string problems;
+  if (!file_ok) {
+    live_.SetApplyEnabled(true);
+    problems += "\n・设置文件无法写入：" + settings_.path() + "\n  请确认文件及其所在文件夹不是只读的，然后再按“应用”。";
+  }
+  if (!reg.start_with_windows_ok) problems += "\n・“随系统自动启动”无法更改：需要管理员权限。";
+  if (!reg.automatic_logon_ok) problems += "\n・NT系统自动登录设置无法更改：需要管理员权限。";
+  screen_.Refresh();
+  if (!problems.empty())
+    screen_.ShowMessage("以下设置没有保存：" + problems, kNotice, MessageIcon::kWarning, MessageButtons::kOk);
+}
+
+void Program::Command4_Click() {
+  if (screen_.ShowMessage("你确实要退出本系统吗？", kNotice, MessageIcon::kQuestion, MessageButtons::kOkCancel) ==
+      MessageAnswer::kOk)
+    End();
+}
+
+}  // namespace dadado

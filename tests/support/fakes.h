@@ -1,0 +1,135 @@
+// Stand-ins for the operating system, the screen, the clock and the disk,
+// which record what the program asked of them.
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "scheduler/calendar.h"
+#include "settings/file_store.h"
+#include "system/os.h"
+#include "ui/screen.h"
+
+namespace dadado::testing {
+
+class MemoryFileStore : public FileStore {
+ public:
+  std::map<std::string, std::string> files;
+  bool fail_writes = false;
+  bool fail_reads = false;
+  int writes = 0;
+
+  FileContent Read(const std::string& path) override;
+  bool WriteAtomically(const std::string& path, const std::string& bytes) override;
+};
+
+class FakeClock : public Clock {
+ public:
+  LocalDateTime now{{2026, 12, 7}, 12 * 3600};
+  LocalDateTime Now() override { return now; }
+  void Set(int y, int mo, int d, int h, int mi, int s) { now = {{y, mo, d}, h * 3600 + mi * 60 + s}; }
+  void Advance(int seconds) { now = FromLocalSeconds(LocalSeconds(now) + seconds); }
+};
+
+class FakeOs : public OperatingSystem {
+ public:
+  // The registry: "key\\name" -> value; keys that exist.
+  std::map<std::string, std::string> values;
+  std::vector<std::string> keys{"software\\microsoft\\windows\\currentVersion\\run",
+                                "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon"};
+  bool read_only = false;        // opening for writing, creating, setting and deleting fail
+  bool run_key_missing = false;  // the start-up key cannot be opened at all
+  bool winlogon_missing = false;
+  bool another_copy = false;
+  bool privilege_ok = true;
+  bool exit_ok = true;
+  bool command_ok = true;
+  std::vector<std::string> log;          // every operation, in order
+  std::vector<unsigned> exit_calls;      // flags of every exit call
+  std::vector<std::string> commands;
+  std::vector<std::string> mail_links;
+  int privilege_calls = 0;
+
+  std::string ExecutableFolder() override { return "C:\\Program Files\\dadado"; }
+  std::string ExecutableBaseName() override { return "dadado"; }
+  char PathSeparator() override { return '\\'; }
+  bool EnableShutdownPrivilege() override;
+  bool ExitWindows(unsigned flags) override;
+  std::optional<RegKey> OpenKey(const std::string& path, bool for_writing) override;
+  std::optional<RegKey> CreateKey(const std::string& path) override;
+  std::optional<std::string> QueryString(RegKey key, const std::string& name) override;
+  bool SetString(RegKey key, const std::string& name, const std::string& value) override;
+  bool DeleteValue(RegKey key, const std::string& name) override;
+  void CloseKey(RegKey key) override;
+  bool StartCommand(const std::string& command_line) override;
+  bool OpenMailLink(const std::string& address) override;
+  bool AnotherCopyRunning() override { return another_copy; }
+
+  std::string Value(const std::string& key, const std::string& name) const;
+  bool Has(const std::string& key, const std::string& name) const;
+
+ private:
+  bool Missing(const std::string& path) const;
+  std::map<RegKey, std::string> open_;
+  RegKey next_ = 1;
+};
+
+struct Message {
+  std::string text, title;
+  MessageIcon icon;
+  MessageButtons buttons;
+};
+
+class FakeScreen : public Screen {
+ public:
+  bool form_visible = false;
+  bool timer1 = false, timer2 = false;
+  bool tray_shown = false;
+  std::string tray_tip;
+  bool countdown_open = false, countdown_visible = false;
+  bool check_password_open = false;
+  bool set_password_open = false;
+  bool ended = false;
+  int tray_menu_popups = 0;
+  int focus_check_password = 0, focus_old_password = 0;
+  std::vector<Message> messages;
+  std::deque<MessageAnswer> answers;          // answers to give, in order; OK when empty
+  std::function<void()> during_message;       // runs while a message box is open
+  std::function<void()> during_set_password;  // runs while the modal dialog is open
+
+  void ShowSettingsWindow(bool visible) override { form_visible = visible; }
+  void SetTimerRunning(FormTimer t, bool running) override {
+    (t == FormTimer::kSchedule ? timer1 : timer2) = running;
+  }
+  MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
+                            MessageButtons buttons) override;
+  void SetTrayIcon(bool shown, const std::string& tooltip) override {
+    tray_shown = shown;
+    tray_tip = tooltip;
+  }
+  void OpenCountdown(bool visible) override {
+    countdown_open = true;
+    countdown_visible = visible;
+  }
+  void CloseCountdown() override { countdown_open = countdown_visible = false; }
+  void OpenCheckPassword() override { check_password_open = true; }
+  void CloseCheckPassword() override { check_password_open = false; }
+  void FocusCheckPassword() override { ++focus_check_password; }
+  void RunSetPassword() override;
+  void CloseSetPassword() override { set_password_open = false; }
+  void FocusOldPassword() override { ++focus_old_password; }
+  void PopUpTrayMenu() override { ++tray_menu_popups; }
+  void EndProgram() override { ended = true; }
+  void Refresh() override {}
+
+  std::string LastMessage() const { return messages.empty() ? "" : messages.back().text; }
+};
+
+// A fresh, empty folder under the system's temporary folder.
+std::filesystem::path MakeTempDir(const std::string& name);
+
+}  // namespace dadado::testing

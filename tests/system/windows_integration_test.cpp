@@ -1,0 +1,128 @@
+#include "system/windows_integration.h"
+
+#include <gtest/gtest.h>
+
+#include "settings/live_settings.h"
+#include "support/fakes.h"
+
+namespace dadado {
+namespace {
+
+using testing::FakeOs;
+
+const std::string kRun = kRunKey;
+const std::string kLogon = kWinlogonKey;
+
+TEST(RegistryReading, StartupValueMustBePresentAndNotEmpty) {
+  FakeOs os;
+  EXPECT_FALSE(ReadRegistry(os, "dadado").start_with_windows);
+  os.values[kRun + "\\dadado"] = "";
+  EXPECT_FALSE(ReadRegistry(os, "dadado").start_with_windows);
+  os.values[kRun + "\\dadado"] = "C:\\dadado.exe";
+  EXPECT_TRUE(ReadRegistry(os, "dadado").start_with_windows);
+  EXPECT_FALSE(ReadRegistry(os, "other").start_with_windows);
+}
+
+TEST(RegistryReading, LogonValues) {
+  FakeOs os;
+  RegistryReading r = ReadRegistry(os, "dadado");
+  EXPECT_TRUE(r.winlogon_opened);
+  EXPECT_FALSE(r.logon_password);
+  EXPECT_EQ(r.logon_user, "Administrator");
+
+  os.values[kLogon + "\\DefaultPassword"] = "";
+  os.values[kLogon + "\\DefaultUserName"] = "";
+  r = ReadRegistry(os, "dadado");
+  EXPECT_FALSE(r.logon_password);  // empty counts as absent
+  EXPECT_EQ(r.logon_user, "Administrator");
+
+  os.values[kLogon + "\\DefaultPassword"] = "secret";
+  os.values[kLogon + "\\DefaultUserName"] = "张三";
+  r = ReadRegistry(os, "dadado");
+  EXPECT_EQ(r.logon_password, "secret");
+  EXPECT_EQ(r.logon_user, "张三");
+}
+
+TEST(RegistryReading, UnreadableKeys) {
+  FakeOs os;
+  os.winlogon_missing = true;
+  RegistryReading r = ReadRegistry(os, "dadado");
+  EXPECT_TRUE(r.run_key_opened);
+  EXPECT_FALSE(r.winlogon_opened);
+  os.run_key_missing = true;
+  EXPECT_FALSE(ReadRegistry(os, "dadado").run_key_opened);
+}
+
+struct RegistryWriting : ::testing::Test {
+  FakeOs os;
+  LiveSettings live;
+  RegistryWriteResult Write() {
+    os.log.clear();
+    return WriteRegistry(os, live, "C:\\My Tools", "dadado");
+  }
+};
+
+TEST_F(RegistryWriting, EverythingOffDeletesInTheFixedOrderAndSetsPowerOff) {
+  RegistryWriteResult r = Write();
+  EXPECT_TRUE(r.start_with_windows_ok);
+  EXPECT_TRUE(r.automatic_logon_ok);
+  const std::vector<std::string> expected = {
+      "open-write " + kRun, "delete dadado", "close",
+      "open-write " + kLogon, "delete DefaultPassword", "delete ForceAutoLogon", "close",
+      "open-write " + kLogon, "set PowerdownAfterShutdown=1", "close"};
+  EXPECT_EQ(os.log, expected);
+}
+
+TEST_F(RegistryWriting, EverythingOnWritesTheValuesInOrder) {
+  live.SetCheck(2, 1);
+  live.SetCheck(3, 1);
+  live.SetText1("张三");
+  live.SetText2("pw");
+  Write();
+  const std::vector<std::string> expected = {
+      "create " + kRun, "set dadado=C:\\My Tools\\dadado.exe", "close",
+      "create " + kLogon, "set DefaultUserName=张三", "set DefaultPassword=pw",
+      "set AutoAdminLogon=1", "set ForceAutoLogon=1", "close",
+      "open-write " + kLogon, "set PowerdownAfterShutdown=1", "close"};
+  EXPECT_EQ(os.log, expected);
+}
+
+TEST_F(RegistryWriting, StoredLogonNeedsBothUserAndPassword) {
+  os.values[kLogon + "\\AutoAdminLogon"] = "1";
+  os.values[kLogon + "\\DefaultUserName"] = "old";
+  os.values[kLogon + "\\DefaultPassword"] = "old";
+  live.SetCheck(3, 1);
+  live.SetText2("");
+  Write();
+  EXPECT_FALSE(os.Has(kLogon, "DefaultPassword"));
+  // Turning the stored logon off leaves these as they were.
+  EXPECT_EQ(os.Value(kLogon, "AutoAdminLogon"), "1");
+  EXPECT_EQ(os.Value(kLogon, "DefaultUserName"), "old");
+  live.SetText2("pw");
+  live.SetText1("");
+  Write();
+  EXPECT_FALSE(os.Has(kLogon, "DefaultPassword"));
+}
+
+TEST_F(RegistryWriting, WithoutAdministratorRightsTheFailuresAreReported) {
+  os.read_only = true;
+  live.SetCheck(2, 1);
+  RegistryWriteResult r = Write();
+  EXPECT_FALSE(r.start_with_windows_ok);
+  EXPECT_TRUE(r.automatic_logon_ok);  // nothing stored that would need deleting
+
+  live.SetCheck(2, 0);
+  os.values[kRun + "\\dadado"] = "C:\\dadado.exe";
+  os.values[kLogon + "\\DefaultPassword"] = "pw";
+  r = Write();
+  EXPECT_FALSE(r.start_with_windows_ok);  // the value stays and still starts the program
+  EXPECT_FALSE(r.automatic_logon_ok);
+}
+
+TEST(RunKeyPath, PlainPathUnquotedWithDoubledSeparatorAtARoot) {
+  EXPECT_EQ(ExecutablePathForRunKey("C:\\Program Files\\dadado", "dadado"), "C:\\Program Files\\dadado\\dadado.exe");
+  EXPECT_EQ(ExecutablePathForRunKey("D:\\", "dadado"), "D:\\\\dadado.exe");
+}
+
+}  // namespace
+}  // namespace dadado
