@@ -31,7 +31,7 @@ class OperatingSystem {
   // token does not hold it.
   virtual bool EnableShutdownPrivilege() = 0;
   // The exit call with the flags of the exit-flag table; false when refused.
-  virtual bool ExitWindows(unsigned flags) = 0;
+  virtual bool ExitSession(unsigned flags) = 0;
 
   // Registry, all under HKEY_LOCAL_MACHINE. Open and create give nullopt on
   // failure; the others report whether they succeeded.

@@ -182,7 +182,7 @@ void Program::Timer1_Timer() {
 
 bool Program::PerformAction(unsigned flags) {
   bool privileged = os_.EnableShutdownPrivilege();
-  bool done = os_.ExitWindows(flags);
+  bool done = os_.ExitSession(flags);
   return privileged && done;
 }
 

@@ -25,7 +25,7 @@ bool FakeOs::EnableShutdownPrivilege() {
   return privilege_ok;
 }
 
-bool FakeOs::ExitWindows(unsigned flags) {
+bool FakeOs::ExitSession(unsigned flags) {
   exit_calls.push_back(flags);
   log.push_back("exit " + std::to_string(flags));
   return exit_ok;

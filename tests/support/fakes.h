@@ -58,7 +58,7 @@ class FakeOs : public OperatingSystem {
   std::string ExecutableBaseName() override { return "dadado"; }
   char PathSeparator() override { return '\\'; }
   bool EnableShutdownPrivilege() override;
-  bool ExitWindows(unsigned flags) override;
+  bool ExitSession(unsigned flags) override;
   std::optional<RegKey> OpenKey(const std::string& path, bool for_writing) override;
   std::optional<RegKey> CreateKey(const std::string& path) override;
   std::optional<std::string> QueryString(RegKey key, const std::string& name) override;

@@ -1,0 +1,59 @@
+#include "system/win32/win_file_store.h"
+
+#include <windows.h>
+
+#include "system/win32/handle.h"
+#include "system/win32/wide.h"
+
+namespace dadado::win32 {
+
+FileContent WinFileStore::Read(const std::string& path) {
+  FileContent result;
+  UniqueHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    DWORD err = GetLastError();
+    result.status = (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) ? ReadStatus::kMissing
+                                                                                : ReadStatus::kError;
+    return result;
+  }
+  char buf[8192];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buf, sizeof buf, &got, nullptr)) {
+      result.status = ReadStatus::kError;
+      result.bytes.clear();
+      return result;
+    }
+    if (got == 0) break;
+    result.bytes.append(buf, got);
+  }
+  result.status = ReadStatus::kOk;
+  return result;
+}
+
+bool WinFileStore::WriteAtomically(const std::string& path, const std::string& bytes) {
+  const std::wstring target = Widen(path);
+  const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+  {
+    UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    bool ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size() && FlushFileBuffers(file.get());
+    if (!ok) {
+      file.reset();
+      DeleteFileW(temp.c_str());
+      return false;
+    }
+  }
+  // A read-only or locked settings file refuses the replacement; it then
+  // keeps its old content.
+  if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace dadado::win32

@@ -1,0 +1,45 @@
+// The operating-system interface over the Windows API.
+#pragma once
+
+#include <map>
+
+#include "system/os.h"
+#include "system/win32/handle.h"
+
+namespace dadado::win32 {
+
+class WinOperatingSystem : public OperatingSystem {
+ public:
+  WinOperatingSystem();
+
+  std::string ExecutableFolder() override;
+  std::string ExecutableBaseName() override;
+  char PathSeparator() override { return '\\'; }
+  bool EnableShutdownPrivilege() override;
+  bool ExitSession(unsigned flags) override;
+  std::optional<RegKey> OpenKey(const std::string& path, bool for_writing) override;
+  std::optional<RegKey> CreateKey(const std::string& path) override;
+  std::optional<std::string> QueryString(RegKey key, const std::string& name) override;
+  bool SetString(RegKey key, const std::string& name, const std::string& value) override;
+  bool DeleteValue(RegKey key, const std::string& name) override;
+  void CloseKey(RegKey key) override;
+  bool StartCommand(const std::string& command_line) override;
+  bool OpenMailLink(const std::string& address) override;
+  bool AnotherCopyRunning() override;
+
+  // The full path of the running executable.
+  static std::wstring ModulePath();
+
+ private:
+  std::optional<RegKey> Keep(HKEY key);
+  HKEY Find(RegKey key) const;
+
+  std::map<RegKey, UniqueKey> keys_;
+  RegKey next_key_ = 1;
+  // The instance mutex lives as long as this process.
+  UniqueHandle instance_mutex_;
+  bool another_copy_ = false;
+  bool instance_checked_ = false;
+};
+
+}  // namespace dadado::win32

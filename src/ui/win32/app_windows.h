@@ -1,0 +1,109 @@
+// The program's windows: the settings window Form1, the countdown screen
+// frmSplash and the two password dialogs. Each only draws its controls,
+// forwards the user's events to the program and mirrors the program's state;
+// a change made while mirroring never comes back as a user event.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <vector>
+
+#include "ui/program.h"
+#include "ui/win32/window.h"
+
+namespace dadado::win32 {
+
+// What the windows ask of the application around them.
+struct AppHooks {
+  std::function<void()> refresh;                 // mirror the program's state everywhere
+  std::function<void(LPARAM)> tray_event;        // a mouse message from the tray icon
+  std::function<void()> taskbar_created;         // Explorer (re)started
+  std::function<void()> schedule_timer_fired;    // re-arm on the next second, then tick
+  std::function<void()> clock_changed;           // the clock was set or the machine resumed
+};
+
+class Form1Window : public Window {
+ public:
+  Form1Window(Program& program, AppHooks& hooks) : program_(program), hooks_(hooks) {}
+  bool Create();
+  void Mirror();
+  HWND Control(int id) const { return GetDlgItem(hwnd(), id); }
+  // The tab item shown for a logical tab, or -1 when it is hidden.
+  int DisplayedTab(int logical) const;
+  int LogicalTabOfItem(int item) const { return item >= 0 && item < static_cast<int>(shown_tabs_.size()) ? shown_tabs_[item] : -1; }
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  void OnDpiChanged() override;
+
+ private:
+  void AddPage(int page, HWND control) { pages_[page].push_back(control); }
+  HWND Check(int page, int n, const wchar_t* caption, Rect96 r, const wchar_t* tip = nullptr);
+  void AddTip(HWND control, const wchar_t* tip);
+  void OnCommand(int id, int code, HWND control);
+  LRESULT OnNotify(const NMHDR* nm);
+  void ShowPage(int page);
+  void MirrorTabs();
+  void SetBorder(HWND control, bool border);
+  void Event(const std::function<void()>& f);
+  static LRESULT CALLBACK PictureProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+
+  Program& program_;
+  AppHooks& hooks_;
+  bool mirroring_ = false;
+  std::array<std::vector<HWND>, 4> pages_;
+  std::vector<int> shown_tabs_;
+  int page_ = -1;
+  HWND tab_ = nullptr, tips_ = nullptr;
+  std::vector<HICON> icons_;
+  UINT taskbar_created_ = 0;
+};
+
+class SplashWindow : public Window {
+ public:
+  SplashWindow(Program& program, AppHooks& hooks) : program_(program), hooks_(hooks) {}
+  void Open(HWND owner, bool visible);
+  void Close();
+  void Mirror();
+  bool IsOpen() const { return hwnd() != nullptr; }
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+ private:
+  Program& program_;
+  AppHooks& hooks_;
+  bool mirroring_ = false;
+  HICON logo_ = nullptr;
+};
+
+// checkpassword (one box) and setpassword (two boxes).
+class PasswordWindow : public Window {
+ public:
+  enum class Kind { kCheck, kChange };
+  PasswordWindow(Kind kind, Program& program, AppHooks& hooks) : kind_(kind), program_(program), hooks_(hooks) {}
+  void Open(HWND owner);
+  void Close();
+  void Mirror();
+  void FocusFirstBox();
+  bool IsOpen() const { return hwnd() != nullptr; }
+  // Runs a modal loop until the dialog has closed.
+  void RunModal(HWND disabled_owner);
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+ private:
+  const PasswordDialog& State() const;
+  Kind kind_;
+  Program& program_;
+  AppHooks& hooks_;
+  bool mirroring_ = false;
+  HICON picture_ = nullptr;
+};
+
+// Sets an edit box's text only when it differs, so the caret stays put.
+void SetTextIfDifferent(HWND control, const std::wstring& text);
+std::wstring TextOf(HWND control);
+
+}  // namespace dadado::win32

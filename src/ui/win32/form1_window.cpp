@@ -1,0 +1,450 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include "system/win32/wide.h"
+#include "ui/win32/app_windows.h"
+#include "ui/win32/ids.h"
+
+namespace dadado::win32 {
+
+namespace {
+
+constexpr int kClientWidth = 386, kClientHeight = 283;
+constexpr COLORREF kLinkBlue = RGB(0, 0, 255);
+const wchar_t* const kWeekdayNames[] = {L"星期日", L"星期一", L"星期二", L"星期三", L"星期四", L"星期五", L"星期六"};
+const wchar_t* const kIntervals[] = {L"间隔一天", L"间隔二天", L"间隔三天",   L"间隔四天",   L"间隔五天",
+                                     L"间隔六天", L"间隔七天", L"间隔八天",   L"间隔九天",   L"间隔十天",
+                                     L"间隔十一天", L"间隔十二天", L"间隔十三天", L"间隔十四天", L"间隔十五天"};
+const wchar_t* const kActions[] = {L"重新启动计算机", L"关闭计算机", L"注销用户", L"不进行任何操作"};
+const wchar_t* const kTabCaptions[] = {L"常规设置", L"高级设置", L"时间控制", L"关于"};
+
+constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kGroup = kChild | BS_GROUPBOX;
+constexpr DWORD kLabel = kChild | SS_LEFT;
+
+}  // namespace
+
+void SetTextIfDifferent(HWND control, const std::wstring& text) {
+  if (TextOf(control) != text) SetWindowTextW(control, text.c_str());
+}
+
+std::wstring TextOf(HWND control) {
+  int n = GetWindowTextLengthW(control);
+  std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+  n = GetWindowTextW(control, text.data(), n + 1);
+  text.resize(static_cast<std::size_t>(n));
+  return text;
+}
+
+HWND Form1Window::Check(int page, int n, const wchar_t* caption, Rect96 r, const wchar_t* tip) {
+  HWND h = AddControl(WC_BUTTONW, caption, kChild | WS_TABSTOP | BS_3STATE, r, kIdCheckFirst + n);
+  AddPage(page, h);
+  if (tip) AddTip(h, tip);
+  return h;
+}
+
+void Form1Window::AddTip(HWND control, const wchar_t* tip) {
+  TOOLINFOW ti{};
+  ti.cbSize = sizeof ti;
+  ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  ti.hwnd = hwnd();
+  ti.uId = reinterpret_cast<UINT_PTR>(control);
+  ti.lpszText = const_cast<wchar_t*>(tip);
+  SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+bool Form1Window::Create() {
+  if (!CreateTopLevel(WS_EX_CONTROLPARENT, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
+                      Widen(kProgramCaption), kClientWidth, kClientHeight, nullptr))
+    return false;
+  taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
+  tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0, 0, 0,
+                          hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 400);
+
+  tab_ = AddControl(WC_TABCONTROLW, L"", kChild | WS_TABSTOP | WS_CLIPSIBLINGS, {4, 4, 378, 240}, kIdTab);
+
+  // ---- 常规设置 -------------------------------------------------------------
+  AddPage(0, AddControl(WC_BUTTONW, L"频率", kGroup, {12, 30, 112, 104}, kIdStatic));
+  const int option1_rows[] = {1, 2, 3, 0};  // Option1(0) is on row 2; "取消定时" heads the list
+  const wchar_t* const option1_captions[] = {L"每天定时", L"每周定时", L"每隔＆天", L"取消定时"};
+  for (int i : {3, 0, 1, 2}) {
+    DWORD style = kChild | WS_TABSTOP | BS_RADIOBUTTON | (i == 3 ? WS_GROUP : 0);
+    AddPage(0, AddControl(WC_BUTTONW, option1_captions[i], style, {22, 48 + option1_rows[i] * 21, 96, 18},
+                          kIdOption1First + i));
+  }
+  AddPage(0, AddControl(WC_BUTTONW, L"定时", kGroup, {12, 138, 112, 100}, kIdStatic));
+  HWND picker = AddControl(DATETIMEPICK_CLASSW, L"", kChild | WS_TABSTOP | WS_GROUP | DTS_TIMEFORMAT | DTS_UPDOWN,
+                           {20, 156, 96, 22}, kIdPicker);
+  SendMessageW(picker, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"HH':'mm':'ss"));
+  AddPage(0, picker);
+  HWND combo1 = AddControl(WC_COMBOBOXW, L"", kChild | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
+                           {20, 184, 96, 200}, kIdCombo1);
+  for (auto* w : kWeekdayNames) SendMessageW(combo1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w));
+  AddPage(0, combo1);
+  HWND combo2 = AddControl(WC_COMBOBOXW, L"", kChild | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
+                           {20, 210, 96, 240}, kIdCombo2);
+  for (auto* w : kIntervals) SendMessageW(combo2, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w));
+  AddPage(0, combo2);
+
+  AddPage(0, AddControl(WC_BUTTONW, L"操作", kGroup, {130, 30, 244, 104}, kIdStatic));
+  HWND combo3 = AddControl(WC_COMBOBOXW, L"", kChild | WS_TABSTOP | WS_GROUP | CBS_DROPDOWNLIST,
+                           {140, 50, 224, 160}, kIdCombo3);
+  for (auto* w : kActions) SendMessageW(combo3, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w));
+  AddPage(0, combo3);
+  const wchar_t* const option2_captions[] = {L"重启", L"关机", L"注销"};
+  for (int i = 0; i < 3; ++i)
+    AddPage(0, AddControl(WC_BUTTONW, option2_captions[i],
+                          kChild | WS_TABSTOP | BS_RADIOBUTTON | (i == 0 ? WS_GROUP : 0), {140 + i * 76, 80, 70, 18},
+                          kIdOption2First + i));
+  Check(0, 6, L"立即", {140, 106, 70, 18}, L"立即执行关机操作");
+  Check(0, 9, L"提示", {216, 106, 70, 18}, L"显示提示关机画面");
+  Check(0, 8, L"强制", {292, 106, 70, 18});
+  HWND group_start = Control(kIdCheckFirst + 6);
+  SetWindowLongPtrW(group_start, GWL_STYLE, GetWindowLongPtrW(group_start, GWL_STYLE) | WS_GROUP);
+
+  AddPage(0, AddControl(WC_BUTTONW, L"功能", kGroup, {130, 138, 244, 100}, kIdStatic));
+  Check(0, 2, L"随系统自动启动", {140, 154, 180, 18}, L"随系统自动启动");
+  Check(0, 7, L"启动后隐藏界面", {140, 174, 180, 18}, L"隐藏界面");
+  Check(0, 5, L"启动后锁定计算机", {140, 194, 180, 18}, L"启动后锁定计算机，可配合自动登陆实现！(只对NT有效)");
+  Check(0, 1, L"移除系统图标", {140, 214, 180, 18}, L"配置文件(*.ini)：移除系统图标=(0表示显示，1表示隐藏)");
+  HWND image1 = AddControl(WC_STATICW, L"", kChild | SS_ICON | SS_CENTERIMAGE | SS_NOTIFY, {330, 172, 36, 36}, kIdImage1);
+  AddPage(0, image1);
+
+  // ---- 高级设置 -------------------------------------------------------------
+  AddPage(1, AddControl(WC_BUTTONW, L"安全设置", kGroup, {12, 30, 362, 50}, kIdStatic));
+  Check(1, 4, L"时间控制", {24, 50, 100, 20}, L"启用时间段控制");
+  Check(1, 10, L"密码保护", {136, 50, 100, 20}, L"防止其他人更改设置，每次弹出设置界面都需要输入密码！");
+  HWND label7 = AddControl(WC_STATICW, L"更改密码", kChild | SS_NOTIFY | SS_CENTER, {270, 52, 70, 18}, kIdLabel7);
+  AddPage(1, label7);
+  AddTip(label7, L"更改密码，最长25位，默认密码为：mossgate");
+  AddPage(1, AddControl(WC_BUTTONW, L"NT系统自动登录设置", kGroup, {12, 86, 362, 152}, kIdStatic));
+  Check(1, 3, L"启用(非安全设置)", {24, 106, 150, 18});
+  Check(1, 11, L"自动登陆(安全设置、推荐)", {186, 106, 180, 18}, L"设置安全的系统自动登录");
+  AddPage(1, AddControl(WC_STATICW, L"用户名(&U)", kLabel, {24, 137, 70, 16}, kIdStatic));
+  AddPage(1, AddControl(WC_EDITW, L"Administrator", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL,
+                        {100, 134, 190, 22}, kIdText1, WS_EX_CLIENTEDGE));
+  AddPage(1, AddControl(WC_STATICW, L"密  码(&P)", kLabel, {24, 165, 70, 16}, kIdStatic));
+  HWND text2 = AddControl(WC_EDITW, L"", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_PASSWORD,
+                          {100, 162, 190, 22}, kIdText2, WS_EX_CLIENTEDGE);
+  SendMessageW(text2, EM_SETPASSWORDCHAR, L'*', 0);
+  AddPage(1, text2);
+  AddPage(1, AddControl(WC_STATICW,
+                        L"注意：\r\n1、选择启用，输入的用户名密码会被存进系统注册表。\r\n"
+                        L"2、选择自动登录，为系统安全设置，推荐使用此设置。",
+                        kLabel, {24, 190, 344, 44}, kIdStatic));
+
+  // ---- 时间控制 -------------------------------------------------------------
+  AddPage(2, AddControl(WC_BUTTONW, L"请选择允许使用本机的时间", kGroup, {12, 30, 362, 208}, kIdStatic));
+  for (int n = 0; n < kWeekdays; ++n) {
+    AddPage(2, AddControl(WC_BUTTONW, kWeekdayNames[n], kChild | WS_TABSTOP | BS_RADIOBUTTON | (n == 0 ? WS_GROUP : 0),
+                          {24, 51 + n * 26, 72, 18}, kIdOption3First + n));
+    HWND t = AddControl(WC_EDITW, L"24:00", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | (n == 0 ? WS_GROUP : 0),
+                        {100, 49 + n * 26, 160, 22}, kIdText3First + n, WS_EX_CLIENTEDGE);
+    AddTip(t, L"24:00表示全天24小时都禁止");
+    AddPage(2, t);
+  }
+  HWND list = AddControl(WC_LISTBOXW, L"", kChild | WS_TABSTOP | WS_VSCROLL | WS_BORDER | LBS_MULTIPLESEL | LBS_NOTIFY |
+                                               LBS_NOINTEGRALHEIGHT,
+                         {270, 49, 94, 180}, kIdList1, WS_EX_CLIENTEDGE);
+  for (int h = 0; h < kHourCount; ++h) {
+    wchar_t label[8];
+    wsprintfW(label, L"%02d:00", h);
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
+  }
+  AddPage(2, list);
+
+  // ---- 关于 ------------------------------------------------------------------
+  AddPage(3, AddControl(WC_BUTTONW, L"", kGroup, {12, 30, 362, 208}, kIdStatic));
+  HWND label4 = AddControl(WC_STATICW, Widen(VersionText()), kLabel | SS_CENTER, {24, 44, 338, 18}, kIdLabel4);
+  SendMessageW(label4, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
+  AddPage(3, label4);
+  AddPage(3, AddControl(WC_STATICW, L"", kChild | SS_ICON | SS_CENTERIMAGE, {24, 72, 144, 115}, kIdImage2));
+  AddPage(3, AddControl(WC_STATICW,
+                        L"本程序免费使用。它可以按每天、每周或每隔几天定时重启、关机或注销，"
+                        L"并可限制每天允许使用电脑的时间。所有定时操作都是强制执行的，请及时保存工作。"
+                        L"如有问题或建议，欢迎来信：",
+                        kLabel, {180, 72, 184, 96}, kIdStatic));
+  HWND label6 = AddControl(WC_STATICW, Widen(kContactAddress), kChild | SS_NOTIFY | SS_LEFT | SS_ENDELLIPSIS,
+                           {180, 172, 184, 18}, kIdLabel6);
+  SendMessageW(label6, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
+  AddPage(3, label6);
+  AddPage(3, AddControl(WC_STATICW, L"dadado 开发者 · 2026年12月", kLabel, {180, 210, 184, 18}, kIdStatic));
+
+  // ---- buttons ----------------------------------------------------------------
+  const wchar_t* const buttons[] = {L"确定", L"取消", L"应用", L"退出"};
+  const int ids[] = {kIdCommand1, kIdCommand2, kIdCommand3, kIdCommand4};
+  for (int i = 0; i < 4; ++i)
+    AddControl(WC_BUTTONW, buttons[i], kChild | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON | WS_GROUP : BS_PUSHBUTTON),
+               {70 + i * 78, 252, 72, 25}, ids[i]);
+
+  // Pictures and the link labels report presses and releases.
+  for (HWND h : {image1, label7, label6}) SetWindowSubclass(h, &Form1Window::PictureProc, 1, reinterpret_cast<DWORD_PTR>(this));
+  OnDpiChanged();  // icons at this DPI
+  SetWindowPos(tab_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  Mirror();
+  return true;
+}
+
+void Form1Window::OnDpiChanged() {
+  for (HICON i : icons_) DestroyIcon(i);
+  icons_.clear();
+  icons_.push_back(MakeProgramIcon(Scale(32)));
+  icons_.push_back(MakeProgramIcon(Scale(112)));
+  SendMessageW(Control(kIdImage1), STM_SETICON, reinterpret_cast<WPARAM>(icons_[0]), 0);
+  SendMessageW(Control(kIdImage2), STM_SETICON, reinterpret_cast<WPARAM>(icons_[1]), 0);
+  SendMessageW(Control(kIdLabel4), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
+  SendMessageW(Control(kIdLabel6), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
+}
+
+int Form1Window::DisplayedTab(int logical) const {
+  for (std::size_t i = 0; i < shown_tabs_.size(); ++i)
+    if (shown_tabs_[i] == logical) return static_cast<int>(i);
+  return -1;
+}
+
+// A tab that the settings gate disables is taken out of the row: what is not
+// there cannot be chosen.
+void Form1Window::MirrorTabs() {
+  const LiveSettings& live = program_.live();
+  std::vector<int> wanted;
+  for (int t = 0; t < kTabCount; ++t)
+    if (live.tab_enabled(t)) wanted.push_back(t);
+  if (wanted != shown_tabs_) {
+    TabCtrl_DeleteAllItems(tab_);
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+      TCITEMW item{};
+      item.mask = TCIF_TEXT;
+      item.pszText = const_cast<wchar_t*>(kTabCaptions[wanted[i]]);
+      SendMessageW(tab_, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+    }
+    shown_tabs_ = wanted;
+  }
+  int selected = live.selected_tab();
+  int item = DisplayedTab(selected);
+  if (item < 0 && !shown_tabs_.empty()) {
+    item = 0;
+    selected = shown_tabs_[0];
+  }
+  if (TabCtrl_GetCurSel(tab_) != item) TabCtrl_SetCurSel(tab_, item);
+  ShowPage(selected);
+}
+
+void Form1Window::ShowPage(int page) {
+  if (page == page_) return;
+  page_ = page;
+  for (int p = 0; p < 4; ++p)
+    for (HWND h : pages_[p]) ShowWindow(h, p == page ? SW_SHOWNA : SW_HIDE);
+}
+
+void Form1Window::SetBorder(HWND control, bool border) {
+  LONG_PTR style = GetWindowLongPtrW(control, GWL_STYLE);
+  LONG_PTR wanted = border ? (style | WS_BORDER) : (style & ~static_cast<LONG_PTR>(WS_BORDER));
+  if (wanted == style) return;
+  SetWindowLongPtrW(control, GWL_STYLE, wanted);
+  SetWindowPos(control, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+}
+
+void Form1Window::Mirror() {
+  if (!hwnd()) return;
+  mirroring_ = true;
+  const LiveSettings& live = program_.live();
+  for (int n = 1; n <= kCheckCount; ++n) {
+    HWND h = Control(kIdCheckFirst + n);
+    const int v = live.check(n).value;
+    SendMessageW(h, BM_SETCHECK, v == 1 ? BST_CHECKED : v == 2 ? BST_INDETERMINATE : BST_UNCHECKED, 0);
+    EnableWindow(h, live.check(n).enabled);
+  }
+  for (int i = 0; i < 4; ++i) {
+    HWND h = Control(kIdOption1First + i);
+    SendMessageW(h, BM_SETCHECK, live.option1_selected(i) ? BST_CHECKED : BST_UNCHECKED, 0);
+    EnableWindow(h, live.option1_enabled(i));
+  }
+  for (int i = 0; i < 3; ++i)
+    SendMessageW(Control(kIdOption2First + i), BM_SETCHECK, live.option2_selected() == i ? BST_CHECKED : BST_UNCHECKED, 0);
+  const std::pair<int, const ComboBox*> combos[] = {
+      {kIdCombo1, &live.combo1()}, {kIdCombo2, &live.combo2()}, {kIdCombo3, &live.combo3()}};
+  for (auto [id, combo] : combos) {
+    HWND h = Control(id);
+    if (SendMessageW(h, CB_GETCURSEL, 0, 0) != combo->index) SendMessageW(h, CB_SETCURSEL, combo->index, 0);
+    EnableWindow(h, combo->enabled);
+  }
+  HWND picker = Control(kIdPicker);
+  SYSTEMTIME shown{};
+  SendMessageW(picker, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&shown));
+  const int t = live.scheduled_time();
+  if (shown.wHour * 3600 + shown.wMinute * 60 + shown.wSecond != t) {
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    st.wHour = static_cast<WORD>(t / 3600);
+    st.wMinute = static_cast<WORD>(t / 60 % 60);
+    st.wSecond = static_cast<WORD>(t % 60);
+    st.wMilliseconds = 0;
+    SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
+  }
+  EnableWindow(picker, live.time_picker_enabled());
+  SetTextIfDifferent(Control(kIdText1), Widen(live.text1().text));
+  EnableWindow(Control(kIdText1), live.text1().enabled);
+  SetTextIfDifferent(Control(kIdText2), Widen(live.text2().text));
+  EnableWindow(Control(kIdText2), live.text2().enabled);
+  for (int n = 0; n < kWeekdays; ++n) {
+    HWND option = Control(kIdOption3First + n);
+    SendMessageW(option, BM_SETCHECK, live.option3_selected() == n ? BST_CHECKED : BST_UNCHECKED, 0);
+    EnableWindow(option, live.option3_enabled(n));
+    HWND text = Control(kIdText3First + n);
+    SetTextIfDifferent(text, Widen(live.text3(n).text));
+    EnableWindow(text, live.text3(n).enabled);
+  }
+  HWND list = Control(kIdList1);
+  for (int h = 0; h < kHourCount; ++h)
+    if ((SendMessageW(list, LB_GETSEL, h, 0) > 0) != live.hour_marked(h)) SendMessageW(list, LB_SETSEL, live.hour_marked(h), h);
+  EnableWindow(list, live.list1_enabled());
+  EnableWindow(Control(kIdCommand3), live.apply_enabled());
+  SetBorder(Control(kIdLabel7), program_.label7_pressed());
+  SetBorder(Control(kIdImage1), program_.image1_pressed());
+  MirrorTabs();
+  mirroring_ = false;
+}
+
+void Form1Window::Event(const std::function<void()>& f) {
+  if (mirroring_ || program_.ended()) return;
+  f();
+  if (hooks_.refresh) hooks_.refresh();
+}
+
+void Form1Window::OnCommand(int id, int code, HWND control) {
+  if (mirroring_) return;
+  LiveSettings& live = program_.live();
+  if (id > kIdCheckFirst && id <= kIdCheckFirst + kCheckCount && code == BN_CLICKED) {
+    const int n = id - kIdCheckFirst;
+    Event([&] { live.SetCheck(n, live.IsSet(n) ? 0 : 1); });
+  } else if (id >= kIdOption1First && id < kIdOption1First + 4 && code == BN_CLICKED) {
+    Event([&] { live.SelectOption1(id - kIdOption1First); });
+  } else if (id >= kIdOption2First && id < kIdOption2First + 3 && code == BN_CLICKED) {
+    Event([&] { live.SelectOption2(id - kIdOption2First); });
+  } else if (id >= kIdOption3First && id < kIdOption3First + kWeekdays && code == BN_CLICKED) {
+    Event([&] { live.SelectOption3(id - kIdOption3First); });
+  } else if (id >= kIdText3First && id < kIdText3First + kWeekdays) {
+    const int n = id - kIdText3First;
+    if (code == EN_CHANGE) Event([&] { live.SetText3(n, Narrow(TextOf(control))); });
+    if (code == EN_SETFOCUS) Event([&] { live.FocusText3(n); });
+  } else if (id == kIdText1 && code == EN_CHANGE) {
+    Event([&] { live.SetText1(Narrow(TextOf(control))); });
+  } else if (id == kIdText2 && code == EN_CHANGE) {
+    Event([&] { live.SetText2(Narrow(TextOf(control))); });
+  } else if ((id == kIdCombo1 || id == kIdCombo2 || id == kIdCombo3) && code == CBN_SELCHANGE) {
+    const int index = static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0));
+    Event([&] {
+      if (id == kIdCombo1) live.SetCombo1(index);
+      else if (id == kIdCombo2) live.SetCombo2(index);
+      else live.SetCombo3(index);
+    });
+  } else if (id == kIdList1 && code == LBN_SELCHANGE) {
+    // The list has toggled an item itself; the hour that differs from the
+    // model is the one the user clicked.
+    Event([&] {
+      for (int h = 0; h < kHourCount; ++h)
+        if ((SendMessageW(control, LB_GETSEL, h, 0) > 0) != live.hour_marked(h)) live.ClickHour(h);
+    });
+  } else if (id == kIdCommand1 && code == BN_CLICKED) {
+    Event([&] { program_.Command1_Click(); });
+  } else if (id == kIdCommand2 && code == BN_CLICKED) {
+    Event([&] { program_.Command2_Click(); });
+  } else if (id == kIdCommand3 && code == BN_CLICKED) {
+    Event([&] { program_.Command3_Click(); });
+  } else if (id == kIdCommand4 && code == BN_CLICKED) {
+    Event([&] { program_.Command4_Click(); });
+  } else if (id == kIdLabel6 && code == STN_CLICKED) {
+    Event([&] { program_.Label6_Click(); });
+  }
+}
+
+LRESULT Form1Window::OnNotify(const NMHDR* nm) {
+  if (mirroring_) return 0;
+  if (nm->idFrom == kIdTab && nm->code == TCN_SELCHANGE) {
+    const int logical = LogicalTabOfItem(TabCtrl_GetCurSel(tab_));
+    Event([&] { program_.live().SelectTab(logical); });
+  } else if (nm->idFrom == kIdPicker && nm->code == DTN_DATETIMECHANGE) {
+    const auto* change = reinterpret_cast<const NMDATETIMECHANGE*>(nm);
+    if (change->dwFlags == GDT_VALID) {
+      const SYSTEMTIME& st = change->st;
+      Event([&] { program_.live().SetScheduledTime(st.wHour * 3600 + st.wMinute * 60 + st.wSecond); });
+    }
+  }
+  return 0;
+}
+
+LRESULT CALLBACK Form1Window::PictureProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+  auto* self = reinterpret_cast<Form1Window*>(data);
+  const int id = GetDlgCtrlID(h);
+  const bool down = msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN;
+  const bool up = msg == WM_LBUTTONUP || msg == WM_RBUTTONUP || msg == WM_MBUTTONUP;
+  if (down && id == kIdLabel7) {
+    SetCapture(h);  // the release counts wherever the pointer is
+    self->Event([&] { self->program_.Label7_MouseDown(); });
+  } else if (up && id == kIdLabel7 && self->program_.label7_pressed()) {
+    ReleaseCapture();
+    self->Event([&] { self->program_.Label7_MouseUp(); });
+    return 0;
+  } else if (down && id == kIdImage1) {
+    self->Event([&] { self->program_.Image1_MouseDown(); });
+  } else if (up && id == kIdImage1) {
+    self->Event([&] { self->program_.Image1_MouseUp(); });
+  } else if (msg == WM_SETCURSOR && id != kIdImage1) {
+    SetCursor(LoadCursorW(nullptr, IDC_HAND));
+    return TRUE;
+  } else if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(h, &Form1Window::PictureProc, 1);
+  }
+  return DefSubclassProc(h, msg, wp, lp);
+}
+
+LRESULT Form1Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_COMMAND:
+      OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+      return 0;
+    case WM_NOTIFY:
+      return OnNotify(reinterpret_cast<const NMHDR*>(lp));
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(wp);
+      const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lp));
+      SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+      SetTextColor(dc, (id == kIdLabel7 || id == kIdLabel6) ? kLinkBlue : GetSysColor(COLOR_BTNTEXT));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_CLOSE:
+      Event([&] { program_.Form_QueryUnload(false); });
+      return 0;
+    case WM_QUERYENDSESSION:
+      Event([&] { program_.Form_QueryUnload(true); });
+      return TRUE;
+    case WM_LBUTTONDOWN:
+      Event([&] { program_.Form_MouseDown(1); });
+      return 0;
+    case WM_RBUTTONDOWN:
+      Event([&] { program_.Form_MouseDown(2); });
+      return 0;
+    case WM_TIMER:
+      if (wp == kTimerSchedule && hooks_.schedule_timer_fired) hooks_.schedule_timer_fired();
+      if (wp == kTimerGuard) Event([&] { program_.Timer2_Timer(); });
+      return 0;
+    case WM_TIMECHANGE:
+      if (hooks_.clock_changed) hooks_.clock_changed();
+      return 0;
+    case WM_POWERBROADCAST:
+      if ((wp == PBT_APMRESUMEAUTOMATIC || wp == PBT_APMRESUMESUSPEND) && hooks_.clock_changed) hooks_.clock_changed();
+      return TRUE;
+    case kTrayMessage:
+      if (hooks_.tray_event) hooks_.tray_event(lp);
+      return 0;
+    default:
+      if (msg == taskbar_created_ && taskbar_created_ != 0) {
+        if (hooks_.taskbar_created) hooks_.taskbar_created();
+        return 0;
+      }
+      return Window::HandleMessage(msg, wp, lp);
+  }
+}
+
+}  // namespace dadado::win32

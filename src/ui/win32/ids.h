@@ -1,0 +1,52 @@
+// Control identifiers, timer identifiers and the program's own messages.
+#pragma once
+
+#include <windows.h>
+
+namespace dadado::win32 {
+
+// Form1
+inline constexpr int kIdCommand1 = IDOK;      // 确定, the default button
+inline constexpr int kIdCommand2 = IDCANCEL;  // 取消
+inline constexpr int kIdCommand3 = 103;       // 应用
+inline constexpr int kIdCommand4 = 104;       // 退出
+inline constexpr int kIdTab = 110;
+inline constexpr int kIdCheckFirst = 200;     // Check1 .. Check11: 201 .. 211
+inline constexpr int kIdOption1First = 220;   // Option1(0..3)
+inline constexpr int kIdOption2First = 230;   // Option2(0..2)
+inline constexpr int kIdOption3First = 240;   // Option3(0..6)
+inline constexpr int kIdText3First = 250;     // Text3(0..6)
+inline constexpr int kIdCombo1 = 260, kIdCombo2 = 261, kIdCombo3 = 262;
+inline constexpr int kIdPicker = 263;
+inline constexpr int kIdText1 = 264, kIdText2 = 265;
+inline constexpr int kIdList1 = 266;
+inline constexpr int kIdLabel7 = 270, kIdLabel6 = 271, kIdImage1 = 272, kIdImage2 = 273, kIdLabel4 = 274;
+inline constexpr int kIdStatic = 299;         // labels and frames without a role
+
+// frmSplash, checkpassword, setpassword
+inline constexpr int kIdSplashPassword = 300;
+inline constexpr int kIdSplashRemaining = 301;
+inline constexpr int kIdSplashAction = 302;
+inline constexpr int kIdSplashTitle = 303;
+inline constexpr int kIdPasswordBox = 310;      // Textpassword / txtypassword
+inline constexpr int kIdNewPasswordBox = 311;   // txtPassword
+
+// Timers
+inline constexpr UINT_PTR kTimerSchedule = 1;    // Form1.Timer1
+inline constexpr UINT_PTR kTimerGuard = 2;       // Form1.Timer2
+inline constexpr UINT_PTR kTimerCountdown = 3;   // frmSplash.Timer1
+inline constexpr UINT kGuardIntervalMs = 60000;
+inline constexpr UINT kCountdownIntervalMs = 1000;
+
+// Messages
+inline constexpr UINT kTrayMessage = WM_APP + 1;
+
+// Tray menu commands
+inline constexpr int kMenuProperties = 1001;    // clock_menu1
+inline constexpr int kMenuGeneral = 1002;       // clock_menu2
+inline constexpr int kMenuAdvanced = 1003;      // clock_menu3
+inline constexpr int kMenuTimeControl = 1004;   // clock_menu4
+inline constexpr int kMenuAbout = 1005;         // clock_menu5
+inline constexpr int kMenuRunNowFirst = 1010;   // clock_menu61(0..2)
+
+}  // namespace dadado::win32

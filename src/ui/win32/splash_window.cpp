@@ -1,0 +1,106 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include "system/win32/wide.h"
+#include "ui/win32/app_windows.h"
+#include "ui/win32/ids.h"
+
+namespace dadado::win32 {
+
+namespace {
+
+// The design is in twips, 15 to a pixel at 96 DPI. Controls lie in a frame
+// and are placed relative to it.
+constexpr int kFrameX = 120, kFrameY = 60;
+Rect96 Twips(int x, int y, int w, int h, bool in_frame = true) {
+  const int ox = in_frame ? kFrameX : 0, oy = in_frame ? kFrameY : 0;
+  return {(x + ox) / 15, (y + oy) / 15, w / 15, h / 15};
+}
+
+}  // namespace
+
+void SplashWindow::Open(HWND owner, bool visible) {
+  if (!hwnd()) {
+    // A warning before a shutdown stays on top; it has no close box, since
+    // only the password may dismiss it.
+    if (!CreateTopLevel(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_CONTROLPARENT, WS_POPUP | WS_CAPTION,
+                        Widen(kProgramCaption), 4320 / 15, 1830 / 15, owner))
+      return;
+    const CountdownScreen& c = program_.countdown();
+    AddControl(WC_BUTTONW, L"", WS_VISIBLE | BS_GROUPBOX, Twips(0, 0, 4080, 1635), kIdStatic);
+    HWND logo = AddControl(WC_STATICW, L"", WS_VISIBLE | SS_ICON | SS_CENTERIMAGE, Twips(240, 360, 615, 615), kIdStatic);
+    logo_ = MakeProgramIcon(Scale(615 / 15));
+    SendMessageW(logo, STM_SETICON, reinterpret_cast<WPARAM>(logo_), 0);
+    AddControl(WC_STATICW, Widen(c.title), WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Twips(960, 240, 2775, 255), kIdSplashTitle);
+    AddControl(WC_STATICW, Widen(c.action_line), WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Twips(1080, 600, 2655, 255),
+               kIdSplashAction);
+    AddControl(WC_STATICW, Widen(c.remaining), WS_VISIBLE | SS_LEFT, Twips(960, 960, 2895, 255), kIdSplashRemaining);
+    AddControl(WC_STATICW, L"输入解除密码：", WS_VISIBLE | SS_LEFT, Twips(360, 1320, 1260, 180 + 60), kIdStatic);
+    HWND box = AddControl(WC_EDITW, L"", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD,
+                          Twips(1800, 1280, 2055, 270 + 60), kIdSplashPassword, WS_EX_CLIENTEDGE);
+    SendMessageW(box, EM_SETPASSWORDCHAR, L'*', 0);
+    SendMessageW(box, EM_SETLIMITTEXT, 0, 0);  // no length limit
+    SetTimer(hwnd(), kTimerCountdown, kCountdownIntervalMs, nullptr);
+  }
+  if (visible && !IsWindowVisible(hwnd())) {
+    ShowWindow(hwnd(), SW_SHOW);
+    SetForegroundWindow(hwnd());
+    SetFocus(GetDlgItem(hwnd(), kIdSplashPassword));
+  }
+  Mirror();
+}
+
+void SplashWindow::Close() {
+  if (!hwnd()) return;
+  KillTimer(hwnd(), kTimerCountdown);
+  Destroy();
+  if (logo_) DestroyIcon(logo_);
+  logo_ = nullptr;
+}
+
+void SplashWindow::Mirror() {
+  if (!hwnd()) return;
+  mirroring_ = true;
+  const CountdownScreen& c = program_.countdown();
+  SetTextIfDifferent(GetDlgItem(hwnd(), kIdSplashTitle), Widen(c.title));
+  SetTextIfDifferent(GetDlgItem(hwnd(), kIdSplashAction), Widen(c.action_line));
+  SetTextIfDifferent(GetDlgItem(hwnd(), kIdSplashRemaining), Widen(c.remaining));
+  SetTextIfDifferent(GetDlgItem(hwnd(), kIdSplashPassword), Widen(c.password));
+  mirroring_ = false;
+}
+
+LRESULT SplashWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_TIMER:
+      if (wp == kTimerCountdown) {
+        program_.Countdown_Timer1_Timer();
+        if (hooks_.refresh) hooks_.refresh();
+      }
+      return 0;
+    case WM_COMMAND:
+      if (mirroring_) return 0;
+      if (LOWORD(wp) == kIdSplashPassword && HIWORD(wp) == EN_CHANGE) {
+        program_.Countdown_SetText(Narrow(TextOf(reinterpret_cast<HWND>(lp))));
+      } else if (LOWORD(wp) == IDOK) {
+        // Enter in the password box. The countdown may reach zero while the
+        // wrong-password message is open, which destroys this window: touch
+        // nothing of it afterwards.
+        program_.Countdown_Enter();
+        if (hooks_.refresh) hooks_.refresh();
+      }
+      return 0;
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(wp);
+      SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+      const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lp));
+      SetTextColor(dc, id == kIdSplashRemaining ? RGB(0, 0, 255) : GetSysColor(COLOR_BTNTEXT));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_CLOSE:
+      return 0;
+    default:
+      return Window::HandleMessage(msg, wp, lp);
+  }
+}
+
+}  // namespace dadado::win32

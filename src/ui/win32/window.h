@@ -1,0 +1,67 @@
+// A top-level window drawn from 96-DPI geometry: each control is laid out
+// from its design rectangle scaled to the window's DPI, and laid out again,
+// fonts included, when the window moves to a screen of another DPI.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "system/win32/handle.h"
+
+namespace dadado::win32 {
+
+struct Rect96 {
+  int x, y, w, h;
+};
+
+class Window {
+ public:
+  Window() = default;
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+  virtual ~Window();
+
+  HWND hwnd() const { return hwnd_; }
+  UINT dpi() const { return dpi_; }
+  int Scale(int px96) const { return MulDiv(px96, static_cast<int>(dpi_), 96); }
+  void Destroy();
+
+ protected:
+  // Creates the window with a client area of the given 96-DPI size, centred
+  // on the screen.
+  bool CreateTopLevel(DWORD ex_style, DWORD style, const std::wstring& title, int client_w, int client_h, HWND owner);
+  HWND AddControl(const wchar_t* window_class, const std::wstring& text, DWORD style, Rect96 r, int id,
+                  DWORD ex_style = 0);
+  void MoveControl(HWND control, Rect96 r);
+  virtual LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+  // After a DPI change, before the controls are laid out again.
+  virtual void OnDpiChanged() {}
+  HFONT font() const { return static_cast<HFONT>(font_.get()); }
+  HFONT bold_font() const { return static_cast<HFONT>(bold_font_.get()); }
+
+ private:
+  struct Placed {
+    HWND control;
+    Rect96 rect;
+  };
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  void MakeFonts();
+  void LayOut();
+
+  HWND hwnd_ = nullptr;
+  UINT dpi_ = 96;
+  int client_w_ = 0, client_h_ = 0;
+  UniqueGdiObject font_, bold_font_;
+  std::vector<Placed> placed_;
+};
+
+// The DPI of a window, or of the system before a window exists.
+UINT DpiOf(HWND hwnd);
+// The program's icon, drawn at any size.
+HICON MakeProgramIcon(int size);
+void RegisterWindowClass();
+inline constexpr wchar_t kWindowClass[] = L"DadadoWindow";
+
+}  // namespace dadado::win32
