@@ -1,1 +1,158 @@
+// The OS interface against the real registry, token and processes.
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "settings/live_settings.h"
+#include "system/win32/wide.h"
+#include "system/win32/win_os.h"
+#include "system/windows_integration.h"
+
+namespace dadado::win32 {
+namespace {
+
+TEST(PowerWin, ShutdownPrivilegeCanBeEnabled) {
+  WinOperatingSystem os;
+  EXPECT_TRUE(os.EnableShutdownPrivilege());
+}
+
+struct RegistryWin : ::testing::Test {
+  WinOperatingSystem os;
+  void TearDown() override {
+    if (auto k = os.OpenKey(kWinlogonKey, true)) {
+      for (const char* name : {kDefaultUserNameValue, kDefaultPasswordValue, kAutoAdminLogon, kForceAutoLogon})
+        os.DeleteValue(*k, name);
+      os.CloseKey(*k);
+    }
+    if (auto k = os.OpenKey(kRunKey, true)) {
+      os.DeleteValue(*k, os.ExecutableBaseName());
+      os.CloseKey(*k);
+    }
+  }
+};
+
+TEST_F(RegistryWin, EachValueIsWrittenReadBackAndDeleted) {
+  LiveSettings live;
+  live.SetCheck(2, 1);
+  live.SetCheck(3, 1);
+  live.SetText1("张三");
+  live.SetText2("密码pw");
+  RegistryWriteResult r = WriteRegistry(os, live, os.ExecutableFolder(), os.ExecutableBaseName());
+  EXPECT_TRUE(r.start_with_windows_ok);
+  EXPECT_TRUE(r.automatic_logon_ok);
+
+  RegistryReading read = ReadRegistry(os, os.ExecutableBaseName());
+  EXPECT_TRUE(read.start_with_windows);
+  EXPECT_EQ(read.logon_user, "张三");
+  EXPECT_EQ(read.logon_password, "密码pw");
+  auto k = os.OpenKey(kWinlogonKey, false);
+  ASSERT_TRUE(k);
+  EXPECT_EQ(os.QueryString(*k, kAutoAdminLogon), "1");
+  EXPECT_EQ(os.QueryString(*k, kForceAutoLogon), "1");
+  EXPECT_EQ(os.QueryString(*k, kPowerdownAfterShutdown), "1");
+  os.CloseKey(*k);
+
+  live.SetCheck(2, 0);
+  live.SetCheck(3, 0);
+  r = WriteRegistry(os, live, os.ExecutableFolder(), os.ExecutableBaseName());
+  EXPECT_TRUE(r.start_with_windows_ok);
+  EXPECT_TRUE(r.automatic_logon_ok);
+  read = ReadRegistry(os, os.ExecutableBaseName());
+  EXPECT_FALSE(read.start_with_windows);
+  EXPECT_FALSE(read.logon_password);
+  EXPECT_EQ(read.logon_user, "张三");  // left as it was
+}
+
+TEST_F(RegistryWin, StartupValueHoldsThePathOfTheRunningExecutable) {
+  LiveSettings live;
+  live.SetCheck(2, 1);
+  WriteRegistry(os, live, os.ExecutableFolder(), os.ExecutableBaseName());
+  auto k = os.OpenKey(kRunKey, false);
+  ASSERT_TRUE(k);
+  auto value = os.QueryString(*k, os.ExecutableBaseName());
+  os.CloseKey(*k);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(_wcsicmp(Widen(*value).c_str(), WinOperatingSystem::ModulePath().c_str()), 0) << *value;
+}
+
+TEST_F(RegistryWin, EmptyPasswordReadsAsAbsentAndLongTextsReadWhole) {
+  auto k = os.CreateKey(kWinlogonKey);
+  ASSERT_TRUE(k);
+  ASSERT_TRUE(os.SetString(*k, kDefaultPasswordValue, ""));
+  std::string long_name(300, 'n');
+  ASSERT_TRUE(os.SetString(*k, kDefaultUserNameValue, long_name));
+  os.CloseKey(*k);
+  RegistryReading read = ReadRegistry(os, os.ExecutableBaseName());
+  EXPECT_FALSE(read.logon_password);
+  EXPECT_EQ(read.logon_user, long_name);
+}
+
+// ---- one copy only -------------------------------------------------------------
+
+std::wstring TempPath(const std::wstring& name) {
+  wchar_t base[MAX_PATH];
+  GetTempPathW(MAX_PATH, base);
+  return std::wstring(base) + name;
+}
+
+// Starts `count` copies of a renamed copy of this test program at once; each
+// records whether it found another copy running. Returns the records.
+std::vector<std::string> StartCopies(int count) {
+  const std::wstring exe = TempPath(L"dadado_probe_" + std::to_wstring(GetCurrentProcessId()) + L".exe");
+  CopyFileW(WinOperatingSystem::ModulePath().c_str(), exe.c_str(), FALSE);
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"Local\\dadado-test-release");
+  ResetEvent(release);
+  std::vector<PROCESS_INFORMATION> procs;
+  std::vector<std::wstring> results;
+  for (int i = 0; i < count; ++i) {
+    std::wstring result = TempPath(L"dadado_probe_result_" + std::to_wstring(i) + L".txt");
+    DeleteFileW(result.c_str());
+    results.push_back(result);
+    std::wstring cmd = L"\"" + exe + L"\" --probe-instance \"" + result + L"\"";
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) procs.push_back(pi);
+  }
+  // Wait until every copy has written its record, then let them go.
+  std::vector<std::string> records;
+  for (int waited = 0; waited < 600; ++waited) {
+    records.clear();
+    for (const auto& r : results) {
+      std::ifstream in(Narrow(r));
+      std::stringstream ss;
+      ss << in.rdbuf();
+      if (!ss.str().empty()) records.push_back(ss.str());
+    }
+    if (records.size() == results.size()) break;
+    Sleep(50);
+  }
+  SetEvent(release);
+  for (auto& pi : procs) {
+    WaitForSingleObject(pi.hProcess, 30000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  CloseHandle(release);
+  for (const auto& r : results) DeleteFileW(r.c_str());
+  DeleteFileW(exe.c_str());
+  return records;
+}
+
+TEST(SingleInstanceWin, TwoCopiesOnlyOnePasses) {
+  auto records = StartCopies(2);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(std::count(records.begin(), records.end(), "first"), 1);
+}
+
+TEST(SingleInstanceWin, TenCopiesStartedTogetherLeaveExactlyOne) {
+  auto records = StartCopies(10);
+  ASSERT_EQ(records.size(), 10u);
+  EXPECT_EQ(std::count(records.begin(), records.end(), "first"), 1);
+}
+
+}  // namespace
+}  // namespace dadado::win32

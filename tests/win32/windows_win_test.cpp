@@ -1,1 +1,214 @@
+// The real windows, driven with window messages as a user's clicks and
+// typing would drive them.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include "protection/password.h"
+#include "settings/settings_file.h"
+#include "system/win32/wide.h"
+#include "system/win32/win_file_store.h"
+#include "system/win32/win_os.h"
+#include "ui/win32/ids.h"
+#include "ui/win32/win_app.h"
+
+namespace dadado::win32 {
+namespace {
+
+void Pump(DWORD ms) {
+  const ULONGLONG until = GetTickCount64() + ms;
+  MSG msg;
+  while (GetTickCount64() < until) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(10);
+  }
+}
+
+std::string SettingsPath() {
+  WinOperatingSystem os;
+  return SettingsFilePath(os.ExecutableFolder(), os.ExecutableBaseName(), '\\');
+}
+
+std::wstring Text(HWND h) {
+  wchar_t buf[512] = {};
+  GetWindowTextW(h, buf, 512);
+  return buf;
+}
+
+bool Checked(HWND h) { return SendMessageW(h, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+struct WindowsWin : ::testing::Test {
+  std::unique_ptr<WinApp> app;
+  void SetUp() override {
+    DeleteFileW(Widen(SettingsPath()).c_str());
+    app = std::make_unique<WinApp>();
+    app->answer_messages = true;
+    ASSERT_TRUE(app->Start());
+    Pump(100);
+  }
+  void TearDown() override {
+    app.reset();
+    Pump(50);
+    DeleteFileW(Widen(SettingsPath()).c_str());
+  }
+  HWND Form1Control(int id) { return app->form1().Control(id); }
+  void Click(HWND h) {
+    SendMessageW(h, BM_CLICK, 0, 0);
+    Pump(20);
+  }
+  LiveSettings& live() { return app->program().live(); }
+};
+
+TEST_F(WindowsWin, FirstStartShowsTheDesignedWindow) {
+  HWND form1 = app->form1().hwnd();
+  EXPECT_TRUE(IsWindowVisible(form1));
+  EXPECT_EQ(Text(form1), L"dadado");
+  RECT client;
+  GetClientRect(form1, &client);
+  const int dpi = static_cast<int>(app->form1().dpi());
+  EXPECT_EQ(client.right, MulDiv(386, dpi, 96));
+  EXPECT_EQ(client.bottom, MulDiv(283, dpi, 96));
+  EXPECT_TRUE(Checked(Form1Control(kIdOption1First + 3)));
+  EXPECT_EQ(SendMessageW(Form1Control(kIdCombo3), CB_GETCURSEL, 0, 0), 3);
+  EXPECT_TRUE(Checked(Form1Control(kIdCheckFirst + 8)));
+  EXPECT_TRUE(Checked(Form1Control(kIdCheckFirst + 9)));
+  EXPECT_FALSE(IsWindowEnabled(Form1Control(kIdCommand3)));
+  EXPECT_FALSE(IsWindowEnabled(Form1Control(kIdPicker)));
+  EXPECT_EQ(TabCtrl_GetItemCount(Form1Control(kIdTab)), 4);
+  EXPECT_TRUE(app->tray_shown());
+  EXPECT_EQ(app->tray_tip(), Widen(VersionText()));
+}
+
+TEST_F(WindowsWin, PasswordProtectionChecksHiddenStartAndEnablesApply) {
+  Click(Form1Control(kIdCheckFirst + 10));
+  EXPECT_TRUE(Checked(Form1Control(kIdCheckFirst + 10)));
+  EXPECT_TRUE(Checked(Form1Control(kIdCheckFirst + 7)));
+  EXPECT_TRUE(IsWindowEnabled(Form1Control(kIdCommand3)));
+  EXPECT_EQ(live().check(7).value, 1);
+}
+
+TEST_F(WindowsWin, NoScheduleDisablesTheTimingControls) {
+  Click(Form1Control(kIdOption1First + 1));
+  EXPECT_TRUE(IsWindowEnabled(Form1Control(kIdPicker)));
+  EXPECT_TRUE(IsWindowEnabled(Form1Control(kIdCombo1)));
+  Click(Form1Control(kIdOption2First + 1));
+  EXPECT_EQ(SendMessageW(Form1Control(kIdCombo3), CB_GETCURSEL, 0, 0), 1);
+  Click(Form1Control(kIdOption1First + 3));
+  EXPECT_FALSE(IsWindowEnabled(Form1Control(kIdPicker)));
+  EXPECT_FALSE(IsWindowEnabled(Form1Control(kIdCombo1)));
+  EXPECT_FALSE(IsWindowEnabled(Form1Control(kIdCombo2)));
+  EXPECT_EQ(SendMessageW(Form1Control(kIdCombo3), CB_GETCURSEL, 0, 0), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Checked(Form1Control(kIdOption2First + i)));
+}
+
+TEST_F(WindowsWin, ClickingAnHourRewritesTheSelectedWeekday) {
+  Click(Form1Control(kIdCheckFirst + 4));  // time control on: the editor opens
+  HWND list = Form1Control(kIdList1);
+  EXPECT_TRUE(IsWindowEnabled(list));
+  Click(Form1Control(kIdOption3First + 1));
+  for (int h : {13, 8, 9}) {
+    SendMessageW(list, LB_SETSEL, TRUE, h);
+    SendMessageW(app->form1().hwnd(), WM_COMMAND, MAKEWPARAM(kIdList1, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+  }
+  EXPECT_EQ(Text(Form1Control(kIdText3First + 1)), L"08:00+09:00+13:00");
+  EXPECT_EQ(live().text3(1).text, "08:00+09:00+13:00");
+  EXPECT_EQ(Text(Form1Control(kIdText3First + 0)), L"24:00");
+}
+
+TEST_F(WindowsWin, TypingIntoAWeekdayBoxReachesTheModel) {
+  Click(Form1Control(kIdCheckFirst + 4));
+  SetWindowTextW(Form1Control(kIdText3First + 3), L"07:00+22:00");
+  EXPECT_EQ(live().text3(3).text, "07:00+22:00");
+}
+
+TEST_F(WindowsWin, TheCountdownCountsAndTakesThePassword) {
+  app->program().OpenShutdownScreen(1);
+  HWND splash = app->splash().hwnd();
+  ASSERT_TRUE(splash);
+  EXPECT_TRUE(IsWindowVisible(splash));
+  EXPECT_EQ(Text(GetDlgItem(splash, kIdSplashRemaining)), L"时间剩余120秒");
+  EXPECT_EQ(Text(GetDlgItem(splash, kIdSplashTitle)), Widen(VersionText() + " 警告"));
+  EXPECT_EQ(Text(GetDlgItem(splash, kIdSplashAction)), L"操作: 不进行任何操作");
+  Pump(1300);
+  EXPECT_EQ(Text(GetDlgItem(splash, kIdSplashRemaining)), L"时间剩余119秒");
+
+  HWND box = GetDlgItem(splash, kIdSplashPassword);
+  SetWindowTextW(box, L"wrong");
+  SendMessageW(splash, WM_COMMAND, IDOK, 0);
+  ASSERT_FALSE(app->shown_messages.empty());
+  EXPECT_EQ(app->shown_messages.back(), "密码不正确");
+  EXPECT_EQ(Text(box), L"");
+  EXPECT_TRUE(IsWindow(splash));
+
+  SetWindowTextW(box, L"mossgate");
+  SendMessageW(splash, WM_COMMAND, IDOK, 0);
+  EXPECT_FALSE(IsWindow(splash));
+  EXPECT_FALSE(app->program().timer_running(FormTimer::kSchedule));
+  EXPECT_FALSE(app->program().timer_running(FormTimer::kTimeControl));
+}
+
+TEST_F(WindowsWin, PasswordDialogOpensTheSettings) {
+  Click(Form1Control(kIdCheckFirst + 10));
+  SendMessageW(app->form1().hwnd(), WM_CLOSE, 0, 0);  // hides it
+  Pump(20);
+  EXPECT_FALSE(IsWindowVisible(app->form1().hwnd()));
+  app->program().clock_menu3_Click();
+  app->Refresh();
+  HWND dialog = app->check_password().hwnd();
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(Text(dialog), L"请输入权限密码：");
+  HWND box = GetDlgItem(dialog, kIdPasswordBox);
+  EXPECT_EQ(SendMessageW(box, EM_GETLIMITTEXT, 0, 0), 25);
+  EXPECT_EQ(SendMessageW(box, EM_GETPASSWORDCHAR, 0, 0), L'*');
+  SetWindowTextW(box, L"mossgate");
+  SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+  Pump(20);
+  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_TRUE(IsWindowVisible(app->form1().hwnd()));
+  EXPECT_EQ(app->form1().LogicalTabOfItem(TabCtrl_GetCurSel(Form1Control(kIdTab))), 1);
+}
+
+// Fills in the modal change-password dialog once it is open.
+VOID CALLBACK ChangePasswordTimer(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND dialog = FindWindowW(nullptr, L"更改密码");
+  if (!dialog) return;
+  KillTimer(nullptr, id);
+  EXPECT_EQ(SendMessageW(GetDlgItem(dialog, kIdPasswordBox), EM_GETPASSWORDCHAR, 0, 0), L'#');
+  SetWindowTextW(GetDlgItem(dialog, kIdPasswordBox), L"mossgate");
+  SetWindowTextW(GetDlgItem(dialog, kIdNewPasswordBox), L"新密码1");
+  SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+}
+
+TEST_F(WindowsWin, ChangingThePasswordWritesItToTheFile) {
+  SetTimer(nullptr, 0, 50, &ChangePasswordTimer);
+  app->program().Label7_MouseDown();
+  app->program().Label7_MouseUp();  // returns when the modal dialog has closed
+  EXPECT_EQ(app->shown_messages.back(), "恭喜，密码修改成功！");
+  WinFileStore store;
+  SettingsFile file(store, SettingsPath());
+  EXPECT_TRUE(PasswordMatches(file, "新密码1"));
+  EXPECT_FALSE(IsWindow(app->set_password().hwnd()));
+}
+
+TEST_F(WindowsWin, TheTrayIconComesBackWhenTheTaskbarRestarts) {
+  const int before = app->tray_adds();
+  SendMessageW(app->form1().hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_EQ(app->tray_adds(), before + 1);
+}
+
+TEST_F(WindowsWin, ApplyWritesTheSettingsFile) {
+  Click(Form1Control(kIdOption1First + 0));
+  Click(Form1Control(kIdCommand3));
+  EXPECT_FALSE(IsWindowEnabled(Form1Control(kIdCommand3)));
+  WinFileStore store;
+  SettingsFile file(store, SettingsPath());
+  EXPECT_EQ(file.ReadIniInt("常规设置", "频率", 9), 0);
+  EXPECT_EQ(file.ReadIniInt("时间控制", "启用", 9), 0);
+  EXPECT_TRUE(app->program().timer_running(FormTimer::kSchedule));
+}
+
+}  // namespace
+}  // namespace dadado::win32

@@ -34,6 +34,9 @@ FileContent WinFileStore::Read(const std::string& path) {
 
 bool WinFileStore::WriteAtomically(const std::string& path, const std::string& bytes) {
   const std::wstring target = Widen(path);
+  // A settings file the user has made read-only is left alone.
+  DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
   const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
   {
     UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -38,6 +38,9 @@ WinApp::WinApp() {
   hooks_.refresh = [this] { Refresh(); };
   hooks_.tray_event = [this](LPARAM lp) { OnTrayEvent(lp); };
   hooks_.taskbar_created = [this] {
+    // A new taskbar has none of the old icons; whatever may be left of ours
+    // is cleared before it is added again.
+    RemoveTrayIcon();
     tray_added_ = false;
     if (tray_shown_) AddTrayIcon();
   };
@@ -153,6 +156,7 @@ void WinApp::AddTrayIcon() {
     Shell_NotifyIconW(NIM_MODIFY, &nid);
   } else {
     tray_added_ = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+    if (tray_added_) ++tray_adds_;
   }
 }
 

@@ -37,6 +37,7 @@ class WinApp : public Screen {
   PasswordWindow& set_password() { return *set_password_; }
   bool tray_shown() const { return tray_shown_; }
   const std::wstring& tray_tip() const { return tray_tip_; }
+  int tray_adds() const { return tray_adds_; }
   // The last messages shown, for the tests; with `answer_messages` set the
   // boxes are answered at once instead of shown.
   std::vector<std::string> shown_messages;
@@ -80,6 +81,7 @@ class WinApp : public Screen {
   std::unique_ptr<PasswordWindow> set_password_;
   bool tray_shown_ = false;
   bool tray_added_ = false;
+  int tray_adds_ = 0;
   std::wstring tray_tip_;
   HICON tray_icon_ = nullptr;
   bool schedule_timer_ = false;
