@@ -1,0 +1,316 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the real dadado.exe under Wine, in a fresh folder and
+a fresh Wine prefix, looked at only from outside: its windows and their texts
+(through probe.exe), its settings file, and the exit call that Wine's relay
+trace records. Prints PASS or FAIL per scenario; exits non-zero on a failure.
+Needs DISPLAY (tools/test provides a virtual one)."""
+
+import argparse
+import datetime
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+
+ENCODED_DEFAULT_PASSWORD = None  # read from the first scenario's file
+
+
+class Wine:
+    def __init__(self, prefix, build):
+        self.prefix = prefix
+        self.build = build
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.probe_exe = os.path.join(build, "tests", "win32", "probe.exe")
+        self.dadado_exe = os.path.join(build, "src", "ui", "win32", "dadado.exe")
+        self.procs = []
+
+    def setup(self):
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        env = dict(self.env, WINEARCH="win64")
+        subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
+                        "/d", "user32.ExitWindowsEx", "/f"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        self.server()
+
+    def folder(self, name):
+        d = tempfile.mkdtemp(prefix="dadado-e2e-%s-" % name)
+        shutil.copy(self.dadado_exe, os.path.join(d, "dadado.exe"))
+        return d
+
+    def start(self, folder):
+        """Starts dadado.exe with the relay trace on; returns a Run."""
+        env = dict(self.env, WINEDEBUG="+relay")
+        proc = subprocess.Popen(["wine", "dadado.exe"], cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        run = Run(proc)
+        self.procs.append(proc)
+        return run
+
+    def probe(self, *args):
+        # Output goes through a file: Wine's helper processes may inherit a
+        # pipe and keep it open long after the probe has ended.
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(["wine", self.probe_exe] + list(args), env=self.env, stdout=out,
+                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=60)
+            out.seek(0)
+            return out.read().decode("utf-8", "replace")
+
+    def server(self):
+        """A persistent wineserver that holds none of our pipes."""
+        subprocess.Popen(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+        time.sleep(0.5)
+
+    def windows(self):
+        wins = []
+        for line in self.probe("dump").splitlines():
+            if line.startswith("WINDOW "):
+                wins.append({"head": parse_fields(line[7:]), "controls": []})
+            elif line.startswith("  CTRL ") and wins:
+                wins[-1]["controls"].append(parse_fields(line[7:]))
+        return wins
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        for p in self.procs:
+            try:
+                p.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        self.procs = []
+        time.sleep(1)
+        self.server()
+
+
+def parse_fields(text):
+    """key=value pairs; the last field, title= or text=, runs to the end."""
+    fields = {}
+    for last in ("title=", "text="):
+        at = text.find(" " + last) if not text.startswith(last) else 0
+        if at >= 0:
+            fields[last[:-1]] = text[at + len(last) + (1 if at else 0):]
+            text = text[:at]
+            break
+    for part in text.split():
+        if "=" in part:
+            k, v = part.split("=", 1)
+            fields[k] = v
+    return fields
+
+
+class Run:
+    """A started dadado.exe; the relay trace is read as it comes."""
+
+    def __init__(self, proc):
+        self.proc = proc
+        self.exit_calls = []  # (wall time, line)
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        for raw in self.proc.stderr:
+            line = raw.decode("utf-8", "replace")
+            if "Call user32.ExitWindowsEx" in line:
+                self.exit_calls.append((time.time(), line.strip()))
+
+    def wait_exit_call(self, timeout):
+        end = time.time() + timeout
+        while time.time() < end and not self.exit_calls:
+            time.sleep(0.05)
+        return self.exit_calls[0] if self.exit_calls else None
+
+
+def wait_for(fn, timeout, step=0.5):
+    end = time.time() + timeout
+    while time.time() < end:
+        v = fn()
+        if v:
+            return v
+        time.sleep(step)
+    return fn()
+
+
+def window(wins, title=None, cls="DadadoWindow"):
+    for w in wins:
+        if w["head"].get("class") == cls and (title is None or w["head"].get("title") == title):
+            return w
+    return None
+
+
+def control(win, ctrl_id, text=None):
+    for c in win["controls"]:
+        if c.get("id") == str(ctrl_id) and (text is None or c.get("text") == text):
+            return c
+    raise AssertionError("no control %s in %s" % (ctrl_id, win["head"]))
+
+
+def read_ini(folder):
+    path = os.path.join(folder, "dadado.ini")
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read().decode("gbk")
+
+
+def write_ini(folder, text):
+    with open(os.path.join(folder, "dadado.ini"), "wb") as f:
+        f.write(text.replace("\n", "\r\n").encode("gbk"))
+
+
+def form1(wine):
+    return wait_for(lambda: window(wine.windows(), "dadado"), 30)
+
+
+# ---- scenarios --------------------------------------------------------------------
+
+def first_start(wine):
+    folder = wine.folder("first")
+    wine.start(folder)
+    w = form1(wine)
+    assert w, "the settings window did not appear"
+    assert w["head"]["visible"] == "1"
+    assert control(w, 223)["checked"] == "1", "取消定时 is not selected"
+    assert control(w, 262)["text"] == "不进行任何操作"
+    assert control(w, 208)["checked"] == "1", "强制 is not set"
+    assert control(w, 209)["checked"] == "1", "提示 is not set"
+    assert control(w, 103)["enabled"] == "0", "应用 is enabled"
+    ini = read_ini(folder)
+    lines = ini.split("\r\n")
+    today = datetime.date.today()
+    assert lines[0] == "[常规设置]", lines
+    assert lines[1].startswith("定时时间=%d/%d/%d " % (today.year, today.month, today.day)), lines[1]
+    assert lines[2] == "间隔起始时间=%d/%d/%d" % (today.year, today.month, today.day), lines[2]
+    assert lines[3] == "[时间控制]", lines
+    assert lines[4].startswith("密码=") and len(lines[4]) == len("密码=") + 25, lines[4]
+    assert lines[5:12] == ["%dweek=24:00" % n for n in range(7)], lines[5:12]
+    assert lines[12:] == [""], lines[12:]
+
+
+def second_copy(wine):
+    folder = wine.folder("second")
+    wine.start(folder)
+    assert form1(wine), "the first copy did not start"
+    second = wine.start(folder)
+    box = wait_for(lambda: window(wine.windows(), "dadado", "#32770"), 30)
+    assert box, "no message box from the second copy"
+    texts = [c.get("text") for c in box["controls"]]
+    assert "程序已运行，请检查窗口是否被最小化！" in texts, texts
+    wine.probe("click", "#class:#32770", "2")  # the OK button of a message box answers IDOK/IDCANCEL
+    wine.probe("command", "#class:#32770", "1")
+    second.proc.wait(timeout=30)
+    assert window(wine.windows(), "dadado"), "the first copy ended too"
+
+
+def scheduled_shutdown(wine):
+    folder = wine.folder("schedule")
+    due = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(seconds=12)
+    write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 1\n强制操作= 0\n启动后隐藏界面= 1\n关机画面= 0\n"
+              % due.strftime("%Y/%m/%d %H:%M:%S"))
+    run = wine.start(folder)
+    call = run.wait_exit_call(40)
+    assert call, "no exit call"
+    when, line = call
+    assert "ExitWindowsEx(0000000d" in line, line
+    late = when - due.timestamp()
+    assert 0 <= late < 1.5, "the exit call came %.2f s after the scheduled second" % late
+
+
+def time_control(wine):
+    folder = wine.folder("timecontrol")
+    write_ini(folder, "[时间控制]\n启用= 1\n")
+    run = wine.start(folder)
+
+    def countdown():
+        for w in wine.windows():
+            if w["head"].get("class") == "DadadoWindow" and any(c.get("id") == "300" for c in w["controls"]):
+                return w
+        return None
+
+    w = wait_for(countdown, 30)
+    assert w, "no countdown"
+    remaining = control(w, 301)["text"]
+    assert remaining in ("时间剩余30秒", "时间剩余29秒", "时间剩余28秒"), remaining
+    assert control(w, 302)["text"] == "操作: 关闭计算机[定时]"
+    assert window(wine.windows(), "请输入权限密码："), "no password dialog"
+    # The right password cancels.
+    assert "no window" not in wine.probe("settext", "#has:300", "300", "mossgate")
+    wine.probe("command", "#has:300", "1")
+    assert wait_for(lambda: countdown() is None, 10), "the countdown stayed"
+    time.sleep(3)
+    assert not run.exit_calls, run.exit_calls
+    wine.stop()
+
+    # Without the password the forced shutdown follows after 30 seconds.
+    run = wine.start(folder)
+    started = time.time()
+    call = run.wait_exit_call(60)
+    assert call, "no exit call"
+    assert "ExitWindowsEx(0000000d" in call[1], call[1]
+    assert 25 <= call[0] - started <= 45, "exit call after %.1f s" % (call[0] - started)
+
+
+def apply_and_cancel(wine):
+    folder = wine.folder("apply")
+    wine.start(folder)
+    assert form1(wine)
+    wine.probe("click", "dadado", "220")  # 每天定时
+    wine.probe("click", "dadado", "103")  # 应用
+    ini = wait_for(lambda: (read_ini(folder) or "") if "频率= 0" in (read_ini(folder) or "") else None, 10)
+    assert ini, read_ini(folder)
+    for key in ["频率= 0", "定时时间=", "定时每周= 0", "定时间隔= 0", "操作方式= 3", "移除系统图标= 0",
+                "启动后隐藏界面= 0", "启动后锁定计算机= 0", "强制操作= 1", "关机画面= 1", "密码保护= 0",
+                "[高级设置]", "自动登录= 0", "启用= 0", "6week=24:00"]:
+        assert key in ini, "missing %s in\n%s" % (key, ini)
+    w = form1(wine)
+    assert control(w, 103)["enabled"] == "0"
+    # A change, then Cancel: the file's values come back.
+    wine.probe("click", "dadado", "209")  # 提示 off
+    w = form1(wine)
+    assert control(w, 209)["checked"] == "0"
+    assert control(w, 103)["enabled"] == "1"
+    wine.probe("click", "dadado", "2")  # 取消
+    w = wait_for(lambda: window(wine.windows(), "dadado"), 10)
+    assert w["head"]["visible"] == "0", "the window was not hidden"
+    assert control(w, 209)["checked"] == "1", "提示 was not restored"
+    assert read_ini(folder) == ini, "Cancel changed the file"
+
+
+SCENARIOS = [first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True, help="the Windows build folder")
+    ap.add_argument("--only", help="run one scenario")
+    args = ap.parse_args()
+    if not os.environ.get("DISPLAY"):
+        print("FAIL setup: no DISPLAY")
+        return 1
+    prefix = os.path.join(os.path.abspath(args.build), "wineprefix-e2e")
+    wine = Wine(prefix, os.path.abspath(args.build))
+    wine.setup()
+    failures = 0
+    for scenario in SCENARIOS:
+        if args.only and scenario.__name__ != args.only:
+            continue
+        started = time.time()
+        try:
+            scenario(wine)
+            print("PASS %s (%.1f s)" % (scenario.__name__, time.time() - started), flush=True)
+        except Exception:
+            failures += 1
+            print("FAIL %s" % scenario.__name__, flush=True)
+            traceback.print_exc()
+        finally:
+            wine.stop()
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
