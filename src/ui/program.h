@@ -19,7 +19,7 @@
 namespace dadado {
 
 inline constexpr char kProgramCaption[] = "dadado";
-inline constexpr char kContactAddress[] = "dadado@users.noreply.github.com";
+inline constexpr char kContactAddress[] = "dadado@example.com";
 
 std::string VersionText();  // "dadado 1.0.0"
 // The text Combo3 shows for an action index; "不进行任何操作" for none.
