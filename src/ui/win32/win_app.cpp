@@ -143,7 +143,8 @@ void WinApp::SetTrayIcon(bool shown, const std::string& tooltip) {
 
 void WinApp::AddTrayIcon() {
   if (!form1_->hwnd()) return;
-  if (!tray_icon_) tray_icon_ = MakeProgramIcon(GetSystemMetrics(SM_CXSMICON));
+  // The small-icon size of the screen the window is on.
+  if (!tray_icon_) tray_icon_ = LoadProgramIcon(MetricForDpi(SM_CXSMICON, DpiOf(form1_->hwnd())));
   NOTIFYICONDATAW nid{};
   nid.cbSize = sizeof nid;
   nid.hWnd = form1_->hwnd();

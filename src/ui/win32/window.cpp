@@ -41,13 +41,25 @@ void RegisterWindowClass() {
   wc.style = CS_DBLCLKS;
   wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = GetModuleHandleW(nullptr);
-  wc.hIcon = MakeProgramIcon(GetSystemMetrics(SM_CXICON));
-  wc.hIconSm = MakeProgramIcon(GetSystemMetrics(SM_CXSMICON));
+  wc.hIcon = LoadProgramIcon(GetSystemMetrics(SM_CXICON));
+  wc.hIconSm = LoadProgramIcon(GetSystemMetrics(SM_CXSMICON));
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kWindowClass;
   RegisterClassExW(&wc);
   registered = true;
+}
+
+HICON LoadProgramIcon(int size) {
+  auto icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
+  return icon ? icon : MakeProgramIcon(size);
+}
+
+int MetricForDpi(int metric, UINT dpi) {
+  using Fn = int(WINAPI*)(int, UINT);
+  static auto for_dpi = UserFunction<Fn>("GetSystemMetricsForDpi");
+  if (for_dpi) return for_dpi(metric, dpi);
+  return MulDiv(GetSystemMetrics(metric), static_cast<int>(dpi), static_cast<int>(SystemDpi()));
 }
 
 Window::~Window() { Destroy(); }

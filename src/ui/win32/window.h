@@ -61,6 +61,11 @@ class Window {
 UINT DpiOf(HWND hwnd);
 // The program's icon, drawn at any size.
 HICON MakeProgramIcon(int size);
+// The icon of the executable's resources at a standard size, or the drawn
+// one when the executable carries none.
+HICON LoadProgramIcon(int size);
+// A system metric at a DPI (the small-icon size for the tray, say).
+int MetricForDpi(int metric, UINT dpi);
 void RegisterWindowClass();
 inline constexpr wchar_t kWindowClass[] = L"DadadoWindow";
 
