@@ -235,6 +235,9 @@ void Form1Window::ShowPage(int page) {
   page_ = page;
   for (int p = 0; p < 4; ++p)
     for (HWND h : pages_[p]) ShowWindow(h, p == page ? SW_SHOWNA : SW_HIDE);
+  // The frames do not paint their insides; repaint the whole page at once so
+  // nothing of the previous one is left.
+  RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void Form1Window::SetBorder(HWND control, bool border) {

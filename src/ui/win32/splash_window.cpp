@@ -23,10 +23,10 @@ void SplashWindow::Open(HWND owner, bool visible) {
   if (!hwnd()) {
     // A warning before a shutdown stays on top; it has no close box, since
     // only the password may dismiss it.
-    if (!CreateTopLevel(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_CONTROLPARENT, WS_POPUP | WS_CAPTION,
-                        Widen(kProgramCaption), 4320 / 15, 1830 / 15, owner))
-      return;
     const CountdownScreen& c = program_.countdown();
+    if (!CreateTopLevel(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_CONTROLPARENT, WS_POPUP | WS_CAPTION,
+                        Widen(c.title), 4320 / 15, 1830 / 15, owner))
+      return;
     AddControl(WC_BUTTONW, L"", WS_VISIBLE | BS_GROUPBOX, Twips(0, 0, 4080, 1635), kIdStatic);
     HWND logo = AddControl(WC_STATICW, L"", WS_VISIBLE | SS_ICON | SS_CENTERIMAGE, Twips(240, 360, 615, 615), kIdStatic);
     logo_ = MakeProgramIcon(Scale(615 / 15));
