@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -147,6 +148,35 @@ TEST(SettingsFileOnDisk, MissingFolderReadsDefaultsWithoutFailing) {
   EXPECT_EQ(file.ReadIniInt("s", "k", 5), 5);
   EXPECT_EQ(file.ReadIniString("s", "k", "d"), "d");
   EXPECT_FALSE(file.WriteIniString("s", "k", "v"));
+}
+
+// A full disk: the writer may write only a few bytes, so the new file cannot
+// be completed; the old one must stay whole.
+TEST(SettingsFileOnDisk, FullDiskKeepsTheOldFile) {
+  auto dir = testing::MakeTempDir("full");
+  const std::string path = (dir / "dadado.ini").string();
+  PosixFileStore store;
+  SettingsFile file(store, path);
+  ASSERT_TRUE(file.WriteIniString("s", "k", "old"));
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {100, 100};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    PosixFileStore child_store;
+    SettingsFile child(child_store, path);
+    bool wrote = child.WriteIniString("s", "k", std::string(5000, 'n'));
+    ::_exit(wrote ? 1 : 0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write claimed success";
+  EXPECT_EQ(file.ReadIniString("s", "k", "d"), "old");
+  int entries = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir)) ++entries;
+  EXPECT_EQ(entries, 1);  // the unfinished temporary file was removed
+  std::filesystem::remove_all(dir);
 }
 
 // A writer killed at random moments, many times: the file always reads back
