@@ -58,6 +58,10 @@ std::string SettingsFile::ReadIniString(std::string_view section, std::string_vi
 }
 
 bool SettingsFile::WriteIniString(std::string_view section, std::string_view key, std::string_view value) {
+  if (batch_) {
+    batch_->ini.Set(Utf8ToGbk(section), Utf8ToGbk(key), Utf8ToGbk(value));
+    return batch_->readable;
+  }
   FileContent file = store_.Read(path_);
   // A file that exists but cannot be read is never overwritten: its content
   // would be lost.
@@ -65,6 +69,19 @@ bool SettingsFile::WriteIniString(std::string_view section, std::string_view key
   IniText ini(std::move(file.bytes));
   ini.Set(Utf8ToGbk(section), Utf8ToGbk(key), Utf8ToGbk(value));
   return store_.WriteAtomically(path_, ini.bytes());
+}
+
+void SettingsFile::BeginBatch() {
+  FileContent file = store_.Read(path_);
+  batch_ = Batch{file.status != ReadStatus::kError, IniText(std::move(file.bytes))};
+}
+
+bool SettingsFile::EndBatch() {
+  if (!batch_) return true;
+  Batch batch = std::move(*batch_);
+  batch_.reset();
+  // A file that exists but cannot be read is never overwritten.
+  return batch.readable && store_.WriteAtomically(path_, batch.ini.bytes());
 }
 
 bool SettingsFile::WriteIniInt(std::string_view section, std::string_view key, std::int16_t value) {

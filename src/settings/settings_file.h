@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <optional>
 #include <string_view>
 
 #include "settings/file_store.h"
+#include "settings/ini_text.h"
 
 namespace dadado {
 
@@ -35,7 +37,19 @@ class SettingsFile {
   bool WriteIniString(std::string_view section, std::string_view key, std::string_view value);
   bool WriteIniInt(std::string_view section, std::string_view key, std::int16_t value);
 
+  // Between these two, writes are collected and then stored in one
+  // replacement of the file: a power cut in the middle of saving leaves all
+  // the old settings or all the new ones. EndBatch says whether the file
+  // now holds them.
+  void BeginBatch();
+  bool EndBatch();
+
  private:
+  struct Batch {
+    bool readable = true;
+    IniText ini;
+  };
+  std::optional<Batch> batch_;
   FileStore& store_;
   std::string path_;
 };

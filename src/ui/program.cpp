@@ -394,6 +394,8 @@ void Program::Command3_Click() {
   ShowTrayIconByCheck1();
   live_.SetApplyEnabled(false);
 
+  // Every key in one replacement of the file.
+  settings_.BeginBatch();
   bool file_ok = true;
   auto write_int = [&](const char* section, const char* key, int value) {
     file_ok = settings_.WriteIniInt(section, key, static_cast<std::int16_t>(value)) && file_ok;
@@ -418,6 +420,7 @@ void Program::Command3_Click() {
   write_int(keys::kAdvanced, keys::kAutoLogon, live_.check(3).value);
   write_int(keys::kTimeControl, keys::kEnabled, live_.check(4).value);
   for (int n = 0; n < kWeekdays; ++n) write_text(keys::kTimeControl, keys::WeekKey(n), live_.text3(n).text);
+  file_ok = settings_.EndBatch() && file_ok;
 
   RegistryWriteResult reg = WriteRegistry(os_, live_, os_.ExecutableFolder(), os_.ExecutableBaseName());
   StartChosenTimer();

@@ -165,6 +165,14 @@ TEST_F(ButtonsTest, ApplyWritesEveryKey) {
   EXPECT_TRUE(screen.messages.empty());
 }
 
+TEST_F(ButtonsTest, ApplyReplacesTheFileOnceSoAPowerCutCannotMixOldAndNew) {
+  const int before = files.writes;
+  program.Command3_Click();
+  EXPECT_EQ(files.writes, before + 1);
+  EXPECT_EQ(Key("时间控制", "6week"), "24:00");
+  EXPECT_EQ(Key("常规设置", "频率"), "3");
+}
+
 TEST_F(ButtonsTest, IntervalStartMovesOnlyForEveryNDays) {
   program.Command3_Click();
   EXPECT_EQ(Key("常规设置", "间隔起始时间"), "2026/12/7");  // written back by start-up

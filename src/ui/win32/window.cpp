@@ -136,6 +136,20 @@ void Window::LayOut() {
 }
 
 LRESULT Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_ACTIVATE) {
+    // As a dialog does: the keyboard focus goes back to where it was, or to
+    // the first control that takes it.
+    if (LOWORD(wp) == WA_INACTIVE) {
+      HWND focus = GetFocus();
+      if (focus && IsChild(hwnd_, focus)) last_focus_ = focus;
+    } else {
+      HWND target = (last_focus_ && IsWindow(last_focus_) && IsWindowVisible(last_focus_) && IsWindowEnabled(last_focus_))
+                        ? last_focus_
+                        : GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+      if (target) SetFocus(target);
+    }
+    return 0;
+  }
   if (msg == 0x02E0 /* WM_DPICHANGED */) {
     // Fonts first: bold controls are told again by OnDpiChanged.
     UniqueGdiObject old_font = std::move(font_), old_bold = std::move(bold_font_);

@@ -51,6 +51,7 @@ class Window {
   void LayOut();
 
   HWND hwnd_ = nullptr;
+  HWND last_focus_ = nullptr;  // given back when the window is activated again
   UINT dpi_ = 96;
   int client_w_ = 0, client_h_ = 0;
   UniqueGdiObject font_, bold_font_;
