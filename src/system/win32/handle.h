@@ -7,74 +7,48 @@
 
 namespace dadado::win32 {
 
-class UniqueHandle {
+template <typename T, typename Traits>
+class UniqueOf {
  public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-  UniqueHandle(UniqueHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-  UniqueHandle& operator=(UniqueHandle&& o) noexcept {
+  UniqueOf() = default;
+  explicit UniqueOf(T h) : h_(Traits::Valid(h) ? h : nullptr) {}
+  UniqueOf(UniqueOf&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
+  UniqueOf& operator=(UniqueOf&& o) noexcept {
     if (this != &o) {
       reset();
       h_ = std::exchange(o.h_, nullptr);
     }
     return *this;
   }
-  ~UniqueHandle() { reset(); }
+  UniqueOf(const UniqueOf&) = delete;
+  UniqueOf& operator=(const UniqueOf&) = delete;
+  ~UniqueOf() { reset(); }
   void reset() {
-    if (h_) CloseHandle(h_);
+    if (h_) Traits::Close(h_);
     h_ = nullptr;
   }
-  HANDLE get() const { return h_; }
+  T get() const { return h_; }
   explicit operator bool() const { return h_ != nullptr; }
 
  private:
-  HANDLE h_ = nullptr;
+  T h_ = nullptr;
 };
 
-class UniqueKey {
- public:
-  UniqueKey() = default;
-  explicit UniqueKey(HKEY k) : k_(k) {}
-  UniqueKey(UniqueKey&& o) noexcept : k_(std::exchange(o.k_, nullptr)) {}
-  UniqueKey& operator=(UniqueKey&& o) noexcept {
-    if (this != &o) {
-      reset();
-      k_ = std::exchange(o.k_, nullptr);
-    }
-    return *this;
-  }
-  ~UniqueKey() { reset(); }
-  void reset() {
-    if (k_) RegCloseKey(k_);
-    k_ = nullptr;
-  }
-  HKEY get() const { return k_; }
-
- private:
-  HKEY k_ = nullptr;
+struct HandleTraits {
+  static bool Valid(HANDLE h) { return h != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { CloseHandle(h); }
+};
+struct KeyTraits {
+  static bool Valid(HKEY) { return true; }
+  static void Close(HKEY k) { RegCloseKey(k); }
+};
+struct GdiTraits {
+  static bool Valid(HGDIOBJ) { return true; }
+  static void Close(HGDIOBJ o) { DeleteObject(o); }
 };
 
-class UniqueGdiObject {
- public:
-  UniqueGdiObject() = default;
-  explicit UniqueGdiObject(HGDIOBJ o) : o_(o) {}
-  UniqueGdiObject(UniqueGdiObject&& other) noexcept : o_(std::exchange(other.o_, nullptr)) {}
-  UniqueGdiObject& operator=(UniqueGdiObject&& other) noexcept {
-    if (this != &other) {
-      reset();
-      o_ = std::exchange(other.o_, nullptr);
-    }
-    return *this;
-  }
-  ~UniqueGdiObject() { reset(); }
-  void reset() {
-    if (o_) DeleteObject(o_);
-    o_ = nullptr;
-  }
-  HGDIOBJ get() const { return o_; }
-
- private:
-  HGDIOBJ o_ = nullptr;
-};
+using UniqueHandle = UniqueOf<HANDLE, HandleTraits>;
+using UniqueKey = UniqueOf<HKEY, KeyTraits>;
+using UniqueGdiObject = UniqueOf<HGDIOBJ, GdiTraits>;
 
 }  // namespace dadado::win32
