@@ -71,23 +71,39 @@ def find_pid(name):
         try:
             with open("/proc/%s/cmdline" % pid, "rb") as f:
                 cmd = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
-            if name in cmd and "wine-preloader" in cmd or cmd.strip().endswith(name):
+            if cmd.strip().endswith(name) and not cmd.startswith("wine "):
                 return int(pid)
         except OSError:
             pass
     return int(out[0]) if out else None
 
 
+def find_server(prefix):
+    """The wineserver of this prefix (another prefix may have its own)."""
+    for pid in subprocess.run(["pgrep", "wineserver"], capture_output=True, text=True).stdout.split():
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                env = f.read().split(b"\0")
+            if ("WINEPREFIX=" + prefix).encode() in env:
+                return int(pid)
+        except OSError:
+            pass
+    return None
+
+
+def cpu_seconds(pid):
+    # The scheduler's own count, in nanoseconds: finer than clock ticks.
+    with open("/proc/%d/schedstat" % pid) as f:
+        return int(f.read().split()[0]) / 1e9
+
+
 def cpu_and_peak(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    ticks = int(fields[11]) + int(fields[12])
     peak = 0
     with open("/proc/%d/status" % pid) as f:
         for line in f:
             if line.startswith("VmHWM:"):
                 peak = int(line.split()[1])
-    return ticks / os.sysconf("SC_CLK_TCK"), peak
+    return cpu_seconds(pid), peak
 
 
 def idle(wine, seconds):
@@ -103,15 +119,19 @@ def idle(wine, seconds):
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(5)  # past start-up
         pid = find_pid(name)
+        server = find_server(wine.prefix)
         cpu0, _ = cpu_and_peak(pid)
+        server0 = cpu_seconds(server) if server else 0.0
         time.sleep(seconds)
         cpu1, peak = cpu_and_peak(pid)
+        server1 = cpu_seconds(server) if server else 0.0
         results[name] = (cpu1 - cpu0, peak)
-        print("idle %s for %d s: CPU %.2f s, peak memory %d KiB" % (name, seconds, cpu1 - cpu0, peak))
+        print("idle %s for %d s: CPU %.4f s (wineserver %.4f s), peak memory %d KiB"
+              % (name, seconds, cpu1 - cpu0, server1 - server0, peak))
         wine.stop()
         proc.wait(timeout=30)
     d, m = results["dadado.exe"], results["minimal_timer.exe"]
-    print("idle ratios dadado/minimal: CPU %.2f, peak memory %.2f" % (d[0] / max(m[0], 0.01), d[1] / max(m[1], 1)))
+    print("idle ratios dadado/minimal: CPU %.2f, peak memory %.2f" % (d[0] / max(m[0], 1e-6), d[1] / max(m[1], 1)))
 
 
 def startup(wine, trials):

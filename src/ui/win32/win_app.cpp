@@ -47,8 +47,10 @@ WinApp::WinApp() {
   hooks_.schedule_timer_fired = [this] {
     if (ended_) return;
     ArmScheduleTimer();
+    // The tick changes nothing the settings window shows; the countdown
+    // screen it may open draws itself. Not mirroring every second keeps the
+    // program's idle cost near that of an empty timer.
     program_->Timer1_Timer();
-    Refresh();
   };
   hooks_.clock_changed = [this] {
     program_->ClockDiscontinuity();
