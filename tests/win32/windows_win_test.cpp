@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdlib>
+
 #include "protection/password.h"
 #include "settings/settings_file.h"
 #include "system/win32/wide.h"
@@ -197,6 +199,49 @@ TEST_F(WindowsWin, TheTrayIconComesBackWhenTheTaskbarRestarts) {
   const int before = app->tray_adds();
   SendMessageW(app->form1().hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT_EQ(app->tray_adds(), before + 1);
+}
+
+TEST_F(WindowsWin, AboutWithProtectionShowsOnlyTheAboutTab) {
+  Click(Form1Control(kIdCheckFirst + 10));
+  app->program().clock_menu5_Click();
+  app->Refresh();
+  HWND tab = Form1Control(kIdTab);
+  ASSERT_EQ(TabCtrl_GetItemCount(tab), 1);
+  wchar_t caption[32] = {};
+  TCITEMW item{};
+  item.mask = TCIF_TEXT;
+  item.pszText = caption;
+  item.cchTextMax = 32;
+  SendMessageW(tab, TCM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  EXPECT_STREQ(caption, L"关于");
+  EXPECT_TRUE(IsWindowVisible(Form1Control(kIdLabel6)));
+  EXPECT_FALSE(IsWindowVisible(Form1Control(kIdCheckFirst + 10)));
+  app->program().clock_menu2_Click();  // a settings request brings the tabs back
+  app->Refresh();
+  EXPECT_EQ(TabCtrl_GetItemCount(tab), 4);
+}
+
+TEST_F(WindowsWin, MovingToAScreenOfAnotherDpiLaysTheWindowOutAgain) {
+  HWND form1 = app->form1().hwnd();
+  const int before = static_cast<int>(app->form1().dpi());
+  const int dpi = before * 2;
+  RECT now;
+  GetWindowRect(form1, &now);
+  RECT suggested{now.left, now.top, now.left + (now.right - now.left) * 2, now.top + (now.bottom - now.top) * 2};
+  SendMessageW(form1, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(static_cast<int>(app->form1().dpi()), dpi);
+  RECT button;
+  GetWindowRect(Form1Control(kIdCommand4), &button);
+  EXPECT_EQ(button.right - button.left, MulDiv(72, dpi, 96));
+  EXPECT_EQ(button.bottom - button.top, MulDiv(25, dpi, 96));
+  LOGFONTW before_font{}, after_font{};
+  NONCLIENTMETRICSW ncm{};
+  ncm.cbSize = sizeof ncm;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0);
+  before_font = ncm.lfMessageFont;
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Form1Control(kIdCommand4), WM_GETFONT, 0, 0)), sizeof after_font,
+             &after_font);
+  EXPECT_GT(std::abs(after_font.lfHeight), std::abs(before_font.lfHeight));  // the font grew with it
 }
 
 TEST_F(WindowsWin, ApplyWritesTheSettingsFile) {
