@@ -173,6 +173,7 @@ def main():
         idle(wine, args.idle_seconds)
     if "startup" in args.which:
         startup(wine, max(3, args.trials // 4))
+    wine.stop(restart=False)
 
 
 if __name__ == "__main__":

@@ -76,7 +76,7 @@ class Wine:
                 wins[-1]["controls"].append(parse_fields(line[7:]))
         return wins
 
-    def stop(self):
+    def stop(self, restart=True):
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
         for p in self.procs:
             try:
@@ -85,7 +85,8 @@ class Wine:
                 p.kill()
         self.procs = []
         time.sleep(1)
-        self.server()
+        if restart:
+            self.server()
 
 
 def parse_fields(text):
@@ -309,6 +310,7 @@ def main():
             traceback.print_exc()
         finally:
             wine.stop()
+    wine.stop(restart=False)  # leave no wineserver behind
     return 1 if failures else 0
 
 
