@@ -137,6 +137,11 @@ TEST_F(WindowsWin, TheCountdownCountsAndTakesThePassword) {
   Pump(1300);
   EXPECT_EQ(Text(GetDlgItem(splash, kIdSplashRemaining)), L"时间剩余119秒");
 
+  // Only the password dismisses it: no close box, and a close request is refused.
+  EXPECT_FALSE(GetWindowLongPtrW(splash, GWL_STYLE) & WS_SYSMENU);
+  SendMessageW(splash, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(IsWindow(splash));
+
   HWND box = GetDlgItem(splash, kIdSplashPassword);
   SetWindowTextW(box, L"wrong");
   SendMessageW(splash, WM_COMMAND, IDOK, 0);
@@ -193,6 +198,20 @@ TEST_F(WindowsWin, ChangingThePasswordWritesItToTheFile) {
   SettingsFile file(store, SettingsPath());
   EXPECT_TRUE(PasswordMatches(file, "新密码1"));
   EXPECT_FALSE(IsWindow(app->set_password().hwnd()));
+}
+
+TEST_F(WindowsWin, EndingTheSessionIsNeverBlocked) {
+  HWND form1 = app->form1().hwnd();
+  ASSERT_TRUE(IsWindowVisible(form1));
+  EXPECT_TRUE(SendMessageW(form1, WM_QUERYENDSESSION, 0, 0));
+  EXPECT_FALSE(IsWindowVisible(form1));
+  // A close from the close box while shown only hides the window.
+  app->program().clock_menu1_Click();
+  app->Refresh();
+  SendMessageW(form1, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(IsWindow(form1));
+  EXPECT_FALSE(IsWindowVisible(form1));
+  EXPECT_FALSE(app->program().ended());
 }
 
 TEST_F(WindowsWin, TheTrayIconComesBackWhenTheTaskbarRestarts) {
