@@ -87,6 +87,22 @@ class Wine:
         time.sleep(1)
         if restart:
             self.server()
+        else:
+            self.kill_leftovers()
+
+    def kill_leftovers(self):
+        """Wine's own helpers of this prefix that outlived its server (an
+        exit call starts a shutdown helper that may wait for ever)."""
+        mark = ("WINEPREFIX=" + self.prefix).encode()
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit() or int(pid) == os.getpid():
+                continue
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if mark in f.read().split(b"\0"):
+                        os.kill(int(pid), 9)
+            except OSError:
+                pass
 
 
 def parse_fields(text):
