@@ -15,7 +15,6 @@ const wchar_t* const kWeekdayNames[] = {L"星期日", L"星期一", L"星期二"
 const wchar_t* const kIntervals[] = {L"间隔一天", L"间隔二天", L"间隔三天",   L"间隔四天",   L"间隔五天",
                                      L"间隔六天", L"间隔七天", L"间隔八天",   L"间隔九天",   L"间隔十天",
                                      L"间隔十一天", L"间隔十二天", L"间隔十三天", L"间隔十四天", L"间隔十五天"};
-const wchar_t* const kActions[] = {L"重新启动计算机", L"关闭计算机", L"注销用户", L"不进行任何操作"};
 const wchar_t* const kTabCaptions[] = {L"常规设置", L"高级设置", L"时间控制", L"关于"};
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
@@ -90,7 +89,8 @@ bool Form1Window::Create() {
   AddPage(0, AddControl(WC_BUTTONW, L"操作", kGroup, {130, 30, 244, 104}, kIdStatic));
   HWND combo3 = AddControl(WC_COMBOBOXW, L"", kChild | WS_TABSTOP | WS_GROUP | CBS_DROPDOWNLIST,
                            {140, 50, 224, 160}, kIdCombo3);
-  for (auto* w : kActions) SendMessageW(combo3, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w));
+  for (int i = 0; i <= kActionNone; ++i)
+    SendMessageW(combo3, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(ActionText(i)).c_str()));
   AddPage(0, combo3);
   const wchar_t* const option2_captions[] = {L"重启", L"关机", L"注销"};
   for (int i = 0; i < 3; ++i)
