@@ -58,17 +58,11 @@ std::string SettingsFile::ReadIniString(std::string_view section, std::string_vi
 }
 
 bool SettingsFile::WriteIniString(std::string_view section, std::string_view key, std::string_view value) {
-  if (batch_) {
-    batch_->ini.Set(Utf8ToGbk(section), Utf8ToGbk(key), Utf8ToGbk(value));
-    return batch_->readable;
-  }
-  FileContent file = store_.Read(path_);
-  // A file that exists but cannot be read is never overwritten: its content
-  // would be lost.
-  if (file.status == ReadStatus::kError) return false;
-  IniText ini(std::move(file.bytes));
-  ini.Set(Utf8ToGbk(section), Utf8ToGbk(key), Utf8ToGbk(value));
-  return store_.WriteAtomically(path_, ini.bytes());
+  // A single write is a batch of one.
+  const bool single = !batch_;
+  if (single) BeginBatch();
+  batch_->ini.Set(Utf8ToGbk(section), Utf8ToGbk(key), Utf8ToGbk(value));
+  return single ? EndBatch() : batch_->readable;
 }
 
 void SettingsFile::BeginBatch() {
@@ -80,7 +74,8 @@ bool SettingsFile::EndBatch() {
   if (!batch_) return true;
   Batch batch = std::move(*batch_);
   batch_.reset();
-  // A file that exists but cannot be read is never overwritten.
+  // A file that exists but cannot be read is never overwritten: its content
+  // would be lost.
   return batch.readable && store_.WriteAtomically(path_, batch.ini.bytes());
 }
 

@@ -54,7 +54,7 @@ WinApp::WinApp() {
   };
   hooks_.clock_changed = [this] {
     program_->ClockDiscontinuity();
-    if (schedule_timer_) ArmScheduleTimer();
+    if (program_->timer_running(FormTimer::kSchedule)) ArmScheduleTimer();
   };
   form1_ = std::make_unique<Form1Window>(*program_, hooks_);
   splash_ = std::make_unique<SplashWindow>(*program_, hooks_);
@@ -109,7 +109,6 @@ void WinApp::SetTimerRunning(FormTimer timer, bool running) {
   HWND h = form1_->hwnd();
   if (!h) return;
   if (timer == FormTimer::kSchedule) {
-    schedule_timer_ = running;
     if (running) ArmScheduleTimer();
     else KillTimer(h, kTimerSchedule);
   } else if (running) {

@@ -84,7 +84,6 @@ class WinApp : public Screen {
   int tray_adds_ = 0;
   std::wstring tray_tip_;
   HICON tray_icon_ = nullptr;
-  bool schedule_timer_ = false;
   bool ended_ = false;
 };
 
