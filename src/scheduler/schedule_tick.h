@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "scheduler/calendar.h"
+#include "base/calendar.h"
 
 namespace dadado {
 

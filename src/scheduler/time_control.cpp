@@ -1,6 +1,6 @@
 #include "scheduler/time_control.h"
 
-#include "settings/date_time_text.h"
+#include "base/date_time_text.h"
 #include "settings/keys.h"
 
 namespace dadado {

@@ -1,6 +1,5 @@
 #include "system/windows_integration.h"
 
-#include "settings/live_settings.h"
 
 namespace dadado {
 
@@ -43,12 +42,12 @@ bool AnyValuePresent(OperatingSystem& os, const char* path, std::initializer_lis
 
 }  // namespace
 
-RegistryWriteResult WriteRegistry(OperatingSystem& os, const LiveSettings& live, const std::string& folder,
+RegistryWriteResult WriteRegistry(OperatingSystem& os, const RegistryChoices& choices, const std::string& folder,
                                   const std::string& base_name) {
   RegistryWriteResult result;
 
   // 1. Start with Windows.
-  if (live.IsSet(2)) {
+  if (choices.start_with_windows) {
     auto run = os.CreateKey(kRunKey);
     result.start_with_windows_ok =
         run && os.SetString(*run, base_name, ExecutablePathForRunKey(folder, base_name));
@@ -64,12 +63,12 @@ RegistryWriteResult WriteRegistry(OperatingSystem& os, const LiveSettings& live,
   }
 
   // 2. Automatic logon, the stored way.
-  if (live.IsSet(3) && !live.text1().text.empty() && !live.text2().text.empty()) {
+  if (choices.stored_logon && !choices.logon_user.empty() && !choices.logon_password.empty()) {
     auto winlogon = os.CreateKey(kWinlogonKey);
     bool ok = winlogon.has_value();
     if (winlogon) {
-      ok = os.SetString(*winlogon, kDefaultUserNameValue, live.text1().text) && ok;
-      ok = os.SetString(*winlogon, kDefaultPasswordValue, live.text2().text) && ok;
+      ok = os.SetString(*winlogon, kDefaultUserNameValue, choices.logon_user) && ok;
+      ok = os.SetString(*winlogon, kDefaultPasswordValue, choices.logon_password) && ok;
       ok = os.SetString(*winlogon, kAutoAdminLogon, "1") && ok;
       ok = os.SetString(*winlogon, kForceAutoLogon, "1") && ok;
       os.CloseKey(*winlogon);

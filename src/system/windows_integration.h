@@ -10,8 +10,6 @@
 
 namespace dadado {
 
-class LiveSettings;
-
 inline constexpr char kRunKey[] = "software\\microsoft\\windows\\currentVersion\\run";
 inline constexpr char kWinlogonKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 inline constexpr char kDefaultUserNameValue[] = "DefaultUserName";
@@ -41,9 +39,17 @@ struct RegistryWriteResult {
 // folder & "\" & base name & ".exe", unquoted.
 std::string ExecutablePathForRunKey(const std::string& folder, const std::string& base_name);
 
+// What Apply asks of the registry, taken from the settings window.
+struct RegistryChoices {
+  bool start_with_windows = false;  // Check2
+  bool stored_logon = false;        // Check3, with the user name and password below
+  std::string logon_user;           // Text1
+  std::string logon_password;       // Text2
+};
+
 // Apply's three registry steps, in their order. The power-off value is best
 // effort: every Apply writes it whatever the user chose.
-RegistryWriteResult WriteRegistry(OperatingSystem& os, const LiveSettings& live, const std::string& folder,
+RegistryWriteResult WriteRegistry(OperatingSystem& os, const RegistryChoices& choices, const std::string& folder,
                                   const std::string& base_name);
 
 }  // namespace dadado

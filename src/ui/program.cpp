@@ -2,7 +2,7 @@
 
 #include "protection/password.h"
 #include "scheduler/time_control.h"
-#include "settings/date_time_text.h"
+#include "base/date_time_text.h"
 #include "settings/keys.h"
 #include "system/power.h"
 #include "system/windows_integration.h"
@@ -14,6 +14,10 @@ namespace {
 
 constexpr char kNotice[] = "提示";
 constexpr int kRightButton = 2;
+
+RegistryChoices RegistryChoicesOf(const LiveSettings& live) {
+  return {live.IsSet(2), live.IsSet(3), live.text1().text, live.text2().text};
+}
 
 }  // namespace
 
@@ -422,7 +426,7 @@ void Program::Command3_Click() {
   for (int n = 0; n < kWeekdays; ++n) write_text(keys::kTimeControl, keys::WeekKey(n), live_.text3(n).text);
   file_ok = settings_.EndBatch() && file_ok;
 
-  RegistryWriteResult reg = WriteRegistry(os_, live_, os_.ExecutableFolder(), os_.ExecutableBaseName());
+  RegistryWriteResult reg = WriteRegistry(os_, RegistryChoicesOf(live_), os_.ExecutableFolder(), os_.ExecutableBaseName());
   StartChosenTimer();
 
   // What could not be saved is said, in one message; the button stays

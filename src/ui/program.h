@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "scheduler/calendar.h"
+#include "base/calendar.h"
 #include "scheduler/schedule_tick.h"
 #include "settings/live_settings.h"
 #include "settings/settings_file.h"

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "scheduler/calendar.h"
-#include "settings/date_time_text.h"
+#include "base/calendar.h"
+#include "base/date_time_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

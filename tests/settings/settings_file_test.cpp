@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "settings/ini_text.h"
-#include "settings/posix_file_store.h"
+#include "system/posix/posix_file_store.h"
 #include "settings/text.h"
 #include "support/fakes.h"
 

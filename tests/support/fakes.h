@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "scheduler/calendar.h"
+#include "base/calendar.h"
 #include "settings/file_store.h"
 #include "system/os.h"
 #include "ui/screen.h"

@@ -2,7 +2,7 @@
 // fault-injection test kills it at random moments.
 #include <string>
 
-#include "settings/posix_file_store.h"
+#include "system/posix/posix_file_store.h"
 #include "settings/settings_file.h"
 
 int main(int argc, char** argv) {

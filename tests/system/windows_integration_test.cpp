@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/live_settings.h"
 #include "support/fakes.h"
 
 namespace dadado {
@@ -55,7 +54,7 @@ TEST(RegistryReading, UnreadableKeys) {
 
 struct RegistryWriting : ::testing::Test {
   FakeOs os;
-  LiveSettings live;
+  RegistryChoices live;
   RegistryWriteResult Write() {
     os.log.clear();
     return WriteRegistry(os, live, "C:\\My Tools", "dadado");
@@ -74,10 +73,10 @@ TEST_F(RegistryWriting, EverythingOffDeletesInTheFixedOrderAndSetsPowerOff) {
 }
 
 TEST_F(RegistryWriting, EverythingOnWritesTheValuesInOrder) {
-  live.SetCheck(2, 1);
-  live.SetCheck(3, 1);
-  live.SetText1("张三");
-  live.SetText2("pw");
+  live.start_with_windows = true;
+  live.stored_logon = true;
+  live.logon_user = "张三";
+  live.logon_password = "pw";
   Write();
   const std::vector<std::string> expected = {
       "create " + kRun, "set dadado=C:\\My Tools\\dadado.exe", "close",
@@ -91,27 +90,27 @@ TEST_F(RegistryWriting, StoredLogonNeedsBothUserAndPassword) {
   os.values[kLogon + "\\AutoAdminLogon"] = "1";
   os.values[kLogon + "\\DefaultUserName"] = "old";
   os.values[kLogon + "\\DefaultPassword"] = "old";
-  live.SetCheck(3, 1);
-  live.SetText2("");
+  live.stored_logon = true;
+  live.logon_password = "";
   Write();
   EXPECT_FALSE(os.Has(kLogon, "DefaultPassword"));
   // Turning the stored logon off leaves these as they were.
   EXPECT_EQ(os.Value(kLogon, "AutoAdminLogon"), "1");
   EXPECT_EQ(os.Value(kLogon, "DefaultUserName"), "old");
-  live.SetText2("pw");
-  live.SetText1("");
+  live.logon_password = "pw";
+  live.logon_user = "";
   Write();
   EXPECT_FALSE(os.Has(kLogon, "DefaultPassword"));
 }
 
 TEST_F(RegistryWriting, WithoutAdministratorRightsTheFailuresAreReported) {
   os.read_only = true;
-  live.SetCheck(2, 1);
+  live.start_with_windows = true;
   RegistryWriteResult r = Write();
   EXPECT_FALSE(r.start_with_windows_ok);
   EXPECT_TRUE(r.automatic_logon_ok);  // nothing stored that would need deleting
 
-  live.SetCheck(2, 0);
+  live.start_with_windows = false;
   os.values[kRun + "\\dadado"] = "C:\\dadado.exe";
   os.values[kLogon + "\\DefaultPassword"] = "pw";
   r = Write();

@@ -7,7 +7,6 @@
 #include <sstream>
 #include <vector>
 
-#include "settings/live_settings.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_os.h"
 #include "system/windows_integration.h"
@@ -36,11 +35,11 @@ struct RegistryWin : ::testing::Test {
 };
 
 TEST_F(RegistryWin, EachValueIsWrittenReadBackAndDeleted) {
-  LiveSettings live;
-  live.SetCheck(2, 1);
-  live.SetCheck(3, 1);
-  live.SetText1("张三");
-  live.SetText2("密码pw");
+  RegistryChoices live;
+  live.start_with_windows = true;
+  live.stored_logon = true;
+  live.logon_user = "张三";
+  live.logon_password = "密码pw";
   RegistryWriteResult r = WriteRegistry(os, live, os.ExecutableFolder(), os.ExecutableBaseName());
   EXPECT_TRUE(r.start_with_windows_ok);
   EXPECT_TRUE(r.automatic_logon_ok);
@@ -56,8 +55,8 @@ TEST_F(RegistryWin, EachValueIsWrittenReadBackAndDeleted) {
   EXPECT_EQ(os.QueryString(*k, kPowerdownAfterShutdown), "1");
   os.CloseKey(*k);
 
-  live.SetCheck(2, 0);
-  live.SetCheck(3, 0);
+  live.start_with_windows = false;
+  live.stored_logon = false;
   r = WriteRegistry(os, live, os.ExecutableFolder(), os.ExecutableBaseName());
   EXPECT_TRUE(r.start_with_windows_ok);
   EXPECT_TRUE(r.automatic_logon_ok);
@@ -68,8 +67,8 @@ TEST_F(RegistryWin, EachValueIsWrittenReadBackAndDeleted) {
 }
 
 TEST_F(RegistryWin, StartupValueHoldsThePathOfTheRunningExecutable) {
-  LiveSettings live;
-  live.SetCheck(2, 1);
+  RegistryChoices live;
+  live.start_with_windows = true;
   WriteRegistry(os, live, os.ExecutableFolder(), os.ExecutableBaseName());
   auto k = os.OpenKey(kRunKey, false);
   ASSERT_TRUE(k);

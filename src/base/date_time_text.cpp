@@ -1,4 +1,4 @@
-#include "settings/date_time_text.h"
+#include "base/date_time_text.h"
 
 #include <cstdio>
 #include <vector>

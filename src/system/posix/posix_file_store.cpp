@@ -1,4 +1,4 @@
-#include "settings/posix_file_store.h"
+#include "system/posix/posix_file_store.h"
 
 #include <cerrno>
 #include <cstdlib>

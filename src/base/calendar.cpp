@@ -1,4 +1,4 @@
-#include "scheduler/calendar.h"
+#include "base/calendar.h"
 
 namespace dadado {
 

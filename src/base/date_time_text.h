@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "scheduler/calendar.h"
+#include "base/calendar.h"
 
 namespace dadado {
 
