@@ -184,6 +184,8 @@ void Program::Timer1_Timer() {
   if (auto flags = ExitFlagsFor(live_.combo3().index, true)) PerformAction(*flags);
 }
 
+int Program::SecondsToNextScheduleTick() { return 1; }
+
 bool Program::PerformAction(unsigned flags) {
   bool privileged = os_.EnableShutdownPrivilege();
   bool done = os_.ExitSession(flags);

@@ -59,6 +59,11 @@ class Program {
   void OpenShutdownScreen(int mode);
   // The clock jumped or the machine resumed: the next tick starts afresh.
   void ClockDiscontinuity() { tick_seconds_.Reset(); }
+  // When the schedule timer next needs to run, in whole seconds counted from
+  // the start of the current second: 1 for the next second, at most 60.
+  // While the next warning or action is more than two minutes away there is
+  // nothing to do every second.
+  int SecondsToNextScheduleTick();
 
   void Command1_Click();  // OK
   void Command2_Click();  // Cancel

@@ -20,6 +20,9 @@ class Screen {
   virtual void SetTimerRunning(FormTimer timer, bool running) = 0;
   virtual MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
                                     MessageButtons buttons) = 0;
+  // A message box with an OK button that does not hold up the caller: it is
+  // shown from the message loop once the current event has been handled.
+  virtual void ShowNotice(const std::string& text, const std::string& title, MessageIcon icon) = 0;
   virtual void SetTrayIcon(bool shown, const std::string& tooltip) = 0;
 
   // The countdown screen: created when absent, shown when `visible`; its own

@@ -97,6 +97,7 @@ class FakeScreen : public Screen {
   int tray_menu_popups = 0;
   int focus_check_password = 0, focus_old_password = 0;
   std::vector<Message> messages;
+  std::vector<Message> notices;               // shown without waiting
   std::deque<MessageAnswer> answers;          // answers to give, in order; OK when empty
   std::function<void()> during_message;       // runs while a message box is open
   std::function<void()> during_set_password;  // runs while the modal dialog is open
@@ -107,6 +108,9 @@ class FakeScreen : public Screen {
   }
   MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
                             MessageButtons buttons) override;
+  void ShowNotice(const std::string& text, const std::string& title, MessageIcon icon) override {
+    notices.push_back({text, title, icon, MessageButtons::kOk});
+  }
   void SetTrayIcon(bool shown, const std::string& tooltip) override {
     tray_shown = shown;
     tray_tip = tooltip;

@@ -49,6 +49,9 @@ class WinApp : public Screen {
   void SetTimerRunning(FormTimer timer, bool running) override;
   MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
                             MessageButtons buttons) override;
+  void ShowNotice(const std::string& text, const std::string& title, MessageIcon icon) override {
+    ShowMessage(text, title, icon, MessageButtons::kOk);
+  }
   void SetTrayIcon(bool shown, const std::string& tooltip) override;
   void OpenCountdown(bool visible) override;
   void CloseCountdown() override;
