@@ -36,6 +36,22 @@ SecondVerdict JudgeSecond(const ScheduleInputs& in, std::int64_t local_second) {
   return v;
 }
 
+std::optional<std::int64_t> NextEventAfter(const ScheduleInputs& in, std::int64_t local_second) {
+  if (in.scheduled_time < 0 || in.scheduled_time >= 86400) return std::nullopt;
+  // Every cycle repeats within 16 days; one more day covers today's events
+  // that are already past.
+  constexpr int kLongestCycleDays = 16;
+  const std::int64_t today = DayNumber(FromLocalSeconds(local_second).date);
+  for (std::int64_t day = today; day <= today + kLongestCycleDays + 1; ++day) {
+    if (!DayMatches(in, day)) continue;
+    const std::int64_t due = day * 86400 + in.scheduled_time;
+    const std::int64_t warn = due - kWarningLeadSeconds;
+    if (in.scheduled_time >= kWarningLeadSeconds && warn > local_second) return warn;
+    if (due > local_second) return due;
+  }
+  return std::nullopt;
+}
+
 std::vector<std::int64_t> TickSeconds::Advance(std::int64_t now) {
   std::vector<std::int64_t> seconds;
   if (last_ && now > *last_ && now - *last_ <= kMaxCatchUp) {

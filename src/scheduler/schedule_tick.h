@@ -28,6 +28,11 @@ struct SecondVerdict {
 // The verdict for one local second.
 SecondVerdict JudgeSecond(const ScheduleInputs& in, std::int64_t local_second);
 
+// The first second after `local_second` on which the schedule warns or acts,
+// or nullopt when none comes within the longest cycle (no schedule, no
+// weekday or interval chosen, no readable start date).
+std::optional<std::int64_t> NextEventAfter(const ScheduleInputs& in, std::int64_t local_second);
+
 // A timer fires about once a second, never exactly: one tick may come late
 // and the next early, and a whole second may pass between two ticks. Each
 // tick therefore stands for every second since the previous one, each second

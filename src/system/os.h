@@ -10,13 +10,6 @@ namespace dadado {
 // A registry key under HKEY_LOCAL_MACHINE, opened by the OS layer.
 using RegKey = int;
 
-enum class PowerResult {
-  kOk,
-  kNoPrivilege,    // the shutdown privilege could not be enabled
-  kExitRefused,    // the exit call itself failed
-  kUnsupported,    // no power backend on this platform
-};
-
 class OperatingSystem {
  public:
   virtual ~OperatingSystem() = default;

@@ -4,23 +4,39 @@ namespace dadado {
 
 std::string RemainingText(int seconds) { return "时间剩余" + std::to_string(seconds) + "秒"; }
 
-void CountdownScreen::Load(bool time_control, const std::string& action_text, const std::string& version_text) {
-  static std::uint64_t next_generation = 0;
-  exists = true;
-  visible = false;
-  generation = ++next_generation;
-  seconds_left = time_control ? kTimeControlCountdownSeconds : kScheduleCountdownSeconds;
-  remaining = RemainingText(seconds_left);
-  action_line = "操作: " + action_text;
-  title = version_text + " 警告";
-  password.clear();
+void Countdown::Open(bool time_control, const std::string& action_text, const std::string& version_text, bool show) {
+  if (!screen_.exists) {
+    screen_ = CountdownScreen{};
+    screen_.exists = true;
+    screen_.generation = ++generations_;
+    screen_.seconds_left = time_control ? kTimeControlCountdownSeconds : kScheduleCountdownSeconds;
+    screen_.remaining = RemainingText(screen_.seconds_left);
+    screen_.action_line = "操作: " + action_text;
+    screen_.title = version_text + " 警告";
+  }
+  if (show) screen_.visible = true;
 }
 
-bool CountdownScreen::Tick() {
-  if (!exists) return false;
-  --seconds_left;
-  remaining = RemainingText(seconds_left);
-  return seconds_left <= 0;
+CountdownTick Countdown::Tick(bool time_control_in_force) {
+  if (!screen_.exists) return CountdownTick::kCounting;
+  --screen_.seconds_left;
+  screen_.remaining = RemainingText(screen_.seconds_left);
+  if (screen_.seconds_left > 0) return CountdownTick::kCounting;
+  Close();
+  return time_control_in_force ? CountdownTick::kShutDown : CountdownTick::kClosed;
+}
+
+CountdownAnswer Countdown::Enter(const std::function<bool(const std::string&)>& password_matches) {
+  if (!screen_.exists) return CountdownAnswer::kNoWindow;
+  if (!password_matches(screen_.password)) return CountdownAnswer::kWrongPassword;
+  Close();
+  return CountdownAnswer::kCancelled;
+}
+
+bool Countdown::EmptyBoxAfterWrongPassword(std::uint64_t generation) {
+  if (!screen_.exists || screen_.generation != generation) return false;
+  screen_.password.clear();
+  return true;
 }
 
 }  // namespace dadado

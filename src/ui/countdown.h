@@ -1,8 +1,10 @@
-// The countdown screen (frmSplash) as data: what it shows and how far it
-// has counted. The window mirrors it.
+// The countdown screen (frmSplash): what it shows, how far it has counted,
+// and what its tick and its password box decide. The window mirrors
+// `screen()`; the program carries out the decisions.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace dadado {
@@ -20,12 +22,50 @@ struct CountdownScreen {
   std::string remaining;          // Label1
   std::string password;           // Text1
   std::uint64_t generation = 0;   // a new number for every window created
-
-  void Load(bool time_control, const std::string& action_text, const std::string& version_text);
-  // One tick: counts down and returns true when zero has been reached.
-  bool Tick();
 };
 
 std::string RemainingText(int seconds);
+
+// What a tick of the countdown found.
+enum class CountdownTick {
+  kCounting,    // still counting
+  kClosed,      // reached zero and closed; nothing more to do
+  kShutDown,    // reached zero under time control: the computer goes down now
+};
+
+// What Enter in the password box found.
+enum class CountdownAnswer {
+  kNoWindow,       // nothing is open
+  kCancelled,      // the password was right: the window has closed
+  kWrongPassword,  // the user is to be told; the box is emptied afterwards
+};
+
+class Countdown {
+ public:
+  const CountdownScreen& screen() const { return screen_; }
+  bool is_open() const { return screen_.exists; }
+
+  // Creates the window when there is none: 30 seconds under time control,
+  // 120 otherwise. An open window goes on counting. `show` makes it visible;
+  // a visible one stays so.
+  void Open(bool time_control, const std::string& action_text, const std::string& version_text, bool show);
+  void SetActionLine(const std::string& line) { screen_.action_line = line; }
+  void SetPassword(const std::string& text) { screen_.password = text; }
+  void Close() { screen_ = CountdownScreen{}; }
+
+  // One second. At zero the window closes; whether the computer is then shut
+  // down is decided by time control as it stands at that moment.
+  CountdownTick Tick(bool time_control_in_force);
+
+  // Enter in the password box, with the check of the stored password.
+  CountdownAnswer Enter(const std::function<bool(const std::string&)>& password_matches);
+  // After the wrong-password message: empties the box, unless the window it
+  // was shown for has closed meanwhile (another may have opened since).
+  bool EmptyBoxAfterWrongPassword(std::uint64_t generation);
+
+ private:
+  CountdownScreen screen_;
+  std::uint64_t generations_ = 0;
+};
 
 }  // namespace dadado

@@ -6,6 +6,7 @@
 #include "settings/keys.h"
 #include "system/power.h"
 #include "system/windows_integration.h"
+#include "ui/settings_table.h"
 #include "version.h"
 
 namespace dadado {
@@ -28,8 +29,12 @@ std::string ActionText(int action_index) {
   return (action_index >= 0 && action_index <= 3) ? kTexts[action_index] : kTexts[kActionNone];
 }
 
+std::string ActionRefusedText(int action_index) {
+  return "无法" + ActionText(action_index) + "：系统拒绝了这个操作，可能是当前用户没有关机权限。\n程序将继续运行。";
+}
+
 Program::Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock)
-    : settings_(settings), os_(os), screen_(screen), clock_(clock) {
+    : settings_(settings), os_(os), screen_(screen), clock_(clock), runner_(clock) {
   live_.open_accounts_panel = [this] { os_.StartCommand(kAccountsPanelCommand); };
 }
 
@@ -42,7 +47,7 @@ void Program::Start() {
 
 void Program::SetTimer(FormTimer t, bool running) {
   bool& state = t == FormTimer::kSchedule ? timer1_ : timer2_;
-  if (t == FormTimer::kSchedule && running && !timer1_) tick_seconds_.Reset();
+  if (t == FormTimer::kSchedule && running && !timer1_) runner_.Restart();
   state = running;
   screen_.SetTimerRunning(t, running);
 }
@@ -94,12 +99,8 @@ void Program::Form_Load() {
   }
 
   // 8, 9. Frequency and the checkboxes; their rules run as each is set.
-  live_.SelectOption1(settings_.ReadIniInt(keys::kGeneral, keys::kFrequency, 3));
-  live_.SetCheck(7, settings_.ReadIniInt(keys::kGeneral, keys::kHideAfterStart, 0));
-  live_.SetCheck(8, settings_.ReadIniInt(keys::kGeneral, keys::kForced, 1));
-  live_.SetCheck(9, settings_.ReadIniInt(keys::kGeneral, keys::kShutdownScreen, 1));
-  live_.SetCheck(10, settings_.ReadIniInt(keys::kGeneral, keys::kPasswordProtection, 0));
-  live_.SetCheck(4, settings_.ReadIniInt(keys::kTimeControl, keys::kEnabled, 0));
+  LoadedExtras extras;
+  LoadSettings(LoadStep::kOptions, settings_, live_, extras, now);
 
   // 10. What the user sees.
   ShowForm(false);
@@ -119,17 +120,10 @@ void Program::Form_Load() {
   StartChosenTimer();
 
   // 12 to 18. The rest of the settings.
-  const std::string now_text = FormatDateTimeText(now.date, now.second_of_day);
-  if (auto t = ParseTimeOfDay(settings_.ReadIniString(keys::kGeneral, keys::kScheduledTime, now_text)))
-    live_.SetScheduledTime(*t);
-  live_.SetCombo1(settings_.ReadIniInt(keys::kGeneral, keys::kWeeklyDay, 0));
-  live_.SetCombo2(settings_.ReadIniInt(keys::kGeneral, keys::kInterval, 0));
-  interval_start_ = settings_.ReadIniString(keys::kGeneral, keys::kIntervalStart, FormatShortDate(now.date));
-  live_.SetCombo3(settings_.ReadIniInt(keys::kGeneral, keys::kAction, 3));
-  live_.SetCheck(1, settings_.ReadIniInt(keys::kGeneral, keys::kRemoveTrayIcon, 0));
+  LoadSettings(LoadStep::kSchedule, settings_, live_, extras, now);
+  runner_.set_interval_start(extras.interval_start);
   ReadStoredPassword(settings_);  // makes sure the file holds a password
-  for (int n = 0; n < kWeekdays; ++n)
-    live_.SetText3(n, settings_.ReadIniString(keys::kTimeControl, keys::WeekKey(n), keys::kAllHoursForbidden));
+  LoadSettings(LoadStep::kHours, settings_, live_, extras, now);
   // The hours list shows the selected weekday from the start, so that a
   // first click on an hour edits that weekday's hours rather than replacing
   // them.
@@ -139,7 +133,7 @@ void Program::Form_Load() {
   ShowTrayIconByCheck1();
 
   // 20. Lock the workstation when asked.
-  live_.SetCheck(5, settings_.ReadIniInt(keys::kGeneral, keys::kLockAfterStart, 0));
+  LoadSettings(LoadStep::kLock, settings_, live_, extras, now);
   if (live_.IsSet(5)) os_.StartCommand(kLockWorkStationCommand);
 
   // 21, 22. Nothing is pending; the first time-control check.
@@ -157,39 +151,39 @@ void Program::ShowTrayIconByCheck1() { screen_.SetTrayIcon(!live_.IsSet(1), Vers
 
 // ---- the schedule tick -----------------------------------------------------------
 
-void Program::Timer1_Timer() {
-  if (ended_ || !timer1_) return;
-  const int frequency = live_.frequency();
-  if (frequency == kFrequencyNone) {
-    SetTimer(FormTimer::kSchedule, false);
-    return;
-  }
+ScheduleInputs Program::ScheduleOfControls() const {
   ScheduleInputs in;
-  in.frequency = frequency;
+  in.frequency = live_.frequency();
   in.scheduled_time = live_.scheduled_time();
   in.weekday_index = live_.combo1().index;
   in.interval_index = live_.combo2().index;
-  if (frequency == 2) {
-    if (auto start = ParseDate(interval_start_)) in.start_day = DayNumber(*start);
-  }
-
-  bool action_due = false;
-  for (std::int64_t second : tick_seconds_.Advance(LocalSeconds(clock_.Now()))) {
-    SecondVerdict v = JudgeSecond(in, second);
-    if (v.due && tick_seconds_.FirstTime(second, last_due_)) action_due = true;
-    if (v.warn && tick_seconds_.FirstTime(second, last_warning_)) OpenShutdownScreen(live_.check(9).value);
-  }
-  if (!action_due) return;
-  // A scheduled action is always forced.
-  if (auto flags = ExitFlagsFor(live_.combo3().index, true)) PerformAction(*flags);
+  return in;
 }
 
-int Program::SecondsToNextScheduleTick() { return 1; }
+bool Program::TimeControlInForce() const { return live_.IsSet(4) && live_.option1_selected(kFrequencyNone); }
+
+void Program::Timer1_Timer() {
+  if (ended_ || !timer1_) return;
+  if (live_.frequency() == kFrequencyNone) {
+    SetTimer(FormTimer::kSchedule, false);
+    return;
+  }
+  const ScheduleStep step = runner_.Tick(ScheduleOfControls());
+  if (step.open_warning) OpenShutdownScreen(live_.check(9).value);
+  // A scheduled action is always forced.
+  if (step.action_due) PerformUnattended(live_.combo3().index);
+}
 
 bool Program::PerformAction(unsigned flags) {
   bool privileged = os_.EnableShutdownPrivilege();
   bool done = os_.ExitSession(flags);
   return privileged && done;
+}
+
+void Program::PerformUnattended(int action_index) {
+  auto flags = ExitFlagsFor(action_index, true);
+  if (!flags || PerformAction(*flags)) return;
+  screen_.ShowNotice(ActionRefusedText(action_index), kNotice, MessageIcon::kWarning);
 }
 
 // ---- the time-control guard ------------------------------------------------------
@@ -204,48 +198,48 @@ void Program::CheckTimeControl() {
   const int weekday = WeekdayOf(DayNumber(now.date));
   if (IsTimeAllowed(live_.text3(weekday).text, now.second_of_day)) return;
   OpenShutdownScreen(live_.check(9).value);
-  countdown_.action_line = kTimeControlActionLine;
+  countdown_.SetActionLine(kTimeControlActionLine);
   screen_.Refresh();
 }
 
 // ---- the countdown screen ---------------------------------------------------------
 
 void Program::OpenShutdownScreen(int mode) {
-  if (!countdown_.exists) {
-    const bool time_control = live_.IsSet(4) && live_.option1_selected(kFrequencyNone);
-    countdown_.Load(time_control, ActionText(live_.combo3().index), VersionText());
-  }
-  if (mode == 1) countdown_.visible = true;
-  screen_.OpenCountdown(countdown_.visible);
+  countdown_.Open(TimeControlInForce(), ActionText(live_.combo3().index), VersionText(), mode == 1);
+  screen_.OpenCountdown(countdown_.screen().visible);
 }
 
 void Program::Countdown_Timer1_Timer() {
-  if (ended_ || !countdown_.exists) return;
-  if (!countdown_.Tick()) {
-    screen_.Refresh();
-    return;
+  if (ended_ || !countdown_.is_open()) return;
+  switch (countdown_.Tick(TimeControlInForce())) {
+    case CountdownTick::kCounting:
+      screen_.Refresh();
+      return;
+    case CountdownTick::kShutDown:
+      PerformUnattended(static_cast<int>(ActionKind::kShutDown));
+      break;
+    case CountdownTick::kClosed:
+      break;
   }
-  if (live_.IsSet(4) && live_.option1_selected(kFrequencyNone)) PerformAction(*ExitFlagsFor(1, true));
-  countdown_ = CountdownScreen{};
   screen_.CloseCountdown();
 }
 
 void Program::Countdown_Enter() {
-  if (!countdown_.exists) return;
-  if (PasswordMatches(settings_, countdown_.password)) {
-    SetTimer(FormTimer::kSchedule, false);
-    SetTimer(FormTimer::kTimeControl, false);
-    countdown_ = CountdownScreen{};
-    screen_.CloseCountdown();
-    return;
-  }
-  const std::uint64_t generation = countdown_.generation;
-  screen_.ShowMessage("密码不正确", kNotice, MessageIcon::kCritical, MessageButtons::kOk);
-  // The countdown may have reached zero while the message was open; the
-  // window it belonged to is gone then and must not be touched.
-  if (countdown_.exists && countdown_.generation == generation) {
-    countdown_.password.clear();
-    screen_.Refresh();
+  const std::uint64_t generation = countdown_.screen().generation;
+  switch (countdown_.Enter([this](const std::string& text) { return PasswordMatches(settings_, text); })) {
+    case CountdownAnswer::kNoWindow:
+      return;
+    case CountdownAnswer::kCancelled:
+      SetTimer(FormTimer::kSchedule, false);
+      SetTimer(FormTimer::kTimeControl, false);
+      screen_.CloseCountdown();
+      return;
+    case CountdownAnswer::kWrongPassword:
+      screen_.ShowMessage("密码不正确", kNotice, MessageIcon::kCritical, MessageButtons::kOk);
+      // The countdown may have reached zero while the message was open; the
+      // window it belonged to is gone then and must not be touched.
+      if (countdown_.EmptyBoxAfterWrongPassword(generation)) screen_.Refresh();
+      return;
   }
 }
 
@@ -350,20 +344,18 @@ void Program::RunNow(int action_index, bool forced) {
     End();
     return;
   }
-  screen_.ShowMessage("无法" + ActionText(action_index) +
-                          "：系统拒绝了这个操作，可能是当前用户没有关机权限。\n程序将继续运行。",
-                      kNotice, MessageIcon::kWarning, MessageButtons::kOk);
+  screen_.ShowMessage(ActionRefusedText(action_index), kNotice, MessageIcon::kWarning, MessageButtons::kOk);
 }
 
-bool Program::Form_QueryUnload(bool session_ending) {
+void Program::Form_QueryUnload(bool session_ending) {
   if (settings_shown_) {
+    // Closing only hides the window while the program shows it; the user's
+    // own shutdown or log-off is never held up by it.
     ShowForm(false);
     settings_shown_ = false;
-    // Refusing here would block the user's own shutdown or log-off.
-    return !session_ending;
+    return;
   }
   if (!session_ending) End();
-  return false;
 }
 
 void Program::Label6_Click() { os_.OpenMailLink(kContactAddress); }
@@ -385,7 +377,8 @@ void Program::Command1_Click() {
 
 void Program::Command2_Click() {
   if (live_.apply_enabled()) {
-    live_.SetCheck(3, settings_.ReadIniInt(keys::kAdvanced, keys::kAutoLogon, 0));
+    LoadedExtras unused;
+    LoadSettings(LoadStep::kCancel, settings_, live_, unused, clock_.Now());
     Form_Load();
     if (ended_) return;
   }
@@ -401,32 +394,7 @@ void Program::Command3_Click() {
   live_.SetApplyEnabled(false);
 
   // Every key in one replacement of the file.
-  settings_.BeginBatch();
-  bool file_ok = true;
-  auto write_int = [&](const char* section, const char* key, int value) {
-    file_ok = settings_.WriteIniInt(section, key, static_cast<std::int16_t>(value)) && file_ok;
-  };
-  auto write_text = [&](const char* section, const std::string& key, const std::string& value) {
-    file_ok = settings_.WriteIniString(section, key, value) && file_ok;
-  };
-  const LocalDateTime now = clock_.Now();
-  const int frequency = live_.frequency();
-  if (frequency >= 0) write_int(keys::kGeneral, keys::kFrequency, frequency);
-  write_text(keys::kGeneral, keys::kScheduledTime, FormatDateTimeText(now.date, live_.scheduled_time()));
-  write_int(keys::kGeneral, keys::kWeeklyDay, live_.combo1().index);
-  write_int(keys::kGeneral, keys::kInterval, live_.combo2().index);
-  if (frequency == 2) write_text(keys::kGeneral, keys::kIntervalStart, FormatShortDate(now.date));
-  write_int(keys::kGeneral, keys::kAction, live_.combo3().index);
-  write_int(keys::kGeneral, keys::kRemoveTrayIcon, live_.check(1).value);
-  write_int(keys::kGeneral, keys::kHideAfterStart, live_.check(7).value);
-  write_int(keys::kGeneral, keys::kLockAfterStart, live_.check(5).value);
-  write_int(keys::kGeneral, keys::kForced, live_.check(8).value);
-  write_int(keys::kGeneral, keys::kShutdownScreen, live_.check(9).value);
-  write_int(keys::kGeneral, keys::kPasswordProtection, live_.check(10).value);
-  write_int(keys::kAdvanced, keys::kAutoLogon, live_.check(3).value);
-  write_int(keys::kTimeControl, keys::kEnabled, live_.check(4).value);
-  for (int n = 0; n < kWeekdays; ++n) write_text(keys::kTimeControl, keys::WeekKey(n), live_.text3(n).text);
-  file_ok = settings_.EndBatch() && file_ok;
+  const bool file_ok = SaveSettings(settings_, live_, clock_.Now());
 
   RegistryWriteResult reg = WriteRegistry(os_, RegistryChoicesOf(live_), os_.ExecutableFolder(), os_.ExecutableBaseName());
   StartChosenTimer();

@@ -1,7 +1,10 @@
-// The settings window's procedures: start-up, the schedule tick, the
-// time-control guard, the countdown screen, the settings gate and password
-// dialogs, the tray menu and the four buttons. Every decision of the program
-// is made here; the Win32 windows forward events and mirror the state.
+// The settings window's procedures, under the names of their events: start-up,
+// the schedule tick, the time-control guard, the countdown screen, the
+// settings gate and password dialogs, the tray menu and the four buttons.
+// The schedule's running state lives in a ScheduleRunner, the countdown's in a
+// Countdown, the keys of the settings file in one table; this class ties them
+// to the screen and the operating system. The Win32 windows forward events
+// and mirror the state.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +12,7 @@
 #include <string>
 
 #include "base/calendar.h"
-#include "scheduler/schedule_tick.h"
+#include "scheduler/schedule_runner.h"
 #include "settings/live_settings.h"
 #include "settings/settings_file.h"
 #include "system/os.h"
@@ -24,6 +27,8 @@ inline constexpr char kContactAddress[] = "dadado@example.com";
 std::string VersionText();  // "dadado 1.0.0"
 // The text Combo3 shows for an action index; "不进行任何操作" for none.
 std::string ActionText(int action_index);
+// What the user is told when the system refused an action.
+std::string ActionRefusedText(int action_index);
 
 struct PasswordDialog {
   bool open = false;
@@ -40,11 +45,11 @@ class Program {
 
   LiveSettings& live() { return live_; }
   const LiveSettings& live() const { return live_; }
-  const CountdownScreen& countdown() const { return countdown_; }
+  const CountdownScreen& countdown() const { return countdown_.screen(); }
   const PasswordDialog& check_password() const { return check_password_; }
   const PasswordDialog& set_password() const { return set_password_; }
   bool settings_shown() const { return settings_shown_; }
-  const std::string& interval_start() const { return interval_start_; }
+  const std::string& interval_start() const { return runner_.interval_start(); }
   bool timer_running(FormTimer t) const { return t == FormTimer::kSchedule ? timer1_ : timer2_; }
   bool ended() const { return ended_; }
   bool label7_pressed() const { return label7_pressed_; }
@@ -58,20 +63,21 @@ class Program {
   void CheckTimeControl();
   void OpenShutdownScreen(int mode);
   // The clock jumped or the machine resumed: the next tick starts afresh.
-  void ClockDiscontinuity() { tick_seconds_.Reset(); }
+  void ClockDiscontinuity() { runner_.Restart(); }
   // When the schedule timer next needs to run, in whole seconds counted from
   // the start of the current second: 1 for the next second, at most 60.
   // While the next warning or action is more than two minutes away there is
   // nothing to do every second.
-  int SecondsToNextScheduleTick();
+  int SecondsToNextScheduleTick() { return runner_.SecondsToNextTick(ScheduleOfControls()); }
 
   void Command1_Click();  // OK
   void Command2_Click();  // Cancel
   void Command3_Click();  // Apply
   void Command4_Click();  // Exit
 
-  // Returns true when the close request is refused.
-  bool Form_QueryUnload(bool session_ending);
+  // The window's close box (hides it while shown, else ends the program),
+  // or the session ending (only hides it: the session's end ends us).
+  void Form_QueryUnload(bool session_ending);
   void Form_MouseDown(int button) { TrayIcon_MouseDown(button); }
   void TrayIcon_MouseDown(int button);
   void TrayIcon_DblClick() { clock_menu1_Click(); }
@@ -91,7 +97,7 @@ class Program {
 
   // ---- frmSplash -----------------------------------------------------
   void Countdown_Timer1_Timer();
-  void Countdown_SetText(const std::string& text) { countdown_.password = text; }
+  void Countdown_SetText(const std::string& text) { countdown_.SetPassword(text); }
   void Countdown_Enter();
 
   // ---- checkpassword / setpassword -----------------------------------
@@ -108,8 +114,15 @@ class Program {
   void ShowForm(bool visible);
   void StartChosenTimer();
   void ShowTrayIconByCheck1();
+  // The schedule as the controls stand now.
+  ScheduleInputs ScheduleOfControls() const;
+  // Check4 set and "取消定时" selected.
+  bool TimeControlInForce() const;
   // Enables the privilege and makes the exit call; false when either failed.
   bool PerformAction(unsigned flags);
+  // An action that comes without the user at hand (the schedule, time
+  // control): a refusal is told without holding up the tick.
+  void PerformUnattended(int action_index);
   // The immediate paths: on success the program ends; on failure the user is
   // told and the program keeps running.
   void RunNow(int action_index, bool forced);
@@ -121,20 +134,17 @@ class Program {
   Clock& clock_;
 
   LiveSettings live_;
-  CountdownScreen countdown_;
+  ScheduleRunner runner_;
+  Countdown countdown_;
   PasswordDialog check_password_;
   PasswordDialog set_password_;
   bool settings_shown_ = false;     // SettingsShown
-  std::string interval_start_;      // IntervalStart
   bool timer1_ = false;
   bool timer2_ = true;              // Timer2 is created running
   bool form_visible_ = false;
   bool ended_ = false;
   bool label7_pressed_ = false;
   bool image1_pressed_ = false;
-  TickSeconds tick_seconds_;
-  std::optional<std::int64_t> last_due_;
-  std::optional<std::int64_t> last_warning_;
 };
 
 }  // namespace dadado

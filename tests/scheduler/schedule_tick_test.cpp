@@ -123,6 +123,22 @@ TEST_F(ScheduleTickTest, RestartAndLogOffAreForcedToo) {
   EXPECT_EQ(os.exit_calls, (std::vector<unsigned>{6, 4}));
 }
 
+TEST_F(ScheduleTickTest, ARefusedScheduledActionIsToldWithoutHoldingUpTheTick) {
+  clock.Set(2026, 12, 7, 21, 0, 0);
+  StartDaily("22:00:00", 0);
+  os.privilege_ok = false;
+  os.exit_ok = false;
+  TickAt(22, 0, 0);
+  EXPECT_EQ(os.exit_calls, (std::vector<unsigned>{6}));
+  ASSERT_EQ(screen.notices.size(), 1u);
+  EXPECT_EQ(screen.notices[0].text, "无法重新启动计算机：系统拒绝了这个操作，可能是当前用户没有关机权限。\n程序将继续运行。");
+  EXPECT_EQ(screen.notices[0].title, "提示");
+  EXPECT_TRUE(screen.messages.empty());
+  EXPECT_TRUE(program.timer_running(FormTimer::kSchedule));  // the schedule goes on
+  TickAt(22, 0, 1);
+  EXPECT_EQ(screen.notices.size(), 1u);
+}
+
 TEST_F(ScheduleTickTest, WithoutPromptTheCountdownIsLoadedUnseen) {
   clock.Set(2026, 12, 7, 21, 0, 0);
   StartDaily("22:00:00", 1, 0);

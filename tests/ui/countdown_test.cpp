@@ -83,5 +83,50 @@ TEST_F(CountdownTest, AnEmptiedPasswordKeyFallsBackToTheDefault) {
   EXPECT_FALSE(program.countdown().exists);
 }
 
+// A refused action that nobody asked for at that moment must not pass
+// unnoticed; the tick is not held up by the message.
+TEST_F(CountdownTest, ARefusedShutdownAtZeroUnderTimeControlIsTold) {
+  GivenFile("[常规设置]\r\n频率= 3\r\n[时间控制]\r\n启用= 1\r\n1week=24:00\r\n");
+  clock.Set(2026, 12, 7, 12, 0, 0);  // a Monday, nothing allowed
+  program.Start();
+  ASSERT_TRUE(program.countdown().exists);
+  os.exit_ok = false;
+  for (int i = 0; i < 30; ++i) program.Countdown_Timer1_Timer();
+  EXPECT_EQ(os.exit_calls, (std::vector<unsigned>{13}));
+  EXPECT_FALSE(program.countdown().exists);
+  ASSERT_EQ(screen.notices.size(), 1u);
+  EXPECT_NE(screen.notices[0].text.find("无法关闭计算机"), std::string::npos);
+  EXPECT_EQ(screen.notices[0].icon, MessageIcon::kWarning);
+  EXPECT_TRUE(screen.messages.empty());  // nothing waited for an answer
+}
+
+TEST(CountdownDecisions, ZeroShutsDownOnlyUnderTimeControlAtThatMoment) {
+  for (bool time_control : {false, true}) {
+    Countdown c;
+    c.Open(true, "关闭计算机", "dadado 1.0.0", false);
+    EXPECT_EQ(c.screen().seconds_left, 30);
+    for (int i = 0; i < 29; ++i) EXPECT_EQ(c.Tick(time_control), CountdownTick::kCounting);
+    EXPECT_EQ(c.Tick(time_control), time_control ? CountdownTick::kShutDown : CountdownTick::kClosed);
+    EXPECT_FALSE(c.is_open());
+  }
+}
+
+TEST(CountdownDecisions, EachWindowHasANewGenerationAndAStaleOneIsLeftAlone) {
+  Countdown c;
+  c.Open(false, "关闭计算机", "dadado", true);
+  const auto first = c.screen().generation;
+  c.SetPassword("x");
+  EXPECT_EQ(c.Enter([](const std::string&) { return false; }), CountdownAnswer::kWrongPassword);
+  c.Close();
+  c.Open(false, "关闭计算机", "dadado", true);
+  EXPECT_NE(c.screen().generation, first);
+  c.SetPassword("typing");
+  EXPECT_FALSE(c.EmptyBoxAfterWrongPassword(first));
+  EXPECT_EQ(c.screen().password, "typing");
+  EXPECT_TRUE(c.EmptyBoxAfterWrongPassword(c.screen().generation));
+  EXPECT_EQ(c.Enter([](const std::string& t) { return t.empty(); }), CountdownAnswer::kCancelled);
+  EXPECT_EQ(c.Enter([](const std::string&) { return true; }), CountdownAnswer::kNoWindow);
+}
+
 }  // namespace
 }  // namespace dadado
