@@ -49,6 +49,7 @@ const char* AllowedHoursName(int weekday);
 struct PolicyData {
   std::optional<std::uint32_t> number;
   std::optional<std::string> text;
+  bool operator==(const PolicyData&) const = default;
 };
 using PolicyValues = std::map<std::string, PolicyData>;
 

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "settings/policy.h"
+
 namespace dadado {
 
 // A registry key under HKEY_LOCAL_MACHINE, opened by the OS layer.
@@ -44,6 +46,10 @@ class OperatingSystem {
   virtual bool OpenMailLink(const std::string& address) = 0;
   // Whether another copy of this executable already runs in this session.
   virtual bool AnotherCopyRunning() = 0;
+
+  // The machine policy values of the program, read afresh; empty when there
+  // are none or they cannot be read.
+  virtual PolicyValues ReadPolicyValues() = 0;
 };
 
 }  // namespace dadado

@@ -47,7 +47,9 @@ RegistryWriteResult WriteRegistry(OperatingSystem& os, const RegistryChoices& ch
   RegistryWriteResult result;
 
   // 1. Start with Windows.
-  if (choices.start_with_windows) {
+  if (choices.start_with_windows_by_policy) {
+    // Left as the administrator has it.
+  } else if (choices.start_with_windows) {
     auto run = os.CreateKey(kRunKey);
     result.start_with_windows_ok =
         run && os.SetString(*run, base_name, ExecutablePathForRunKey(folder, base_name));

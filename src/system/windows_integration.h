@@ -45,6 +45,8 @@ struct RegistryChoices {
   bool stored_logon = false;        // Check3, with the user name and password below
   std::string logon_user;           // Text1
   std::string logon_password;       // Text2
+  // The machine policy decides start with Windows: Apply leaves it alone.
+  bool start_with_windows_by_policy = false;
 };
 
 // Apply's three registry steps, in their order. The power-off value is best

@@ -72,6 +72,8 @@ void Program::Form_Load() {
     End();
     return;
   }
+  // The machine policy replaces what it sets, from the first read on.
+  ReadPolicy();
   // 2 to 4. The version text labels the tray icon and the About tab; the
   // time picker starts at the current time of day.
   const LocalDateTime now = clock_.Now();
@@ -85,7 +87,7 @@ void Program::Form_Load() {
     ShowForm(true);
     return;
   }
-  live_.SetCheck(2, reg.start_with_windows ? 1 : 0);
+  live_.SetCheck(2, PolicyStartWithWindows(policy_).value_or(reg.start_with_windows) ? 1 : 0);
   if (!reg.winlogon_opened) {
     live_.SetCheckEnabled(3, false);
     live_.SetCheckEnabled(11, false);
@@ -100,7 +102,7 @@ void Program::Form_Load() {
 
   // 8, 9. Frequency and the checkboxes; their rules run as each is set.
   LoadedExtras extras;
-  LoadSettings(LoadStep::kOptions, settings_, live_, extras, now);
+  LoadSettings(LoadStep::kOptions, settings_, live_, extras, now, policy_);
 
   // 10. What the user sees.
   ShowForm(false);
@@ -120,10 +122,10 @@ void Program::Form_Load() {
   StartChosenTimer();
 
   // 12 to 18. The rest of the settings.
-  LoadSettings(LoadStep::kSchedule, settings_, live_, extras, now);
+  LoadSettings(LoadStep::kSchedule, settings_, live_, extras, now, policy_);
   runner_.set_interval_start(extras.interval_start);
   ReadStoredPassword(settings_);  // makes sure the file holds a password
-  LoadSettings(LoadStep::kHours, settings_, live_, extras, now);
+  LoadSettings(LoadStep::kHours, settings_, live_, extras, now, policy_);
   // The hours list shows the selected weekday from the start, so that a
   // first click on an hour edits that weekday's hours rather than replacing
   // them.
@@ -133,12 +135,50 @@ void Program::Form_Load() {
   ShowTrayIconByCheck1();
 
   // 20. Lock the workstation when asked.
-  LoadSettings(LoadStep::kLock, settings_, live_, extras, now);
+  LoadSettings(LoadStep::kLock, settings_, live_, extras, now, policy_);
   if (live_.IsSet(5)) os_.StartCommand(kLockWorkStationCommand);
 
   // 21, 22. Nothing is pending; the first time-control check.
   live_.SetApplyEnabled(false);
   CheckTimeControl();
+}
+
+void Program::ReadPolicy() {
+  policy_ = os_.ReadPolicyValues();
+  locks_ = LocksOf(policy_);
+}
+
+void Program::PolicyChanged() {
+  if (ended_) return;
+  const PolicyValues before = policy_;
+  ReadPolicy();
+  // A refresh that changed nothing leaves everything alone: a countdown
+  // cancelled with the password keeps the timers stopped.
+  if (policy_ == before) return;
+  const bool pending = live_.apply_enabled();
+  const LocalDateTime now = clock_.Now();
+  LoadedExtras extras{runner_.interval_start()};
+  for (const SettingEntry& e : SettingsTable()) {
+    if (e.step == LoadStep::kCancel) continue;
+    if (PolicyOverride(e, policy_) || PolicyOverride(e, before)) LoadSetting(e, settings_, live_, extras, now, policy_);
+  }
+  runner_.set_interval_start(extras.interval_start);
+  if (auto start = PolicyStartWithWindows(policy_)) {
+    live_.SetCheck(2, *start ? 1 : 0);
+  } else if (PolicyStartWithWindows(before)) {
+    live_.SetCheck(2, ReadRegistry(os_, os_.ExecutableBaseName()).start_with_windows ? 1 : 0);
+  }
+  live_.SetApplyEnabled(pending);
+  // As Apply does: the timer that the settings choose, the tray icon.
+  ShowTrayIconByCheck1();
+  StartChosenTimer();
+  if (timer2_) CheckTimeControl();
+  screen_.Refresh();
+}
+
+bool Program::PasswordAccepted(const std::string& typed) {
+  if (auto stored = PolicyPassword(policy_)) return EncodePassword(typed) == *stored;
+  return PasswordMatches(settings_, typed);
 }
 
 void Program::StartChosenTimer() {
@@ -226,7 +266,7 @@ void Program::Countdown_Timer1_Timer() {
 
 void Program::Countdown_Enter() {
   const std::uint64_t generation = countdown_.screen().generation;
-  switch (countdown_.Enter([this](const std::string& text) { return PasswordMatches(settings_, text); })) {
+  switch (countdown_.Enter([this](const std::string& text) { return PasswordAccepted(text); })) {
     case CountdownAnswer::kNoWindow:
       return;
     case CountdownAnswer::kCancelled:
@@ -262,7 +302,7 @@ void Program::ShowSettings(int settings_requested, int start_tab) {
 
 void Program::CheckPassword_cmdOK_Click() {
   if (!check_password_.open) return;
-  if (PasswordMatches(settings_, check_password_.text)) {
+  if (PasswordAccepted(check_password_.text)) {
     CheckPassword_cmdCancel_Click();
     ShowForm(true);
     settings_shown_ = true;
@@ -284,7 +324,8 @@ void Program::CheckPassword_cmdCancel_Click() {
 
 void Program::Label7_MouseUp() {
   if (!label7_pressed_) return;
-  if (!set_password_.open) {
+  // A password set by policy, or settings that are read only, are not changed here.
+  if (!set_password_.open && !locks_.read_only && !locks_.password) {
     set_password_ = PasswordDialog{true, "", ""};
     screen_.Refresh();
     screen_.RunSetPassword();
@@ -390,13 +431,16 @@ void Program::Command2_Click() {
 }
 
 void Program::Command3_Click() {
+  if (locks_.read_only) return;  // the window shows the settings and saves nothing
   ShowTrayIconByCheck1();
   live_.SetApplyEnabled(false);
 
   // Every key in one replacement of the file.
-  const bool file_ok = SaveSettings(settings_, live_, clock_.Now());
+  const bool file_ok = SaveSettings(settings_, live_, clock_.Now(), policy_);
 
-  RegistryWriteResult reg = WriteRegistry(os_, RegistryChoicesOf(live_), os_.ExecutableFolder(), os_.ExecutableBaseName());
+  RegistryChoices choices = RegistryChoicesOf(live_);
+  choices.start_with_windows_by_policy = locks_.check[2];
+  RegistryWriteResult reg = WriteRegistry(os_, choices, os_.ExecutableFolder(), os_.ExecutableBaseName());
   StartChosenTimer();
 
   // What could not be saved is said, in one message; the button stays

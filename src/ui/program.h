@@ -18,6 +18,7 @@
 #include "system/os.h"
 #include "ui/countdown.h"
 #include "ui/screen.h"
+#include "ui/settings_table.h"
 
 namespace dadado {
 
@@ -55,6 +56,8 @@ class Program {
   bool label7_pressed() const { return label7_pressed_; }
   bool image1_pressed() const { return image1_pressed_; }
   bool form_visible() const { return form_visible_; }
+  // The controls that the machine policy holds, as read last.
+  const PolicyLocks& policy_locks() const { return locks_; }
 
   // ---- Form1 ---------------------------------------------------------
   void Form_Load();
@@ -62,6 +65,9 @@ class Program {
   void Timer2_Timer() { CheckTimeControl(); }
   void CheckTimeControl();
   void OpenShutdownScreen(int mode);
+  // The machine policy may have changed: the controls it holds follow it at
+  // once, and those it no longer holds get the user's own values back.
+  void PolicyChanged();
   // The clock jumped or the machine resumed: the next tick starts afresh.
   void ClockDiscontinuity() { runner_.Restart(); }
   // When the schedule timer next needs to run, in whole seconds counted from
@@ -123,6 +129,11 @@ class Program {
   // An action that comes without the user at hand (the schedule, time
   // control): a refusal is told without holding up the tick.
   void PerformUnattended(int action_index);
+  // Whether a typed text is the settings password: the policy's, when it
+  // sets one, else the settings file's.
+  bool PasswordAccepted(const std::string& typed);
+  // Reads the machine policy into policy_ and locks_.
+  void ReadPolicy();
   // The immediate paths: on success the program ends; on failure the user is
   // told and the program keeps running.
   void RunNow(int action_index, bool forced);
@@ -134,6 +145,8 @@ class Program {
   Clock& clock_;
 
   LiveSettings live_;
+  PolicyValues policy_;
+  PolicyLocks locks_;
   ScheduleRunner runner_;
   Countdown countdown_;
   PasswordDialog check_password_;

@@ -11,33 +11,182 @@ const std::vector<SettingEntry>& SettingsTable() {
   static const std::vector<SettingEntry> table = [] {
     using C = SettingControl;
     using S = LoadStep;
+    namespace p = policy;
     std::vector<SettingEntry> t = {
-        {keys::kGeneral, keys::kFrequency, C::kFrequency, 0, kFrequencyNone, S::kOptions},
-        {keys::kGeneral, keys::kScheduledTime, C::kScheduledTime, 0, 0, S::kSchedule},
-        {keys::kGeneral, keys::kWeeklyDay, C::kWeekday, 0, 0, S::kSchedule},
-        {keys::kGeneral, keys::kInterval, C::kInterval, 0, 0, S::kSchedule},
-        {keys::kGeneral, keys::kIntervalStart, C::kIntervalStart, 0, 0, S::kSchedule},
-        {keys::kGeneral, keys::kAction, C::kAction, 0, kActionNone, S::kSchedule},
-        {keys::kGeneral, keys::kRemoveTrayIcon, C::kCheck, 1, 0, S::kSchedule},
-        {keys::kGeneral, keys::kHideAfterStart, C::kCheck, 7, 0, S::kOptions},
-        {keys::kGeneral, keys::kLockAfterStart, C::kCheck, 5, 0, S::kLock},
-        {keys::kGeneral, keys::kForced, C::kCheck, 8, 1, S::kOptions},
-        {keys::kGeneral, keys::kShutdownScreen, C::kCheck, 9, 1, S::kOptions},
-        {keys::kGeneral, keys::kPasswordProtection, C::kCheck, 10, 0, S::kOptions},
-        {keys::kAdvanced, keys::kAutoLogon, C::kCheck, 3, 0, S::kCancel},
-        {keys::kTimeControl, keys::kEnabled, C::kCheck, 4, 0, S::kOptions},
+        {keys::kGeneral, keys::kFrequency, C::kFrequency, 0, kFrequencyNone, S::kOptions, p::kScheduleFrequency},
+        {keys::kGeneral, keys::kScheduledTime, C::kScheduledTime, 0, 0, S::kSchedule, p::kScheduleTime},
+        {keys::kGeneral, keys::kWeeklyDay, C::kWeekday, 0, 0, S::kSchedule, p::kScheduleWeekday},
+        {keys::kGeneral, keys::kInterval, C::kInterval, 0, 0, S::kSchedule, p::kScheduleIntervalDays},
+        {keys::kGeneral, keys::kIntervalStart, C::kIntervalStart, 0, 0, S::kSchedule, p::kIntervalStart},
+        {keys::kGeneral, keys::kAction, C::kAction, 0, kActionNone, S::kSchedule, p::kAction},
+        {keys::kGeneral, keys::kRemoveTrayIcon, C::kCheck, 1, 0, S::kSchedule, p::kHideTrayIcon},
+        {keys::kGeneral, keys::kHideAfterStart, C::kCheck, 7, 0, S::kOptions, p::kHideWindowAtStart},
+        {keys::kGeneral, keys::kLockAfterStart, C::kCheck, 5, 0, S::kLock, p::kLockAtStart},
+        {keys::kGeneral, keys::kForced, C::kCheck, 8, 1, S::kOptions, p::kForceImmediate},
+        {keys::kGeneral, keys::kShutdownScreen, C::kCheck, 9, 1, S::kOptions, p::kShowWarning},
+        {keys::kGeneral, keys::kPasswordProtection, C::kCheck, 10, 0, S::kOptions, p::kPasswordProtection},
+        {keys::kAdvanced, keys::kAutoLogon, C::kCheck, 3, 0, S::kCancel, ""},
+        {keys::kTimeControl, keys::kEnabled, C::kCheck, 4, 0, S::kOptions, p::kTimeControl},
     };
     for (int n = 0; n < kWeekdays; ++n)
-      t.push_back({keys::kTimeControl, keys::WeekKey(n), C::kAllowedHours, n, 0, S::kHours});
+      t.push_back({keys::kTimeControl, keys::WeekKey(n), C::kAllowedHours, n, 0, S::kHours, p::AllowedHoursName(n)});
     return t;
   }();
   return table;
 }
 
-void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
-                  const LocalDateTime& now) {
+namespace {
+
+std::optional<std::uint32_t> NumberIn(const PolicyValues& policy, const char* name, std::uint32_t low,
+                                      std::uint32_t high) {
+  auto it = policy.find(name);
+  if (it == policy.end() || !it->second.number) return std::nullopt;
+  const std::uint32_t v = *it->second.number;
+  return v >= low && v <= high ? std::optional<std::uint32_t>(v) : std::nullopt;
+}
+
+const std::string* TextIn(const PolicyValues& policy, const char* name) {
+  auto it = policy.find(name);
+  return it != policy.end() && it->second.text ? &*it->second.text : nullptr;
+}
+
+// "HH:MM:SS", 24-hour, exactly.
+std::optional<int> StrictTimeOfDay(const std::string& t) {
+  auto digit = [&](std::size_t i) { return t[i] >= '0' && t[i] <= '9'; };
+  if (t.size() != 8 || t[2] != ':' || t[5] != ':') return std::nullopt;
+  for (std::size_t i : {0, 1, 3, 4, 6, 7})
+    if (!digit(i)) return std::nullopt;
+  const int h = (t[0] - '0') * 10 + t[1] - '0', m = (t[3] - '0') * 10 + t[4] - '0', s = (t[6] - '0') * 10 + t[7] - '0';
+  if (h > 23 || m > 59 || s > 59) return std::nullopt;
+  return h * 3600 + m * 60 + s;
+}
+
+// "YYYY-MM-DD", a real date.
+std::optional<Date> StrictDate(const std::string& t) {
+  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return std::nullopt;
+  int v[3] = {0, 0, 0};
+  const std::size_t starts[] = {0, 5, 8}, lengths[] = {4, 2, 2};
+  for (int k = 0; k < 3; ++k)
+    for (std::size_t i = starts[k]; i < starts[k] + lengths[k]; ++i) {
+      if (t[i] < '0' || t[i] > '9') return std::nullopt;
+      v[k] = v[k] * 10 + (t[i] - '0');
+    }
+  if (!IsValidDate(v[0], v[1], v[2])) return std::nullopt;
+  return Date{v[0], v[1], v[2]};
+}
+
+// Entries of the allowed-hours form joined by "+": times of day, or the
+// "24:00" that forbids the day.
+bool IsAllowedHoursForm(const std::string& text) {
+  if (text.empty() || text.size() >= SettingsFile::kReadBufferBytes) return false;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = text.find('+', start);
+    const std::string entry = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (entry != keys::kAllHoursForbidden && !ParseClockEntry(entry)) return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> PolicyOverride(const SettingEntry& e, const PolicyValues& policy) {
+  if (!*e.policy_name) return std::nullopt;
+  auto number = [&](std::uint32_t low, std::uint32_t high, int offset = 0) -> std::optional<std::string> {
+    if (auto v = NumberIn(policy, e.policy_name, low, high)) return std::to_string(static_cast<int>(*v) + offset);
+    return std::nullopt;
+  };
+  const std::string* text = TextIn(policy, e.policy_name);
+  switch (e.control) {
+    case SettingControl::kCheck: return number(0, 1);
+    case SettingControl::kFrequency: return number(0, 3);
+    case SettingControl::kWeekday: return number(0, 6);
+    case SettingControl::kInterval: return number(2, 16, -2);  // the list starts at every second day
+    case SettingControl::kAction: return number(0, 3);
+    case SettingControl::kScheduledTime:
+      if (auto t = text ? StrictTimeOfDay(*text) : std::nullopt) return FormatTimeOfDay(*t);
+      return std::nullopt;
+    case SettingControl::kIntervalStart:
+      if (auto d = text ? StrictDate(*text) : std::nullopt) return FormatShortDate(*d);
+      return std::nullopt;
+    case SettingControl::kAllowedHours:
+      if (text && IsAllowedHoursForm(*text)) return *text;
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::optional<bool> PolicyStartWithWindows(const PolicyValues& policy) {
+  if (auto v = NumberIn(policy, policy::kStartWithWindows, 0, 1)) return *v == 1;
+  return std::nullopt;
+}
+
+std::optional<std::string> PolicyPassword(const PolicyValues& policy) {
+  // The stored form is 25 characters of printable ASCII and more; an empty
+  // text would let no password in at all.
+  const std::string* text = TextIn(policy, policy::kPassword);
+  if (!text || text->empty() || text->size() >= SettingsFile::kReadBufferBytes) return std::nullopt;
+  return *text;
+}
+
+bool PolicyLocks::any() const {
+  bool locked = read_only || frequency || scheduled_time || weekday || interval || action || password;
+  for (bool b : check) locked = locked || b;
+  for (bool b : allowed_hours) locked = locked || b;
+  return locked;
+}
+
+PolicyLocks LocksOf(const PolicyValues& policy) {
+  PolicyLocks locks;
+  locks.read_only = NumberIn(policy, policy::kSettingsReadOnly, 1, 1).has_value();
   for (const SettingEntry& e : SettingsTable()) {
-    if (e.step != step) continue;
+    if (!PolicyOverride(e, policy)) continue;
+    switch (e.control) {
+      case SettingControl::kCheck: locks.check[e.index] = true; break;
+      case SettingControl::kFrequency: locks.frequency = true; break;
+      case SettingControl::kWeekday: locks.weekday = true; break;
+      case SettingControl::kInterval: locks.interval = true; break;
+      case SettingControl::kAction: locks.action = true; break;
+      case SettingControl::kScheduledTime: locks.scheduled_time = true; break;
+      case SettingControl::kIntervalStart: break;  // no control shows it
+      case SettingControl::kAllowedHours: locks.allowed_hours[e.index] = true; break;
+    }
+  }
+  locks.check[2] = PolicyStartWithWindows(policy).has_value();
+  locks.password = PolicyPassword(policy).has_value();
+  return locks;
+}
+
+void LoadSettingFrom(const SettingEntry& e, const std::string& stored, LiveSettings& live, LoadedExtras& extras) {
+  const int number = ParseIniInt(stored);
+  switch (e.control) {
+    case SettingControl::kCheck: live.SetCheck(e.index, number); break;
+    case SettingControl::kFrequency: live.SelectOption1(number); break;
+    case SettingControl::kWeekday: live.SetCombo1(number); break;
+    case SettingControl::kInterval: live.SetCombo2(number); break;
+    case SettingControl::kAction: live.SetCombo3(number); break;
+    case SettingControl::kScheduledTime:
+      if (auto t = ParseTimeOfDay(stored)) live.SetScheduledTime(*t);
+      break;
+    case SettingControl::kIntervalStart: extras.interval_start = stored; break;
+    case SettingControl::kAllowedHours: live.SetText3(e.index, stored); break;
+  }
+}
+
+void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
+                  const LocalDateTime& now, const PolicyValues& policy) {
+  for (const SettingEntry& e : SettingsTable())
+    if (e.step == step) LoadSetting(e, file, live, extras, now, policy);
+}
+
+void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
+                 const LocalDateTime& now, const PolicyValues& policy) {
+  if (auto value = PolicyOverride(e, policy)) {
+    LoadSettingFrom(e, *value, live, extras);
+    return;
+  }
+  {
     auto read_int = [&] { return file.ReadIniInt(e.section, e.key, static_cast<std::int16_t>(e.default_value)); };
     switch (e.control) {
       case SettingControl::kCheck: live.SetCheck(e.index, read_int()); break;
@@ -61,7 +210,7 @@ void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedE
   }
 }
 
-bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now) {
+bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now, const PolicyValues& policy) {
   file.BeginBatch();
   bool ok = true;
   auto write_int = [&](const SettingEntry& e, int value) {
@@ -71,6 +220,7 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
     ok = file.WriteIniString(e.section, e.key, value) && ok;
   };
   for (const SettingEntry& e : SettingsTable()) {
+    if (PolicyOverride(e, policy)) continue;
     switch (e.control) {
       case SettingControl::kCheck: write_int(e, live.check(e.index).value); break;
       case SettingControl::kFrequency:

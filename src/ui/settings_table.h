@@ -4,11 +4,14 @@
 // is read and never written, or written under another name.
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/calendar.h"
 #include "settings/live_settings.h"
+#include "settings/policy.h"
 #include "settings/settings_file.h"
 
 namespace dadado {
@@ -42,6 +45,7 @@ struct SettingEntry {
   int index;         // Check<n>, or the weekday of Text3(n)
   int default_value; // for the numeric controls
   LoadStep step;
+  const char* policy_name;  // the machine policy value that replaces it, or ""
 };
 
 // Every key of the settings window, in the order Apply writes them.
@@ -52,13 +56,44 @@ struct LoadedExtras {
   std::string interval_start;  // IntervalStart
 };
 
-// Reads the keys of one step into the controls, in table order. Text keys
-// that are missing are written with their default, as every text read does.
+// The value a machine policy gives an entry, in the form the settings file
+// holds it; nullopt when the policy leaves the entry alone, or holds a value
+// of the wrong type or out of range for it.
+std::optional<std::string> PolicyOverride(const SettingEntry& entry, const PolicyValues& policy);
+
+// The controls that a machine policy holds: shown with the policy's value,
+// disabled, and never saved.
+struct PolicyLocks {
+  bool read_only = false;  // SettingsReadOnly: nothing of the window is saved
+  std::array<bool, kCheckCount + 1> check{};  // by n; Check2 is start with Windows
+  bool frequency = false, scheduled_time = false, weekday = false, interval = false, action = false;
+  std::array<bool, kWeekdays> allowed_hours{};
+  bool password = false;
+  bool any() const;
+};
+PolicyLocks LocksOf(const PolicyValues& policy);
+// Start with Windows (Check2), read from the registry rather than the file.
+std::optional<bool> PolicyStartWithWindows(const PolicyValues& policy);
+// The stored form of the password the policy sets.
+std::optional<std::string> PolicyPassword(const PolicyValues& policy);
+
+// Reads the keys of one step into the controls, in table order; a key that
+// the policy replaces takes the policy's value instead. Text keys that are
+// missing are written with their default, as every text read does.
 void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
-                  const LocalDateTime& now);
+                  const LocalDateTime& now, const PolicyValues& policy = {});
+
+// One entry of a step: from the policy when it replaces it, else from the file.
+void LoadSetting(const SettingEntry& entry, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
+                 const LocalDateTime& now, const PolicyValues& policy);
+
+// Sets one entry's control from a value in the settings file's form.
+void LoadSettingFrom(const SettingEntry& entry, const std::string& stored, LiveSettings& live, LoadedExtras& extras);
 
 // Writes every key in one replacement of the file; true when the file holds
-// them all afterwards.
-bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now);
+// them all afterwards. Keys that the policy replaces are left as they are,
+// so the user's own value comes back when the policy goes.
+bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now,
+                  const PolicyValues& policy = {});
 
 }  // namespace dadado

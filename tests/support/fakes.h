@@ -68,6 +68,12 @@ class FakeOs : public OperatingSystem {
   bool StartCommand(const std::string& command_line) override;
   bool OpenMailLink(const std::string& address) override;
   bool AnotherCopyRunning() override { return another_copy; }
+  PolicyValues policy;                   // the machine policy as the registry holds it
+  int policy_reads = 0;
+  PolicyValues ReadPolicyValues() override {
+    ++policy_reads;
+    return policy;
+  }
 
   std::string Value(const std::string& key, const std::string& name) const;
   bool Has(const std::string& key, const std::string& name) const;

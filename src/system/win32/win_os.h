@@ -26,6 +26,7 @@ class WinOperatingSystem : public OperatingSystem {
   bool StartCommand(const std::string& command_line) override;
   bool OpenMailLink(const std::string& address) override;
   bool AnotherCopyRunning() override;
+  PolicyValues ReadPolicyValues() override;  // win_policy.cpp
 
   // The full path of the running executable.
   static std::wstring ModulePath();

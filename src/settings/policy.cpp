@@ -1,0 +1,23 @@
+#include "settings/policy.h"
+
+namespace dadado {
+
+const char* policy::AllowedHoursName(int weekday) {
+  static const char* const kNames[] = {kAllowedHoursSunday,   kAllowedHoursMonday, kAllowedHoursTuesday,
+                                       kAllowedHoursWednesday, kAllowedHoursThursday, kAllowedHoursFriday,
+                                       kAllowedHoursSaturday};
+  return weekday >= 0 && weekday < 7 ? kNames[weekday] : "";
+}
+
+const std::vector<std::string>& PolicyValueNames() {
+  using namespace policy;
+  static const std::vector<std::string> names = {
+      kScheduleFrequency, kScheduleTime, kScheduleWeekday, kScheduleIntervalDays, kIntervalStart,
+      kAction, kShowWarning, kForceImmediate, kHideWindowAtStart, kHideTrayIcon, kLockAtStart,
+      kPasswordProtection, kTimeControl, kAllowedHoursSunday, kAllowedHoursMonday, kAllowedHoursTuesday,
+      kAllowedHoursWednesday, kAllowedHoursThursday, kAllowedHoursFriday, kAllowedHoursSaturday,
+      kPassword, kStartWithWindows, kSettingsReadOnly};
+  return names;
+}
+
+}  // namespace dadado

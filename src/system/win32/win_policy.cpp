@@ -1,0 +1,49 @@
+// The machine policy of the program under HKLM\SOFTWARE\Policies\dadado,
+// always in the 64-bit view, where Group Policy writes it.
+#include <windows.h>
+
+#include <vector>
+
+#include "system/win32/handle.h"
+#include "system/win32/wide.h"
+#include "system/win32/win_os.h"
+
+namespace dadado::win32 {
+
+PolicyValues WinOperatingSystem::ReadPolicyValues() {
+  PolicyValues values;
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Widen(policy::kKey).c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &raw) !=
+      ERROR_SUCCESS)
+    return values;
+  UniqueKey key(raw);
+  DWORD count = 0, longest_name = 0, longest_data = 0;
+  if (RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longest_name,
+                       &longest_data, nullptr, nullptr) != ERROR_SUCCESS)
+    return values;
+  // An administrator's text is never long; anything huge is not ours.
+  constexpr DWORD kLongestText = 4096;
+  std::vector<wchar_t> name(longest_name + 1);
+  std::vector<BYTE> data(std::min<DWORD>(longest_data, kLongestText) + sizeof(wchar_t));
+  for (DWORD i = 0; i < count; ++i) {
+    DWORD name_length = static_cast<DWORD>(name.size());
+    DWORD type = 0, size = static_cast<DWORD>(data.size() - sizeof(wchar_t));
+    if (RegEnumValueW(raw, i, name.data(), &name_length, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) continue;
+    PolicyData value;
+    if (type == REG_DWORD && size == sizeof(DWORD)) {
+      DWORD number = 0;
+      memcpy(&number, data.data(), sizeof number);
+      value.number = number;
+    } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
+      std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
+      while (!text.empty() && text.back() == L'\0') text.pop_back();
+      value.text = Narrow(text);
+    } else {
+      continue;  // of a type no setting has
+    }
+    values[Narrow(std::wstring(name.data(), name_length))] = value;
+  }
+  return values;
+}
+
+}  // namespace dadado::win32
