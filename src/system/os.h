@@ -4,6 +4,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "system/event_log.h"
 
 #include "settings/policy.h"
 
@@ -11,6 +14,12 @@ namespace dadado {
 
 // A registry key under HKEY_LOCAL_MACHINE, opened by the OS layer.
 using RegKey = int;
+
+// Why the last failed system call failed, as the system says it.
+struct SystemError {
+  unsigned code = 0;
+  std::string text;
+};
 
 class OperatingSystem {
  public:
@@ -27,6 +36,8 @@ class OperatingSystem {
   virtual bool EnableShutdownPrivilege() = 0;
   // The exit call with the flags of the exit-flag table; false when refused.
   virtual bool ExitSession(unsigned flags) = 0;
+  // The error of the call that failed last on this thread.
+  virtual SystemError LastSystemError() = 0;
 
   // Registry, all under HKEY_LOCAL_MACHINE. Open and create give nullopt on
   // failure; the others report whether they succeeded.
@@ -50,6 +61,14 @@ class OperatingSystem {
   // The machine policy values of the program, read afresh; empty when there
   // are none or they cannot be read.
   virtual PolicyValues ReadPolicyValues() = 0;
+
+  // One entry in the Application log under the program's source; never
+  // blocks for long and never fails the caller (a failure is ignored).
+  virtual void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) = 0;
+  // Registers the program as the log's source, pointing at this executable,
+  // when that is allowed (an administrator) and the registration is missing
+  // or points elsewhere.
+  virtual void UpdateEventSource() = 0;
 };
 
 }  // namespace dadado

@@ -70,6 +70,19 @@ class FakeOs : public OperatingSystem {
   bool AnotherCopyRunning() override { return another_copy; }
   PolicyValues policy;                   // the machine policy as the registry holds it
   int policy_reads = 0;
+  struct Event {
+    EventType type;
+    int id;
+    std::vector<std::string> strings;
+  };
+  std::vector<Event> events;
+  int event_source_updates = 0;
+  SystemError last_error{5, "拒绝访问。"};
+  void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) override {
+    events.push_back({type, id, strings});
+  }
+  void UpdateEventSource() override { ++event_source_updates; }
+  SystemError LastSystemError() override { return last_error; }
   PolicyValues ReadPolicyValues() override {
     ++policy_reads;
     return policy;

@@ -27,6 +27,10 @@ class WinOperatingSystem : public OperatingSystem {
   bool OpenMailLink(const std::string& address) override;
   bool AnotherCopyRunning() override;
   PolicyValues ReadPolicyValues() override;  // win_policy.cpp
+  // win_event_log.cpp
+  SystemError LastSystemError() override;
+  void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) override;
+  void UpdateEventSource() override;
 
   // The full path of the running executable.
   static std::wstring ModulePath();

@@ -1,0 +1,31 @@
+// The entries the program writes to the system's event log: fixed numbers,
+// each with its insertion strings in a fixed order. The texts themselves are
+// the message table compiled into the executable, in Chinese and English.
+// No entry ever holds a password or its stored form.
+#pragma once
+
+namespace dadado {
+
+enum class EventType { kInformation, kWarning, kError };
+
+namespace events {
+inline constexpr char kSource[] = "dadado";
+
+inline constexpr int kStarted = 1000;            // version, folder
+inline constexpr int kSettingsApplied = 1001;    // the keys that changed
+inline constexpr int kSettingsNotSaved = 1002;   // which, why
+inline constexpr int kActionPerformed = 1100;    // action, flags, due time
+inline constexpr int kActionFailed = 1101;       // action, error code, its text
+inline constexpr int kMissedCaughtUp = 1102;     // action, the missed due time
+inline constexpr int kImmediateAction = 1103;    // action, flags
+inline constexpr int kCountdownCancelled = 1200; // what it counted down to
+inline constexpr int kWrongPassword = 1201;      // where
+inline constexpr int kPostponed = 1202;          // minutes, the new time
+inline constexpr int kTimeControlShutdown = 1300;  // the hour
+inline constexpr int kDailyLimitReached = 1301;  // the limit in minutes
+inline constexpr int kGuardRestarted = 1400;     // the program's exit code
+inline constexpr int kGuardActed = 1401;         // action
+inline constexpr int kGuardInstalled = 1402;     // "installed" or "removed"
+}  // namespace events
+
+}  // namespace dadado
