@@ -17,6 +17,16 @@ namespace dadado {
 struct ScheduleStep {
   bool open_warning = false;  // the countdown opens now
   bool action_due = false;    // the action falls due now
+  // The occurrence: the due instant that the warning is for, or that is due
+  // now; for a caught-up action, the instant that was missed.
+  std::optional<std::int64_t> occurrence;
+  bool caught_up = false;     // the action due now is a missed one caught up
+};
+
+// A missed action being caught up.
+struct CatchUp {
+  std::int64_t missed = 0;  // the due instant that passed unseen
+  std::int64_t due = 0;     // when it is performed instead
 };
 
 class ScheduleRunner {
@@ -26,6 +36,8 @@ class ScheduleRunner {
   static constexpr int kIdleTickSeconds = 60;
   // From this long before a warning or an action, every second is ticked.
   static constexpr int kAlertSeconds = 120;
+  // A missed action is caught up only this long after it was due.
+  static constexpr int kCatchUpWindowSeconds = 2 * 60 * 60;
 
   explicit ScheduleRunner(Clock& clock) : clock_(clock) {}
 
@@ -47,6 +59,15 @@ class ScheduleRunner {
   // well before anything is due.
   int SecondsToNextTick(ScheduleInputs in);
 
+  // At start-up and on resume: when the latest due instant of the past two
+  // hours came after `last_done` (the last one performed, cancelled or
+  // postponed) and is not being caught up already, it is performed 121
+  // seconds from now. Returns the catch-up then.
+  std::optional<CatchUp> StartCatchUp(ScheduleInputs in, std::optional<std::int64_t> last_done);
+  const std::optional<CatchUp>& catch_up() const { return catch_up_; }
+  // The catch-up's countdown was cancelled with the password.
+  void CancelCatchUp() { catch_up_.reset(); }
+
  private:
   ScheduleInputs WithStartDay(ScheduleInputs in) const;
 
@@ -55,6 +76,8 @@ class ScheduleRunner {
   TickSeconds seconds_;
   std::optional<std::int64_t> last_due_;
   std::optional<std::int64_t> last_warning_;
+  std::optional<CatchUp> catch_up_;
+  std::optional<std::int64_t> last_caught_up_;  // never the same instant twice
 };
 
 }  // namespace dadado

@@ -52,6 +52,17 @@ std::optional<std::int64_t> NextEventAfter(const ScheduleInputs& in, std::int64_
   return std::nullopt;
 }
 
+std::optional<std::int64_t> LatestDueWithin(const ScheduleInputs& in, std::int64_t local_second, std::int64_t window) {
+  if (in.scheduled_time < 0 || in.scheduled_time >= 86400 || window < 0) return std::nullopt;
+  const std::int64_t earliest = local_second - window;
+  for (std::int64_t day = DayNumber(FromLocalSeconds(local_second).date); day * 86400 + 86400 > earliest; --day) {
+    const std::int64_t due = day * 86400 + in.scheduled_time;
+    if (due > local_second || !DayMatches(in, day)) continue;
+    return due >= earliest ? std::optional<std::int64_t>(due) : std::nullopt;
+  }
+  return std::nullopt;
+}
+
 std::vector<std::int64_t> TickSeconds::Advance(std::int64_t now) {
   std::vector<std::int64_t> seconds;
   if (last_ && now > *last_ && now - *last_ <= kMaxCatchUp) {

@@ -33,6 +33,10 @@ SecondVerdict JudgeSecond(const ScheduleInputs& in, std::int64_t local_second);
 // weekday or interval chosen, no readable start date).
 std::optional<std::int64_t> NextEventAfter(const ScheduleInputs& in, std::int64_t local_second);
 
+// The latest second at or before `local_second`, and no more than `window`
+// seconds before it, on which the schedule was due.
+std::optional<std::int64_t> LatestDueWithin(const ScheduleInputs& in, std::int64_t local_second, std::int64_t window);
+
 // A timer fires about once a second, never exactly: one tick may come late
 // and the next early, and a whole second may pass between two ticks. Each
 // tick therefore stands for every second since the previous one, each second

@@ -22,6 +22,8 @@ inline constexpr char kLockAfterStart[] = "启动后锁定计算机";
 inline constexpr char kForced[] = "强制操作";
 inline constexpr char kShutdownScreen[] = "关机画面";
 inline constexpr char kPasswordProtection[] = "密码保护";
+inline constexpr char kCatchUp[] = "错过补做";        // 1: catch up an action missed within two hours
+inline constexpr char kLastScheduled[] = "上次定时";  // the last due instant performed, cancelled or postponed
 // 高级设置
 inline constexpr char kAutoLogon[] = "自动登录";
 // 时间控制

@@ -170,6 +170,13 @@ void LiveSettings::Check8_Click() { apply_enabled_ = true; }
 
 void LiveSettings::Check9_Click() { apply_enabled_ = true; }
 
+void LiveSettings::SetCatchUp(int value) {
+  if (value != 0 && value != 1 && value != 2) value = 0;
+  if (catch_up_.value == value) return;
+  catch_up_.value = value;
+  apply_enabled_ = true;
+}
+
 void LiveSettings::Check10_Click() {
   if (IsSet(10)) SetCheck(7, 1);
   apply_enabled_ = true;

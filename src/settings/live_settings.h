@@ -73,6 +73,9 @@ class LiveSettings {
   bool hour_marked(int h) const { return marks_[h]; }
   bool list1_enabled() const { return list1_enabled_; }
 
+  // 错过后两小时内补做: catch up a scheduled action missed within two hours.
+  const CheckBox& catch_up() const { return catch_up_; }
+
   bool apply_enabled() const { return apply_enabled_; }
   bool tab_enabled(int t) const { return tab_enabled_[t]; }
   int selected_tab() const { return selected_tab_; }
@@ -91,6 +94,7 @@ class LiveSettings {
   void SelectOption3(int n);
   void ClickHour(int h);          // List1_Click after the user toggles hour h
   void FocusText3(int n);         // Text3_GotFocus(n)
+  void SetCatchUp(int value);
 
   // ---- plain state, no rule ----------------------------------------------
   void SetCheckEnabled(int n, bool enabled) { checks_[n - 1].enabled = enabled; }
@@ -131,6 +135,7 @@ class LiveSettings {
   std::array<bool, kWeekdays> option3_enabled_{};
   std::array<bool, kHourCount> marks_{};
   bool list1_enabled_ = false;
+  CheckBox catch_up_;
   bool apply_enabled_ = false;
   std::array<bool, kTabCount> tab_enabled_{true, true, true, true};
   int selected_tab_ = 0;

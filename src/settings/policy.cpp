@@ -16,7 +16,7 @@ const std::vector<std::string>& PolicyValueNames() {
       kAction, kShowWarning, kForceImmediate, kHideWindowAtStart, kHideTrayIcon, kLockAtStart,
       kPasswordProtection, kTimeControl, kAllowedHoursSunday, kAllowedHoursMonday, kAllowedHoursTuesday,
       kAllowedHoursWednesday, kAllowedHoursThursday, kAllowedHoursFriday, kAllowedHoursSaturday,
-      kPassword, kStartWithWindows, kSettingsReadOnly};
+      kPassword, kStartWithWindows, kSettingsReadOnly, kCatchUpMissed};
   return names;
 }
 

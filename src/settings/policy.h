@@ -39,6 +39,7 @@ inline constexpr char kAllowedHoursSaturday[] = "AllowedHoursSaturday";
 inline constexpr char kPassword[] = "Password";
 inline constexpr char kStartWithWindows[] = "StartWithWindows";
 inline constexpr char kSettingsReadOnly[] = "SettingsReadOnly";
+inline constexpr char kCatchUpMissed[] = "CatchUpMissed";
 
 // Sunday .. Saturday.
 const char* AllowedHoursName(int weekday);

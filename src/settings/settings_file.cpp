@@ -57,6 +57,18 @@ std::string SettingsFile::ReadIniString(std::string_view section, std::string_vi
   return GbkToUtf8(v);
 }
 
+std::optional<std::string> SettingsFile::Peek(std::string_view section, std::string_view key) {
+  std::optional<std::string> raw;
+  if (batch_) {
+    raw = batch_->ini.Get(Utf8ToGbk(section), Utf8ToGbk(key));
+  } else {
+    FileContent file = store_.Read(path_);
+    if (file.status == ReadStatus::kOk) raw = IniText(std::move(file.bytes)).Get(Utf8ToGbk(section), Utf8ToGbk(key));
+  }
+  if (!raw) return std::nullopt;
+  return GbkToUtf8(std::string_view(*raw).substr(0, raw->find('\0')));
+}
+
 bool SettingsFile::WriteIniString(std::string_view section, std::string_view key, std::string_view value) {
   // A single write is a batch of one.
   const bool single = !batch_;

@@ -33,6 +33,10 @@ class SettingsFile {
   // missing or empty, `fallback` is written under it and returned.
   std::string ReadIniString(std::string_view section, std::string_view key, const std::string& fallback);
 
+  // The text under the key as the file (or the batch being written) holds
+  // it, or nullopt when it is missing; never writes.
+  std::optional<std::string> Peek(std::string_view section, std::string_view key);
+
   // Both writes return whether the file now holds the value.
   bool WriteIniString(std::string_view section, std::string_view key, std::string_view value);
   bool WriteIniInt(std::string_view section, std::string_view key, std::int16_t value);

@@ -6,7 +6,7 @@ std::string RemainingText(int seconds) { return "时间剩余" + std::to_string(
 
 void Countdown::Open(bool time_control, const std::string& action_text, const std::string& version_text, bool show) {
   if (!screen_.exists) {
-    screen_ = CountdownScreen{};
+    Close();
     screen_.exists = true;
     screen_.generation = ++generations_;
     screen_.seconds_left = time_control ? kTimeControlCountdownSeconds : kScheduleCountdownSeconds;

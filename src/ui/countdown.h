@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace dadado {
@@ -51,7 +52,14 @@ class Countdown {
   void Open(bool time_control, const std::string& action_text, const std::string& version_text, bool show);
   void SetActionLine(const std::string& line) { screen_.action_line = line; }
   void SetPassword(const std::string& text) { screen_.password = text; }
-  void Close() { screen_ = CountdownScreen{}; }
+  void Close() {
+    screen_ = CountdownScreen{};
+    occurrence_.reset();
+  }
+  // The scheduled instant the window warns for (for a missed action being
+  // caught up, the instant that was missed); none under time control.
+  const std::optional<std::int64_t>& occurrence() const { return occurrence_; }
+  void SetOccurrence(std::int64_t instant) { occurrence_ = instant; }
 
   // One second. At zero the window closes; whether the computer is then shut
   // down is decided by time control as it stands at that moment.
@@ -65,6 +73,7 @@ class Countdown {
 
  private:
   CountdownScreen screen_;
+  std::optional<std::int64_t> occurrence_;
   std::uint64_t generations_ = 0;
 };
 

@@ -42,7 +42,40 @@ void Program::Start() {
   screen_.SetTimerRunning(FormTimer::kSchedule, timer1_);
   screen_.SetTimerRunning(FormTimer::kTimeControl, timer2_);
   Form_Load();
+  if (!ended_) {
+    Log(EventType::kInformation, events::kStarted, {DADADO_VERSION_TEXT, os_.ExecutableFolder()});
+    CatchUpMissed();
+  }
   screen_.Refresh();
+}
+
+void Program::Resumed() {
+  ClockDiscontinuity();
+  CatchUpMissed();
+  screen_.Refresh();
+}
+
+std::optional<std::int64_t> Program::LastOccurrence() {
+  const auto text = settings_.Peek(keys::kGeneral, keys::kLastScheduled);
+  if (!text) return std::nullopt;
+  const auto date = ParseDate(*text);
+  const auto time = ParseTimeOfDay(*text);
+  if (!date || !time) return std::nullopt;
+  return LocalSeconds({*date, *time});
+}
+
+void Program::RememberOccurrence(std::int64_t instant) {
+  const LocalDateTime t = FromLocalSeconds(instant);
+  settings_.WriteIniString(keys::kGeneral, keys::kLastScheduled, FormatDateTimeText(t.date, t.second_of_day));
+}
+
+void Program::CatchUpMissed() {
+  if (ended_ || !timer1_ || live_.catch_up().value != 1) return;
+  if (!ExitFlagsFor(live_.combo3().index, true)) return;  // nothing would be done
+  if (auto c = runner_.StartCatchUp(ScheduleOfControls(), LastOccurrence())) {
+    OpenShutdownScreen(live_.check(9).value);
+    countdown_.SetOccurrence(c->missed);
+  }
 }
 
 void Program::SetTimer(FormTimer t, bool running) {
@@ -209,9 +242,33 @@ void Program::Timer1_Timer() {
     return;
   }
   const ScheduleStep step = runner_.Tick(ScheduleOfControls());
-  if (step.open_warning) OpenShutdownScreen(live_.check(9).value);
+  if (step.open_warning) {
+    OpenShutdownScreen(live_.check(9).value);
+    if (step.occurrence) countdown_.SetOccurrence(*step.occurrence);
+  }
+  if (step.action_due && step.occurrence) PerformScheduled(*step.occurrence, step.caught_up);
+}
+
+void Program::PerformScheduled(std::int64_t occurrence, bool caught_up) {
+  const int action = live_.combo3().index;
   // A scheduled action is always forced.
-  if (step.action_due) PerformUnattended(live_.combo3().index);
+  const auto flags = ExitFlagsFor(action, true);
+  if (!flags) return;
+  RememberOccurrence(occurrence);
+  if (!PerformAction(*flags)) {
+    ReportRefused(action);
+    return;
+  }
+  const LocalDateTime due = FromLocalSeconds(occurrence);
+  const std::string due_text = FormatDateTimeText(due.date, due.second_of_day);
+  if (caught_up) Log(EventType::kInformation, events::kMissedCaughtUp, {ActionText(action), due_text});
+  else Log(EventType::kInformation, events::kActionPerformed, {ActionText(action), std::to_string(*flags), due_text});
+}
+
+void Program::ReportRefused(int action_index) {
+  const SystemError error = os_.LastSystemError();
+  Log(EventType::kError, events::kActionFailed, {ActionText(action_index), std::to_string(error.code), error.text});
+  screen_.ShowNotice(ActionRefusedText(action_index), kNotice, MessageIcon::kWarning);
 }
 
 bool Program::PerformAction(unsigned flags) {
@@ -222,8 +279,9 @@ bool Program::PerformAction(unsigned flags) {
 
 void Program::PerformUnattended(int action_index) {
   auto flags = ExitFlagsFor(action_index, true);
-  if (!flags || PerformAction(*flags)) return;
-  screen_.ShowNotice(ActionRefusedText(action_index), kNotice, MessageIcon::kWarning);
+  if (!flags) return;
+  if (PerformAction(*flags)) return;
+  ReportRefused(action_index);
 }
 
 // ---- the time-control guard ------------------------------------------------------
@@ -255,9 +313,16 @@ void Program::Countdown_Timer1_Timer() {
     case CountdownTick::kCounting:
       screen_.Refresh();
       return;
-    case CountdownTick::kShutDown:
-      PerformUnattended(static_cast<int>(ActionKind::kShutDown));
+    case CountdownTick::kShutDown: {
+      const int shut_down = static_cast<int>(ActionKind::kShutDown);
+      if (!PerformAction(*ExitFlagsFor(shut_down, true))) {
+        ReportRefused(shut_down);
+        break;
+      }
+      const int hour = clock_.Now().second_of_day / 3600;
+      Log(EventType::kInformation, events::kTimeControlShutdown, {FormatTimeOfDay(hour * 3600).substr(0, 5)});
       break;
+    }
     case CountdownTick::kClosed:
       break;
   }
@@ -266,15 +331,21 @@ void Program::Countdown_Timer1_Timer() {
 
 void Program::Countdown_Enter() {
   const std::uint64_t generation = countdown_.screen().generation;
+  const std::string counted_down_to = countdown_.screen().action_line;
+  const auto occurrence = countdown_.occurrence();
   switch (countdown_.Enter([this](const std::string& text) { return PasswordAccepted(text); })) {
     case CountdownAnswer::kNoWindow:
       return;
     case CountdownAnswer::kCancelled:
+      Log(EventType::kInformation, events::kCountdownCancelled, {counted_down_to});
+      if (occurrence) RememberOccurrence(*occurrence);
+      runner_.CancelCatchUp();
       SetTimer(FormTimer::kSchedule, false);
       SetTimer(FormTimer::kTimeControl, false);
       screen_.CloseCountdown();
       return;
     case CountdownAnswer::kWrongPassword:
+      Log(EventType::kWarning, events::kWrongPassword, {"倒计时窗口"});
       screen_.ShowMessage("密码不正确", kNotice, MessageIcon::kCritical, MessageButtons::kOk);
       // The countdown may have reached zero while the message was open; the
       // window it belonged to is gone then and must not be touched.
@@ -309,6 +380,7 @@ void Program::CheckPassword_cmdOK_Click() {
     screen_.Refresh();
     return;
   }
+  Log(EventType::kWarning, events::kWrongPassword, {"权限密码对话框"});
   screen_.ShowMessage("密码不正确！", kNotice, MessageIcon::kInformation, MessageButtons::kOk);
   if (check_password_.open) {
     check_password_.text.clear();
@@ -346,6 +418,7 @@ void Program::SetPassword_cmdOK_Click() {
     return;
   }
   if (!PasswordMatches(settings_, old_password)) {
+    Log(EventType::kWarning, events::kWrongPassword, {"更改密码对话框"});
     screen_.ShowMessage("对不起，原密码输入不正确！", kNotice, MessageIcon::kInformation, MessageButtons::kOk);
     set_password_.text.clear();
     screen_.Refresh();
@@ -382,9 +455,12 @@ void Program::RunNow(int action_index, bool forced) {
   auto flags = ExitFlagsFor(action_index, forced);
   if (!flags) return;
   if (PerformAction(*flags)) {
+    Log(EventType::kInformation, events::kImmediateAction, {ActionText(action_index), std::to_string(*flags)});
     End();
     return;
   }
+  const SystemError error = os_.LastSystemError();
+  Log(EventType::kError, events::kActionFailed, {ActionText(action_index), std::to_string(error.code), error.text});
   screen_.ShowMessage(ActionRefusedText(action_index), kNotice, MessageIcon::kWarning, MessageButtons::kOk);
 }
 
@@ -436,7 +512,8 @@ void Program::Command3_Click() {
   live_.SetApplyEnabled(false);
 
   // Every key in one replacement of the file.
-  const bool file_ok = SaveSettings(settings_, live_, clock_.Now(), policy_);
+  std::vector<std::string> changed;
+  const bool file_ok = SaveSettings(settings_, live_, clock_.Now(), policy_, &changed);
 
   RegistryChoices choices = RegistryChoicesOf(live_);
   choices.start_with_windows_by_policy = locks_.check[2];
@@ -446,12 +523,28 @@ void Program::Command3_Click() {
   // What could not be saved is said, in one message; the button stays
   // available while the settings file does not hold the settings.
   std::string problems;
+  auto not_saved = [&](const std::string& which, const std::string& why) {
+    Log(EventType::kWarning, events::kSettingsNotSaved, {which, why});
+  };
   if (!file_ok) {
     live_.SetApplyEnabled(true);
     problems += "\n・设置文件无法写入：" + settings_.path() + "\n  请确认文件及其所在文件夹不是只读的，然后再按“应用”。";
+    not_saved("设置文件", "无法写入 " + settings_.path());
+  } else {
+    std::string keys_text;
+    for (const std::string& k : changed) keys_text += (keys_text.empty() ? "" : "、") + k;
+    Log(EventType::kInformation, events::kSettingsApplied, {keys_text.empty() ? "无" : keys_text});
   }
-  if (!reg.start_with_windows_ok) problems += "\n・“随系统自动启动”无法更改：需要管理员权限。";
-  if (!reg.automatic_logon_ok) problems += "\n・NT系统自动登录设置无法更改：需要管理员权限。";
+  if (!reg.start_with_windows_ok) {
+    problems += "\n・“随系统自动启动”无法更改：需要管理员权限。";
+    not_saved("随系统自动启动", "需要管理员权限");
+  }
+  if (!reg.automatic_logon_ok) {
+    problems += "\n・NT系统自动登录设置无法更改：需要管理员权限。";
+    not_saved("NT系统自动登录设置", "需要管理员权限");
+  }
+  // An administrator's Apply keeps the event log's texts pointing at this copy.
+  os_.UpdateEventSource();
   screen_.Refresh();
   if (!problems.empty())
     screen_.ShowMessage("以下设置没有保存：" + problems, kNotice, MessageIcon::kWarning, MessageButtons::kOk);

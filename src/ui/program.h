@@ -70,6 +70,9 @@ class Program {
   void PolicyChanged();
   // The clock jumped or the machine resumed: the next tick starts afresh.
   void ClockDiscontinuity() { runner_.Restart(); }
+  // The machine woke from sleep: as a clock change, and a missed action may
+  // be caught up.
+  void Resumed();
   // When the schedule timer next needs to run, in whole seconds counted from
   // the start of the current second: 1 for the next second, at most 60.
   // While the next warning or action is more than two minutes away there is
@@ -129,6 +132,17 @@ class Program {
   // An action that comes without the user at hand (the schedule, time
   // control): a refusal is told without holding up the tick.
   void PerformUnattended(int action_index);
+  // The scheduled action of an occurrence, forced; the occurrence is stored
+  // first, so that it is never caught up again.
+  void PerformScheduled(std::int64_t occurrence, bool caught_up);
+  // The entry and the notice for an action the system refused.
+  void ReportRefused(int action_index);
+  // 上次定时: the last occurrence performed, cancelled or postponed.
+  std::optional<std::int64_t> LastOccurrence();
+  void RememberOccurrence(std::int64_t instant);
+  // At start-up and on resume, with 错过补做 on.
+  void CatchUpMissed();
+  void Log(EventType type, int id, const std::vector<std::string>& strings) { os_.WriteEvent(type, id, strings); }
   // Whether a typed text is the settings password: the policy's, when it
   // sets one, else the settings file's.
   bool PasswordAccepted(const std::string& typed);

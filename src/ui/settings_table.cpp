@@ -25,6 +25,7 @@ const std::vector<SettingEntry>& SettingsTable() {
         {keys::kGeneral, keys::kForced, C::kCheck, 8, 1, S::kOptions, p::kForceImmediate},
         {keys::kGeneral, keys::kShutdownScreen, C::kCheck, 9, 1, S::kOptions, p::kShowWarning},
         {keys::kGeneral, keys::kPasswordProtection, C::kCheck, 10, 0, S::kOptions, p::kPasswordProtection},
+        {keys::kGeneral, keys::kCatchUp, C::kCatchUp, 0, 0, S::kSchedule, p::kCatchUpMissed},
         {keys::kAdvanced, keys::kAutoLogon, C::kCheck, 3, 0, S::kCancel, ""},
         {keys::kTimeControl, keys::kEnabled, C::kCheck, 4, 0, S::kOptions, p::kTimeControl},
     };
@@ -99,7 +100,8 @@ std::optional<std::string> PolicyOverride(const SettingEntry& e, const PolicyVal
   };
   const std::string* text = TextIn(policy, e.policy_name);
   switch (e.control) {
-    case SettingControl::kCheck: return number(0, 1);
+    case SettingControl::kCheck:
+    case SettingControl::kCatchUp: return number(0, 1);
     case SettingControl::kFrequency: return number(0, 3);
     case SettingControl::kWeekday: return number(0, 6);
     case SettingControl::kInterval: return number(2, 16, -2);  // the list starts at every second day
@@ -131,7 +133,7 @@ std::optional<std::string> PolicyPassword(const PolicyValues& policy) {
 }
 
 bool PolicyLocks::any() const {
-  bool locked = read_only || frequency || scheduled_time || weekday || interval || action || password;
+  bool locked = read_only || frequency || scheduled_time || weekday || interval || action || password || catch_up;
   for (bool b : check) locked = locked || b;
   for (bool b : allowed_hours) locked = locked || b;
   return locked;
@@ -151,6 +153,7 @@ PolicyLocks LocksOf(const PolicyValues& policy) {
       case SettingControl::kScheduledTime: locks.scheduled_time = true; break;
       case SettingControl::kIntervalStart: break;  // no control shows it
       case SettingControl::kAllowedHours: locks.allowed_hours[e.index] = true; break;
+      case SettingControl::kCatchUp: locks.catch_up = true; break;
     }
   }
   locks.check[2] = PolicyStartWithWindows(policy).has_value();
@@ -171,6 +174,7 @@ void LoadSettingFrom(const SettingEntry& e, const std::string& stored, LiveSetti
       break;
     case SettingControl::kIntervalStart: extras.interval_start = stored; break;
     case SettingControl::kAllowedHours: live.SetText3(e.index, stored); break;
+    case SettingControl::kCatchUp: live.SetCatchUp(number); break;
   }
 }
 
@@ -206,18 +210,33 @@ void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, 
       case SettingControl::kAllowedHours:
         live.SetText3(e.index, file.ReadIniString(e.section, e.key, keys::kAllHoursForbidden));
         break;
+      case SettingControl::kCatchUp:
+        // Anything but 1 is off: a new setting must not act on a hand-edited value.
+        live.SetCatchUp(read_int() == 1 ? 1 : 0);
+        break;
     }
   }
 }
 
-bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now, const PolicyValues& policy) {
+bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now, const PolicyValues& policy,
+                  std::vector<std::string>* changed) {
   file.BeginBatch();
   bool ok = true;
-  auto write_int = [&](const SettingEntry& e, int value) {
-    ok = file.WriteIniInt(e.section, e.key, static_cast<std::int16_t>(value)) && ok;
+  // The file keeps values without their surrounding blanks.
+  auto trimmed = [](std::string_view v) {
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+    return std::string(v);
   };
   auto write_text = [&](const SettingEntry& e, const std::string& value) {
+    if (changed) {
+      const auto before = file.Peek(e.section, e.key);
+      if (!before || trimmed(*before) != trimmed(value)) changed->push_back(e.key);
+    }
     ok = file.WriteIniString(e.section, e.key, value) && ok;
+  };
+  auto write_int = [&](const SettingEntry& e, int value) {
+    write_text(e, FormatIniInt(static_cast<std::int16_t>(value)));
   };
   for (const SettingEntry& e : SettingsTable()) {
     if (PolicyOverride(e, policy)) continue;
@@ -235,6 +254,7 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
         if (live.frequency() == 2) write_text(e, FormatShortDate(now.date));
         break;
       case SettingControl::kAllowedHours: write_text(e, live.text3(e.index).text); break;
+      case SettingControl::kCatchUp: write_int(e, live.catch_up().value); break;
     }
   }
   return file.EndBatch() && ok;

@@ -26,6 +26,7 @@ enum class SettingControl {
   kScheduledTime,  // the time picker, stored as today's date with its time
   kIntervalStart,  // IntervalStart: written, as today, only for every-N-days
   kAllowedHours,   // Text3(n)
+  kCatchUp,        // 错过后两小时内补做
 };
 
 // Start-up reads the keys in steps, because setting a control runs its rule
@@ -69,6 +70,7 @@ struct PolicyLocks {
   bool frequency = false, scheduled_time = false, weekday = false, interval = false, action = false;
   std::array<bool, kWeekdays> allowed_hours{};
   bool password = false;
+  bool catch_up = false;
   bool any() const;
 };
 PolicyLocks LocksOf(const PolicyValues& policy);
@@ -93,7 +95,8 @@ void LoadSettingFrom(const SettingEntry& entry, const std::string& stored, LiveS
 // Writes every key in one replacement of the file; true when the file holds
 // them all afterwards. Keys that the policy replaces are left as they are,
 // so the user's own value comes back when the policy goes.
+// `changed`, when given, receives the keys whose stored text changed.
 bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now,
-                  const PolicyValues& policy = {});
+                  const PolicyValues& policy = {}, std::vector<std::string>* changed = nullptr);
 
 }  // namespace dadado
