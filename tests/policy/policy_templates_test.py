@@ -204,21 +204,21 @@ zh_table = admls["zh-CN"].find(NS + "resources/" + NS + "stringTable")
 zh_texts = {t.get("id"): (t.text or "") for t in zh_table.iter(NS + "string")} if zh_table is not None else {}
 
 
-def range_faults(value, spec, kind, node):
+def range_faults(value, accepts, kind, node):
     """What is wrong with the way one policy or element writes `value`."""
     faults = []
-    if spec[0] == "text":
+    if accepts[0] == "text":
         limit = int(node.get("maxLength", "1023"))
         if kind != "text" or node.get("expandable") == "true":
             faults.append("written as %s, not as REG_SZ text" % kind)
-        if limit < spec[1]:
-            faults.append("maxLength %d leaves no room for %d characters" % (limit, spec[1]))
+        if limit < accepts[1]:
+            faults.append("maxLength %d leaves no room for %d characters" % (limit, accepts[1]))
         # An empty allowed-hours text forbids the day, an empty time or date never
         # matches: the editor must not let a box be left empty.
         if node.get("required") != "true":
             faults.append("may be left empty")
         return faults
-    low, high = spec[1], spec[2]
+    low, high = accepts[1], accepts[2]
     if kind == "enabledValue":
         on, off = decimal_of(node.find(NS + "enabledValue")), decimal_of(node.find(NS + "disabledValue"))
         if (low, high) != (0, 1) or (on, off) != (1, 0):
@@ -254,11 +254,11 @@ def range_faults(value, spec, kind, node):
     return faults
 
 
-for value, spec in VALUES.items():
+for value, accepts in VALUES.items():
     for policy_name, kind, node in writers.get(value, []):
-        faults = range_faults(value, spec, kind, node)
-        shape = "REG_SZ of at least %d characters" % spec[1] if spec[0] == "text" else \
-            "REG_DWORD %d to %d" % (spec[1], spec[2])
+        faults = range_faults(value, accepts, kind, node)
+        shape = "REG_SZ of at least %d characters" % accepts[1] if accepts[0] == "text" else \
+            "REG_DWORD %d to %d" % (accepts[1], accepts[2])
         check(not faults, "%s (%s of policy %s): %s%s" % (value, kind, policy_name, shape,
                                                           ": " + "; ".join(faults) if faults else ""))
 
