@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Checks the release package: the expected files and nothing else, a
 self-contained 64-bit GUI executable that imports no DLL of a compiler's
-runtime, and a version resource that agrees with the package's version."""
+runtime, a version resource that agrees with the package's version, and the
+Group Policy templates as they are in policy/."""
+import os
 import re
 import struct
 import subprocess
@@ -21,8 +23,17 @@ def check(ok, what):
 
 with zipfile.ZipFile(zip_path) as z:
     names = sorted(z.namelist())
-    check(names == ["dadado/LICENSE", "dadado/README.md", "dadado/dadado.exe"], "package holds exe, README and licence: %s" % names)
+    check(names == ["dadado/LICENSE", "dadado/README.md", "dadado/dadado.exe", "dadado/policy/dadado.admx",
+                    "dadado/policy/en-US/dadado.adml", "dadado/policy/zh-CN/dadado.adml"],
+          "package holds exe, README, licence and the policy templates: %s" % names)
     exe = z.read("dadado/dadado.exe")
+    # Each language's file in its own folder: a swapped pair would show an
+    # administrator English texts under zh-CN.
+    root = os.path.join(os.path.dirname(os.path.abspath(sys.argv[1])), "..")
+    for name in ("dadado.admx", "zh-CN/dadado.adml", "en-US/dadado.adml"):
+        packed = z.read("dadado/policy/" + name) if "dadado/policy/" + name in names else None
+        with open(os.path.join(root, "policy", name), "rb") as f:
+            check(packed == f.read(), "policy/%s in the package is the one in the project" % name)
 
 pe = struct.unpack_from("<I", exe, 0x3C)[0]
 check(exe[pe:pe + 4] == b"PE\0\0", "a PE executable")
