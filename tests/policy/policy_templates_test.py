@@ -37,6 +37,7 @@ VALUES = {
     "Password": ("text", 25),
     "StartWithWindows": ("dword", 0, 1),
     "SettingsReadOnly": ("dword", 0, 1),
+    "CatchUpMissed": ("dword", 0, 1),
 }
 for day in ("Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"):
     VALUES["AllowedHours" + day] = ("text", len("+".join("%02d:00" % h for h in range(24))))
