@@ -53,6 +53,13 @@ std::string FormatShortDate(const Date& date) {
   return buf;
 }
 
+std::string FormatClock(int s, bool with_seconds) {
+  char buf[16];
+  if (with_seconds) std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+  else std::snprintf(buf, sizeof buf, "%02d:%02d", s / 3600, s / 60 % 60);
+  return buf;
+}
+
 std::string FormatTimeOfDay(int s) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);

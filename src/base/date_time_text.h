@@ -16,8 +16,10 @@ namespace dadado {
 std::string FormatDateTimeText(const Date& date, int second_of_day);
 // "2026/12/7"
 std::string FormatShortDate(const Date& date);
-// "15:04:05"
+// "15:04:05", "9:04:05"
 std::string FormatTimeOfDay(int second_of_day);
+// For people to read: "09:04" or, with seconds, "09:04:05".
+std::string FormatClock(int second_of_day, bool with_seconds);
 
 // The time of day in a date/time text, to the second: the first h:mm or
 // h:mm:ss in it, with an optional AM/PM or 上午/下午 marker.

@@ -6,6 +6,16 @@
 
 namespace dadado {
 
+namespace {
+
+// The notice is given in the first minute after it is due, never later: a
+// notice that says ten minutes when five are left would mislead.
+bool InNoticeMinute(std::int64_t due, std::int64_t now) {
+  return now >= due - kNoticeLeadSeconds && now < due - kNoticeLeadSeconds + 60;
+}
+
+}  // namespace
+
 ScheduleInputs ScheduleRunner::WithStartDay(ScheduleInputs in) const {
   in.start_day.reset();
   if (in.frequency == 2) {
@@ -17,44 +27,97 @@ ScheduleInputs ScheduleRunner::WithStartDay(ScheduleInputs in) const {
 ScheduleStep ScheduleRunner::Tick(ScheduleInputs in) {
   in = WithStartDay(in);
   ScheduleStep step;
-  for (std::int64_t second : seconds_.Advance(LocalSeconds(clock_.Now()))) {
+  const std::int64_t now = LocalSeconds(clock_.Now());
+  for (std::int64_t second : seconds_.Advance(now)) {
     SecondVerdict v = JudgeSecond(in, second);
     if (v.due && seconds_.FirstTime(second, last_due_)) {
       step.action_due = true;
-      step.occurrence = second;
+      step.occurrence = step.due = second;
     }
     if (v.warn && seconds_.FirstTime(second, last_warning_)) {
       step.open_warning = true;
       step.occurrence = second + kWarningLeadSeconds;
     }
-    if (catch_up_ && second == catch_up_->due) {
-      step.action_due = true;
-      step.caught_up = true;
-      step.occurrence = catch_up_->missed;
-      catch_up_.reset();
+    if (!moved_) continue;
+    if (!moved_->warned && second >= moved_->due - kWarningLeadSeconds) {
+      moved_->warned = true;
+      step.open_warning = true;
+      step.occurrence = moved_->occurrence;
     }
+    if (second == moved_->due) {
+      step.action_due = true;
+      step.caught_up = moved_->caught_up;
+      step.occurrence = moved_->occurrence;
+      step.due = moved_->due;
+      moved_.reset();
+    }
+  }
+  // The ten-minute notice, of the schedule's next action or of a moved one.
+  if (auto due = NextDueAfter(in, now + kWarningLeadSeconds); due && InNoticeMinute(*due, now) &&
+                                                              (!last_due_ || *last_due_ != *due) &&
+                                                              seconds_.FirstTime(*due, last_notice_))
+    step.notice_for = *due;
+  if (moved_ && !moved_->noticed && InNoticeMinute(moved_->due, now)) {
+    moved_->noticed = true;
+    step.notice_for = moved_->due;
   }
   return step;
 }
 
-std::optional<CatchUp> ScheduleRunner::StartCatchUp(ScheduleInputs in, std::optional<std::int64_t> last_done) {
+std::optional<MovedOccurrence> ScheduleRunner::StartCatchUp(ScheduleInputs in, std::optional<std::int64_t> last_done) {
   const std::int64_t now = LocalSeconds(clock_.Now());
   const auto missed = LatestDueWithin(WithStartDay(in), now, kCatchUpWindowSeconds);
   if (!missed || *missed >= now) return std::nullopt;  // due this very second: the tick does it
   if (last_done && *missed <= *last_done) return std::nullopt;
   if (last_caught_up_ && *missed <= *last_caught_up_) return std::nullopt;
   last_caught_up_ = *missed;
-  catch_up_ = CatchUp{*missed, now + kWarningLeadSeconds};
-  return catch_up_;
+  // The countdown opens at once, as it would 121 seconds before.
+  moved_ = MovedOccurrence{*missed, now + kWarningLeadSeconds, true, true, true};
+  return moved_;
+}
+
+std::int64_t ScheduleRunner::Postpone(std::int64_t occurrence, int seconds) {
+  if (moved_ && moved_->occurrence == occurrence) {
+    moved_->due += seconds;
+  } else {
+    // The schedule's own instant passes without acting: it counts as done.
+    last_due_ = occurrence;
+    moved_ = MovedOccurrence{occurrence, occurrence + seconds, false, false, false};
+  }
+  moved_->warned = false;
+  moved_->noticed = false;
+  return moved_->due;
+}
+
+std::optional<std::int64_t> ScheduleRunner::NextDue(ScheduleInputs in) {
+  in = WithStartDay(in);
+  const std::int64_t now = LocalSeconds(clock_.Now());
+  auto next = NextDueAfter(in, now - 1);
+  if (next && last_due_ && *next == *last_due_) next = NextDueAfter(in, *next);
+  if (moved_ && moved_->due >= now && (!next || moved_->due < *next)) next = moved_->due;
+  return next;
 }
 
 int ScheduleRunner::SecondsToNextTick(ScheduleInputs in) {
+  in = WithStartDay(in);
   const std::int64_t now = LocalSeconds(clock_.Now());
-  auto next = NextEventAfter(WithStartDay(in), now);
-  if (catch_up_ && catch_up_->due > now && (!next || catch_up_->due < *next)) next = catch_up_->due;
-  if (!next) return kIdleTickSeconds;
-  const std::int64_t quiet = *next - now - kAlertSeconds;
-  return quiet <= 1 ? 1 : static_cast<int>(std::min<std::int64_t>(quiet, kIdleTickSeconds));
+  std::int64_t wait = kIdleTickSeconds;
+  // Warnings and actions: every second from two minutes before.
+  auto alert = [&](std::optional<std::int64_t> at) {
+    if (at && *at > now) wait = std::min(wait, std::max<std::int64_t>(1, *at - now - kAlertSeconds));
+  };
+  // Notices: the second they are due is enough.
+  auto exactly = [&](std::optional<std::int64_t> at) {
+    if (at && *at > now) wait = std::min(wait, *at - now);
+  };
+  alert(NextEventAfter(in, now));
+  if (auto due = NextDueAfter(in, now + kWarningLeadSeconds)) exactly(*due - kNoticeLeadSeconds);
+  if (moved_) {
+    if (!moved_->warned) alert(moved_->due - kWarningLeadSeconds);
+    alert(moved_->due);
+    if (!moved_->noticed) exactly(moved_->due - kNoticeLeadSeconds);
+  }
+  return static_cast<int>(wait);
 }
 
 }  // namespace dadado

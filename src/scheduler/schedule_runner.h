@@ -1,7 +1,8 @@
 // The running state of the schedule: which seconds the ticks have stood for,
-// the instants already acted on and warned for, and the day the every-N-days
-// count starts from. The settings window's controls are read afresh on every
-// tick, so a change counts from the next second, applied or not.
+// the instants already acted on, warned and told of, the day the every-N-days
+// count starts from, and an occurrence moved off the schedule's own times (a
+// missed one caught up, or one postponed). The settings window's controls are
+// read afresh on every tick, so a change counts from the next second.
 #pragma once
 
 #include <cstdint>
@@ -13,20 +14,29 @@
 
 namespace dadado {
 
+inline constexpr int kNoticeLeadSeconds = 10 * 60;
+
 // What one tick found.
 struct ScheduleStep {
   bool open_warning = false;  // the countdown opens now
   bool action_due = false;    // the action falls due now
-  // The occurrence: the due instant that the warning is for, or that is due
-  // now; for a caught-up action, the instant that was missed.
+  // The occurrence: the scheduled instant that the warning is for or that is
+  // due now (for a caught-up action, the instant that was missed; for a
+  // postponed one, its scheduled instant).
   std::optional<std::int64_t> occurrence;
-  bool caught_up = false;     // the action due now is a missed one caught up
+  std::optional<std::int64_t> due;  // when the due action was due, postponed or not
+  bool caught_up = false;           // the action due now is a missed one caught up
+  // An action falls due ten minutes from now, at this instant.
+  std::optional<std::int64_t> notice_for;
 };
 
-// A missed action being caught up.
-struct CatchUp {
-  std::int64_t missed = 0;  // the due instant that passed unseen
-  std::int64_t due = 0;     // when it is performed instead
+// An occurrence performed at another time than the schedule's own.
+struct MovedOccurrence {
+  std::int64_t occurrence = 0;  // the scheduled instant it stands for
+  std::int64_t due = 0;         // when it is performed instead
+  bool caught_up = false;       // a missed one; otherwise postponed
+  bool warned = false;          // its countdown has opened
+  bool noticed = false;         // its ten-minute notice has been given
 };
 
 class ScheduleRunner {
@@ -56,17 +66,24 @@ class ScheduleRunner {
   // Whole seconds from the start of the current second to the next tick
   // that may find something: 1 while a warning or an action is at most two
   // minutes away, otherwise up to a minute, so that the clock is read again
-  // well before anything is due.
+  // well before anything is due; a ten-minute notice is woken for exactly.
   int SecondsToNextTick(ScheduleInputs in);
+
+  // When the action next falls due, moved or not.
+  std::optional<std::int64_t> NextDue(ScheduleInputs in);
 
   // At start-up and on resume: when the latest due instant of the past two
   // hours came after `last_done` (the last one performed, cancelled or
   // postponed) and is not being caught up already, it is performed 121
-  // seconds from now. Returns the catch-up then.
-  std::optional<CatchUp> StartCatchUp(ScheduleInputs in, std::optional<std::int64_t> last_done);
-  const std::optional<CatchUp>& catch_up() const { return catch_up_; }
-  // The catch-up's countdown was cancelled with the password.
-  void CancelCatchUp() { catch_up_.reset(); }
+  // seconds from now. Returns it then.
+  std::optional<MovedOccurrence> StartCatchUp(ScheduleInputs in, std::optional<std::int64_t> last_done);
+
+  // Moves an occurrence `seconds` later than it is now due; its countdown
+  // opens again 121 seconds before the new time. Returns the new time.
+  std::int64_t Postpone(std::int64_t occurrence, int seconds);
+  const std::optional<MovedOccurrence>& moved() const { return moved_; }
+  // The countdown of the moved occurrence was cancelled with the password.
+  void DropMoved() { moved_.reset(); }
 
  private:
   ScheduleInputs WithStartDay(ScheduleInputs in) const;
@@ -76,7 +93,8 @@ class ScheduleRunner {
   TickSeconds seconds_;
   std::optional<std::int64_t> last_due_;
   std::optional<std::int64_t> last_warning_;
-  std::optional<CatchUp> catch_up_;
+  std::optional<std::int64_t> last_notice_;
+  std::optional<MovedOccurrence> moved_;
   std::optional<std::int64_t> last_caught_up_;  // never the same instant twice
 };
 

@@ -52,6 +52,16 @@ std::optional<std::int64_t> NextEventAfter(const ScheduleInputs& in, std::int64_
   return std::nullopt;
 }
 
+std::optional<std::int64_t> NextDueAfter(const ScheduleInputs& in, std::int64_t local_second) {
+  if (in.scheduled_time < 0 || in.scheduled_time >= 86400) return std::nullopt;
+  const std::int64_t today = DayNumber(FromLocalSeconds(local_second).date);
+  for (std::int64_t day = today; day <= today + 17; ++day) {
+    const std::int64_t due = day * 86400 + in.scheduled_time;
+    if (due > local_second && DayMatches(in, day)) return due;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::int64_t> LatestDueWithin(const ScheduleInputs& in, std::int64_t local_second, std::int64_t window) {
   if (in.scheduled_time < 0 || in.scheduled_time >= 86400 || window < 0) return std::nullopt;
   const std::int64_t earliest = local_second - window;

@@ -33,6 +33,9 @@ SecondVerdict JudgeSecond(const ScheduleInputs& in, std::int64_t local_second);
 // weekday or interval chosen, no readable start date).
 std::optional<std::int64_t> NextEventAfter(const ScheduleInputs& in, std::int64_t local_second);
 
+// The first second after `local_second` on which the schedule is due.
+std::optional<std::int64_t> NextDueAfter(const ScheduleInputs& in, std::int64_t local_second);
+
 // The latest second at or before `local_second`, and no more than `window`
 // seconds before it, on which the schedule was due.
 std::optional<std::int64_t> LatestDueWithin(const ScheduleInputs& in, std::int64_t local_second, std::int64_t window);

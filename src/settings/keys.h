@@ -8,6 +8,7 @@ namespace dadado::keys {
 inline constexpr char kGeneral[] = "常规设置";
 inline constexpr char kAdvanced[] = "高级设置";
 inline constexpr char kTimeControl[] = "时间控制";
+inline constexpr char kUsage[] = "使用记录";
 
 // 常规设置
 inline constexpr char kFrequency[] = "频率";
@@ -26,11 +27,17 @@ inline constexpr char kCatchUp[] = "错过补做";        // 1: catch up an acti
 inline constexpr char kLastScheduled[] = "上次定时";  // the last due instant performed, cancelled or postponed
 // 高级设置
 inline constexpr char kAutoLogon[] = "自动登录";
+inline constexpr char kPostponeMinutes[] = "推迟分钟数";
 // 时间控制
 inline constexpr char kEnabled[] = "启用";
 inline constexpr char kPassword[] = "密码";
 // 0week .. 6week: the allowed hours of weekday n, 0 = Sunday.
 inline std::string WeekKey(int weekday) { return std::to_string(weekday) + "week"; }
+// 0limit .. 6limit: the daily limit of weekday n in minutes, 0 for none.
+inline std::string LimitKey(int weekday) { return std::to_string(weekday) + "limit"; }
+// 使用记录
+inline constexpr char kUsageDate[] = "日期";        // the day counted, yyyy/m/d
+inline constexpr char kUsedMinutes[] = "已用分钟";  // minutes of use on that day
 
 inline constexpr char kAllHoursForbidden[] = "24:00";
 

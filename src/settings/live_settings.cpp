@@ -1,5 +1,7 @@
 #include "settings/live_settings.h"
 
+#include <optional>
+
 #include <cstdio>
 
 #include "settings/keys.h"
@@ -169,6 +171,48 @@ void LiveSettings::Check7_Click() {
 void LiveSettings::Check8_Click() { apply_enabled_ = true; }
 
 void LiveSettings::Check9_Click() { apply_enabled_ = true; }
+
+namespace {
+
+// Whole minutes written as plain digits with blanks around; nullopt for
+// anything else.
+std::optional<int> WholeMinutes(const std::string& text) {
+  std::size_t i = 0, end = text.size();
+  while (i < end && (text[i] == ' ' || text[i] == '\t')) ++i;
+  while (end > i && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  if (i == end || end - i > 5) return std::nullopt;
+  int v = 0;
+  for (; i < end; ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    v = v * 10 + (text[i] - '0');
+  }
+  return v;
+}
+
+}  // namespace
+
+int LiveSettings::DailyLimitMinutes(int n) const {
+  if (n < 0 || n >= kWeekdays) return 0;
+  const auto v = WholeMinutes(daily_limits_[n]);
+  return v && *v >= 1 && *v <= kMaxDailyLimitMinutes ? *v : 0;
+}
+
+int LiveSettings::PostponeMinutes() const {
+  const auto v = WholeMinutes(postpone_minutes_);
+  return v && *v >= kMinPostponeMinutes && *v <= kMaxPostponeMinutes ? *v : kDefaultPostponeMinutes;
+}
+
+void LiveSettings::SetDailyLimit(int n, const std::string& text) {
+  if (n < 0 || n >= kWeekdays || daily_limits_[n] == text) return;
+  daily_limits_[n] = text;
+  apply_enabled_ = true;
+}
+
+void LiveSettings::SetPostponeMinutes(const std::string& text) {
+  if (postpone_minutes_ == text) return;
+  postpone_minutes_ = text;
+  apply_enabled_ = true;
+}
 
 void LiveSettings::SetCatchUp(int value) {
   if (value != 0 && value != 1 && value != 2) value = 0;

@@ -21,6 +21,9 @@ inline constexpr int kHourCount = 24;        // List1 items "00:00" .. "23:00"
 inline constexpr int kWeekdays = 7;          // Option3 / Text3, 0 = Sunday
 inline constexpr int kTabCount = 4;
 inline constexpr int kSecondsPerDay = 24 * 60 * 60;
+inline constexpr int kDefaultPostponeMinutes = 10;
+inline constexpr int kMinPostponeMinutes = 5, kMaxPostponeMinutes = 120;
+inline constexpr int kMaxDailyLimitMinutes = 24 * 60;
 
 struct CheckBox {
   int value = 0;  // 0 unchecked, 1 checked, 2 grey
@@ -75,6 +78,15 @@ class LiveSettings {
 
   // 错过后两小时内补做: catch up a scheduled action missed within two hours.
   const CheckBox& catch_up() const { return catch_up_; }
+  // 每日限时 of weekday n, in minutes as typed; enabled with the hours beside it.
+  TextBox daily_limit(int n) const { return {daily_limits_[n], text3_[n].enabled}; }
+  // The limit of weekday n in whole minutes, 1 to 1440; 0 for none (empty,
+  // no number, 0 or out of range).
+  int DailyLimitMinutes(int n) const;
+  // 推迟分钟数: how long the countdown's 推迟 holds an action off, as typed.
+  const std::string& postpone_minutes_text() const { return postpone_minutes_; }
+  // In whole minutes, 5 to 120; anything else reads as 10.
+  int PostponeMinutes() const;
 
   bool apply_enabled() const { return apply_enabled_; }
   bool tab_enabled(int t) const { return tab_enabled_[t]; }
@@ -95,6 +107,8 @@ class LiveSettings {
   void ClickHour(int h);          // List1_Click after the user toggles hour h
   void FocusText3(int n);         // Text3_GotFocus(n)
   void SetCatchUp(int value);
+  void SetDailyLimit(int n, const std::string& text);
+  void SetPostponeMinutes(const std::string& text);
 
   // ---- plain state, no rule ----------------------------------------------
   void SetCheckEnabled(int n, bool enabled) { checks_[n - 1].enabled = enabled; }
@@ -136,6 +150,8 @@ class LiveSettings {
   std::array<bool, kHourCount> marks_{};
   bool list1_enabled_ = false;
   CheckBox catch_up_;
+  std::array<std::string, kWeekdays> daily_limits_{};
+  std::string postpone_minutes_ = "10";
   bool apply_enabled_ = false;
   std::array<bool, kTabCount> tab_enabled_{true, true, true, true};
   int selected_tab_ = 0;

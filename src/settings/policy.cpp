@@ -9,6 +9,13 @@ const char* policy::AllowedHoursName(int weekday) {
   return weekday >= 0 && weekday < 7 ? kNames[weekday] : "";
 }
 
+const char* policy::DailyLimitName(int weekday) {
+  static const char* const kNames[] = {kDailyLimitSunday,   kDailyLimitMonday, kDailyLimitTuesday,
+                                       kDailyLimitWednesday, kDailyLimitThursday, kDailyLimitFriday,
+                                       kDailyLimitSaturday};
+  return weekday >= 0 && weekday < 7 ? kNames[weekday] : "";
+}
+
 const std::vector<std::string>& PolicyValueNames() {
   using namespace policy;
   static const std::vector<std::string> names = {
@@ -16,7 +23,9 @@ const std::vector<std::string>& PolicyValueNames() {
       kAction, kShowWarning, kForceImmediate, kHideWindowAtStart, kHideTrayIcon, kLockAtStart,
       kPasswordProtection, kTimeControl, kAllowedHoursSunday, kAllowedHoursMonday, kAllowedHoursTuesday,
       kAllowedHoursWednesday, kAllowedHoursThursday, kAllowedHoursFriday, kAllowedHoursSaturday,
-      kPassword, kStartWithWindows, kSettingsReadOnly, kCatchUpMissed};
+      kPassword, kStartWithWindows, kSettingsReadOnly, kCatchUpMissed, kPostponeMinutes,
+      kDailyLimitSunday, kDailyLimitMonday, kDailyLimitTuesday, kDailyLimitWednesday, kDailyLimitThursday,
+      kDailyLimitFriday, kDailyLimitSaturday};
   return names;
 }
 

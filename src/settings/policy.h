@@ -40,9 +40,18 @@ inline constexpr char kPassword[] = "Password";
 inline constexpr char kStartWithWindows[] = "StartWithWindows";
 inline constexpr char kSettingsReadOnly[] = "SettingsReadOnly";
 inline constexpr char kCatchUpMissed[] = "CatchUpMissed";
+inline constexpr char kPostponeMinutes[] = "PostponeMinutes";
+inline constexpr char kDailyLimitSunday[] = "DailyLimitSunday";
+inline constexpr char kDailyLimitMonday[] = "DailyLimitMonday";
+inline constexpr char kDailyLimitTuesday[] = "DailyLimitTuesday";
+inline constexpr char kDailyLimitWednesday[] = "DailyLimitWednesday";
+inline constexpr char kDailyLimitThursday[] = "DailyLimitThursday";
+inline constexpr char kDailyLimitFriday[] = "DailyLimitFriday";
+inline constexpr char kDailyLimitSaturday[] = "DailyLimitSaturday";
 
 // Sunday .. Saturday.
 const char* AllowedHoursName(int weekday);
+const char* DailyLimitName(int weekday);
 }  // namespace policy
 
 // One value as the registry holds it: a number (REG_DWORD) or a text

@@ -13,6 +13,7 @@ void Countdown::Open(bool time_control, const std::string& action_text, const st
     screen_.remaining = RemainingText(screen_.seconds_left);
     screen_.action_line = "操作: " + action_text;
     screen_.title = version_text + " 警告";
+    purpose_ = time_control ? CountdownPurpose::kTimeControl : CountdownPurpose::kSchedule;
   }
   if (show) screen_.visible = true;
 }

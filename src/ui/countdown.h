@@ -13,6 +13,14 @@ namespace dadado {
 inline constexpr int kScheduleCountdownSeconds = 120;
 inline constexpr int kTimeControlCountdownSeconds = 30;
 inline constexpr char kTimeControlActionLine[] = "操作: 关闭计算机[定时]";
+inline constexpr char kDailyLimitActionLine[] = "操作: 关闭计算机[限时]";
+
+// What a countdown counts down to.
+enum class CountdownPurpose {
+  kSchedule,     // a scheduled action (or a missed one caught up)
+  kTimeControl,  // the hour is not allowed
+  kDailyLimit,   // today's use has reached today's limit
+};
 
 struct CountdownScreen {
   bool exists = false;
@@ -55,11 +63,14 @@ class Countdown {
   void Close() {
     screen_ = CountdownScreen{};
     occurrence_.reset();
+    purpose_ = CountdownPurpose::kSchedule;
   }
   // The scheduled instant the window warns for (for a missed action being
   // caught up, the instant that was missed); none under time control.
   const std::optional<std::int64_t>& occurrence() const { return occurrence_; }
   void SetOccurrence(std::int64_t instant) { occurrence_ = instant; }
+  CountdownPurpose purpose() const { return purpose_; }
+  void SetPurpose(CountdownPurpose purpose) { purpose_ = purpose; }
 
   // One second. At zero the window closes; whether the computer is then shut
   // down is decided by time control as it stands at that moment.
@@ -74,6 +85,7 @@ class Countdown {
  private:
   CountdownScreen screen_;
   std::optional<std::int64_t> occurrence_;
+  CountdownPurpose purpose_ = CountdownPurpose::kSchedule;
   std::uint64_t generations_ = 0;
 };
 

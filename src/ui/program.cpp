@@ -41,12 +41,22 @@ Program::Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Cl
 void Program::Start() {
   screen_.SetTimerRunning(FormTimer::kSchedule, timer1_);
   screen_.SetTimerRunning(FormTimer::kTimeControl, timer2_);
+  // Today's use so far, across restarts of the program and the computer,
+  // before the first time-control check counts on.
+  const auto day = settings_.Peek(keys::kUsage, keys::kUsageDate);
+  const auto used = settings_.Peek(keys::kUsage, keys::kUsedMinutes);
+  use_.Load(day ? ParseDate(*day) : std::nullopt, used ? ParseIniInt(*used) : 0, clock_.Now());
   Form_Load();
   if (!ended_) {
     Log(EventType::kInformation, events::kStarted, {DADADO_VERSION_TEXT, os_.ExecutableFolder()});
     CatchUpMissed();
+    UpdateTrayTip();
   }
   screen_.Refresh();
+}
+
+void Program::SessionChanged(bool active) {
+  use_.SetActive(active, clock_.Now());
 }
 
 void Program::Resumed() {
@@ -74,7 +84,7 @@ void Program::CatchUpMissed() {
   if (!ExitFlagsFor(live_.combo3().index, true)) return;  // nothing would be done
   if (auto c = runner_.StartCatchUp(ScheduleOfControls(), LastOccurrence())) {
     OpenShutdownScreen(live_.check(9).value);
-    countdown_.SetOccurrence(c->missed);
+    countdown_.SetOccurrence(c->occurrence);
   }
 }
 
@@ -220,7 +230,11 @@ void Program::StartChosenTimer() {
   SetTimer(FormTimer::kTimeControl, no_schedule);
 }
 
-void Program::ShowTrayIconByCheck1() { screen_.SetTrayIcon(!live_.IsSet(1), VersionText()); }
+void Program::ShowTrayIconByCheck1() {
+  tray_shown_ = !live_.IsSet(1);
+  tray_tip_ = TrayTip();
+  screen_.SetTrayIcon(tray_shown_, tray_tip_);
+}
 
 // ---- the schedule tick -----------------------------------------------------------
 
@@ -246,10 +260,20 @@ void Program::Timer1_Timer() {
     OpenShutdownScreen(live_.check(9).value);
     if (step.occurrence) countdown_.SetOccurrence(*step.occurrence);
   }
-  if (step.action_due && step.occurrence) PerformScheduled(*step.occurrence, step.caught_up);
+  if (step.notice_for && live_.IsSet(9)) {
+    const int action = live_.combo3().index;
+    if (ExitFlagsFor(action, true))
+      ShowBalloon("将在10分钟后" + ActionText(action) + "（" + FormatClock(FromLocalSeconds(*step.notice_for).second_of_day, true) +
+                  "）。");
+  }
+  if (step.action_due && step.occurrence) {
+    PerformScheduled(*step.occurrence, step.due.value_or(*step.occurrence), step.caught_up);
+    if (ended_) return;
+  }
+  UpdateTrayTip();
 }
 
-void Program::PerformScheduled(std::int64_t occurrence, bool caught_up) {
+void Program::PerformScheduled(std::int64_t occurrence, std::int64_t due_at, bool caught_up) {
   const int action = live_.combo3().index;
   // A scheduled action is always forced.
   const auto flags = ExitFlagsFor(action, true);
@@ -259,10 +283,12 @@ void Program::PerformScheduled(std::int64_t occurrence, bool caught_up) {
     ReportRefused(action);
     return;
   }
-  const LocalDateTime due = FromLocalSeconds(occurrence);
-  const std::string due_text = FormatDateTimeText(due.date, due.second_of_day);
-  if (caught_up) Log(EventType::kInformation, events::kMissedCaughtUp, {ActionText(action), due_text});
-  else Log(EventType::kInformation, events::kActionPerformed, {ActionText(action), std::to_string(*flags), due_text});
+  auto text_of = [](std::int64_t instant) {
+    const LocalDateTime t = FromLocalSeconds(instant);
+    return FormatDateTimeText(t.date, t.second_of_day);
+  };
+  if (caught_up) Log(EventType::kInformation, events::kMissedCaughtUp, {ActionText(action), text_of(occurrence)});
+  else Log(EventType::kInformation, events::kActionPerformed, {ActionText(action), std::to_string(*flags), text_of(due_at)});
 }
 
 void Program::ReportRefused(int action_index) {
@@ -293,11 +319,116 @@ void Program::CheckTimeControl() {
     return;
   }
   const LocalDateTime now = clock_.Now();
+  CountUse(now);
+  UpdateTrayTip();
+  // A postponed shutdown is held off until its time; then the check runs
+  // again as usual.
+  if (hold_off_until_ && LocalSeconds(now) < *hold_off_until_) return;
+  hold_off_until_.reset();
   const int weekday = WeekdayOf(DayNumber(now.date));
-  if (IsTimeAllowed(live_.text3(weekday).text, now.second_of_day)) return;
-  OpenShutdownScreen(live_.check(9).value);
-  countdown_.SetActionLine(kTimeControlActionLine);
-  screen_.Refresh();
+  if (!IsTimeAllowed(live_.text3(weekday).text, now.second_of_day)) {
+    OpenShutdownScreen(live_.check(9).value);
+    countdown_.SetActionLine(kTimeControlActionLine);
+    screen_.Refresh();
+    return;
+  }
+  const int limit = live_.DailyLimitMinutes(weekday);
+  if (limit > 0 && use_.minutes() >= limit) {
+    OpenShutdownScreen(live_.check(9).value);
+    countdown_.SetActionLine(kDailyLimitActionLine);
+    countdown_.SetPurpose(CountdownPurpose::kDailyLimit);
+    screen_.Refresh();
+    return;
+  }
+  GiveTimeControlNotices(now);
+}
+
+void Program::CountUse(const LocalDateTime& now) {
+  if (!use_.Count(now)) return;
+  // Day and minutes in one replacement of the file, at most once a minute.
+  settings_.BeginBatch();
+  settings_.WriteIniString(keys::kUsage, keys::kUsageDate, FormatShortDate(use_.day()));
+  settings_.WriteIniString(keys::kUsage, keys::kUsedMinutes, std::to_string(use_.minutes()));
+  settings_.EndBatch();
+}
+
+namespace {
+
+// The first second after `now` that the allowed hours of today (and of
+// tomorrow's first hour) do not allow, as seconds from now; nullopt when the
+// rest of the day and the turn of it are allowed.
+std::optional<int> SecondsToEndOfAllowedHours(const LiveSettings& live, const LocalDateTime& now) {
+  const std::int64_t day = DayNumber(now.date);
+  const std::string& today = live.text3(WeekdayOf(day)).text;
+  if (!IsTimeAllowed(today, now.second_of_day)) return std::nullopt;
+  // Allowed hours end at a whole hour.
+  for (int h = now.second_of_day / 3600 + 1; h < 24; ++h)
+    if (!IsTimeAllowed(today, h * 3600)) return h * 3600 - now.second_of_day;
+  if (!IsTimeAllowed(live.text3(WeekdayOf(day + 1)).text, 0)) return kSecondsPerDay - now.second_of_day;
+  return std::nullopt;
+}
+
+// "1小时20分钟", "45分钟", "2小时".
+std::string DurationText(int minutes) {
+  const int h = minutes / 60, m = minutes % 60;
+  if (h == 0) return std::to_string(m) + "分钟";
+  return std::to_string(h) + "小时" + (m ? std::to_string(m) + "分钟" : "");
+}
+
+}  // namespace
+
+void Program::GiveTimeControlNotices(const LocalDateTime& now) {
+  const std::int64_t t = LocalSeconds(now);
+  if (auto left = SecondsToEndOfAllowedHours(live_, now)) {
+    // The check runs once a minute: the one that falls in the tenth minute
+    // before the end tells.
+    const std::int64_t end = t + *left;
+    if (*left > 540 && *left <= 600 && noticed_end_ != end) {
+      noticed_end_ = end;
+      ShowBalloon(FormatClock(FromLocalSeconds(end).second_of_day, false) + "以后不允许使用本机，还剩10分钟。");
+    }
+  }
+  const int limit = live_.DailyLimitMinutes(WeekdayOf(DayNumber(now.date)));
+  const int left = limit - use_.minutes();
+  if (limit > 0 && (left == 10 || left == 1)) {
+    const std::pair<std::int64_t, int> told{DayNumber(now.date), left};
+    if (noticed_left_ != told) {
+      noticed_left_ = told;
+      ShowBalloon("今天还可以使用" + std::to_string(left) + "分钟。");
+    }
+  }
+}
+
+std::string Program::TrayTip() {
+  std::string next;
+  const LocalDateTime now = clock_.Now();
+  if (timer1_ && live_.frequency() != kFrequencyNone && ExitFlagsFor(live_.combo3().index, true)) {
+    if (auto due = runner_.NextDue(ScheduleOfControls())) {
+      const LocalDateTime at = FromLocalSeconds(*due);
+      const std::string day = at.date == now.date
+                                  ? std::string("今天")
+                                  : std::to_string(at.date.month) + "月" + std::to_string(at.date.day) + "日";
+      next = "下次：" + day + " " + FormatClock(at.second_of_day, true) + " " + ActionText(live_.combo3().index);
+    }
+  } else if (timer2_ && live_.IsSet(4)) {
+    const auto end = SecondsToEndOfAllowedHours(live_, now);
+    const int limit = live_.DailyLimitMinutes(WeekdayOf(DayNumber(now.date)));
+    const int left = limit > 0 ? std::max(0, limit - use_.minutes()) : -1;
+    if (left >= 0 && (!end || left * 60 < *end)) {
+      next = "今天还可以使用" + DurationText(left);
+    } else if (end) {
+      next = "允许使用到 " + FormatClock((now.second_of_day + *end) % kSecondsPerDay, false);
+    }
+  }
+  return next.empty() ? VersionText() : VersionText() + "\n" + next;
+}
+
+void Program::UpdateTrayTip() {
+  if (ended_) return;
+  std::string tip = TrayTip();
+  if (tip == tray_tip_) return;
+  tray_tip_ = std::move(tip);
+  screen_.SetTrayIcon(tray_shown_, tray_tip_);
 }
 
 // ---- the countdown screen ---------------------------------------------------------
@@ -309,6 +440,7 @@ void Program::OpenShutdownScreen(int mode) {
 
 void Program::Countdown_Timer1_Timer() {
   if (ended_ || !countdown_.is_open()) return;
+  const CountdownPurpose purpose = countdown_.purpose();
   switch (countdown_.Tick(TimeControlInForce())) {
     case CountdownTick::kCounting:
       screen_.Refresh();
@@ -319,8 +451,12 @@ void Program::Countdown_Timer1_Timer() {
         ReportRefused(shut_down);
         break;
       }
-      const int hour = clock_.Now().second_of_day / 3600;
-      Log(EventType::kInformation, events::kTimeControlShutdown, {FormatTimeOfDay(hour * 3600).substr(0, 5)});
+      const LocalDateTime now = clock_.Now();
+      if (purpose == CountdownPurpose::kDailyLimit)
+        Log(EventType::kInformation, events::kDailyLimitReached,
+            {std::to_string(live_.DailyLimitMinutes(WeekdayOf(DayNumber(now.date))))});
+      else
+        Log(EventType::kInformation, events::kTimeControlShutdown, {FormatClock(now.second_of_day / 3600 * 3600, false)});
       break;
     }
     case CountdownTick::kClosed:
@@ -339,7 +475,7 @@ void Program::Countdown_Enter() {
     case CountdownAnswer::kCancelled:
       Log(EventType::kInformation, events::kCountdownCancelled, {counted_down_to});
       if (occurrence) RememberOccurrence(*occurrence);
-      runner_.CancelCatchUp();
+      runner_.DropMoved();
       SetTimer(FormTimer::kSchedule, false);
       SetTimer(FormTimer::kTimeControl, false);
       screen_.CloseCountdown();
@@ -352,6 +488,38 @@ void Program::Countdown_Enter() {
       if (countdown_.EmptyBoxAfterWrongPassword(generation)) screen_.Refresh();
       return;
   }
+}
+
+bool Program::CountdownPasswordAccepted() {
+  if (!countdown_.is_open()) return false;
+  if (PasswordAccepted(countdown_.screen().password)) return true;
+  const std::uint64_t generation = countdown_.screen().generation;
+  Log(EventType::kWarning, events::kWrongPassword, {"倒计时窗口"});
+  screen_.ShowMessage("密码不正确", kNotice, MessageIcon::kCritical, MessageButtons::kOk);
+  if (countdown_.EmptyBoxAfterWrongPassword(generation)) screen_.Refresh();
+  return false;
+}
+
+void Program::Countdown_Postpone() {
+  if (!CountdownPasswordAccepted()) return;
+  const int minutes = live_.PostponeMinutes();
+  const LocalDateTime now = clock_.Now();
+  std::int64_t until = LocalSeconds(now) + minutes * 60;
+  if (countdown_.purpose() == CountdownPurpose::kSchedule && countdown_.occurrence()) {
+    // This occurrence only, later; stored so that it is never caught up.
+    const std::int64_t occurrence = *countdown_.occurrence();
+    until = runner_.Postpone(occurrence, minutes * 60);
+    RememberOccurrence(occurrence);
+  } else {
+    // Time control and the daily limit: the check holds off, then runs again.
+    hold_off_until_ = until;
+  }
+  const LocalDateTime at = FromLocalSeconds(until);
+  Log(EventType::kInformation, events::kPostponed,
+      {std::to_string(minutes), FormatDateTimeText(at.date, at.second_of_day)});
+  countdown_.Close();
+  screen_.CloseCountdown();
+  UpdateTrayTip();
 }
 
 // ---- the settings gate and the password dialogs --------------------------------------

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/calendar.h"
+#include "scheduler/daily_use.h"
 #include "scheduler/schedule_runner.h"
 #include "settings/live_settings.h"
 #include "settings/settings_file.h"
@@ -73,6 +74,13 @@ class Program {
   // The machine woke from sleep: as a clock change, and a missed action may
   // be caught up.
   void Resumed();
+  // Someone is at the console (logged on, unlocked) or not (locked, logged
+  // off): today's use counts only while someone is.
+  void SessionChanged(bool active);
+  // The tray tooltip follows the live settings: the version and what comes
+  // next.
+  void UpdateTrayTip();
+  const DailyUse& daily_use() const { return use_; }
   // When the schedule timer next needs to run, in whole seconds counted from
   // the start of the current second: 1 for the next second, at most 60.
   // While the next warning or action is more than two minutes away there is
@@ -108,6 +116,7 @@ class Program {
   void Countdown_Timer1_Timer();
   void Countdown_SetText(const std::string& text) { countdown_.SetPassword(text); }
   void Countdown_Enter();
+  void Countdown_Postpone();  // 推迟(&D), with the password typed
 
   // ---- checkpassword / setpassword -----------------------------------
   void CheckPassword_SetText(const std::string& text) { check_password_.text = text; }
@@ -134,7 +143,7 @@ class Program {
   void PerformUnattended(int action_index);
   // The scheduled action of an occurrence, forced; the occurrence is stored
   // first, so that it is never caught up again.
-  void PerformScheduled(std::int64_t occurrence, bool caught_up);
+  void PerformScheduled(std::int64_t occurrence, std::int64_t due_at, bool caught_up);
   // The entry and the notice for an action the system refused.
   void ReportRefused(int action_index);
   // 上次定时: the last occurrence performed, cancelled or postponed.
@@ -143,6 +152,16 @@ class Program {
   // At start-up and on resume, with 错过补做 on.
   void CatchUpMissed();
   void Log(EventType type, int id, const std::vector<std::string>& strings) { os_.WriteEvent(type, id, strings); }
+  // The password typed into the countdown: true when it is right; a wrong
+  // one is told and the box emptied.
+  bool CountdownPasswordAccepted();
+  // The daily limit and the allowed hours' end as the minute check sees them.
+  void CountUse(const LocalDateTime& now);
+  void GiveTimeControlNotices(const LocalDateTime& now);
+  std::string TrayTip();
+  void ShowBalloon(const std::string& text) {
+    if (tray_shown_) screen_.ShowBalloon(text);
+  }
   // Whether a typed text is the settings password: the policy's, when it
   // sets one, else the settings file's.
   bool PasswordAccepted(const std::string& typed);
@@ -162,6 +181,12 @@ class Program {
   PolicyValues policy_;
   PolicyLocks locks_;
   ScheduleRunner runner_;
+  DailyUse use_;
+  std::optional<std::int64_t> hold_off_until_;  // a time-control shutdown postponed
+  std::optional<std::int64_t> noticed_end_;     // the allowed hours' end already told of
+  std::optional<std::pair<std::int64_t, int>> noticed_left_;  // the day and minutes left already told of
+  bool tray_shown_ = false;
+  std::string tray_tip_;
   Countdown countdown_;
   PasswordDialog check_password_;
   PasswordDialog set_password_;

@@ -24,6 +24,8 @@ class Screen {
   // shown from the message loop once the current event has been handled.
   virtual void ShowNotice(const std::string& text, const std::string& title, MessageIcon icon) = 0;
   virtual void SetTrayIcon(bool shown, const std::string& tooltip) = 0;
+  // A balloon notice from the tray icon.
+  virtual void ShowBalloon(const std::string& text) = 0;
 
   // The countdown screen: created when absent, shown when `visible`; its own
   // one-second timer runs from creation until CloseCountdown.

@@ -27,10 +27,14 @@ const std::vector<SettingEntry>& SettingsTable() {
         {keys::kGeneral, keys::kPasswordProtection, C::kCheck, 10, 0, S::kOptions, p::kPasswordProtection},
         {keys::kGeneral, keys::kCatchUp, C::kCatchUp, 0, 0, S::kSchedule, p::kCatchUpMissed},
         {keys::kAdvanced, keys::kAutoLogon, C::kCheck, 3, 0, S::kCancel, ""},
+        {keys::kAdvanced, keys::kPostponeMinutes, C::kPostpone, 0, kDefaultPostponeMinutes, S::kSchedule,
+         p::kPostponeMinutes},
         {keys::kTimeControl, keys::kEnabled, C::kCheck, 4, 0, S::kOptions, p::kTimeControl},
     };
     for (int n = 0; n < kWeekdays; ++n)
       t.push_back({keys::kTimeControl, keys::WeekKey(n), C::kAllowedHours, n, 0, S::kHours, p::AllowedHoursName(n)});
+    for (int n = 0; n < kWeekdays; ++n)
+      t.push_back({keys::kTimeControl, keys::LimitKey(n), C::kDailyLimit, n, 0, S::kHours, p::DailyLimitName(n)});
     return t;
   }();
   return table;
@@ -102,6 +106,8 @@ std::optional<std::string> PolicyOverride(const SettingEntry& e, const PolicyVal
   switch (e.control) {
     case SettingControl::kCheck:
     case SettingControl::kCatchUp: return number(0, 1);
+    case SettingControl::kDailyLimit: return number(0, kMaxDailyLimitMinutes);
+    case SettingControl::kPostpone: return number(kMinPostponeMinutes, kMaxPostponeMinutes);
     case SettingControl::kFrequency: return number(0, 3);
     case SettingControl::kWeekday: return number(0, 6);
     case SettingControl::kInterval: return number(2, 16, -2);  // the list starts at every second day
@@ -136,6 +142,8 @@ bool PolicyLocks::any() const {
   bool locked = read_only || frequency || scheduled_time || weekday || interval || action || password || catch_up;
   for (bool b : check) locked = locked || b;
   for (bool b : allowed_hours) locked = locked || b;
+  for (bool b : daily_limit) locked = locked || b;
+  locked = locked || postpone;
   return locked;
 }
 
@@ -154,6 +162,8 @@ PolicyLocks LocksOf(const PolicyValues& policy) {
       case SettingControl::kIntervalStart: break;  // no control shows it
       case SettingControl::kAllowedHours: locks.allowed_hours[e.index] = true; break;
       case SettingControl::kCatchUp: locks.catch_up = true; break;
+      case SettingControl::kDailyLimit: locks.daily_limit[e.index] = true; break;
+      case SettingControl::kPostpone: locks.postpone = true; break;
     }
   }
   locks.check[2] = PolicyStartWithWindows(policy).has_value();
@@ -175,6 +185,13 @@ void LoadSettingFrom(const SettingEntry& e, const std::string& stored, LiveSetti
     case SettingControl::kIntervalStart: extras.interval_start = stored; break;
     case SettingControl::kAllowedHours: live.SetText3(e.index, stored); break;
     case SettingControl::kCatchUp: live.SetCatchUp(number); break;
+    case SettingControl::kDailyLimit:
+      live.SetDailyLimit(e.index, std::to_string(number >= 0 && number <= kMaxDailyLimitMinutes ? number : 0));
+      break;
+    case SettingControl::kPostpone:
+      live.SetPostponeMinutes(
+          std::to_string(number >= kMinPostponeMinutes && number <= kMaxPostponeMinutes ? number : kDefaultPostponeMinutes));
+      break;
   }
 }
 
@@ -213,6 +230,11 @@ void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, 
       case SettingControl::kCatchUp:
         // Anything but 1 is off: a new setting must not act on a hand-edited value.
         live.SetCatchUp(read_int() == 1 ? 1 : 0);
+        break;
+      case SettingControl::kDailyLimit:
+      case SettingControl::kPostpone:
+        // Missing, empty, unreadable or out of range: the default.
+        LoadSettingFrom(e, std::to_string(read_int()), live, extras);
         break;
     }
   }
@@ -255,6 +277,8 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
         break;
       case SettingControl::kAllowedHours: write_text(e, live.text3(e.index).text); break;
       case SettingControl::kCatchUp: write_int(e, live.catch_up().value); break;
+      case SettingControl::kDailyLimit: write_int(e, live.DailyLimitMinutes(e.index)); break;
+      case SettingControl::kPostpone: write_int(e, live.PostponeMinutes()); break;
     }
   }
   return file.EndBatch() && ok;

@@ -27,6 +27,8 @@ enum class SettingControl {
   kIntervalStart,  // IntervalStart: written, as today, only for every-N-days
   kAllowedHours,   // Text3(n)
   kCatchUp,        // 错过后两小时内补做
+  kDailyLimit,     // 每日限时 of weekday n, in minutes
+  kPostpone,       // 推迟分钟数
 };
 
 // Start-up reads the keys in steps, because setting a control runs its rule
@@ -71,6 +73,8 @@ struct PolicyLocks {
   std::array<bool, kWeekdays> allowed_hours{};
   bool password = false;
   bool catch_up = false;
+  std::array<bool, kWeekdays> daily_limit{};
+  bool postpone = false;
   bool any() const;
 };
 PolicyLocks LocksOf(const PolicyValues& policy);

@@ -130,6 +130,8 @@ class FakeScreen : public Screen {
   void ShowNotice(const std::string& text, const std::string& title, MessageIcon icon) override {
     notices.push_back({text, title, icon, MessageButtons::kOk});
   }
+  std::vector<std::string> balloons;
+  void ShowBalloon(const std::string& text) override { balloons.push_back(text); }
   void SetTrayIcon(bool shown, const std::string& tooltip) override {
     tray_shown = shown;
     tray_tip = tooltip;

@@ -53,6 +53,7 @@ class WinApp : public Screen {
     ShowMessage(text, title, icon, MessageButtons::kOk);
   }
   void SetTrayIcon(bool shown, const std::string& tooltip) override;
+  void ShowBalloon(const std::string&) override {}
   void OpenCountdown(bool visible) override;
   void CloseCountdown() override;
   void OpenCheckPassword() override;
