@@ -38,9 +38,11 @@ VALUES = {
     "StartWithWindows": ("dword", 0, 1),
     "SettingsReadOnly": ("dword", 0, 1),
     "CatchUpMissed": ("dword", 0, 1),
+    "PostponeMinutes": ("dword", 5, 120),
 }
 for day in ("Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"):
     VALUES["AllowedHours" + day] = ("text", len("+".join("%02d:00" % h for h in range(24))))
+    VALUES["DailyLimit" + day] = ("dword", 0, 1440)
 
 # The window's own captions, by the number the program stores: a list in the
 # wrong order would make the administrator pick one thing and get another.
