@@ -45,7 +45,7 @@ void Program::Start() {
   // before the first time-control check counts on.
   const auto day = settings_.Peek(keys::kUsage, keys::kUsageDate);
   const auto used = settings_.Peek(keys::kUsage, keys::kUsedMinutes);
-  use_.Load(day ? ParseDate(*day) : std::nullopt, used ? ParseIniInt(*used) : 0, clock_.Now());
+  guard_.use().Load(day ? ParseDate(*day) : std::nullopt, used ? ParseIniInt(*used) : 0, clock_.Now());
   Form_Load();
   if (!ended_) {
     Log(EventType::kInformation, events::kStarted, {DADADO_VERSION_TEXT, os_.ExecutableFolder()});
@@ -56,7 +56,7 @@ void Program::Start() {
 }
 
 void Program::SessionChanged(bool active) {
-  use_.SetActive(active, clock_.Now());
+  guard_.use().SetActive(active, clock_.Now());
 }
 
 void Program::Resumed() {
@@ -318,85 +318,28 @@ void Program::CheckTimeControl() {
     SetTimer(FormTimer::kTimeControl, false);
     return;
   }
-  const LocalDateTime now = clock_.Now();
-  CountUse(now);
+  const GuardVerdict verdict = guard_.Check(live_, clock_.Now());
+  if (verdict.use_changed) StoreUse();
+  for (const std::string& notice : verdict.notices) ShowBalloon(notice);
   UpdateTrayTip();
-  // A postponed shutdown is held off until its time; then the check runs
-  // again as usual.
-  if (hold_off_until_ && LocalSeconds(now) < *hold_off_until_) return;
-  hold_off_until_.reset();
-  const int weekday = WeekdayOf(DayNumber(now.date));
-  if (!IsTimeAllowed(live_.text3(weekday).text, now.second_of_day)) {
-    OpenShutdownScreen(live_.check(9).value);
-    countdown_.SetActionLine(kTimeControlActionLine);
-    screen_.Refresh();
-    return;
-  }
-  const int limit = live_.DailyLimitMinutes(weekday);
-  if (limit > 0 && use_.minutes() >= limit) {
-    OpenShutdownScreen(live_.check(9).value);
+  if (verdict.shutdown == GuardShutdown::kNone) return;
+  OpenShutdownScreen(live_.check(9).value);
+  if (verdict.shutdown == GuardShutdown::kDailyLimitReached) {
     countdown_.SetActionLine(kDailyLimitActionLine);
     countdown_.SetPurpose(CountdownPurpose::kDailyLimit);
-    screen_.Refresh();
-    return;
+  } else {
+    countdown_.SetActionLine(kTimeControlActionLine);
   }
-  GiveTimeControlNotices(now);
+  screen_.Refresh();
 }
 
-void Program::CountUse(const LocalDateTime& now) {
-  if (!use_.Count(now)) return;
+void Program::StoreUse() {
   // Day and minutes in one replacement of the file, at most once a minute.
+  const DailyUse& use = guard_.use();
   settings_.BeginBatch();
-  settings_.WriteIniString(keys::kUsage, keys::kUsageDate, FormatShortDate(use_.day()));
-  settings_.WriteIniString(keys::kUsage, keys::kUsedMinutes, std::to_string(use_.minutes()));
+  settings_.WriteIniString(keys::kUsage, keys::kUsageDate, FormatShortDate(use.day()));
+  settings_.WriteIniString(keys::kUsage, keys::kUsedMinutes, std::to_string(use.minutes()));
   settings_.EndBatch();
-}
-
-namespace {
-
-// The first second after `now` that the allowed hours of today (and of
-// tomorrow's first hour) do not allow, as seconds from now; nullopt when the
-// rest of the day and the turn of it are allowed.
-std::optional<int> SecondsToEndOfAllowedHours(const LiveSettings& live, const LocalDateTime& now) {
-  const std::int64_t day = DayNumber(now.date);
-  const std::string& today = live.text3(WeekdayOf(day)).text;
-  if (!IsTimeAllowed(today, now.second_of_day)) return std::nullopt;
-  // Allowed hours end at a whole hour.
-  for (int h = now.second_of_day / 3600 + 1; h < 24; ++h)
-    if (!IsTimeAllowed(today, h * 3600)) return h * 3600 - now.second_of_day;
-  if (!IsTimeAllowed(live.text3(WeekdayOf(day + 1)).text, 0)) return kSecondsPerDay - now.second_of_day;
-  return std::nullopt;
-}
-
-// "1小时20分钟", "45分钟", "2小时".
-std::string DurationText(int minutes) {
-  const int h = minutes / 60, m = minutes % 60;
-  if (h == 0) return std::to_string(m) + "分钟";
-  return std::to_string(h) + "小时" + (m ? std::to_string(m) + "分钟" : "");
-}
-
-}  // namespace
-
-void Program::GiveTimeControlNotices(const LocalDateTime& now) {
-  const std::int64_t t = LocalSeconds(now);
-  if (auto left = SecondsToEndOfAllowedHours(live_, now)) {
-    // The check runs once a minute: the one that falls in the tenth minute
-    // before the end tells.
-    const std::int64_t end = t + *left;
-    if (*left > 540 && *left <= 600 && noticed_end_ != end) {
-      noticed_end_ = end;
-      ShowBalloon(FormatClock(FromLocalSeconds(end).second_of_day, false) + "以后不允许使用本机，还剩10分钟。");
-    }
-  }
-  const int limit = live_.DailyLimitMinutes(WeekdayOf(DayNumber(now.date)));
-  const int left = limit - use_.minutes();
-  if (limit > 0 && (left == 10 || left == 1)) {
-    const std::pair<std::int64_t, int> told{DayNumber(now.date), left};
-    if (noticed_left_ != told) {
-      noticed_left_ = told;
-      ShowBalloon("今天还可以使用" + std::to_string(left) + "分钟。");
-    }
-  }
 }
 
 std::string Program::TrayTip() {
@@ -411,14 +354,7 @@ std::string Program::TrayTip() {
       next = "下次：" + day + " " + FormatClock(at.second_of_day, true) + " " + ActionText(live_.combo3().index);
     }
   } else if (timer2_ && live_.IsSet(4)) {
-    const auto end = SecondsToEndOfAllowedHours(live_, now);
-    const int limit = live_.DailyLimitMinutes(WeekdayOf(DayNumber(now.date)));
-    const int left = limit > 0 ? std::max(0, limit - use_.minutes()) : -1;
-    if (left >= 0 && (!end || left * 60 < *end)) {
-      next = "今天还可以使用" + DurationText(left);
-    } else if (end) {
-      next = "允许使用到 " + FormatClock((now.second_of_day + *end) % kSecondsPerDay, false);
-    }
+    next = guard_.NextText(live_, now);
   }
   return next.empty() ? VersionText() : VersionText() + "\n" + next;
 }
@@ -512,7 +448,7 @@ void Program::Countdown_Postpone() {
     RememberOccurrence(occurrence);
   } else {
     // Time control and the daily limit: the check holds off, then runs again.
-    hold_off_until_ = until;
+    guard_.HoldOff(until);
   }
   const LocalDateTime at = FromLocalSeconds(until);
   Log(EventType::kInformation, events::kPostponed,

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "base/calendar.h"
-#include "scheduler/daily_use.h"
+#include "scheduler/time_control_guard.h"
 #include "scheduler/schedule_runner.h"
 #include "settings/live_settings.h"
 #include "settings/settings_file.h"
@@ -80,7 +80,7 @@ class Program {
   // The tray tooltip follows the live settings: the version and what comes
   // next.
   void UpdateTrayTip();
-  const DailyUse& daily_use() const { return use_; }
+  const DailyUse& daily_use() const { return guard_.use(); }
   // When the schedule timer next needs to run, in whole seconds counted from
   // the start of the current second: 1 for the next second, at most 60.
   // While the next warning or action is more than two minutes away there is
@@ -155,9 +155,8 @@ class Program {
   // The password typed into the countdown: true when it is right; a wrong
   // one is told and the box emptied.
   bool CountdownPasswordAccepted();
-  // The daily limit and the allowed hours' end as the minute check sees them.
-  void CountUse(const LocalDateTime& now);
-  void GiveTimeControlNotices(const LocalDateTime& now);
+  // 使用记录: today's use, kept across restarts.
+  void StoreUse();
   std::string TrayTip();
   void ShowBalloon(const std::string& text) {
     if (tray_shown_) screen_.ShowBalloon(text);
@@ -181,10 +180,7 @@ class Program {
   PolicyValues policy_;
   PolicyLocks locks_;
   ScheduleRunner runner_;
-  DailyUse use_;
-  std::optional<std::int64_t> hold_off_until_;  // a time-control shutdown postponed
-  std::optional<std::int64_t> noticed_end_;     // the allowed hours' end already told of
-  std::optional<std::pair<std::int64_t, int>> noticed_left_;  // the day and minutes left already told of
+  TimeControlGuard guard_;
   bool tray_shown_ = false;
   std::string tray_tip_;
   Countdown countdown_;
