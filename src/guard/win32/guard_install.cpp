@@ -51,15 +51,11 @@ bool Writable(const std::wstring& path) {
 
 GuardSetupResult InstallGuardService(const GuardServiceConfig& config) {
   const std::wstring exe = config.executable.empty() ? WinOperatingSystem::ModulePath() : config.executable;
-  bool settings_writable = false;
-  if (config.check_rights) {
-    // The service runs this file as LocalSystem: whoever may replace it, or
-    // put a file beside it, may run anything as LocalSystem.
-    if (Writable(FolderOf(exe)) || Writable(exe)) {
-      return {GuardSetupOutcome::kExecutableUnprotected, ERROR_ACCESS_DENIED, ErrorText(ERROR_ACCESS_DENIED), false};
-    }
-    settings_writable = Writable(SettingsPathOf(exe));
-  }
+  // The service runs this file as LocalSystem where it lies: whoever may
+  // replace it, put a file beside it or edit its settings can undo the
+  // guard. The administrator is warned; the choice of folder stays theirs.
+  const bool writable = config.check_rights &&
+                        (Writable(FolderOf(exe)) || Writable(exe) || Writable(SettingsPathOf(exe)));
   UniqueService scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
   if (!scm) {
     return Failed(GetLastError() == ERROR_ACCESS_DENIED ? GuardSetupOutcome::kNotAdministrator
@@ -92,7 +88,7 @@ GuardSetupResult InstallGuardService(const GuardServiceConfig& config) {
     return Failed(GuardSetupOutcome::kRefused);
   if (config.start && !StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
     return Failed(GuardSetupOutcome::kRefused);
-  return {GuardSetupOutcome::kDone, 0, {}, settings_writable};
+  return {GuardSetupOutcome::kDone, 0, {}, writable};
 }
 
 GuardSetupResult UninstallGuardService(const std::wstring& name) {

@@ -61,15 +61,16 @@ enum class GuardSetupOutcome {
   kNotAdministrator,      // the service manager cannot be opened for this
   kRefused,               // the service manager refused a step: see error
   kNotInstalled,          // uninstall: there is no such service
-  kExecutableUnprotected, // standard users could replace what LocalSystem runs
 };
 
 struct GuardSetupResult {
   GuardSetupOutcome outcome = GuardSetupOutcome::kDone;
   DWORD error = 0;          // the Windows error of the step that failed
   std::wstring error_text;  // as the system words it
-  // Install succeeded, but standard users can change the settings file.
-  bool settings_writable_by_users = false;
+  // Install succeeded, but standard users could replace the program, put a
+  // file beside it or change its settings: whoever may, may undo the guard
+  // or run code as LocalSystem. The installer is told to use Program Files.
+  bool writable_by_users = false;
 };
 
 struct GuardServiceConfig {
