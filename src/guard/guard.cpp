@@ -65,7 +65,8 @@ void GuardService::EnforceSchedule(std::int64_t now, std::optional<SessionId> se
   if (!action) return;
   if (action->kind == GuardActionKind::kLogOff && !session) return;  // nobody to log off
   system_.RecordPerformed(*step.occurrence);
-  system_.Perform(*action, session);
+  if (system_.Perform(*action, session))
+    system_.WriteEvent(EventType::kInformation, events::kGuardActed, {ActionText(settings_.action)});
 }
 
 void GuardService::EnforceTimeControl(std::int64_t now, std::optional<SessionId> session) {
@@ -90,6 +91,9 @@ void GuardService::EnforceTimeControl(std::int64_t now, std::optional<SessionId>
   if (now - *forbidden_since_ < kTimeControlGraceSeconds) return;
   if (time_control_done_at_ && (time_control_done_ok_ || now - *time_control_done_at_ < kRetrySeconds)) return;
   time_control_done_ok_ = system_.Perform(*GuardActionFor(static_cast<int>(ActionKind::kShutDown)), session);
+  if (time_control_done_ok_)
+    system_.WriteEvent(EventType::kInformation, events::kGuardActed,
+                       {ActionText(static_cast<int>(ActionKind::kShutDown)) + "[定时]"});
   time_control_done_at_ = now;
 }
 
@@ -119,11 +123,16 @@ void GuardService::KeepProgramRunning(std::int64_t now, std::optional<SessionId>
   if (!StartAllowed(now)) return;
   starts_.push_back(now);
   while (starts_.size() > static_cast<std::size_t>(kMaxStartsInWindow)) starts_.pop_front();
-  if (system_.StartProgram(*session)) starting_until_ = now + kStartGraceSeconds;
+  if (!system_.StartProgram(*session)) return;
+  starting_until_ = now + kStartGraceSeconds;
+  // A program that ended without Exit was brought back: worth a warning.
+  if (exit_code_) system_.WriteEvent(EventType::kWarning, events::kGuardRestarted, {std::to_string(*exit_code_)});
+  exit_code_.reset();
 }
 
 void GuardService::SessionLogon(SessionId) {
   released_ = false;
+  exit_code_.reset();
   backing_off_ = false;
   starts_.clear();
   starting_until_.reset();
@@ -141,6 +150,7 @@ void GuardService::ExitRequested() { exit_requested_at_ = Now(); }
 
 void GuardService::ProgramExited(std::uint32_t exit_code) {
   starting_until_.reset();
+  exit_code_ = exit_code;
   // Only the program itself ends with its clean code; a kill ends it with
   // another one. An asking that no clean end follows soon counts for nothing.
   if (exit_requested_at_ && Now() - *exit_requested_at_ <= kExitRequestSeconds && exit_code == kCleanExitCode)

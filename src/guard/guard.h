@@ -8,12 +8,14 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/calendar.h"
 #include "guard/guard_settings.h"
 #include "scheduler/schedule_runner.h"
 #include "settings/file_store.h"
 #include "settings/policy.h"
+#include "system/event_log.h"
 
 namespace dadado {
 
@@ -51,6 +53,8 @@ class GuardSystem {
   virtual void RecordPerformed(std::int64_t occurrence) = 0;
   // The machine policy, read afresh.
   virtual PolicyValues ReadPolicy() = 0;
+  // An entry in the Application log; a failure is ignored.
+  virtual void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) = 0;
 };
 
 class GuardService {
@@ -115,6 +119,7 @@ class GuardService {
   bool running_now_ = false, running_before_ = false;
   bool released_ = false;
   std::optional<std::int64_t> exit_requested_at_;
+  std::optional<std::uint32_t> exit_code_;        // of the program that ended last
   std::optional<std::int64_t> missing_since_;     // the program found missing
   std::optional<std::int64_t> starting_until_;    // a start not yet announced
   std::deque<std::int64_t> starts_;               // the latest start attempts

@@ -21,4 +21,9 @@ std::optional<ActionKind> ActionOfRunNowItem(int index) {
   }
 }
 
+std::string ActionText(int action_index) {
+  static const char* const kTexts[] = {"重新启动计算机", "关闭计算机", "注销用户", "不进行任何操作"};
+  return (action_index >= 0 && action_index <= 3) ? kTexts[action_index] : kTexts[3];
+}
+
 }  // namespace dadado

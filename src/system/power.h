@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 namespace dadado {
 
@@ -13,6 +14,10 @@ inline constexpr unsigned kEwxLogoff = 0, kEwxShutdown = 1, kEwxReboot = 2, kEwx
 // The first argument of the exit call for a kind; nullopt for "no action" and
 // for any index that is not one of the three actions.
 std::optional<unsigned> ExitFlagsFor(int action_index, bool forced);
+
+// The text the action list shows for an action index; "不进行任何操作" for
+// none and anything that is not an action.
+std::string ActionText(int action_index);
 
 // The tray submenu numbers its items in its own order:
 // 0 shut down, 1 restart, 2 log off.

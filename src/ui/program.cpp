@@ -24,11 +24,6 @@ RegistryChoices RegistryChoicesOf(const LiveSettings& live) {
 
 std::string VersionText() { return std::string(kProgramCaption) + " " + DADADO_VERSION_TEXT; }
 
-std::string ActionText(int action_index) {
-  static const char* const kTexts[] = {"重新启动计算机", "关闭计算机", "注销用户", "不进行任何操作"};
-  return (action_index >= 0 && action_index <= 3) ? kTexts[action_index] : kTexts[kActionNone];
-}
-
 std::string ActionRefusedText(int action_index) {
   return "无法" + ActionText(action_index) + "：系统拒绝了这个操作，可能是当前用户没有关机权限。\n程序将继续运行。";
 }

@@ -17,6 +17,7 @@
 #include "settings/live_settings.h"
 #include "settings/settings_file.h"
 #include "system/os.h"
+#include "system/power.h"
 #include "ui/countdown.h"
 #include "ui/screen.h"
 #include "ui/settings_table.h"
@@ -27,8 +28,6 @@ inline constexpr char kProgramCaption[] = "dadado";
 inline constexpr char kContactAddress[] = "dadado@example.com";
 
 std::string VersionText();  // "dadado 1.0.0"
-// The text Combo3 shows for an action index; "不进行任何操作" for none.
-std::string ActionText(int action_index);
 // What the user is told when the system refused an action.
 std::string ActionRefusedText(int action_index);
 

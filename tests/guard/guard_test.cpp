@@ -69,6 +69,10 @@ struct FakeGuardSystem : GuardSystem {
   }
   void RecordPerformed(std::int64_t occurrence) override { recorded.push_back(occurrence); }
   PolicyValues ReadPolicy() override { return policy; }
+  std::vector<std::pair<int, std::vector<std::string>>> events;
+  void WriteEvent(EventType, int id, const std::vector<std::string>& strings) override {
+    events.push_back({id, strings});
+  }
 };
 
 }  // namespace
@@ -241,6 +245,9 @@ TEST_F(GuardServiceTest, KilledTenSecondsBeforeTheActionHappensOnce) {
   EXPECT_LE(system.start_times[0] - At(11, 59, 50), GuardService::kRestartWithinSeconds);
   EXPECT_EQ(ProgramActions(), 1u);
   EXPECT_TRUE(system.performed.empty());
+  // The restart is logged with the killed program's exit code.
+  ASSERT_EQ(system.events.size(), 1u);
+  EXPECT_EQ(system.events[0].first, 1400);
 }
 
 TEST_F(GuardServiceTest, KilledTenSecondsBeforeAndNotStartableTheGuardActsOnce) {
@@ -253,6 +260,8 @@ TEST_F(GuardServiceTest, KilledTenSecondsBeforeAndNotStartableTheGuardActsOnce) 
   EXPECT_FALSE(system.start_times.empty());
   ASSERT_EQ(system.performed.size(), 1u);
   EXPECT_EQ(system.performed[0].at, At(12, 0, 0));
+  ASSERT_FALSE(system.events.empty());
+  EXPECT_EQ(system.events.back(), (std::pair<int, std::vector<std::string>>{1401, {"重新启动计算机"}}));
 }
 
 TEST_F(GuardServiceTest, AProgramThatAppearsInTheDueSecondDoesNotHoldTheGuardBack) {

@@ -97,6 +97,9 @@ class WinGuardSystem : public GuardSystem {
            ERROR_SUCCESS;
   }
 
+  void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) override {
+    os_.WriteEvent(type, id, strings);
+  }
   void RecordPerformed(std::int64_t occurrence) override {
     const LocalDateTime t = FromLocalSeconds(occurrence);
     const std::wstring text = Widen(FormatDateTimeText(t.date, t.second_of_day));
