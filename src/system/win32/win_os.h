@@ -26,6 +26,9 @@ class WinOperatingSystem : public OperatingSystem {
   bool StartCommand(const std::string& command_line) override;
   bool OpenMailLink(const std::string& address) override;
   bool AnotherCopyRunning() override;
+  // Lets another copy start: for a program that ends early. The instance is
+  // otherwise held until this object goes.
+  void ReleaseInstance();
 
   // The full path of the running executable.
   static std::wstring ModulePath();
