@@ -250,5 +250,68 @@ TEST_F(AppWin, OpeningAndClosingTheDialogsHoldsNoHandles) {
   EXPECT_EQ(after.windows, before.windows);
 }
 
+// ---- start-up and the tray icon ----------------------------------------------------
+
+TEST(AppStartWin, WhenTheWindowsCannotBeCreatedItSaysSoAndEnds) {
+  DeleteFileW(Widen(SettingsPath()).c_str());
+  WinApp app;
+  app.answer_messages = true;
+  app.fail_window_creation = true;
+  EXPECT_NE(app.Main(), 0);  // returns instead of waiting in the message loop
+  ASSERT_EQ(app.shown_messages.size(), 1u);
+  EXPECT_EQ(app.shown_messages[0], "无法创建程序窗口，程序将退出。");
+  WinOperatingSystem next_start;
+  EXPECT_FALSE(next_start.AnotherCopyRunning());
+  DeleteFileW(Widen(SettingsPath()).c_str());
+}
+
+int g_adds_refused = 0;
+int g_add_attempts = 0;
+BOOL WINAPI ShellNotReadyAtFirst(DWORD message, PNOTIFYICONDATAW data) {
+  if (message == NIM_ADD && ++g_add_attempts <= g_adds_refused) return FALSE;
+  return Shell_NotifyIconW(message, data);
+}
+
+TEST(AppStartWin, TheTrayIconIsAddedOnceTheShellTakesIt) {
+  DeleteFileW(Widen(SettingsPath()).c_str());
+  g_adds_refused = 2;
+  g_add_attempts = 0;
+  {
+    WinApp app;
+    app.answer_messages = true;
+    app.tray().set_notify_function(&ShellNotReadyAtFirst);
+    ASSERT_TRUE(app.Start());
+    EXPECT_TRUE(app.tray_shown());
+    EXPECT_FALSE(app.tray().added());
+    for (int waited = 0; waited < 150 && !app.tray().added(); ++waited) Pump(100);
+    EXPECT_TRUE(app.tray().added());
+    EXPECT_EQ(app.tray_adds(), 1);
+    EXPECT_EQ(g_add_attempts, 3);
+  }
+  Pump(50);
+  DeleteFileW(Widen(SettingsPath()).c_str());
+}
+
+TEST_F(AppWin, TheTrayIconIsDrawnAgainAtANewDpi) {
+  ASSERT_TRUE(app->tray().added());
+  const UINT dpi = app->host().dpi() * 2;
+  SendMessageW(app->host().hwnd(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), 0);
+  EXPECT_EQ(IconWidth(app->tray().icon()), MetricForDpi(SM_CXSMICON, dpi));
+  EXPECT_TRUE(app->tray().added());
+}
+
+TEST(ScheduleTimerWin, ItRunsJustAfterTheWantedWholeSecond) {
+  struct Case {
+    int seconds, ms_into_second;
+    UINT delay;
+  } cases[] = {
+      {1, 0, 1020},    {1, 999, 21},      {2, 500, 1520},
+      {60, 0, 60020},  {60, 999, 59021},
+      {0, 300, 720},   {-5, 300, 720},    {61, 0, 60020},  // out of range: the next second, at most a minute
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ScheduleDelayMs(c.seconds, c.ms_into_second), c.delay) << c.seconds << " s, " << c.ms_into_second << " ms";
+}
+
 }  // namespace
 }  // namespace dadado::win32
