@@ -215,7 +215,7 @@ MessageAnswer WinApp::ShowMessage(const std::string& text, const std::string& ti
 
 void WinApp::ShowNotice(const std::string& text, const std::string& title, MessageIcon icon) {
   Record(text);
-  if (answer_messages || ended_) return;
+  if (answer_messages || ended_ || !host_->hwnd()) return;
   // Notices pile up only while nobody answers them; the oldest go first.
   if (notices_.size() >= kNoticesQueued) notices_.pop_front();
   notices_.push_back({text, title, icon});
