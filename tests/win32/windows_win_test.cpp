@@ -218,7 +218,7 @@ TEST_F(WindowsWin, EndingTheSessionIsNeverBlocked) {
 
 TEST_F(WindowsWin, TheTrayIconComesBackWhenTheTaskbarRestarts) {
   const int before = app->tray_adds();
-  SendMessageW(app->form1().hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  SendMessageW(app->host().hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT_EQ(app->tray_adds(), before + 1);
 }
 

@@ -47,8 +47,19 @@ struct GdiTraits {
   static void Close(HGDIOBJ o) { DeleteObject(o); }
 };
 
+struct IconTraits {
+  static bool Valid(HICON) { return true; }
+  static void Close(HICON i) { DestroyIcon(i); }
+};
+struct HookTraits {
+  static bool Valid(HHOOK) { return true; }
+  static void Close(HHOOK h) { UnhookWindowsHookEx(h); }
+};
+
 using UniqueHandle = UniqueOf<HANDLE, HandleTraits>;
 using UniqueKey = UniqueOf<HKEY, KeyTraits>;
 using UniqueGdiObject = UniqueOf<HGDIOBJ, GdiTraits>;
+using UniqueIcon = UniqueOf<HICON, IconTraits>;
+using UniqueHook = UniqueOf<HHOOK, HookTraits>;
 
 }  // namespace dadado::win32

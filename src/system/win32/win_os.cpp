@@ -166,3 +166,13 @@ bool WinOperatingSystem::AnotherCopyRunning() {
 }
 
 }  // namespace dadado::win32
+
+namespace dadado::win32 {
+
+void WinOperatingSystem::ReleaseInstance() {
+  instance_mutex_.reset();
+  instance_checked_ = false;
+  another_copy_ = false;
+}
+
+}  // namespace dadado::win32

@@ -31,6 +31,9 @@ class WinOperatingSystem : public OperatingSystem {
   SystemError LastSystemError() override;
   void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) override;
   void UpdateEventSource() override;
+  // Lets another copy start: for a program that ends early. The instance is
+  // otherwise held until this object goes.
+  void ReleaseInstance();
 
   // The full path of the running executable.
   static std::wstring ModulePath();

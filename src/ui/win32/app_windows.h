@@ -9,22 +9,17 @@
 #include <vector>
 
 #include "ui/program.h"
+#include "ui/screen.h"
 #include "ui/win32/window.h"
 
 namespace dadado::win32 {
 
-// What the windows ask of the application around them.
-struct AppHooks {
-  std::function<void()> refresh;                 // mirror the program's state everywhere
-  std::function<void(LPARAM)> tray_event;        // a mouse message from the tray icon
-  std::function<void()> taskbar_created;         // Explorer (re)started
-  std::function<void()> schedule_timer_fired;    // re-arm on the next second, then tick
-  std::function<void()> clock_changed;           // the clock was set or the machine resumed
-};
+// After each event a window forwards, `screen.Refresh()` mirrors the
+// program's state in every window.
 
 class Form1Window : public Window {
  public:
-  Form1Window(Program& program, AppHooks& hooks) : program_(program), hooks_(hooks) {}
+  Form1Window(Program& program, Screen& screen) : program_(program), screen_(screen) {}
   bool Create();
   void Mirror();
   HWND Control(int id) const { return GetDlgItem(hwnd(), id); }
@@ -49,19 +44,18 @@ class Form1Window : public Window {
   static LRESULT CALLBACK PictureProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
   Program& program_;
-  AppHooks& hooks_;
+  Screen& screen_;
   bool mirroring_ = false;
   std::array<std::vector<HWND>, 4> pages_;
   std::vector<int> shown_tabs_;
   int page_ = -1;
   HWND tab_ = nullptr, tips_ = nullptr;
-  std::vector<HICON> icons_;
-  UINT taskbar_created_ = 0;
+  std::vector<UniqueIcon> icons_;
 };
 
 class SplashWindow : public Window {
  public:
-  SplashWindow(Program& program, AppHooks& hooks) : program_(program), hooks_(hooks) {}
+  SplashWindow(Program& program, Screen& screen) : program_(program), screen_(screen) {}
   void Open(HWND owner, bool visible);
   void Close();
   void Mirror();
@@ -69,41 +63,42 @@ class SplashWindow : public Window {
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  void OnDpiChanged() override;
 
  private:
   Program& program_;
-  AppHooks& hooks_;
+  Screen& screen_;
   bool mirroring_ = false;
-  HICON logo_ = nullptr;
+  HWND logo_control_ = nullptr;
+  UniqueIcon logo_;
 };
 
 // checkpassword (one box) and setpassword (two boxes).
 class PasswordWindow : public Window {
  public:
   enum class Kind { kCheck, kChange };
-  PasswordWindow(Kind kind, Program& program, AppHooks& hooks) : kind_(kind), program_(program), hooks_(hooks) {}
+  PasswordWindow(Kind kind, Program& program, Screen& screen) : kind_(kind), program_(program), screen_(screen) {}
   void Open(HWND owner);
   void Close();
   void Mirror();
   void FocusFirstBox();
   bool IsOpen() const { return hwnd() != nullptr; }
-  // Runs a modal loop until the dialog has closed.
-  void RunModal(HWND disabled_owner);
+  // Runs a modal loop until the dialog has closed; every message passes
+  // the program's one pre-translate step first.
+  void RunModal(HWND disabled_owner, const std::function<bool(MSG*)>& pre_translate);
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  void OnDpiChanged() override;
 
  private:
   const PasswordDialog& State() const;
   Kind kind_;
   Program& program_;
-  AppHooks& hooks_;
+  Screen& screen_;
   bool mirroring_ = false;
-  HICON picture_ = nullptr;
+  HWND picture_control_ = nullptr;
+  UniqueIcon picture_;
 };
-
-// Sets an edit box's text only when it differs, so the caret stays put.
-void SetTextIfDifferent(HWND control, const std::wstring& text);
-std::wstring TextOf(HWND control);
 
 }  // namespace dadado::win32

@@ -23,18 +23,6 @@ constexpr DWORD kLabel = kChild | SS_LEFT;
 
 }  // namespace
 
-void SetTextIfDifferent(HWND control, const std::wstring& text) {
-  if (TextOf(control) != text) SetWindowTextW(control, text.c_str());
-}
-
-std::wstring TextOf(HWND control) {
-  int n = GetWindowTextLengthW(control);
-  std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
-  n = GetWindowTextW(control, text.data(), n + 1);
-  text.resize(static_cast<std::size_t>(n));
-  return text;
-}
-
 HWND Form1Window::Check(int page, int n, const wchar_t* caption, Rect96 r, const wchar_t* tip) {
   HWND h = AddControl(WC_BUTTONW, caption, kChild | WS_TABSTOP | BS_3STATE, r, kIdCheckFirst + n);
   AddPage(page, h);
@@ -56,7 +44,6 @@ bool Form1Window::Create() {
   if (!CreateTopLevel(WS_EX_CONTROLPARENT, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
                       Widen(kProgramCaption), kClientWidth, kClientHeight, nullptr))
     return false;
-  taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
   tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0, 0, 0,
                           hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
   SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 400);
@@ -187,12 +174,13 @@ bool Form1Window::Create() {
 }
 
 void Form1Window::OnDpiChanged() {
-  for (HICON i : icons_) DestroyIcon(i);
+  // The pictures show the new icons before the old ones go.
+  std::vector<UniqueIcon> old = std::move(icons_);
   icons_.clear();
   icons_.push_back(MakeProgramIcon(Scale(32)));
   icons_.push_back(MakeProgramIcon(Scale(112)));
-  SendMessageW(Control(kIdImage1), STM_SETICON, reinterpret_cast<WPARAM>(icons_[0]), 0);
-  SendMessageW(Control(kIdImage2), STM_SETICON, reinterpret_cast<WPARAM>(icons_[1]), 0);
+  SendMessageW(Control(kIdImage1), STM_SETICON, reinterpret_cast<WPARAM>(icons_[0].get()), 0);
+  SendMessageW(Control(kIdImage2), STM_SETICON, reinterpret_cast<WPARAM>(icons_[1].get()), 0);
   SendMessageW(Control(kIdLabel4), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
   SendMessageW(Control(kIdLabel6), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
 }
@@ -312,7 +300,7 @@ void Form1Window::Mirror() {
 void Form1Window::Event(const std::function<void()>& f) {
   if (mirroring_ || program_.ended()) return;
   f();
-  if (hooks_.refresh) hooks_.refresh();
+  screen_.Refresh();
 }
 
 void Form1Window::OnCommand(int id, int code, HWND control) {
@@ -428,24 +416,7 @@ LRESULT Form1Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_RBUTTONDOWN:
       Event([&] { program_.Form_MouseDown(2); });
       return 0;
-    case WM_TIMER:
-      if (wp == kTimerSchedule && hooks_.schedule_timer_fired) hooks_.schedule_timer_fired();
-      if (wp == kTimerGuard) Event([&] { program_.Timer2_Timer(); });
-      return 0;
-    case WM_TIMECHANGE:
-      if (hooks_.clock_changed) hooks_.clock_changed();
-      return 0;
-    case WM_POWERBROADCAST:
-      if ((wp == PBT_APMRESUMEAUTOMATIC || wp == PBT_APMRESUMESUSPEND) && hooks_.clock_changed) hooks_.clock_changed();
-      return TRUE;
-    case kTrayMessage:
-      if (hooks_.tray_event) hooks_.tray_event(lp);
-      return 0;
     default:
-      if (msg == taskbar_created_ && taskbar_created_ != 0) {
-        if (hooks_.taskbar_created) hooks_.taskbar_created();
-        return 0;
-      }
       return Window::HandleMessage(msg, wp, lp);
   }
 }

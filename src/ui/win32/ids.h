@@ -35,11 +35,14 @@ inline constexpr int kIdNewPasswordBox = 311;   // txtPassword
 inline constexpr UINT_PTR kTimerSchedule = 1;    // Form1.Timer1
 inline constexpr UINT_PTR kTimerGuard = 2;       // Form1.Timer2
 inline constexpr UINT_PTR kTimerCountdown = 3;   // frmSplash.Timer1
+inline constexpr UINT_PTR kTimerTrayRetry = 4;   // adds the tray icon once the shell takes it
 inline constexpr UINT kGuardIntervalMs = 60000;
 inline constexpr UINT kCountdownIntervalMs = 1000;
+inline constexpr UINT kTrayRetryIntervalMs = 3000;
 
 // Messages
 inline constexpr UINT kTrayMessage = WM_APP + 1;
+inline constexpr UINT kNoticeMessage = WM_APP + 2;   // a queued notice waits to be shown
 
 // Tray menu commands
 inline constexpr int kMenuProperties = 1001;    // clock_menu1

@@ -2,6 +2,8 @@
 #include <commctrl.h>
 #include <imm.h>
 
+#include <utility>
+
 #include "system/win32/wide.h"
 #include "ui/win32/app_windows.h"
 #include "ui/win32/ids.h"
@@ -38,10 +40,9 @@ void PasswordWindow::Open(HWND owner) {
   if (!CreateTopLevel(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, style, check ? L"请输入权限密码：" : L"更改密码",
                       check ? 250 : 281, check ? 95 : 103, owner))
     return;
-  HWND picture = AddControl(WC_STATICW, L"", WS_VISIBLE | SS_ICON | SS_CENTERIMAGE,
-                            check ? Rect96{16, 16, 32, 32} : Rect96{8, 8, 32, 32}, kIdStatic);
-  picture_ = MakeProgramIcon(Scale(32));
-  SendMessageW(picture, STM_SETICON, reinterpret_cast<WPARAM>(picture_), 0);
+  picture_control_ = AddControl(WC_STATICW, L"", WS_VISIBLE | SS_ICON | SS_CENTERIMAGE,
+                                check ? Rect96{16, 16, 32, 32} : Rect96{8, 8, 32, 32}, kIdStatic);
+  OnDpiChanged();
   const DWORD box = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD;
   if (check) {
     PasswordBox(AddControl(WC_EDITW, L"", box, {64, 16, 161, 25}, kIdPasswordBox, WS_EX_CLIENTEDGE), L'*');
@@ -66,8 +67,15 @@ void PasswordWindow::Close() {
   HWND owner = GetWindow(hwnd(), GW_OWNER);
   if (owner && !IsWindowEnabled(owner)) EnableWindow(owner, TRUE);
   Destroy();
-  if (picture_) DestroyIcon(picture_);
-  picture_ = nullptr;
+  picture_control_ = nullptr;
+  picture_.reset();
+}
+
+void PasswordWindow::OnDpiChanged() {
+  if (!picture_control_) return;
+  UniqueIcon old = std::move(picture_);
+  picture_ = MakeProgramIcon(Scale(32));
+  SendMessageW(picture_control_, STM_SETICON, reinterpret_cast<WPARAM>(picture_.get()), 0);
 }
 
 void PasswordWindow::FocusFirstBox() {
@@ -82,7 +90,7 @@ void PasswordWindow::Mirror() {
   mirroring_ = false;
 }
 
-void PasswordWindow::RunModal(HWND disabled_owner) {
+void PasswordWindow::RunModal(HWND disabled_owner, const std::function<bool(MSG*)>& pre_translate) {
   if (!hwnd()) return;
   if (disabled_owner) EnableWindow(disabled_owner, FALSE);
   MSG msg;
@@ -92,7 +100,7 @@ void PasswordWindow::RunModal(HWND disabled_owner) {
       PostQuitMessage(static_cast<int>(msg.wParam));  // the outer loop ends too
       break;
     }
-    if (hwnd() && IsDialogMessageW(hwnd(), &msg)) continue;
+    if (pre_translate(&msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
@@ -124,13 +132,13 @@ LRESULT PasswordWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       } else {
         return 0;
       }
-      if (hooks_.refresh) hooks_.refresh();
+      screen_.Refresh();
       return 0;
     }
     case WM_CLOSE:
       if (check) program_.CheckPassword_cmdCancel_Click();
       else program_.SetPassword_cmdCancel_Click();
-      if (hooks_.refresh) hooks_.refresh();
+      screen_.Refresh();
       return 0;
     case WM_CTLCOLORSTATIC: {
       SetBkColor(reinterpret_cast<HDC>(wp), GetSysColor(COLOR_BTNFACE));

@@ -1,6 +1,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <utility>
+
 #include "system/win32/wide.h"
 #include "ui/win32/app_windows.h"
 #include "ui/win32/ids.h"
@@ -28,9 +30,9 @@ void SplashWindow::Open(HWND owner, bool visible) {
                         Widen(c.title), 4320 / 15, 1830 / 15, owner))
       return;
     AddControl(WC_BUTTONW, L"", WS_VISIBLE | BS_GROUPBOX, Twips(0, 0, 4080, 1635), kIdStatic);
-    HWND logo = AddControl(WC_STATICW, L"", WS_VISIBLE | SS_ICON | SS_CENTERIMAGE, Twips(240, 360, 615, 615), kIdStatic);
-    logo_ = MakeProgramIcon(Scale(615 / 15));
-    SendMessageW(logo, STM_SETICON, reinterpret_cast<WPARAM>(logo_), 0);
+    logo_control_ =
+        AddControl(WC_STATICW, L"", WS_VISIBLE | SS_ICON | SS_CENTERIMAGE, Twips(240, 360, 615, 615), kIdStatic);
+    OnDpiChanged();
     AddControl(WC_STATICW, Widen(c.title), WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Twips(960, 240, 2775, 255), kIdSplashTitle);
     AddControl(WC_STATICW, Widen(c.action_line), WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Twips(1080, 600, 2655, 255),
                kIdSplashAction);
@@ -54,8 +56,15 @@ void SplashWindow::Close() {
   if (!hwnd()) return;
   KillTimer(hwnd(), kTimerCountdown);
   Destroy();
-  if (logo_) DestroyIcon(logo_);
-  logo_ = nullptr;
+  logo_control_ = nullptr;
+  logo_.reset();
+}
+
+void SplashWindow::OnDpiChanged() {
+  if (!logo_control_) return;
+  UniqueIcon old = std::move(logo_);
+  logo_ = MakeProgramIcon(Scale(615 / 15));
+  SendMessageW(logo_control_, STM_SETICON, reinterpret_cast<WPARAM>(logo_.get()), 0);
 }
 
 void SplashWindow::Mirror() {
@@ -74,7 +83,7 @@ LRESULT SplashWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_TIMER:
       if (wp == kTimerCountdown) {
         program_.Countdown_Timer1_Timer();
-        if (hooks_.refresh) hooks_.refresh();
+        screen_.Refresh();
       }
       return 0;
     case WM_COMMAND:
@@ -86,7 +95,7 @@ LRESULT SplashWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         // wrong-password message is open, which destroys this window: touch
         // nothing of it afterwards.
         program_.Countdown_Enter();
-        if (hooks_.refresh) hooks_.refresh();
+        screen_.Refresh();
       }
       return 0;
     case WM_CTLCOLORSTATIC: {

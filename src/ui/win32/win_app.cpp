@@ -11,19 +11,26 @@ namespace dadado::win32 {
 
 namespace {
 
-constexpr UINT kTrayIconId = 1;
-
 // The schedule tick runs just after each whole second, so that every tick
 // falls into its own second even when the timer comes a little late.
 constexpr UINT kTickOffsetMs = 20;
 
-UINT DelayToNextSecond() {
-  SYSTEMTIME st;
-  GetLocalTime(&st);
-  return 1000 - st.wMilliseconds + kTickOffsetMs;
+// The message filter hook has no room for a pointer of ours; the thread's
+// application is found here.
+thread_local WinApp* t_filtering_app = nullptr;
+
+bool SameMessage(const MSG& a, const MSG& b) {
+  return a.hwnd == b.hwnd && a.message == b.message && a.wParam == b.wParam && a.lParam == b.lParam &&
+         a.time == b.time;
 }
 
 }  // namespace
+
+UINT ScheduleDelayMs(int seconds, int ms_into_second) {
+  const int n = seconds < 1 ? 1 : seconds > 60 ? 60 : seconds;
+  const int ms = ms_into_second < 0 ? 0 : ms_into_second > 999 ? 999 : ms_into_second;
+  return static_cast<UINT>((n - 1) * 1000 + (1000 - ms)) + kTickOffsetMs;
+}
 
 LocalDateTime WinClock::Now() {
   SYSTEMTIME st;
@@ -35,40 +42,32 @@ WinApp::WinApp() {
   settings_ = std::make_unique<SettingsFile>(
       files_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
   program_ = std::make_unique<Program>(*settings_, os_, *this, clock_);
-  hooks_.refresh = [this] { Refresh(); };
-  hooks_.tray_event = [this](LPARAM lp) { OnTrayEvent(lp); };
-  hooks_.taskbar_created = [this] {
-    // A new taskbar has none of the old icons; whatever may be left of ours
-    // is cleared before it is added again.
-    RemoveTrayIcon();
-    tray_added_ = false;
-    if (tray_shown_) AddTrayIcon();
-  };
-  hooks_.schedule_timer_fired = [this] {
-    if (ended_) return;
-    ArmScheduleTimer();
-    // The tick changes nothing the settings window shows; the countdown
-    // screen it may open draws itself. Not mirroring every second keeps the
-    // program's idle cost near that of an empty timer.
-    program_->Timer1_Timer();
-  };
-  hooks_.clock_changed = [this] {
-    program_->ClockDiscontinuity();
-    if (program_->timer_running(FormTimer::kSchedule)) ArmScheduleTimer();
-  };
-  form1_ = std::make_unique<Form1Window>(*program_, hooks_);
-  splash_ = std::make_unique<SplashWindow>(*program_, hooks_);
-  check_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kCheck, *program_, hooks_);
-  set_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kChange, *program_, hooks_);
+  host_ = std::make_unique<HostWindow>(*this);
+  form1_ = std::make_unique<Form1Window>(*program_, *this);
+  splash_ = std::make_unique<SplashWindow>(*program_, *this);
+  check_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kCheck, *program_, *this);
+  set_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kChange, *program_, *this);
 }
 
 WinApp::~WinApp() {
-  RemoveTrayIcon();
-  if (tray_icon_) DestroyIcon(tray_icon_);
+  message_filter_.reset();
+  if (t_filtering_app == this) t_filtering_app = nullptr;
+  tray_.Hide();
 }
 
 bool WinApp::Start() {
-  if (!form1_->Create()) return false;
+  if (fail_window_creation || !host_->Create() || !form1_->Create()) {
+    // Without its windows the program can neither act nor be reached; it
+    // says so and ends instead of waiting unseen.
+    ShowMessage("无法创建程序窗口，程序将退出。", kProgramCaption, MessageIcon::kCritical, MessageButtons::kOk);
+    os_.ReleaseInstance();
+    ended_ = true;
+    exit_code_ = 1;
+    return false;
+  }
+  tray_.Attach(host_->hwnd());
+  t_filtering_app = this;
+  message_filter_ = UniqueHook(SetWindowsHookExW(WH_MSGFILTER, &WinApp::MessageFilter, nullptr, GetCurrentThreadId()));
   program_->Start();
   return !ended_;
 }
@@ -83,12 +82,37 @@ int WinApp::Run() {
   return static_cast<int>(msg.wParam);
 }
 
+int WinApp::Main() {
+  if (!Start()) return exit_code_;
+  return Run();
+}
+
 bool WinApp::PreTranslate(MSG* msg) {
-  for (Window* w : std::initializer_list<Window*>{check_password_.get(), splash_.get(), form1_.get()}) {
+  // IsDialogMessage hands the message to the message filter itself; that
+  // call comes back here with the same message and is let through.
+  if (translating_ && SameMessage(*translating_, *msg)) return false;
+  const MSG* outer = translating_;
+  translating_ = msg;
+  bool handled = false;
+  for (Window* w : std::initializer_list<Window*>{set_password_.get(), check_password_.get(), splash_.get(),
+                                                  form1_.get()}) {
     HWND h = w->hwnd();
-    if (h && (msg->hwnd == h || IsChild(h, msg->hwnd)) && IsDialogMessageW(h, msg)) return true;
+    if (h && (msg->hwnd == h || IsChild(h, msg->hwnd)) && IsDialogMessageW(h, msg)) {
+      handled = true;
+      break;
+    }
   }
-  return false;
+  translating_ = outer;
+  return handled;
+}
+
+// Message boxes and menus run loops of their own; a message box's loop
+// shows each message to this hook (MSGF_DIALOGBOX) before its own dialog
+// sees it.
+LRESULT CALLBACK WinApp::MessageFilter(int code, WPARAM wp, LPARAM lp) {
+  WinApp* app = t_filtering_app;
+  if (code == MSGF_DIALOGBOX && app && lp && app->PreTranslate(reinterpret_cast<MSG*>(lp))) return TRUE;
+  return CallNextHookEx(nullptr, code, wp, lp);
 }
 
 void WinApp::ShowSettingsWindow(bool visible) {
@@ -103,14 +127,59 @@ void WinApp::ShowSettingsWindow(bool visible) {
   }
 }
 
-void WinApp::ArmScheduleTimer() { SetTimer(form1_->hwnd(), kTimerSchedule, DelayToNextSecond(), nullptr); }
+void WinApp::ArmScheduleTimer() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  const UINT delay = ScheduleDelayMs(program_->SecondsToNextScheduleTick(), st.wMilliseconds);
+  schedule_armed_ = SetTimer(host_->hwnd(), kTimerSchedule, delay, nullptr) != 0;
+  schedule_due_ = GetTickCount64() + delay;
+}
+
+// A change the user made (or a tick) may want the schedule sooner than the
+// timer is set for: a control changed before Apply counts from the next
+// second.
+void WinApp::ArmScheduleTimerIfWantedSooner() {
+  if (ended_ || !schedule_armed_ || !program_->timer_running(FormTimer::kSchedule)) return;
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  const UINT delay = ScheduleDelayMs(program_->SecondsToNextScheduleTick(), st.wMilliseconds);
+  // Both times fall just after a whole second; less than half a second
+  // between them is only the time between the two readings.
+  if (GetTickCount64() + delay + 500 <= schedule_due_) ArmScheduleTimer();
+}
+
+void WinApp::OnScheduleTimer() {
+  if (ended_) return;
+  ArmScheduleTimer();
+  // The tick changes nothing the settings window shows; the countdown
+  // screen it may open draws itself. Not mirroring every second keeps the
+  // program's idle cost near that of an empty timer.
+  program_->Timer1_Timer();
+  ArmScheduleTimerIfWantedSooner();
+}
+
+void WinApp::OnGuardTimer() {
+  if (ended_ || program_->ended()) return;
+  program_->Timer2_Timer();
+  Refresh();
+}
+
+void WinApp::OnClockChanged() {
+  if (ended_) return;
+  program_->ClockDiscontinuity();
+  if (program_->timer_running(FormTimer::kSchedule)) ArmScheduleTimer();
+}
 
 void WinApp::SetTimerRunning(FormTimer timer, bool running) {
-  HWND h = form1_->hwnd();
+  HWND h = host_->hwnd();
   if (!h) return;
   if (timer == FormTimer::kSchedule) {
-    if (running) ArmScheduleTimer();
-    else KillTimer(h, kTimerSchedule);
+    if (running) {
+      ArmScheduleTimer();
+    } else {
+      KillTimer(h, kTimerSchedule);
+      schedule_armed_ = false;
+    }
   } else if (running) {
     SetTimer(h, kTimerGuard, kGuardIntervalMs, nullptr);
   } else {
@@ -118,10 +187,13 @@ void WinApp::SetTimerRunning(FormTimer timer, bool running) {
   }
 }
 
-MessageAnswer WinApp::ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
-                                  MessageButtons buttons) {
+void WinApp::Record(const std::string& text) {
   shown_messages.push_back(text);
-  if (answer_messages) return scripted_answer;
+  if (shown_messages.size() > kShownMessagesKept)
+    shown_messages.erase(shown_messages.begin(), shown_messages.end() - kShownMessagesKept);
+}
+
+int WinApp::ShowBox(const std::string& text, const std::string& title, MessageIcon icon, MessageButtons buttons) {
   UINT type = buttons == MessageButtons::kOkCancel ? MB_OKCANCEL : MB_OK;
   switch (icon) {
     case MessageIcon::kCritical: type |= MB_ICONHAND; break;
@@ -131,45 +203,39 @@ MessageAnswer WinApp::ShowMessage(const std::string& text, const std::string& ti
   }
   HWND owner = GetActiveWindow();
   if (!owner && !IsWindowVisible(form1_->hwnd())) type |= MB_SETFOREGROUND | MB_TOPMOST;
-  int answer = MessageBoxW(owner, Widen(text).c_str(), Widen(title).c_str(), type);
-  return answer == IDOK ? MessageAnswer::kOk : MessageAnswer::kCancel;
+  return MessageBoxW(owner, Widen(text).c_str(), Widen(title).c_str(), type);
+}
+
+MessageAnswer WinApp::ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
+                                  MessageButtons buttons) {
+  Record(text);
+  if (answer_messages) return scripted_answer;
+  return ShowBox(text, title, icon, buttons) == IDOK ? MessageAnswer::kOk : MessageAnswer::kCancel;
+}
+
+void WinApp::ShowNotice(const std::string& text, const std::string& title, MessageIcon icon) {
+  Record(text);
+  if (answer_messages || ended_ || !host_->hwnd()) return;
+  // Notices pile up only while nobody answers them; the oldest go first.
+  if (notices_.size() >= kNoticesQueued) notices_.pop_front();
+  notices_.push_back({text, title, icon});
+  PostMessageW(host_->hwnd(), kNoticeMessage, 0, 0);
+}
+
+// One box at a time: the next notice waits until the open one is answered.
+void WinApp::ShowNextNotice() {
+  if (notice_open_ || notices_.empty() || ended_) return;
+  Notice notice = std::move(notices_.front());
+  notices_.pop_front();
+  notice_open_ = true;
+  ShowBox(notice.text, notice.title, notice.icon, MessageButtons::kOk);
+  notice_open_ = false;
+  if (!notices_.empty() && !ended_) PostMessageW(host_->hwnd(), kNoticeMessage, 0, 0);
 }
 
 void WinApp::SetTrayIcon(bool shown, const std::string& tooltip) {
-  tray_tip_ = Widen(tooltip);
-  tray_shown_ = shown;
-  if (shown) AddTrayIcon();
-  else RemoveTrayIcon();
-}
-
-void WinApp::AddTrayIcon() {
-  if (!form1_->hwnd()) return;
-  // The small-icon size of the screen the window is on.
-  if (!tray_icon_) tray_icon_ = LoadProgramIcon(MetricForDpi(SM_CXSMICON, DpiOf(form1_->hwnd())));
-  NOTIFYICONDATAW nid{};
-  nid.cbSize = sizeof nid;
-  nid.hWnd = form1_->hwnd();
-  nid.uID = kTrayIconId;
-  nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  nid.uCallbackMessage = kTrayMessage;
-  nid.hIcon = tray_icon_;
-  lstrcpynW(nid.szTip, tray_tip_.c_str(), ARRAYSIZE(nid.szTip));
-  if (tray_added_) {
-    Shell_NotifyIconW(NIM_MODIFY, &nid);
-  } else {
-    tray_added_ = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
-    if (tray_added_) ++tray_adds_;
-  }
-}
-
-void WinApp::RemoveTrayIcon() {
-  if (!tray_added_ || !form1_ || !form1_->hwnd()) return;
-  NOTIFYICONDATAW nid{};
-  nid.cbSize = sizeof nid;
-  nid.hWnd = form1_->hwnd();
-  nid.uID = kTrayIconId;
-  Shell_NotifyIconW(NIM_DELETE, &nid);
-  tray_added_ = false;
+  if (shown) tray_.Show(Widen(tooltip));
+  else tray_.Hide();
 }
 
 void WinApp::OnTrayEvent(LPARAM lp) {
@@ -204,7 +270,7 @@ void WinApp::PopUpTrayMenu() {
   // The menu closes when the user clicks elsewhere only if our window is in
   // the foreground while it is open, and the message after it lets the
   // system finish.
-  HWND owner = form1_->hwnd();
+  HWND owner = host_->hwnd();
   SetForegroundWindow(owner);
   int command = static_cast<int>(TrackPopupMenuEx(menu, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, pt.x, pt.y,
                                                   owner, nullptr));
@@ -240,7 +306,7 @@ void WinApp::FocusCheckPassword() { check_password_->FocusFirstBox(); }
 
 void WinApp::RunSetPassword() {
   set_password_->Open(form1_->hwnd());
-  set_password_->RunModal(form1_->hwnd());
+  set_password_->RunModal(form1_->hwnd(), [this](MSG* msg) { return PreTranslate(msg); });
 }
 
 void WinApp::CloseSetPassword() { set_password_->Close(); }
@@ -250,15 +316,17 @@ void WinApp::FocusOldPassword() { set_password_->FocusFirstBox(); }
 void WinApp::EndProgram() {
   if (ended_) return;
   ended_ = true;
-  RemoveTrayIcon();
+  tray_.Hide();
+  notices_.clear();
   splash_->Close();
   check_password_->Close();
   set_password_->Close();
-  if (form1_->hwnd()) {
-    KillTimer(form1_->hwnd(), kTimerSchedule);
-    KillTimer(form1_->hwnd(), kTimerGuard);
-    ShowWindow(form1_->hwnd(), SW_HIDE);
+  if (host_->hwnd()) {
+    KillTimer(host_->hwnd(), kTimerSchedule);
+    KillTimer(host_->hwnd(), kTimerGuard);
   }
+  schedule_armed_ = false;
+  if (form1_->hwnd()) ShowWindow(form1_->hwnd(), SW_HIDE);
   PostQuitMessage(0);
 }
 
@@ -268,6 +336,7 @@ void WinApp::Refresh() {
   splash_->Mirror();
   check_password_->Mirror();
   set_password_->Mirror();
+  ArmScheduleTimerIfWantedSooner();
 }
 
 }  // namespace dadado::win32

@@ -2,7 +2,10 @@
 // clock and windows around the program's procedures.
 #pragma once
 
+#include <deque>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "settings/settings_file.h"
 #include "system/win32/win_file_store.h"
@@ -10,6 +13,8 @@
 #include "ui/program.h"
 #include "ui/screen.h"
 #include "ui/win32/app_windows.h"
+#include "ui/win32/host_window.h"
+#include "ui/win32/tray_icon.h"
 
 namespace dadado::win32 {
 
@@ -27,31 +32,42 @@ class WinApp : public Screen {
   bool Start();
   // The message loop; returns the exit code.
   int Run();
-  // Keyboard navigation for the program's windows.
+  // Start-up, then the message loop: the process's exit code.
+  int Main();
+  // What the process returns when Start ended the program.
+  int exit_code() const { return exit_code_; }
+  // The one pre-translate step of every message loop of the program: the
+  // main loop, the change-password dialog's loop, and, through a message
+  // filter hook, the loops of message boxes. Keyboard navigation and Enter
+  // reach each of the program's windows whichever loop is running.
   bool PreTranslate(MSG* msg);
 
   Program& program() { return *program_; }
+  HostWindow& host() { return *host_; }
+  TrayIcon& tray() { return tray_; }
   Form1Window& form1() { return *form1_; }
   SplashWindow& splash() { return *splash_; }
   PasswordWindow& check_password() { return *check_password_; }
   PasswordWindow& set_password() { return *set_password_; }
-  bool tray_shown() const { return tray_shown_; }
-  const std::wstring& tray_tip() const { return tray_tip_; }
-  int tray_adds() const { return tray_adds_; }
-  // The last messages shown, for the tests; with `answer_messages` set the
-  // boxes are answered at once instead of shown.
+  bool tray_shown() const { return tray_.shown(); }
+  const std::wstring& tray_tip() const { return tray_.tip(); }
+  int tray_adds() const { return tray_.adds(); }
+  // The last messages shown (at most kShownMessagesKept), for the tests;
+  // with `answer_messages` set the boxes are answered at once instead of
+  // shown.
+  static constexpr std::size_t kShownMessagesKept = 16;
   std::vector<std::string> shown_messages;
   bool answer_messages = false;
   MessageAnswer scripted_answer = MessageAnswer::kOk;
+  // Makes Start fail as if the windows could not be created.
+  bool fail_window_creation = false;
 
   // Screen
   void ShowSettingsWindow(bool visible) override;
   void SetTimerRunning(FormTimer timer, bool running) override;
   MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
                             MessageButtons buttons) override;
-  void ShowNotice(const std::string& text, const std::string& title, MessageIcon icon) override {
-    ShowMessage(text, title, icon, MessageButtons::kOk);
-  }
+  void ShowNotice(const std::string& text, const std::string& title, MessageIcon icon) override;
   void SetTrayIcon(bool shown, const std::string& tooltip) override;
   void ShowBalloon(const std::string&) override {}
   void OpenCountdown(bool visible) override;
@@ -66,11 +82,24 @@ class WinApp : public Screen {
   void EndProgram() override;
   void Refresh() override;
 
- private:
+  // What the host window receives.
+  void OnScheduleTimer();
+  void OnGuardTimer();
+  void OnClockChanged();
   void OnTrayEvent(LPARAM lp);
-  void AddTrayIcon();
-  void RemoveTrayIcon();
+  void ShowNextNotice();
+
+ private:
+  struct Notice {
+    std::string text, title;
+    MessageIcon icon;
+  };
+  static constexpr std::size_t kNoticesQueued = 16;
+  static LRESULT CALLBACK MessageFilter(int code, WPARAM wp, LPARAM lp);
+  void Record(const std::string& text);
+  int ShowBox(const std::string& text, const std::string& title, MessageIcon icon, MessageButtons buttons);
   void ArmScheduleTimer();
+  void ArmScheduleTimerIfWantedSooner();
   void DispatchMenu(int command);
 
   WinOperatingSystem os_;
@@ -78,17 +107,24 @@ class WinApp : public Screen {
   std::unique_ptr<SettingsFile> settings_;
   WinClock clock_;
   std::unique_ptr<Program> program_;
-  AppHooks hooks_;
+  std::unique_ptr<HostWindow> host_;
+  TrayIcon tray_;  // after the host window: the icon goes before its window
   std::unique_ptr<Form1Window> form1_;
   std::unique_ptr<SplashWindow> splash_;
   std::unique_ptr<PasswordWindow> check_password_;
   std::unique_ptr<PasswordWindow> set_password_;
-  bool tray_shown_ = false;
-  bool tray_added_ = false;
-  int tray_adds_ = 0;
-  std::wstring tray_tip_;
-  HICON tray_icon_ = nullptr;
+  UniqueHook message_filter_;
+  const MSG* translating_ = nullptr;  // the message PreTranslate works on
+  std::deque<Notice> notices_;
+  bool notice_open_ = false;
+  bool schedule_armed_ = false;
+  ULONGLONG schedule_due_ = 0;  // GetTickCount64 when the schedule timer fires
   bool ended_ = false;
+  int exit_code_ = 0;
 };
+
+// The schedule timer's delay: to `seconds` whole seconds counted from the
+// start of the current second (1 to 60), plus the tick's offset.
+UINT ScheduleDelayMs(int seconds, int ms_into_second);
 
 }  // namespace dadado::win32

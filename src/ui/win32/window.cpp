@@ -1,6 +1,7 @@
 #include "ui/win32/window.h"
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace dadado::win32 {
@@ -34,25 +35,48 @@ UINT DpiOf(HWND hwnd) {
 }
 
 void RegisterWindowClass() {
+  // The class keeps its icons while the program runs; they go when it ends.
+  static UniqueIcon big, small;
   static bool registered = false;
   if (registered) return;
+  big = LoadProgramIcon(GetSystemMetrics(SM_CXICON));
+  small = LoadProgramIcon(GetSystemMetrics(SM_CXSMICON));
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = DefWindowProcW;
+  wc.lpfnWndProc = &Window::Proc;
   wc.hInstance = GetModuleHandleW(nullptr);
-  wc.hIcon = LoadProgramIcon(GetSystemMetrics(SM_CXICON));
-  wc.hIconSm = LoadProgramIcon(GetSystemMetrics(SM_CXSMICON));
+  wc.hIcon = big.get();
+  wc.hIconSm = small.get();
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kWindowClass;
   RegisterClassExW(&wc);
+  WNDCLASSEXW host{};
+  host.cbSize = sizeof host;
+  host.lpfnWndProc = &Window::Proc;
+  host.hInstance = GetModuleHandleW(nullptr);
+  host.lpszClassName = kHostWindowClass;
+  RegisterClassExW(&host);
   registered = true;
 }
 
-HICON LoadProgramIcon(int size) {
-  auto icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
-  return icon ? icon : MakeProgramIcon(size);
+UniqueIcon LoadProgramIcon(int size) {
+  UniqueIcon icon(
+      static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0)));
+  return icon ? std::move(icon) : MakeProgramIcon(size);
+}
+
+void SetTextIfDifferent(HWND control, const std::wstring& text) {
+  if (TextOf(control) != text) SetWindowTextW(control, text.c_str());
+}
+
+std::wstring TextOf(HWND control) {
+  int n = GetWindowTextLengthW(control);
+  std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+  n = GetWindowTextW(control, text.data(), n + 1);
+  text.resize(static_cast<std::size_t>(n));
+  return text;
 }
 
 int MetricForDpi(int metric, UINT dpi) {
@@ -65,13 +89,20 @@ int MetricForDpi(int metric, UINT dpi) {
 Window::~Window() { Destroy(); }
 
 void Window::Destroy() {
-  if (hwnd_) {
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-    SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcW));
-    DestroyWindow(hwnd_);
-    hwnd_ = nullptr;
-  }
+  // WM_NCDESTROY lets go of the window; should it not come, nothing of it is
+  // kept either.
+  if (hwnd_) DestroyWindow(hwnd_);
+  if (hwnd_) SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+  hwnd_ = nullptr;
   placed_.clear();
+}
+
+bool Window::CreateBare(const wchar_t* window_class, DWORD ex_style, DWORD style, HWND parent) {
+  RegisterWindowClass();
+  CreateWindowExW(ex_style, window_class, L"", style, 0, 0, 0, 0, parent, nullptr, GetModuleHandleW(nullptr), this);
+  if (!hwnd_) return false;
+  dpi_ = DpiOf(hwnd_);
+  return true;
 }
 
 bool Window::CreateTopLevel(DWORD ex_style, DWORD style, const std::wstring& title, int client_w, int client_h,
@@ -79,11 +110,11 @@ bool Window::CreateTopLevel(DWORD ex_style, DWORD style, const std::wstring& tit
   RegisterWindowClass();
   client_w_ = client_w;
   client_h_ = client_h;
-  hwnd_ = CreateWindowExW(ex_style, kWindowClass, title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, owner,
-                          nullptr, GetModuleHandleW(nullptr), nullptr);
+  // Proc takes the object from the create parameters at WM_NCCREATE and
+  // sets hwnd_ there.
+  CreateWindowExW(ex_style, kWindowClass, title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, owner, nullptr,
+                  GetModuleHandleW(nullptr), this);
   if (!hwnd_) return false;
-  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Window::Proc));
   dpi_ = DpiOf(hwnd_);
   MakeFonts();
 
@@ -172,14 +203,26 @@ LRESULT Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CALLBACK Window::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* created = static_cast<Window*>(reinterpret_cast<const CREATESTRUCTW*>(lp)->lpCreateParams);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+    if (created) created->hwnd_ = hwnd;
+  }
+  // A few messages (WM_GETMINMAXINFO) come before WM_NCCREATE.
   auto* self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-  return self->HandleMessage(msg, wp, lp);
+  const LRESULT result = self->HandleMessage(msg, wp, lp);
+  if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->hwnd_ = nullptr;
+    self->placed_.clear();
+  }
+  return result;
 }
 
 // A round blue clock face with white hands pointing at ten past ten, drawn
 // pixel by pixel with smooth edges.
-HICON MakeProgramIcon(int size) {
+UniqueIcon MakeProgramIcon(int size) {
   if (size <= 0) size = 32;
   BITMAPV5HEADER bi{};
   bi.bV5Size = sizeof bi;
@@ -196,7 +239,7 @@ HICON MakeProgramIcon(int size) {
   HDC dc = GetDC(nullptr);
   HBITMAP color = CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0);
   ReleaseDC(nullptr, dc);
-  if (!color) return nullptr;
+  if (!color) return UniqueIcon();
   auto* px = static_cast<DWORD*>(bits);
   const double c = size / 2.0, r = size / 2.0 - 0.5;
   auto seg = [](double x, double y, double ax, double ay, double bx, double by) {
@@ -230,7 +273,7 @@ HICON MakeProgramIcon(int size) {
   ii.fIcon = TRUE;
   ii.hbmColor = color;
   ii.hbmMask = mask;
-  HICON icon = CreateIconIndirect(&ii);
+  UniqueIcon icon(CreateIconIndirect(&ii));
   DeleteObject(color);
   DeleteObject(mask);
   return icon;

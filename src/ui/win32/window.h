@@ -27,11 +27,16 @@ class Window {
   UINT dpi() const { return dpi_; }
   int Scale(int px96) const { return MulDiv(px96, static_cast<int>(dpi_), 96); }
   void Destroy();
+  // The class window procedure: the object comes with the create parameters
+  // and is reached from every message from WM_NCCREATE to WM_NCDESTROY.
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
  protected:
   // Creates the window with a client area of the given 96-DPI size, centred
   // on the screen.
   bool CreateTopLevel(DWORD ex_style, DWORD style, const std::wstring& title, int client_w, int client_h, HWND owner);
+  // Creates a window of the given class that is never laid out or shown.
+  bool CreateBare(const wchar_t* window_class, DWORD ex_style, DWORD style, HWND parent);
   HWND AddControl(const wchar_t* window_class, const std::wstring& text, DWORD style, Rect96 r, int id,
                   DWORD ex_style = 0);
   void MoveControl(HWND control, Rect96 r);
@@ -46,7 +51,6 @@ class Window {
     HWND control;
     Rect96 rect;
   };
-  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void MakeFonts();
   void LayOut();
 
@@ -61,13 +65,19 @@ class Window {
 // The DPI of a window, or of the system before a window exists.
 UINT DpiOf(HWND hwnd);
 // The program's icon, drawn at any size.
-HICON MakeProgramIcon(int size);
+UniqueIcon MakeProgramIcon(int size);
 // The icon of the executable's resources at a standard size, or the drawn
 // one when the executable carries none.
-HICON LoadProgramIcon(int size);
+UniqueIcon LoadProgramIcon(int size);
 // A system metric at a DPI (the small-icon size for the tray, say).
 int MetricForDpi(int metric, UINT dpi);
+// Registers the classes of the visible windows and of the host window.
 void RegisterWindowClass();
 inline constexpr wchar_t kWindowClass[] = L"DadadoWindow";
+inline constexpr wchar_t kHostWindowClass[] = L"DadadoHost";
+
+// Sets an edit box's text only when it differs, so the caret stays put.
+void SetTextIfDifferent(HWND control, const std::wstring& text);
+std::wstring TextOf(HWND control);
 
 }  // namespace dadado::win32

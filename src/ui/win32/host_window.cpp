@@ -1,0 +1,53 @@
+#include "ui/win32/host_window.h"
+
+#include "ui/win32/ids.h"
+#include "ui/win32/win_app.h"
+
+namespace dadado::win32 {
+
+bool HostWindow::Create() {
+  // Not a message-only window (HWND_MESSAGE): those receive no broadcasts,
+  // and WM_TIMECHANGE, WM_POWERBROADCAST and TaskbarCreated are broadcasts.
+  // A top-level popup that is never shown gets them; as a tool window it
+  // has no taskbar button and stays out of Alt+Tab.
+  return CreateBare(kHostWindowClass, WS_EX_TOOLWINDOW, WS_POPUP, nullptr);
+}
+
+LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_TIMER:
+      if (wp == kTimerSchedule) app_.OnScheduleTimer();
+      else if (wp == kTimerGuard) app_.OnGuardTimer();
+      else if (wp == kTimerTrayRetry) app_.tray().OnRetryTimer();
+      return 0;
+    case WM_TIMECHANGE:
+      app_.OnClockChanged();
+      return 0;
+    case WM_POWERBROADCAST:
+      if (wp == PBT_APMRESUMEAUTOMATIC || wp == PBT_APMRESUMESUSPEND) app_.OnClockChanged();
+      return TRUE;
+    case kTrayMessage:
+      app_.OnTrayEvent(lp);
+      return 0;
+    case kNoticeMessage:
+      app_.ShowNextNotice();
+      return 0;
+    case 0x02E0:  // WM_DPICHANGED: nothing here is laid out; only the tray icon is drawn again
+      app_.tray().OnDpiChanged(HIWORD(wp));
+      return 0;
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE:
+      // The system's scale may have changed without a WM_DPICHANGED reaching
+      // a window that is never shown.
+      app_.tray().OnDpiChanged(DpiOf(hwnd()));
+      return DefWindowProcW(hwnd(), msg, wp, lp);
+    default:
+      if (msg != 0 && msg == app_.tray().taskbar_created_message()) {
+        app_.tray().OnTaskbarCreated();
+        return 0;
+      }
+      return DefWindowProcW(hwnd(), msg, wp, lp);
+  }
+}
+
+}  // namespace dadado::win32
