@@ -214,6 +214,13 @@ void LiveSettings::SetPostponeMinutes(const std::string& text) {
   apply_enabled_ = true;
 }
 
+void LiveSettings::SetGuard(int value) {
+  if (value != 0 && value != 1 && value != 2) value = 0;
+  if (guard_.value == value) return;
+  guard_.value = value;
+  apply_enabled_ = true;
+}
+
 void LiveSettings::SetCatchUp(int value) {
   if (value != 0 && value != 1 && value != 2) value = 0;
   if (catch_up_.value == value) return;

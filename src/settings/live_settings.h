@@ -78,6 +78,8 @@ class LiveSettings {
 
   // 错过后两小时内补做: catch up a scheduled action missed within two hours.
   const CheckBox& catch_up() const { return catch_up_; }
+  // 防止被结束(守护服务): the guard service is (to be) installed.
+  const CheckBox& guard() const { return guard_; }
   // 每日限时 of weekday n, in minutes as typed; enabled with the hours beside it.
   TextBox daily_limit(int n) const { return {daily_limits_[n], text3_[n].enabled}; }
   // The limit of weekday n in whole minutes, 1 to 1440; 0 for none (empty,
@@ -107,6 +109,7 @@ class LiveSettings {
   void ClickHour(int h);          // List1_Click after the user toggles hour h
   void FocusText3(int n);         // Text3_GotFocus(n)
   void SetCatchUp(int value);
+  void SetGuard(int value);
   void SetDailyLimit(int n, const std::string& text);
   void SetPostponeMinutes(const std::string& text);
 
@@ -150,6 +153,7 @@ class LiveSettings {
   std::array<bool, kHourCount> marks_{};
   bool list1_enabled_ = false;
   CheckBox catch_up_;
+  CheckBox guard_;
   std::array<std::string, kWeekdays> daily_limits_{};
   std::string postpone_minutes_ = "10";
   bool apply_enabled_ = false;

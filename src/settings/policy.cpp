@@ -23,7 +23,7 @@ const std::vector<std::string>& PolicyValueNames() {
       kAction, kShowWarning, kForceImmediate, kHideWindowAtStart, kHideTrayIcon, kLockAtStart,
       kPasswordProtection, kTimeControl, kAllowedHoursSunday, kAllowedHoursMonday, kAllowedHoursTuesday,
       kAllowedHoursWednesday, kAllowedHoursThursday, kAllowedHoursFriday, kAllowedHoursSaturday,
-      kPassword, kStartWithWindows, kSettingsReadOnly, kCatchUpMissed, kPostponeMinutes,
+      kPassword, kStartWithWindows, kSettingsReadOnly, kCatchUpMissed, kPostponeMinutes, kGuardService,
       kDailyLimitSunday, kDailyLimitMonday, kDailyLimitTuesday, kDailyLimitWednesday, kDailyLimitThursday,
       kDailyLimitFriday, kDailyLimitSaturday};
   return names;

@@ -41,6 +41,7 @@ inline constexpr char kStartWithWindows[] = "StartWithWindows";
 inline constexpr char kSettingsReadOnly[] = "SettingsReadOnly";
 inline constexpr char kCatchUpMissed[] = "CatchUpMissed";
 inline constexpr char kPostponeMinutes[] = "PostponeMinutes";
+inline constexpr char kGuardService[] = "GuardService";
 inline constexpr char kDailyLimitSunday[] = "DailyLimitSunday";
 inline constexpr char kDailyLimitMonday[] = "DailyLimitMonday";
 inline constexpr char kDailyLimitTuesday[] = "DailyLimitTuesday";

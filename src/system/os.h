@@ -69,6 +69,19 @@ class OperatingSystem {
   // when that is allowed (an administrator) and the registration is missing
   // or points elsewhere.
   virtual void UpdateEventSource() = 0;
+
+  // The guard service: whether it is installed, and installing or removing
+  // it (asking for elevation when this process is not an administrator).
+  struct GuardChange {
+    bool ok = true;
+    std::string why;                   // when not ok, for "以下设置没有保存"
+    bool writable_by_users = false;    // installed, but from a folder others can write
+  };
+  virtual bool GuardInstalled() = 0;
+  virtual GuardChange ChangeGuard(bool install) = 0;
+  // The scheduled instant the guard performed last, as the settings file
+  // writes instants; nullopt when it never did.
+  virtual std::optional<std::string> GuardPerformedLast() = 0;
 };
 
 }  // namespace dadado

@@ -61,12 +61,18 @@ void Program::Resumed() {
 }
 
 std::optional<std::int64_t> Program::LastOccurrence() {
-  const auto text = settings_.Peek(keys::kGeneral, keys::kLastScheduled);
-  if (!text) return std::nullopt;
-  const auto date = ParseDate(*text);
-  const auto time = ParseTimeOfDay(*text);
-  if (!date || !time) return std::nullopt;
-  return LocalSeconds({*date, *time});
+  auto instant = [](const std::optional<std::string>& text) -> std::optional<std::int64_t> {
+    if (!text) return std::nullopt;
+    const auto date = ParseDate(*text);
+    const auto time = ParseTimeOfDay(*text);
+    if (!date || !time) return std::nullopt;
+    return LocalSeconds({*date, *time});
+  };
+  // What the guard performed while the program was away counts as done too.
+  const auto mine = instant(settings_.Peek(keys::kGeneral, keys::kLastScheduled));
+  const auto guards = instant(os_.GuardPerformedLast());
+  if (mine && guards) return std::max(*mine, *guards);
+  return mine ? mine : guards;
 }
 
 void Program::RememberOccurrence(std::int64_t instant) {
@@ -126,6 +132,7 @@ void Program::Form_Load() {
     return;
   }
   live_.SetCheck(2, PolicyStartWithWindows(policy_).value_or(reg.start_with_windows) ? 1 : 0);
+  live_.SetGuard(PolicyGuard(policy_).value_or(os_.GuardInstalled()) ? 1 : 0);
   if (!reg.winlogon_opened) {
     live_.SetCheckEnabled(3, false);
     live_.SetCheckEnabled(11, false);
@@ -642,17 +649,34 @@ void Program::Command3_Click() {
     problems += "\n・NT系统自动登录设置无法更改：需要管理员权限。";
     not_saved("NT系统自动登录设置", "需要管理员权限");
   }
+  // The guard service, installed or removed as the box says (the system asks
+  // for an administrator when needed).
+  std::string guard_warning;
+  if (!locks_.guard && live_.guard().value != 2 && (live_.guard().value == 1) != os_.GuardInstalled()) {
+    const OperatingSystem::GuardChange change = os_.ChangeGuard(live_.guard().value == 1);
+    if (!change.ok) {
+      problems += "\n・“防止被结束(守护服务)”无法更改：" + change.why;
+      not_saved("防止被结束(守护服务)", change.why);
+      live_.SetGuard(os_.GuardInstalled() ? 1 : 0);
+      live_.SetApplyEnabled(!file_ok);
+    } else if (change.writable_by_users) {
+      guard_warning = kGuardLocationWarning;
+    }
+  }
   // An administrator's Apply keeps the event log's texts pointing at this copy.
   os_.UpdateEventSource();
   screen_.Refresh();
   if (!problems.empty())
     screen_.ShowMessage("以下设置没有保存：" + problems, kNotice, MessageIcon::kWarning, MessageButtons::kOk);
+  if (!guard_warning.empty()) screen_.ShowMessage(guard_warning, kNotice, MessageIcon::kWarning, MessageButtons::kOk);
 }
 
 void Program::Command4_Click() {
   if (screen_.ShowMessage("你确实要退出本系统吗？", kNotice, MessageIcon::kQuestion, MessageButtons::kOkCancel) ==
-      MessageAnswer::kOk)
+      MessageAnswer::kOk) {
+    exited_by_user_ = true;
     End();
+  }
 }
 
 }  // namespace dadado

@@ -26,6 +26,10 @@ namespace dadado {
 
 inline constexpr char kProgramCaption[] = "dadado";
 inline constexpr char kContactAddress[] = "dadado@example.com";
+// Said when the guard runs a program that others could replace.
+inline constexpr char kGuardLocationWarning[] =
+    "守护服务已安装，但普通用户可以修改程序所在的文件夹、程序或它的设置文件，任何人都可能替换它们。\n"
+    "请把程序放到 Program Files 下的文件夹中（例如 C:\\Program Files\\dadado），然后重新安装守护服务。";
 
 std::string VersionText();  // "dadado 1.0.0"
 // What the user is told when the system refused an action.
@@ -53,6 +57,8 @@ class Program {
   const std::string& interval_start() const { return runner_.interval_start(); }
   bool timer_running(FormTimer t) const { return t == FormTimer::kSchedule ? timer1_ : timer2_; }
   bool ended() const { return ended_; }
+  // Ended by 退出 and its confirmation: the one end the guard lets be.
+  bool exited_by_user() const { return exited_by_user_; }
   bool label7_pressed() const { return label7_pressed_; }
   bool image1_pressed() const { return image1_pressed_; }
   bool form_visible() const { return form_visible_; }
@@ -190,6 +196,7 @@ class Program {
   bool timer2_ = true;              // Timer2 is created running
   bool form_visible_ = false;
   bool ended_ = false;
+  bool exited_by_user_ = false;
   bool label7_pressed_ = false;
   bool image1_pressed_ = false;
 };

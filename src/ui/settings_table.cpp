@@ -125,6 +125,11 @@ std::optional<std::string> PolicyOverride(const SettingEntry& e, const PolicyVal
   return std::nullopt;
 }
 
+std::optional<bool> PolicyGuard(const PolicyValues& policy) {
+  if (auto v = NumberIn(policy, policy::kGuardService, 0, 1)) return *v == 1;
+  return std::nullopt;
+}
+
 std::optional<bool> PolicyStartWithWindows(const PolicyValues& policy) {
   if (auto v = NumberIn(policy, policy::kStartWithWindows, 0, 1)) return *v == 1;
   return std::nullopt;
@@ -143,7 +148,7 @@ bool PolicyLocks::any() const {
   for (bool b : check) locked = locked || b;
   for (bool b : allowed_hours) locked = locked || b;
   for (bool b : daily_limit) locked = locked || b;
-  locked = locked || postpone;
+  locked = locked || postpone || guard;
   return locked;
 }
 
@@ -167,6 +172,7 @@ PolicyLocks LocksOf(const PolicyValues& policy) {
     }
   }
   locks.check[2] = PolicyStartWithWindows(policy).has_value();
+  locks.guard = PolicyGuard(policy).has_value();
   locks.password = PolicyPassword(policy).has_value();
   return locks;
 }

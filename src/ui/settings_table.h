@@ -73,11 +73,15 @@ struct PolicyLocks {
   std::array<bool, kWeekdays> allowed_hours{};
   bool password = false;
   bool catch_up = false;
+  bool guard = false;
   std::array<bool, kWeekdays> daily_limit{};
   bool postpone = false;
   bool any() const;
 };
 PolicyLocks LocksOf(const PolicyValues& policy);
+// 防止被结束: shown as the policy has it; the service itself is the
+// administrator's to install.
+std::optional<bool> PolicyGuard(const PolicyValues& policy);
 // Start with Windows (Check2), read from the registry rather than the file.
 std::optional<bool> PolicyStartWithWindows(const PolicyValues& policy);
 // The stored form of the password the policy sets.

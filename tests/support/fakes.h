@@ -82,6 +82,17 @@ class FakeOs : public OperatingSystem {
     events.push_back({type, id, strings});
   }
   void UpdateEventSource() override { ++event_source_updates; }
+  bool guard_installed = false;
+  GuardChange guard_change;               // what the next change gives
+  std::vector<bool> guard_changes;        // install (true) or remove, in order
+  std::optional<std::string> guard_performed_last;
+  bool GuardInstalled() override { return guard_installed; }
+  GuardChange ChangeGuard(bool install) override {
+    guard_changes.push_back(install);
+    if (guard_change.ok) guard_installed = install;
+    return guard_change;
+  }
+  std::optional<std::string> GuardPerformedLast() override { return guard_performed_last; }
   SystemError LastSystemError() override { return last_error; }
   PolicyValues ReadPolicyValues() override {
     ++policy_reads;

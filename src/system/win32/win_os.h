@@ -31,6 +31,10 @@ class WinOperatingSystem : public OperatingSystem {
   SystemError LastSystemError() override;
   void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) override;
   void UpdateEventSource() override;
+  // win_guard.cpp
+  bool GuardInstalled() override;
+  GuardChange ChangeGuard(bool install) override;
+  std::optional<std::string> GuardPerformedLast() override;
   // Lets another copy start: for a program that ends early. The instance is
   // otherwise held until this object goes.
   void ReleaseInstance();

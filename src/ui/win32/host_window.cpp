@@ -24,8 +24,11 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       app_.OnClockChanged();
       return 0;
     case WM_POWERBROADCAST:
-      if (wp == PBT_APMRESUMEAUTOMATIC || wp == PBT_APMRESUMESUSPEND) app_.OnClockChanged();
+      if (wp == PBT_APMRESUMEAUTOMATIC || wp == PBT_APMRESUMESUSPEND) app_.OnResumed();
       return TRUE;
+    case WM_WTSSESSION_CHANGE:
+      app_.OnSessionChange(wp);
+      return 0;
     case kTrayMessage:
       app_.OnTrayEvent(lp);
       return 0;
@@ -35,8 +38,15 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case 0x02E0:  // WM_DPICHANGED: nothing here is laid out; only the tray icon is drawn again
       app_.tray().OnDpiChanged(HIWORD(wp));
       return 0;
-    case WM_DISPLAYCHANGE:
     case WM_SETTINGCHANGE:
+      // Group Policy tells every top-level window when it has applied a
+      // change of the machine's policy.
+      if (lp && lstrcmpiW(reinterpret_cast<const wchar_t*>(lp), L"Policy") == 0) {
+        app_.OnPolicyChanged();
+        return 0;
+      }
+      [[fallthrough]];
+    case WM_DISPLAYCHANGE:
       // The system's scale may have changed without a WM_DPICHANGED reaching
       // a window that is never shown.
       app_.tray().OnDpiChanged(DpiOf(hwnd()));

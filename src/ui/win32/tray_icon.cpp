@@ -52,6 +52,15 @@ void TrayIcon::Show(const std::wstring& tip) {
   }
 }
 
+void TrayIcon::ShowBalloon(const std::wstring& text) {
+  if (!added_) return;
+  NOTIFYICONDATAW nid = Data(NIF_INFO);
+  lstrcpynW(nid.szInfo, text.c_str(), ARRAYSIZE(nid.szInfo));
+  lstrcpynW(nid.szInfoTitle, L"dadado", ARRAYSIZE(nid.szInfoTitle));
+  nid.dwInfoFlags = NIIF_INFO;
+  notify_(NIM_MODIFY, &nid);
+}
+
 void TrayIcon::Hide() {
   shown_ = false;
   Remove();

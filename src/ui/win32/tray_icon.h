@@ -29,6 +29,8 @@ class TrayIcon {
   // Shows the icon with a tooltip, or changes the tooltip of a shown one.
   void Show(const std::wstring& tip);
   void Hide();
+  // A balloon notice, when the icon is there.
+  void ShowBalloon(const std::wstring& text);
   // Explorer started again: the new taskbar has none of the old icons.
   void OnTaskbarCreated();
   void OnRetryTimer();

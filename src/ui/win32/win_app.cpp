@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <wtsapi32.h>
 
 #include "system/win32/wide.h"
 #include "ui/win32/ids.h"
@@ -66,6 +67,9 @@ bool WinApp::Start() {
     return false;
   }
   tray_.Attach(host_->hwnd());
+  // Lock, unlock, logon and logoff: today's use counts only while someone
+  // is at the console.
+  WTSRegisterSessionNotification(host_->hwnd(), NOTIFY_FOR_THIS_SESSION);
   t_filtering_app = this;
   message_filter_ = UniqueHook(SetWindowsHookExW(WH_MSGFILTER, &WinApp::MessageFilter, nullptr, GetCurrentThreadId()));
   program_->Start();
@@ -168,6 +172,43 @@ void WinApp::OnClockChanged() {
   if (ended_) return;
   program_->ClockDiscontinuity();
   if (program_->timer_running(FormTimer::kSchedule)) ArmScheduleTimer();
+}
+
+void WinApp::OnResumed() {
+  if (ended_) return;
+  program_->Resumed();
+  if (program_->timer_running(FormTimer::kSchedule)) ArmScheduleTimer();
+  Refresh();
+}
+
+void WinApp::OnPolicyChanged() {
+  if (ended_) return;
+  program_->PolicyChanged();
+  Refresh();
+}
+
+void WinApp::OnSessionChange(WPARAM event) {
+  if (ended_) return;
+  switch (event) {
+    case WTS_SESSION_LOCK:
+    case WTS_SESSION_LOGOFF:
+    case WTS_CONSOLE_DISCONNECT:
+      program_->SessionChanged(false);
+      break;
+    case WTS_SESSION_UNLOCK:
+    case WTS_SESSION_LOGON:
+    case WTS_CONSOLE_CONNECT:
+      program_->SessionChanged(true);
+      break;
+    default:
+      break;
+  }
+}
+
+void WinApp::ShowBalloon(const std::string& text) {
+  Record(text);
+  if (answer_messages || ended_) return;
+  tray_.ShowBalloon(Widen(text));
 }
 
 void WinApp::SetTimerRunning(FormTimer timer, bool running) {
@@ -332,6 +373,8 @@ void WinApp::EndProgram() {
 
 void WinApp::Refresh() {
   if (ended_) return;
+  // The tooltip says what comes next, as the controls stand.
+  program_->UpdateTrayTip();
   form1_->Mirror();
   splash_->Mirror();
   check_password_->Mirror();

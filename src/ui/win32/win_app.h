@@ -69,7 +69,7 @@ class WinApp : public Screen {
                             MessageButtons buttons) override;
   void ShowNotice(const std::string& text, const std::string& title, MessageIcon icon) override;
   void SetTrayIcon(bool shown, const std::string& tooltip) override;
-  void ShowBalloon(const std::string&) override {}
+  void ShowBalloon(const std::string& text) override;
   void OpenCountdown(bool visible) override;
   void CloseCountdown() override;
   void OpenCheckPassword() override;
@@ -86,6 +86,9 @@ class WinApp : public Screen {
   void OnScheduleTimer();
   void OnGuardTimer();
   void OnClockChanged();
+  void OnResumed();
+  void OnPolicyChanged();
+  void OnSessionChange(WPARAM event);
   void OnTrayEvent(LPARAM lp);
   void ShowNextNotice();
 

@@ -1,0 +1,119 @@
+#include "guard/win32/guard_commands.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "guard/win32/guard_win.h"
+#include "system/win32/wide.h"
+#include "system/win32/win_os.h"
+
+namespace dadado::win32 {
+
+namespace {
+
+constexpr wchar_t kInstallArgument[] = L"/install-guard";
+constexpr wchar_t kUninstallArgument[] = L"/uninstall-guard";
+
+std::string WhyFailed(const GuardSetupResult& r) {
+  switch (r.outcome) {
+    case GuardSetupOutcome::kNotAdministrator: return "需要管理员权限";
+    case GuardSetupOutcome::kRefused:
+      return "服务管理器拒绝了这个操作（Windows 错误代码 " + std::to_string(r.error) + "：" + Narrow(r.error_text) + "）";
+    default: return "";
+  }
+}
+
+bool Succeeded(const GuardSetupResult& r, bool install) {
+  // Removing what is not there leaves the machine as asked.
+  return r.outcome == GuardSetupOutcome::kDone || (!install && r.outcome == GuardSetupOutcome::kNotInstalled);
+}
+
+GuardSetupResult Setup(bool install) { return install ? InstallGuardService() : UninstallGuardService(); }
+
+void Logged(WinOperatingSystem& os, bool install) {
+  os.UpdateEventSource();
+  os.WriteEvent(EventType::kInformation, events::kGuardInstalled, {install ? "安装" : "删除"});
+}
+
+// Text on the console of the script that started us, when there is one.
+bool WriteToParentConsole(const std::wstring& text) {
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD written = 0;
+  const std::wstring line = text + L"\r\n";
+  const bool ok = out && out != INVALID_HANDLE_VALUE &&
+                  WriteConsoleW(out, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
+  FreeConsole();
+  return ok;
+}
+
+// Waits for the elevated copy while the windows of this one stay drawn.
+DWORD WaitForExitCode(HANDLE process) {
+  while (MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  DWORD code = 1;
+  GetExitCodeProcess(process, &code);
+  return code;
+}
+
+}  // namespace
+
+int RunGuardCommand(bool install) {
+  WinOperatingSystem os;
+  const GuardSetupResult r = Setup(install);
+  if (!Succeeded(r, install)) {
+    const std::string text = std::string(install ? "无法安装守护服务：" : "无法删除守护服务：") + WhyFailed(r) + "。";
+    MessageBoxW(nullptr, Widen(text).c_str(), L"dadado", MB_OK | MB_ICONHAND | MB_SETFOREGROUND);
+    return r.outcome == GuardSetupOutcome::kNotAdministrator ? 5 : 2;
+  }
+  Logged(os, install);
+  if (install && r.writable_by_users) {
+    const std::wstring warning =
+        L"守护服务已安装，但普通用户可以修改程序所在的文件夹、程序或它的设置文件，任何人都可能替换它们。"
+        L"请把程序放到 Program Files 下的文件夹中（例如 C:\\Program Files\\dadado），然后重新安装守护服务。";
+    if (!WriteToParentConsole(warning)) MessageBoxW(nullptr, warning.c_str(), L"dadado", MB_OK | MB_ICONWARNING);
+  }
+  return 0;
+}
+
+bool GuardServiceInstalled() {
+  SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!scm) return false;
+  SC_HANDLE service = OpenServiceW(scm, kGuardServiceName, SERVICE_QUERY_STATUS);
+  const bool installed = service != nullptr;
+  if (service) CloseServiceHandle(service);
+  CloseServiceHandle(scm);
+  return installed;
+}
+
+OperatingSystem::GuardChange ChangeGuardInstallation(WinOperatingSystem& os, bool install) {
+  const GuardSetupResult r = Setup(install);
+  if (Succeeded(r, install)) {
+    Logged(os, install);
+    return {true, "", r.writable_by_users};
+  }
+  if (r.outcome != GuardSetupOutcome::kNotAdministrator) return {false, WhyFailed(r), false};
+  // The system's own prompt asks for an administrator; the elevated copy
+  // says itself what went wrong and logs what it did.
+  const std::wstring exe = WinOperatingSystem::ModulePath();
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  info.lpVerb = L"runas";
+  info.lpFile = exe.c_str();
+  info.lpParameters = install ? kInstallArgument : kUninstallArgument;
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&info) || !info.hProcess)
+    return {false, GetLastError() == ERROR_CANCELLED ? "没有得到管理员权限" : "需要管理员权限", false};
+  UniqueHandle process(info.hProcess);
+  const DWORD code = WaitForExitCode(process.get());
+  if (code == 0) return {true, "", false};
+  return {false, code == 5 ? "需要管理员权限" : "服务管理器拒绝了这个操作", false};
+}
+
+}  // namespace dadado::win32
