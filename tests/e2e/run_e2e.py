@@ -33,7 +33,7 @@ class Wine:
         env = dict(self.env, WINEARCH="win64")
         subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
         subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
-                        "/d", "user32.ExitWindowsEx", "/f"], env=env, stdout=subprocess.DEVNULL,
+                        "/d", "user32.ExitWindowsEx;advapi32.ReportEventW", "/f"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
         self.server()
@@ -66,6 +66,19 @@ class Wine:
         subprocess.Popen(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                          stderr=subprocess.DEVNULL)
         time.sleep(0.5)
+
+    def reg(self, *args):
+        """wine reg ...; the machine policy lives in the 64-bit view."""
+        subprocess.run(["wine", "reg"] + list(args) + ["/reg:64"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=60)
+
+    def set_policy(self, values):
+        for name, value in values.items():
+            kind, data = ("REG_DWORD", str(value)) if isinstance(value, int) else ("REG_SZ", value)
+            self.reg("add", r"HKLM\Software\Policies\dadado", "/v", name, "/t", kind, "/d", data, "/f")
+
+    def clear_policy(self):
+        self.reg("delete", r"HKLM\Software\Policies\dadado", "/f")
 
     def windows(self):
         wins = []
@@ -127,6 +140,7 @@ class Run:
     def __init__(self, proc):
         self.proc = proc
         self.exit_calls = []  # (wall time, line)
+        self.events = []  # (wall time, event id) of every ReportEventW call
         self.thread = threading.Thread(target=self._read, daemon=True)
         self.thread.start()
 
@@ -135,6 +149,10 @@ class Run:
             line = raw.decode("utf-8", "replace")
             if "Call user32.ExitWindowsEx" in line:
                 self.exit_calls.append((time.time(), line.strip()))
+            elif "Call advapi32.ReportEventW(" in line:
+                # handle, type, category, event id, ...
+                args = line.split("ReportEventW(", 1)[1].split(",")
+                self.events.append((time.time(), int(args[3], 16)))
 
     def wait_exit_call(self, timeout):
         end = time.time() + timeout
@@ -298,7 +316,148 @@ def apply_and_cancel(wine):
     assert read_ini(folder) == ini, "Cancel changed the file"
 
 
-SCENARIOS = [first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel]
+def countdown_window(wine):
+    for w in wine.windows():
+        if w["head"].get("class") == "DadadoWindow" and any(c.get("id") == "300" for c in w["controls"]):
+            return w
+    return None
+
+
+def all_day():
+    return "+".join("%02d:00" % h for h in range(24))
+
+
+def today_weekday():
+    return (datetime.date.today().weekday() + 1) % 7  # 0 Sunday
+
+
+def policy_schedule(wine):
+    # The file says 取消定时; the machine policy sets a daily shutdown a few
+    # seconds ahead, which runs without Apply.
+    folder = wine.folder("policy-schedule")
+    due = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(seconds=14)
+    write_ini(folder, "[常规设置]\n频率= 3\n操作方式= 3\n启动后隐藏界面= 1\n")
+    wine.set_policy({"ScheduleFrequency": 0, "ScheduleTime": due.strftime("%H:%M:%S"), "Action": 1, "ShowWarning": 0})
+    try:
+        run = wine.start(folder)
+        call = run.wait_exit_call(40)
+        assert call, "no exit call"
+        assert "ExitWindowsEx(0000000d" in call[1], call[1]
+        late = call[0] - due.timestamp()
+        assert 0 <= late < 1.5, "the exit call came %.2f s after the policy's second" % late
+        assert "频率= 3" in read_ini(folder), "the policy's value was written into the file"
+    finally:
+        wine.clear_policy()
+
+
+def policy_window(wine):
+    # Each group of values shows in its control, greyed out.
+    groups = [
+        ({"ScheduleFrequency": 1, "ScheduleWeekday": 4, "Action": 2, "ShowWarning": 0, "ForceImmediate": 0,
+          "LockAtStart": 0, "PasswordProtection": 0, "CatchUpMissed": 1, "HideTrayIcon": 1, "StartWithWindows": 1,
+          "ScheduleIntervalDays": 5, "ScheduleTime": "06:07:08", "IntervalStart": "2026-12-01", "PostponeMinutes": 30},
+         [("221", "checked", "1"), ("262", "text", "注销用户"), ("260", "text", "星期四"), ("261", "text", "间隔四天"),
+          ("209", "checked", "0"), ("208", "checked", "0"), ("205", "checked", "0"), ("275", "checked", "1"),
+          ("201", "checked", "1"), ("202", "checked", "1"), ("277", "text", "30")],
+         ["221", "262", "260", "261", "263", "209", "208", "205", "210", "275", "201", "202", "277"]),
+        ({"TimeControl": 1, "AllowedHoursSunday": all_day(), "AllowedHoursMonday": all_day(),
+          "AllowedHoursTuesday": all_day(), "AllowedHoursWednesday": all_day(), "AllowedHoursThursday": all_day(),
+          "AllowedHoursFriday": all_day(), "AllowedHoursSaturday": all_day(), "DailyLimitWednesday": 50,
+          "Password": "abcdefghijklmnopqrstuvwxy"},
+         [("204", "checked", "1"), ("253", "text", all_day()), ("283", "text", "50")],
+         ["204", "250", "253", "283", "270"]),
+        ({"HideWindowAtStart": 1, "SettingsReadOnly": 1}, [("207", "checked", "1")],
+         ["207", "103", "209", "266", "270", "264"]),
+    ]
+    for values, shown, greyed in groups:
+        folder = wine.folder("policy-window")
+        wine.set_policy(values)
+        try:
+            wine.start(folder)
+            w = wait_for(lambda: window(wine.windows(), "dadado"), 30)
+            assert w, "no settings window"
+            for cid, field, want in shown:
+                got = control(w, cid).get(field)
+                assert got == want, "control %s %s is %r, the policy says %r" % (cid, field, got, want)
+            for cid in greyed:
+                assert control(w, cid)["enabled"] == "0", "control %s is not greyed out under %s" % (cid, values)
+            if values.get("HideWindowAtStart"):
+                assert w["head"]["visible"] == "0", "the window shows although the policy hides it"
+        finally:
+            wine.stop()
+            wine.clear_policy()
+
+
+def daily_limit(wine):
+    # A limit of one minute, used up: the countdown with its own line, then
+    # the forced shutdown about 30 seconds later.
+    folder = wine.folder("limit")
+    today = datetime.date.today()
+    n = today_weekday()
+    ini = ("[常规设置]\n频率= 3\n[时间控制]\n启用= 1\n%dweek=%s\n%dlimit= 1\n[使用记录]\n日期=%d/%d/%d\n已用分钟=1\n"
+           % (n, all_day(), n, today.year, today.month, today.day))
+    write_ini(folder, ini)
+    run = wine.start(folder)
+    started = time.time()
+    w = wait_for(lambda: countdown_window(wine), 30)
+    assert w, "no countdown"
+    assert control(w, 302)["text"] == "操作: 关闭计算机[限时]", control(w, 302)["text"]
+    call = run.wait_exit_call(60)
+    assert call and "ExitWindowsEx(0000000d" in call[1], call
+    assert 25 <= call[0] - started <= 45, "exit call after %.1f s" % (call[0] - started)
+    wine.stop()
+
+    # The password with Enter, and the password with 推迟(&D): no exit call.
+    for how in ("enter", "postpone"):
+        folder = wine.folder("limit-" + how)
+        write_ini(folder, ini)
+        run = wine.start(folder)
+        assert wait_for(lambda: countdown_window(wine), 30), "no countdown"
+        wine.probe("settext", "#has:300", "300", "mossgate")
+        if how == "enter":
+            wine.probe("command", "#has:300", "1")
+        else:
+            wine.probe("click", "#has:300", "304")
+        assert wait_for(lambda: countdown_window(wine) is None, 10), "the countdown stayed (%s)" % how
+        time.sleep(40)
+        assert not run.exit_calls, "an exit call after %s: %s" % (how, run.exit_calls)
+        wine.stop()
+
+
+def event_log(wine):
+    folder = wine.folder("events")
+    due = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(seconds=12)
+    write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 1\n启动后隐藏界面= 1\n关机画面= 0\n"
+              % due.strftime("%Y/%m/%d %H:%M:%S"))
+    run = wine.start(folder)
+    assert wait_for(lambda: any(e == 1000 for _, e in run.events), 20), "no start-up entry: %s" % run.events
+    call = run.wait_exit_call(40)
+    assert call, "no exit call"
+    assert wait_for(lambda: any(e == 1100 for _, e in run.events), 5), "no entry of the action: %s" % run.events
+
+
+def catch_up(wine):
+    # 错过补做 on and a daily time ten minutes ago: the countdown at once, the
+    # action 121 seconds after the start.
+    folder = wine.folder("catchup")
+    missed = datetime.datetime.now().replace(microsecond=0) - datetime.timedelta(minutes=10)
+    write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 1\n错过补做= 1\n启动后隐藏界面= 1\n"
+              % missed.strftime("%Y/%m/%d %H:%M:%S"))
+    run = wine.start(folder)
+    started = time.time()
+    w = wait_for(lambda: countdown_window(wine), 30)
+    assert w, "no countdown"
+    assert control(w, 301)["text"] in ("时间剩余120秒", "时间剩余119秒", "时间剩余118秒"), control(w, 301)["text"]
+    call = run.wait_exit_call(160)
+    assert call and "ExitWindowsEx(0000000d" in call[1], call
+    assert 115 <= call[0] - started <= 130, "exit call after %.1f s" % (call[0] - started)
+    stored = "上次定时=%d/%d/%d %d:%02d:%02d" % (missed.year, missed.month, missed.day, missed.hour, missed.minute,
+                                                 missed.second)
+    assert stored in read_ini(folder), "the missed instant was not stored before the exit call:\n" + read_ini(folder)
+
+
+SCENARIOS = [first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel, policy_schedule,
+             policy_window, daily_limit, event_log, catch_up]
 
 
 def main():

@@ -39,6 +39,7 @@ VALUES = {
     "SettingsReadOnly": ("dword", 0, 1),
     "CatchUpMissed": ("dword", 0, 1),
     "PostponeMinutes": ("dword", 5, 120),
+    "GuardService": ("dword", 0, 1),
 }
 for day in ("Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"):
     VALUES["AllowedHours" + day] = ("text", len("+".join("%02d:00" % h for h in range(24))))

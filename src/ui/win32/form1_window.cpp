@@ -9,7 +9,10 @@ namespace dadado::win32 {
 
 namespace {
 
-constexpr int kClientWidth = 386, kClientHeight = 283;
+// The window is a row taller than its first design: the frames hold the
+// daily limits, the postponement, catching up and the guard as well.
+constexpr int kClientWidth = 386, kClientHeight = 307;
+constexpr wchar_t kPolicyTip[] = L"此设置由管理员通过组策略管理";
 constexpr COLORREF kLinkBlue = RGB(0, 0, 255);
 const wchar_t* const kWeekdayNames[] = {L"星期日", L"星期一", L"星期二", L"星期三", L"星期四", L"星期五", L"星期六"};
 const wchar_t* const kIntervals[] = {L"间隔一天", L"间隔二天", L"间隔三天",   L"间隔四天",   L"间隔五天",
@@ -48,7 +51,7 @@ bool Form1Window::Create() {
                           hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
   SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 400);
 
-  tab_ = AddControl(WC_TABCONTROLW, L"", kChild | WS_TABSTOP | WS_CLIPSIBLINGS, {4, 4, 378, 240}, kIdTab);
+  tab_ = AddControl(WC_TABCONTROLW, L"", kChild | WS_TABSTOP | WS_CLIPSIBLINGS, {4, 4, 378, 264}, kIdTab);
 
   // ---- 常规设置 -------------------------------------------------------------
   AddPage(0, AddControl(WC_BUTTONW, L"频率", kGroup, {12, 30, 112, 104}, kIdStatic));
@@ -59,7 +62,7 @@ bool Form1Window::Create() {
     AddPage(0, AddControl(WC_BUTTONW, option1_captions[i], style, {22, 48 + option1_rows[i] * 21, 96, 18},
                           kIdOption1First + i));
   }
-  AddPage(0, AddControl(WC_BUTTONW, L"定时", kGroup, {12, 138, 112, 100}, kIdStatic));
+  AddPage(0, AddControl(WC_BUTTONW, L"定时", kGroup, {12, 138, 112, 124}, kIdStatic));
   HWND picker = AddControl(DATETIMEPICK_CLASSW, L"", kChild | WS_TABSTOP | WS_GROUP | DTS_TIMEFORMAT | DTS_UPDOWN,
                            {20, 156, 96, 22}, kIdPicker);
   SendMessageW(picker, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"HH':'mm':'ss"));
@@ -90,50 +93,71 @@ bool Form1Window::Create() {
   HWND group_start = Control(kIdCheckFirst + 6);
   SetWindowLongPtrW(group_start, GWL_STYLE, GetWindowLongPtrW(group_start, GWL_STYLE) | WS_GROUP);
 
-  AddPage(0, AddControl(WC_BUTTONW, L"功能", kGroup, {130, 138, 244, 100}, kIdStatic));
+  AddPage(0, AddControl(WC_BUTTONW, L"功能", kGroup, {130, 138, 244, 124}, kIdStatic));
   Check(0, 2, L"随系统自动启动", {140, 154, 180, 18}, L"随系统自动启动");
   Check(0, 7, L"启动后隐藏界面", {140, 174, 180, 18}, L"隐藏界面");
   Check(0, 5, L"启动后锁定计算机", {140, 194, 180, 18}, L"启动后锁定计算机，可配合自动登陆实现！(只对NT有效)");
   Check(0, 1, L"移除系统图标", {140, 214, 180, 18}, L"配置文件(*.ini)：移除系统图标=(0表示显示，1表示隐藏)");
+  HWND catch_up = AddControl(WC_BUTTONW, L"错过后两小时内补做", kChild | WS_TABSTOP | BS_3STATE, {140, 234, 200, 18},
+                             kIdCatchUp);
+  AddPage(0, catch_up);
+  AddTip(catch_up, L"计算机在定时的时候处于睡眠或关机状态，两小时内启动或唤醒后补做这次操作");
   HWND image1 = AddControl(WC_STATICW, L"", kChild | SS_ICON | SS_CENTERIMAGE | SS_NOTIFY, {330, 172, 36, 36}, kIdImage1);
   AddPage(0, image1);
 
   // ---- 高级设置 -------------------------------------------------------------
-  AddPage(1, AddControl(WC_BUTTONW, L"安全设置", kGroup, {12, 30, 362, 50}, kIdStatic));
+  AddPage(1, AddControl(WC_BUTTONW, L"安全设置", kGroup, {12, 30, 362, 74}, kIdStatic));
   Check(1, 4, L"时间控制", {24, 50, 100, 20}, L"启用时间段控制");
   Check(1, 10, L"密码保护", {136, 50, 100, 20}, L"防止其他人更改设置，每次弹出设置界面都需要输入密码！");
   HWND label7 = AddControl(WC_STATICW, L"更改密码", kChild | SS_NOTIFY | SS_CENTER, {270, 52, 70, 18}, kIdLabel7);
   AddPage(1, label7);
   AddTip(label7, L"更改密码，最长25位，默认密码为：mossgate");
-  AddPage(1, AddControl(WC_BUTTONW, L"NT系统自动登录设置", kGroup, {12, 86, 362, 152}, kIdStatic));
-  Check(1, 3, L"启用(非安全设置)", {24, 106, 150, 18});
-  Check(1, 11, L"自动登陆(安全设置、推荐)", {186, 106, 180, 18}, L"设置安全的系统自动登录");
-  AddPage(1, AddControl(WC_STATICW, L"用户名(&U)", kLabel, {24, 137, 70, 16}, kIdStatic));
+  HWND guard = AddControl(WC_BUTTONW, L"防止被结束(守护服务)", kChild | WS_TABSTOP | BS_3STATE, {24, 74, 180, 20},
+                          kIdGuard);
+  AddPage(1, guard);
+  AddTip(guard, L"安装一个系统服务：程序被结束后自动重新启动，程序不在时由服务执行定时操作和时间控制。需要管理员权限");
+  AddPage(1, AddControl(WC_STATICW, L"推迟分钟数(&M)", kLabel, {214, 77, 92, 16}, kIdStatic));
+  HWND postpone = AddControl(WC_EDITW, L"10", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_NUMBER,
+                             {308, 74, 54, 22}, kIdPostponeMinutes, WS_EX_CLIENTEDGE);
+  SendMessageW(postpone, EM_SETLIMITTEXT, 3, 0);
+  AddPage(1, postpone);
+  AddTip(postpone, L"倒计时窗口中“推迟”一次推迟的分钟数，5 到 120，默认 10");
+  AddPage(1, AddControl(WC_BUTTONW, L"NT系统自动登录设置", kGroup, {12, 110, 362, 152}, kIdStatic));
+  Check(1, 3, L"启用(非安全设置)", {24, 130, 150, 18});
+  Check(1, 11, L"自动登陆(安全设置、推荐)", {186, 130, 180, 18}, L"设置安全的系统自动登录");
+  AddPage(1, AddControl(WC_STATICW, L"用户名(&U)", kLabel, {24, 161, 70, 16}, kIdStatic));
   AddPage(1, AddControl(WC_EDITW, L"Administrator", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL,
-                        {100, 134, 190, 22}, kIdText1, WS_EX_CLIENTEDGE));
-  AddPage(1, AddControl(WC_STATICW, L"密  码(&P)", kLabel, {24, 165, 70, 16}, kIdStatic));
+                        {100, 158, 190, 22}, kIdText1, WS_EX_CLIENTEDGE));
+  AddPage(1, AddControl(WC_STATICW, L"密  码(&P)", kLabel, {24, 189, 70, 16}, kIdStatic));
   HWND text2 = AddControl(WC_EDITW, L"", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_PASSWORD,
-                          {100, 162, 190, 22}, kIdText2, WS_EX_CLIENTEDGE);
+                          {100, 186, 190, 22}, kIdText2, WS_EX_CLIENTEDGE);
   SendMessageW(text2, EM_SETPASSWORDCHAR, L'*', 0);
   AddPage(1, text2);
   AddPage(1, AddControl(WC_STATICW,
                         L"注意：\r\n1、选择启用，输入的用户名密码会被存进系统注册表。\r\n"
                         L"2、选择自动登录，为系统安全设置，推荐使用此设置。",
-                        kLabel, {24, 190, 344, 44}, kIdStatic));
+                        kLabel, {24, 214, 344, 44}, kIdStatic));
 
   // ---- 时间控制 -------------------------------------------------------------
-  AddPage(2, AddControl(WC_BUTTONW, L"请选择允许使用本机的时间", kGroup, {12, 30, 362, 208}, kIdStatic));
+  AddPage(2, AddControl(WC_BUTTONW, L"请选择允许使用本机的时间", kGroup, {12, 30, 362, 232}, kIdStatic));
+  AddPage(2, AddControl(WC_STATICW, L"允许使用的时间", kLabel, {100, 48, 110, 16}, kIdStatic));
+  AddPage(2, AddControl(WC_STATICW, L"每日限时", kLabel, {212, 48, 54, 16}, kIdStatic));
   for (int n = 0; n < kWeekdays; ++n) {
     AddPage(2, AddControl(WC_BUTTONW, kWeekdayNames[n], kChild | WS_TABSTOP | BS_RADIOBUTTON | (n == 0 ? WS_GROUP : 0),
-                          {24, 51 + n * 26, 72, 18}, kIdOption3First + n));
+                          {24, 69 + n * 26, 72, 18}, kIdOption3First + n));
     HWND t = AddControl(WC_EDITW, L"24:00", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | (n == 0 ? WS_GROUP : 0),
-                        {100, 49 + n * 26, 160, 22}, kIdText3First + n, WS_EX_CLIENTEDGE);
+                        {100, 67 + n * 26, 108, 22}, kIdText3First + n, WS_EX_CLIENTEDGE);
     AddTip(t, L"24:00表示全天24小时都禁止");
     AddPage(2, t);
+    HWND limit = AddControl(WC_EDITW, L"0", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_NUMBER,
+                            {212, 67 + n * 26, 50, 22}, kIdDailyLimitFirst + n, WS_EX_CLIENTEDGE);
+    SendMessageW(limit, EM_SETLIMITTEXT, 4, 0);
+    AddTip(limit, L"每天最多可以使用的分钟数，0 表示不限");
+    AddPage(2, limit);
   }
   HWND list = AddControl(WC_LISTBOXW, L"", kChild | WS_TABSTOP | WS_VSCROLL | WS_BORDER | LBS_MULTIPLESEL | LBS_NOTIFY |
                                                LBS_NOINTEGRALHEIGHT,
-                         {270, 49, 94, 180}, kIdList1, WS_EX_CLIENTEDGE);
+                         {270, 48, 94, 204}, kIdList1, WS_EX_CLIENTEDGE);
   for (int h = 0; h < kHourCount; ++h) {
     wchar_t label[8];
     wsprintfW(label, L"%02d:00", h);
@@ -142,7 +166,7 @@ bool Form1Window::Create() {
   AddPage(2, list);
 
   // ---- 关于 ------------------------------------------------------------------
-  AddPage(3, AddControl(WC_BUTTONW, L"", kGroup, {12, 30, 362, 208}, kIdStatic));
+  AddPage(3, AddControl(WC_BUTTONW, L"", kGroup, {12, 30, 362, 232}, kIdStatic));
   HWND label4 = AddControl(WC_STATICW, Widen(VersionText()), kLabel | SS_CENTER, {24, 44, 338, 18}, kIdLabel4);
   SendMessageW(label4, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
   AddPage(3, label4);
@@ -156,14 +180,14 @@ bool Form1Window::Create() {
                            {180, 172, 184, 18}, kIdLabel6);
   SendMessageW(label6, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
   AddPage(3, label6);
-  AddPage(3, AddControl(WC_STATICW, L"dadado 开发者 · 2026年12月", kLabel, {180, 210, 184, 18}, kIdStatic));
+  AddPage(3, AddControl(WC_STATICW, L"dadado 开发者 · 2026年12月", kLabel, {180, 230, 184, 18}, kIdStatic));
 
   // ---- buttons ----------------------------------------------------------------
   const wchar_t* const buttons[] = {L"确定", L"取消", L"应用", L"退出"};
   const int ids[] = {kIdCommand1, kIdCommand2, kIdCommand3, kIdCommand4};
   for (int i = 0; i < 4; ++i)
     AddControl(WC_BUTTONW, buttons[i], kChild | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON | WS_GROUP : BS_PUSHBUTTON),
-               {70 + i * 78, 252, 72, 25}, ids[i]);
+               {70 + i * 78, 276, 72, 25}, ids[i]);
 
   // Pictures and the link labels report presses and releases.
   for (HWND h : {image1, label7, label6}) SetWindowSubclass(h, &Form1Window::PictureProc, 1, reinterpret_cast<DWORD_PTR>(this));
@@ -183,6 +207,8 @@ void Form1Window::OnDpiChanged() {
   SendMessageW(Control(kIdImage2), STM_SETICON, reinterpret_cast<WPARAM>(icons_[1].get()), 0);
   SendMessageW(Control(kIdLabel4), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
   SendMessageW(Control(kIdLabel6), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
+  // The tips of locked controls cover their new places.
+  if (!icons_.empty() && tab_) MirrorPolicyLocks();
 }
 
 int Form1Window::DisplayedTab(int logical) const {
@@ -226,6 +252,89 @@ void Form1Window::ShowPage(int page) {
   // The frames do not paint their insides; repaint the whole page at once so
   // nothing of the previous one is left.
   RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+// The controls that the machine policy holds are greyed out, whatever their
+// own rules say, and say why when the pointer rests on them.
+void Form1Window::MirrorPolicyLocks() {
+  const PolicyLocks& locks = program_.policy_locks();
+  const LiveSettings& live = program_.live();
+  std::vector<int> locked;
+  if (locks.read_only) {
+    // Everything that holds a setting; OK, Cancel and Exit stay.
+    for (int n = 1; n <= kCheckCount; ++n) locked.push_back(kIdCheckFirst + n);
+    for (int i = 0; i < 4; ++i) locked.push_back(kIdOption1First + i);
+    for (int i = 0; i < 3; ++i) locked.push_back(kIdOption2First + i);
+    for (int n = 0; n < kWeekdays; ++n) {
+      locked.push_back(kIdOption3First + n);
+      locked.push_back(kIdText3First + n);
+      locked.push_back(kIdDailyLimitFirst + n);
+    }
+    for (int id : {kIdCombo1, kIdCombo2, kIdCombo3, kIdPicker, kIdText1, kIdText2, kIdList1, kIdCatchUp, kIdGuard,
+                   kIdPostponeMinutes, kIdLabel7, kIdCommand3})
+      locked.push_back(id);
+  } else {
+    for (int n = 1; n <= kCheckCount; ++n)
+      if (locks.check[n]) locked.push_back(kIdCheckFirst + n);
+    if (locks.frequency)
+      for (int i = 0; i < 4; ++i) locked.push_back(kIdOption1First + i);
+    if (locks.action) {
+      locked.push_back(kIdCombo3);
+      for (int i = 0; i < 3; ++i) locked.push_back(kIdOption2First + i);
+    }
+    if (locks.weekday) locked.push_back(kIdCombo1);
+    if (locks.interval) locked.push_back(kIdCombo2);
+    if (locks.scheduled_time) locked.push_back(kIdPicker);
+    for (int n = 0; n < kWeekdays; ++n) {
+      if (locks.allowed_hours[n]) locked.push_back(kIdText3First + n);
+      if (locks.daily_limit[n]) locked.push_back(kIdDailyLimitFirst + n);
+    }
+    // The hours list edits the weekday that is selected.
+    const int weekday = live.option3_selected();
+    if (weekday >= 0 && weekday < kWeekdays && locks.allowed_hours[weekday]) locked.push_back(kIdList1);
+    if (locks.catch_up) locked.push_back(kIdCatchUp);
+    if (locks.guard) locked.push_back(kIdGuard);
+    if (locks.postpone) locked.push_back(kIdPostponeMinutes);
+    if (locks.password) locked.push_back(kIdLabel7);
+  }
+  for (int id : locked) EnableWindow(Control(id), FALSE);
+
+  // A disabled control gets no mouse messages; its parent does, so the tip
+  // is a rectangle of the window's, for the controls of the page shown.
+  std::vector<RECT> areas;
+  for (int id : locked) {
+    HWND h = Control(id);
+    if (!h || !IsWindowVisible(h)) continue;
+    RECT r;
+    GetWindowRect(h, &r);
+    MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&r), 2);
+    areas.push_back(r);
+  }
+  auto same = [](const std::vector<RECT>& a, const std::vector<RECT>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (!EqualRect(&a[i], &b[i])) return false;
+    return true;
+  };
+  if (same(areas, policy_tip_areas_)) return;
+  for (std::size_t i = 0; i < policy_tip_areas_.size(); ++i) {
+    TOOLINFOW ti{};
+    ti.cbSize = sizeof ti;
+    ti.hwnd = hwnd();
+    ti.uId = kPolicyTipFirst + i;
+    SendMessageW(tips_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
+  policy_tip_areas_ = areas;
+  for (std::size_t i = 0; i < areas.size(); ++i) {
+    TOOLINFOW ti{};
+    ti.cbSize = sizeof ti;
+    ti.uFlags = TTF_SUBCLASS;
+    ti.hwnd = hwnd();
+    ti.uId = kPolicyTipFirst + i;
+    ti.rect = areas[i];
+    ti.lpszText = const_cast<wchar_t*>(kPolicyTip);
+    SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
 }
 
 void Form1Window::SetBorder(HWND control, bool border) {
@@ -290,10 +399,27 @@ void Form1Window::Mirror() {
   for (int h = 0; h < kHourCount; ++h)
     if ((SendMessageW(list, LB_GETSEL, h, 0) > 0) != live.hour_marked(h)) SendMessageW(list, LB_SETSEL, live.hour_marked(h), h);
   EnableWindow(list, live.list1_enabled());
+  for (int n = 0; n < kWeekdays; ++n) {
+    HWND limit = Control(kIdDailyLimitFirst + n);
+    // The box shows what the user typed; what counts is read from it.
+    SetTextIfDifferent(limit, Widen(live.daily_limit(n).text));
+    EnableWindow(limit, live.daily_limit(n).enabled);
+  }
+  auto set_check = [](HWND h, int v) {
+    SendMessageW(h, BM_SETCHECK, v == 1 ? BST_CHECKED : v == 2 ? BST_INDETERMINATE : BST_UNCHECKED, 0);
+  };
+  set_check(Control(kIdCatchUp), live.catch_up().value);
+  EnableWindow(Control(kIdCatchUp), TRUE);
+  set_check(Control(kIdGuard), live.guard().value);
+  EnableWindow(Control(kIdGuard), TRUE);
+  SetTextIfDifferent(Control(kIdPostponeMinutes), Widen(live.postpone_minutes_text()));
+  EnableWindow(Control(kIdPostponeMinutes), TRUE);
+  EnableWindow(Control(kIdLabel7), TRUE);
   EnableWindow(Control(kIdCommand3), live.apply_enabled());
   SetBorder(Control(kIdLabel7), program_.label7_pressed());
   SetBorder(Control(kIdImage1), program_.image1_pressed());
   MirrorTabs();
+  MirrorPolicyLocks();
   mirroring_ = false;
 }
 
@@ -319,6 +445,15 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
     const int n = id - kIdText3First;
     if (code == EN_CHANGE) Event([&] { live.SetText3(n, Narrow(TextOf(control))); });
     if (code == EN_SETFOCUS) Event([&] { live.FocusText3(n); });
+  } else if (id == kIdCatchUp && code == BN_CLICKED) {
+    Event([&] { live.SetCatchUp(live.catch_up().value == 1 ? 0 : 1); });
+  } else if (id == kIdGuard && code == BN_CLICKED) {
+    Event([&] { live.SetGuard(live.guard().value == 1 ? 0 : 1); });
+  } else if (id == kIdPostponeMinutes && code == EN_CHANGE) {
+    Event([&] { live.SetPostponeMinutes(Narrow(TextOf(control))); });
+  } else if (id >= kIdDailyLimitFirst && id < kIdDailyLimitFirst + kWeekdays && code == EN_CHANGE) {
+    const int n = id - kIdDailyLimitFirst;
+    Event([&] { live.SetDailyLimit(n, Narrow(TextOf(control))); });
   } else if (id == kIdText1 && code == EN_CHANGE) {
     Event([&] { live.SetText1(Narrow(TextOf(control))); });
   } else if (id == kIdText2 && code == EN_CHANGE) {

@@ -21,6 +21,10 @@ inline constexpr int kIdPicker = 263;
 inline constexpr int kIdText1 = 264, kIdText2 = 265;
 inline constexpr int kIdList1 = 266;
 inline constexpr int kIdLabel7 = 270, kIdLabel6 = 271, kIdImage1 = 272, kIdImage2 = 273, kIdLabel4 = 274;
+inline constexpr int kIdCatchUp = 275;        // 错过后两小时内补做
+inline constexpr int kIdGuard = 276;          // 防止被结束(守护服务)
+inline constexpr int kIdPostponeMinutes = 277;  // 推迟分钟数
+inline constexpr int kIdDailyLimitFirst = 280;  // 每日限时 of weekday n: 280 .. 286
 inline constexpr int kIdStatic = 299;         // labels and frames without a role
 
 // frmSplash, checkpassword, setpassword
@@ -28,6 +32,7 @@ inline constexpr int kIdSplashPassword = 300;
 inline constexpr int kIdSplashRemaining = 301;
 inline constexpr int kIdSplashAction = 302;
 inline constexpr int kIdSplashTitle = 303;
+inline constexpr int kIdSplashPostpone = 304;   // 推迟(&D)
 inline constexpr int kIdPasswordBox = 310;      // Textpassword / txtypassword
 inline constexpr int kIdNewPasswordBox = 311;   // txtPassword
 

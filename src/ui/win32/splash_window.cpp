@@ -39,7 +39,11 @@ void SplashWindow::Open(HWND owner, bool visible) {
     AddControl(WC_STATICW, Widen(c.remaining), WS_VISIBLE | SS_LEFT, Twips(960, 960, 2895, 255), kIdSplashRemaining);
     AddControl(WC_STATICW, L"输入解除密码：", WS_VISIBLE | SS_LEFT, Twips(360, 1320, 1260, 180 + 60), kIdStatic);
     HWND box = AddControl(WC_EDITW, L"", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD,
-                          Twips(1800, 1280, 2055, 270 + 60), kIdSplashPassword, WS_EX_CLIENTEDGE);
+                          Twips(1800, 1280, 1290, 270 + 60), kIdSplashPassword, WS_EX_CLIENTEDGE);
+    // Not the default button: Enter in the box still cancels with the
+    // password; 推迟 is a choice of its own.
+    AddControl(WC_BUTTONW, L"推迟(&D)", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, Twips(3150, 1265, 870, 360),
+               kIdSplashPostpone);
     SendMessageW(box, EM_SETPASSWORDCHAR, L'*', 0);
     SendMessageW(box, EM_SETLIMITTEXT, 0, 0);  // no length limit
     SetTimer(hwnd(), kTimerCountdown, kCountdownIntervalMs, nullptr);
@@ -95,6 +99,10 @@ LRESULT SplashWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         // wrong-password message is open, which destroys this window: touch
         // nothing of it afterwards.
         program_.Countdown_Enter();
+        screen_.Refresh();
+      } else if (LOWORD(wp) == kIdSplashPostpone && HIWORD(wp) == BN_CLICKED) {
+        // The same caution as Enter: the window may be gone afterwards.
+        program_.Countdown_Postpone();
         screen_.Refresh();
       }
       return 0;
