@@ -88,6 +88,10 @@ TEST_F(FeaturesWin, TheNewControlsReachTheModel) {
 
 TEST_F(FeaturesWin, PostponeOnTheCountdownTakesThePassword) {
   Start();
+  // Time control on and applied: its countdown is the one held off.
+  app->program().live().SetCheck(4, 1);
+  app->program().Command3_Click();
+  ASSERT_TRUE(app->program().timer_running(FormTimer::kTimeControl));
   app->program().OpenShutdownScreen(1);
   HWND splash = app->splash().hwnd();
   ASSERT_TRUE(splash);

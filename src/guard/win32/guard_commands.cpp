@@ -76,7 +76,9 @@ int RunGuardCommand(bool install) {
     const std::wstring warning =
         L"守护服务已安装，但普通用户可以修改程序所在的文件夹、程序或它的设置文件，任何人都可能替换它们。"
         L"请把程序放到 Program Files 下的文件夹中（例如 C:\\Program Files\\dadado），然后重新安装守护服务。";
-    if (!WriteToParentConsole(warning)) MessageBoxW(nullptr, warning.c_str(), L"dadado", MB_OK | MB_ICONWARNING);
+    // Only the script's output: a box would hold up an unattended
+    // deployment, and the service is installed all the same.
+    WriteToParentConsole(warning);
   }
   return 0;
 }

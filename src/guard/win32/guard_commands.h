@@ -13,7 +13,7 @@ class WinOperatingSystem;
 
 // /install-guard and /uninstall-guard: 0 on success; otherwise non-zero
 // after a message box that says why. A warning about the folder goes to the
-// console of the script that started it, or into a message box without one.
+// console of the script that started it.
 int RunGuardCommand(bool install);
 
 // The settings window's 防止被结束: installs or removes directly when this
