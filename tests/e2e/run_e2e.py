@@ -33,7 +33,7 @@ class Wine:
         env = dict(self.env, WINEARCH="win64")
         subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
         subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
-                        "/d", "user32.ExitWindowsEx;advapi32.ReportEventW", "/f"], env=env, stdout=subprocess.DEVNULL,
+                        "/d", "user32.ExitWindowsEx;advapi32.ReportEventW;advapi32.InitiateShutdownW;wtsapi32.WTSLogoffSession", "/f"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
         self.server()
@@ -456,8 +456,65 @@ def catch_up(wine):
     assert stored in read_ini(folder), "the missed instant was not stored before the exit call:\n" + read_ini(folder)
 
 
+def wine_cmd(wine, args, folder=None, timeout=120):
+    with tempfile.TemporaryFile() as out:
+        r = subprocess.run(["wine"] + args, cwd=folder, env=wine.env, stdout=out, stderr=subprocess.DEVNULL,
+                           stdin=subprocess.DEVNULL, timeout=timeout)
+        out.seek(0)
+        return r.returncode, out.read().decode("utf-8", "replace")
+
+
+def program_pid(wine):
+    w = window(wine.windows(), "dadado")
+    return w["head"].get("pid") if w else None
+
+
+def guard_service(wine):
+    folder = wine.folder("guard")
+    exe = os.path.join(folder, "dadado.exe")
+    due = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(seconds=100)
+    write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 1\n启动后隐藏界面= 1\n关机画面= 0\n"
+              % due.strftime("%Y/%m/%d %H:%M:%S"))
+    code, _ = wine_cmd(wine, ["dadado.exe", "/install-guard"], folder)
+    assert code == 0, "/install-guard ended with %s" % code
+    try:
+        assert wait_for(lambda: "RUNNING" in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], 30), "not running"
+        # The guard starts the program in the console session, and again
+        # within seconds after it was killed.
+        first = wait_for(lambda: program_pid(wine), 30)
+        assert first, "the guard did not start the program"
+        wine_cmd(wine, ["taskkill", "/f", "/pid", first])
+        killed = time.time()
+        again = wait_for(lambda: (lambda p: p if p and p != first else None)(program_pid(wine)), 10, step=0.3)
+        assert again, "the program was not back within 10 seconds"
+        print("  back %.1f s after it was killed" % (time.time() - killed))
+
+        # Booted afresh with the relay trace on, the guard writes its calls
+        # into this file. The program killed and kept from starting (its file
+        # renamed away): the guard performs the action itself, once.
+        wine.stop()
+        trace_path = os.path.join(folder, "guard-trace.log")
+        with open(trace_path, "wb") as trace:
+            subprocess.run(["wine", "sc", "query", "dadadoGuard"], env=dict(wine.env, WINEDEBUG="+relay"),
+                           stdout=subprocess.DEVNULL, stderr=trace, stdin=subprocess.DEVNULL, timeout=120)
+        pid = wait_for(lambda: program_pid(wine), 30)
+        assert pid, "the guard did not start the program after the restart"
+        os.rename(exe, exe + ".away")
+        wine_cmd(wine, ["taskkill", "/f", "/pid", pid])
+        wait_for(lambda: time.time() > due.timestamp() + 8, 200, step=1)
+        calls = [l for l in open(trace_path, "rb").read().decode("utf-8", "replace").splitlines()
+                 if "Call advapi32.InitiateShutdownW(" in l]
+        assert len(calls) == 1, "the guard's shutdown calls: %s" % calls
+    finally:
+        if os.path.exists(exe + ".away"):
+            os.rename(exe + ".away", exe)
+        code, _ = wine_cmd(wine, ["dadado.exe", "/uninstall-guard"], folder)
+        assert code == 0, "/uninstall-guard ended with %s" % code
+    assert "RUNNING" not in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], "still there after /uninstall-guard"
+
+
 SCENARIOS = [first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel, policy_schedule,
-             policy_window, daily_limit, event_log, catch_up]
+             policy_window, daily_limit, event_log, catch_up, guard_service]
 
 
 def main():
