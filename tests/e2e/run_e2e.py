@@ -184,7 +184,30 @@ def form1(wine):
     return wait_for(lambda: window(wine.windows(), "dadado"), 30)
 
 
+def run_locale():
+    """The Unix locale this run is under, as Wine reads it."""
+    for name in ("LC_ALL", "LC_CTYPE", "LANG"):
+        if os.environ.get(name):
+            return os.environ[name]
+    return "C"
+
+
+# The ANSI code page Wine gives a program under each locale we run under.
+EXPECTED_ACP = {"zh_CN": "936", "en_US": "1252", "C": "1252", "POSIX": "1252"}
+
+
 # ---- scenarios --------------------------------------------------------------------
+
+def code_page(wine):
+    # Every other scenario means what it claims only if Wine gave the program
+    # the code page of the locale: a locale missing on the machine falls back
+    # to C, code page 1252, without a word.
+    loc = run_locale()
+    want = EXPECTED_ACP.get(loc.split(".")[0])
+    got = wine.probe("codepage").strip()
+    assert want, "no code page known for the locale %s (%s)" % (loc, got)
+    assert got.startswith("ACP=%s " % want), "under %s Wine gave %s, not ACP=%s" % (loc, got, want)
+
 
 def first_start(wine):
     folder = wine.folder("first")
@@ -298,7 +321,7 @@ def apply_and_cancel(wine):
     assert read_ini(folder) == ini, "Cancel changed the file"
 
 
-SCENARIOS = [first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel]
+SCENARIOS = [code_page, first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel]
 
 
 def main():
@@ -309,7 +332,10 @@ def main():
     if not os.environ.get("DISPLAY"):
         print("FAIL setup: no DISPLAY")
         return 1
-    prefix = os.path.join(os.path.abspath(args.build), "wineprefix-e2e")
+    # A prefix per locale: Wine keeps the regional settings and system fonts of
+    # the locale a prefix was made under.
+    loc = run_locale()
+    prefix = os.path.join(os.path.abspath(args.build), "wineprefix-e2e-" + loc)
     wine = Wine(prefix, os.path.abspath(args.build))
     wine.setup()
     failures = 0
@@ -319,10 +345,10 @@ def main():
         started = time.time()
         try:
             scenario(wine)
-            print("PASS %s (%.1f s)" % (scenario.__name__, time.time() - started), flush=True)
+            print("PASS %s [%s] (%.1f s)" % (scenario.__name__, loc, time.time() - started), flush=True)
         except Exception:
             failures += 1
-            print("FAIL %s" % scenario.__name__, flush=True)
+            print("FAIL %s [%s]" % (scenario.__name__, loc), flush=True)
             traceback.print_exc()
         finally:
             wine.stop()
