@@ -11,7 +11,7 @@
 // simulated quarter and at the end. A benchmark: it prints figures and fails
 // only when the program stops behaving as a running program.
 //
-//   soak [schedule|timecontrol] [days]   (schedule, 365 by default)
+//   soak [schedule|timecontrol] [days] [report every N days]   (schedule, 365, 91)
 #include <malloc.h>
 
 #include <chrono>
@@ -99,6 +99,7 @@ void Report(const char* when, World& w, long day) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "schedule";
   const long days = argc > 2 ? std::atol(argv[2]) : 365;
+  const long every = argc > 3 && std::atol(argv[3]) > 0 ? std::atol(argv[3]) : 91;
   if (mode != "schedule" && mode != "timecontrol") {
     std::printf("usage: soak [schedule|timecontrol] [days]\n");
     return 2;
@@ -170,7 +171,7 @@ int main(int argc, char** argv) {
     if (s % 86400 == 0) {
       w.ClearRecords();
       const long day = static_cast<long>(s / 86400);
-      if ((day == 1 || day % 91 == 0) && day != days) Report("", w, day);
+      if ((day == 1 || day % every == 0) && day != days) Report("", w, day);
     }
   }
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
