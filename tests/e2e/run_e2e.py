@@ -200,13 +200,16 @@ EXPECTED_ACP = {"zh_CN": "936", "en_US": "1252", "C": "1252", "POSIX": "1252"}
 
 def code_page(wine):
     # Every other scenario means what it claims only if Wine gave the program
-    # the code page of the locale: a locale missing on the machine falls back
-    # to C, code page 1252, without a word.
+    # the code page of the locale, and Chinese text crosses from Linux whole.
+    # Wine takes the code page from the locale's name even when the machine
+    # lacks the locale, but non-ASCII text in command lines and file names
+    # then arrives mangled, without a word.
     loc = run_locale()
     want = EXPECTED_ACP.get(loc.split(".")[0])
-    got = wine.probe("codepage").strip()
+    got = wine.probe("codepage", "中文测试").strip()
     assert want, "no code page known for the locale %s (%s)" % (loc, got)
     assert got.startswith("ACP=%s " % want), "under %s Wine gave %s, not ACP=%s" % (loc, got, want)
+    assert got.endswith(" ARG=中文测试"), "under %s a Chinese argument arrived as %r: is the locale generated?" % (loc, got)
 
 
 def first_start(wine):
