@@ -6,6 +6,8 @@
 //   probe settext TITLE ID TEXT        types a text into a box
 //   probe command TITLE ID             sends a command (IDOK = 1) to a window
 //   probe select TITLE ID INDEX        chooses an item of a drop-down list
+//   probe codepage [TEXT]              the code pages and locale Wine gave us,
+//                                      and TEXT as it arrived through the command line
 // TITLE names a top-level window by its caption, "#class:NAME" by its class,
 // "#has:ID" by a control it holds.
 #include <windows.h>
@@ -98,6 +100,16 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring cmd = argv[1];
   if (cmd == L"dump") {
     EnumWindows(DumpTop, 0);
+    return 0;
+  }
+  if (cmd == L"codepage") {
+    wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+    GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH);
+    wchar_t system[LOCALE_NAME_MAX_LENGTH] = {};
+    GetSystemDefaultLocaleName(system, LOCALE_NAME_MAX_LENGTH);
+    std::printf("ACP=%u OEMCP=%u USER=%s SYSTEM=%s UI=%04x ARG=%s\n", GetACP(), GetOEMCP(), Utf8(name).c_str(),
+                Utf8(system).c_str(), static_cast<unsigned>(GetUserDefaultUILanguage()),
+                argc > 2 ? Utf8(argv[2]).c_str() : "");
     return 0;
   }
   if (argc < 4) return 2;
