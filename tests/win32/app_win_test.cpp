@@ -13,26 +13,12 @@
 #include "system/win32/win_os.h"
 #include "ui/win32/ids.h"
 #include "ui/win32/win_app.h"
+#include "win32/win_test_support.h"
 
 namespace dadado::win32 {
 namespace {
 
-void Pump(DWORD ms) {
-  const ULONGLONG until = GetTickCount64() + ms;
-  MSG msg;
-  while (GetTickCount64() < until) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(10);
-  }
-}
 
-std::string SettingsPath() {
-  WinOperatingSystem os;
-  return SettingsFilePath(os.ExecutableFolder(), os.ExecutableBaseName(), '\\');
-}
 
 int IconWidth(HICON icon) {
   ICONINFO ii{};

@@ -9,32 +9,13 @@
 #include "system/win32/win_os.h"
 #include "ui/win32/ids.h"
 #include "ui/win32/win_app.h"
+#include "win32/win_test_support.h"
 
 namespace dadado::win32 {
 namespace {
 
-void Pump(DWORD ms) {
-  const ULONGLONG until = GetTickCount64() + ms;
-  MSG msg;
-  while (GetTickCount64() < until) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(10);
-  }
-}
 
-std::wstring SettingsPath() {
-  WinOperatingSystem os;
-  return Widen(SettingsFilePath(os.ExecutableFolder(), os.ExecutableBaseName(), '\\'));
-}
 
-std::wstring Text(HWND h) {
-  wchar_t buf[256] = {};
-  GetWindowTextW(h, buf, 256);
-  return buf;
-}
 
 constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\dadado";
 
@@ -50,7 +31,7 @@ void ClearPolicy() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey); }
 struct FeaturesWin : ::testing::Test {
   std::unique_ptr<WinApp> app;
   void SetUp() override {
-    DeleteFileW(SettingsPath().c_str());
+    DeleteFileW(Widen(SettingsPath()).c_str());
     ClearPolicy();
   }
   void Start() {
@@ -63,7 +44,7 @@ struct FeaturesWin : ::testing::Test {
     app.reset();
     Pump(50);
     ClearPolicy();
-    DeleteFileW(SettingsPath().c_str());
+    DeleteFileW(Widen(SettingsPath()).c_str());
   }
   HWND Form1Control(int id) { return app->form1().Control(id); }
 };

@@ -13,32 +13,13 @@
 #include "system/win32/win_os.h"
 #include "ui/win32/ids.h"
 #include "ui/win32/win_app.h"
+#include "win32/win_test_support.h"
 
 namespace dadado::win32 {
 namespace {
 
-void Pump(DWORD ms) {
-  const ULONGLONG until = GetTickCount64() + ms;
-  MSG msg;
-  while (GetTickCount64() < until) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(10);
-  }
-}
 
-std::string SettingsPath() {
-  WinOperatingSystem os;
-  return SettingsFilePath(os.ExecutableFolder(), os.ExecutableBaseName(), '\\');
-}
 
-std::wstring Text(HWND h) {
-  wchar_t buf[512] = {};
-  GetWindowTextW(h, buf, 512);
-  return buf;
-}
 
 bool Checked(HWND h) { return SendMessageW(h, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
