@@ -21,23 +21,13 @@
 #include "system/win32/win_os.h"
 #include "ui/win32/ids.h"
 #include "ui/win32/win_app.h"
+#include "win32/win_test_support.h"
 
 using namespace dadado;
 using namespace dadado::win32;
 
 namespace {
 
-void Pump(DWORD ms) {
-  const ULONGLONG until = GetTickCount64() + ms;
-  MSG msg;
-  while (GetTickCount64() < until) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-  }
-}
 
 // Hidden in the tray, a daily shutdown three hours from now.
 bool WriteSettings() {
