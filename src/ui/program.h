@@ -1,10 +1,12 @@
 // The settings window's procedures, under the names of their events: start-up,
 // the schedule tick, the time-control guard, the countdown screen, the
 // settings gate and password dialogs, the tray menu and the four buttons.
-// The schedule's running state lives in a ScheduleRunner, the countdown's in a
-// Countdown, the keys of the settings file in one table; this class ties them
-// to the screen and the operating system. The Win32 windows forward events
-// and mirror the state.
+// The schedule's running state lives in a ScheduleRunner, time control's and
+// the daily limit's in a TimeControlGuard, the countdown's in a Countdown,
+// the keys of the settings file and what the machine policy replaces in one
+// table; this class ties them to the screen and the operating system and
+// writes what happened to the event log. The Win32 windows forward events and
+// mirror the state.
 #pragma once
 
 #include <cstdint>
