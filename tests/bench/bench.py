@@ -169,7 +169,9 @@ def idle(wine, seconds):
             subprocess.run(["cp", exe, folder])
         proc = subprocess.Popen(["wine", os.path.join(folder, name)], cwd=folder, env=wine.env,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(5)  # past start-up
+        # Past start-up: Wine finishes loading and laying out well after the
+        # window shows, and that one-off work is no idle cost.
+        time.sleep(30)
         pid = find_pid(name)
         server = find_server(wine.prefix)
         a = sample(pid)
