@@ -400,7 +400,20 @@ def policy_window(wine):
         wine.set_policy(values)
         try:
             wine.start(folder)
-            w = wait_for(lambda: window(wine.windows(), "dadado"), 30)
+
+            # The window exists a moment before start-up has set its controls.
+            def as_the_policy_says():
+                w = window(wine.windows(), "dadado")
+                if not w:
+                    return None
+                try:
+                    ok = all(control(w, cid).get(field) == want for cid, field, want in shown) and \
+                        all(control(w, cid)["enabled"] == "0" for cid in greyed)
+                except AssertionError:  # not all its controls made yet
+                    return None
+                return w if ok else None
+
+            w = wait_for(as_the_policy_says, 30) or window(wine.windows(), "dadado")
             assert w, "no settings window"
             for cid, field, want in shown:
                 got = control(w, cid).get(field)
