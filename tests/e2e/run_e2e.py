@@ -198,6 +198,13 @@ def write_ini(folder, text):
         f.write(text.replace("\n", "\r\n").encode("gbk"))
 
 
+def countdown_window(wine):
+    for w in wine.windows():
+        if w["head"].get("class") == "DadadoWindow" and any(c.get("id") == "300" for c in w["controls"]):
+            return w
+    return None
+
+
 def form1(wine):
     return wait_for(lambda: window(wine.windows(), "dadado"), 30)
 
@@ -286,14 +293,7 @@ def time_control(wine):
     folder = wine.folder("timecontrol")
     write_ini(folder, "[时间控制]\n启用= 1\n")
     run = wine.start(folder)
-
-    def countdown():
-        for w in wine.windows():
-            if w["head"].get("class") == "DadadoWindow" and any(c.get("id") == "300" for c in w["controls"]):
-                return w
-        return None
-
-    w = wait_for(countdown, 30)
+    w = wait_for(lambda: countdown_window(wine), 30)
     assert w, "no countdown"
     remaining = control(w, 301)["text"]
     assert remaining in ("时间剩余30秒", "时间剩余29秒", "时间剩余28秒"), remaining
@@ -302,7 +302,7 @@ def time_control(wine):
     # The right password cancels.
     assert "no window" not in wine.probe("settext", "#has:300", "300", "mossgate")
     wine.probe("command", "#has:300", "1")
-    assert wait_for(lambda: countdown() is None, 10), "the countdown stayed"
+    assert wait_for(lambda: countdown_window(wine) is None, 10), "the countdown stayed"
     time.sleep(3)
     assert not run.exit_calls, run.exit_calls
     wine.stop()
@@ -340,13 +340,6 @@ def apply_and_cancel(wine):
     assert w["head"]["visible"] == "0", "the window was not hidden"
     assert control(w, 209)["checked"] == "1", "提示 was not restored"
     assert read_ini(folder) == ini, "Cancel changed the file"
-
-
-def countdown_window(wine):
-    for w in wine.windows():
-        if w["head"].get("class") == "DadadoWindow" and any(c.get("id") == "300" for c in w["controls"]):
-            return w
-    return None
 
 
 def all_day():
