@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Draws the program icon, a round blue clock face with white hands at ten
-past ten, and writes src/ui/win32/dadado.ico with the sizes Windows asks for
+past ten, and writes src/app/dadado.ico with the sizes Windows asks for
 (16, 20, 24, 32, 48 as bitmaps, 256 as PNG). The same drawing is done at run
 time by MakeProgramIcon for sizes the file lacks.
 Run from the repository root: python3 tools/make_icon.py"""

@@ -1,7 +1,7 @@
 #include "guard/guard_settings.h"
 
 #include "settings/settings_file.h"
-#include "ui/settings_table.h"
+#include "settings/settings_table.h"
 
 namespace dadado {
 

@@ -6,7 +6,7 @@
 #include "settings/keys.h"
 #include "system/power.h"
 #include "system/windows_integration.h"
-#include "ui/settings_table.h"
+#include "settings/settings_table.h"
 #include "version.h"
 
 namespace dadado {

@@ -22,7 +22,7 @@
 #include "system/power.h"
 #include "ui/countdown.h"
 #include "ui/screen.h"
-#include "ui/settings_table.h"
+#include "settings/settings_table.h"
 
 namespace dadado {
 

@@ -25,7 +25,7 @@ class Wine:
         self.build = build
         self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.probe_exe = os.path.join(build, "tests", "win32", "probe.exe")
-        self.dadado_exe = os.path.join(build, "src", "ui", "win32", "dadado.exe")
+        self.dadado_exe = os.path.join(build, "src", "app", "dadado.exe")
         self.procs = []
 
     def setup(self):

@@ -1,6 +1,6 @@
 // The Application event log: entries written through ReportEventW, their
 // texts in the message table compiled into this executable
-// (src/ui/win32/event_messages.mc), and the source's registration that tells
+// (src/app/event_messages.mc), and the source's registration that tells
 // the Event Viewer where that table is.
 //
 // Writing an entry is a side note to whatever the program is doing: no

@@ -1,4 +1,4 @@
-#include "ui/settings_table.h"
+#include "settings/settings_table.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // The one table of the settings window's keys: what Apply writes, start-up
 // and Cancel read back, under the same names.
-#include "ui/settings_table.h"
+#include "settings/settings_table.h"
 
 #include <gtest/gtest.h>
 
