@@ -32,11 +32,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);
-  // The guard, when installed, sees from this that the program is there
-  // and leaves the acting to it.
-  UniqueHandle announcement = AnnounceProgram();
   WinApp app;
-  const int code = app.Main();
+  if (!app.Start()) return app.exit_code();
+  // The guard, when installed, sees from this that the program is there
+  // and leaves the acting to it. Only a copy that passed the check for
+  // another one announces itself: a second copy waiting at its message must
+  // not hold the guard off while the first is ended.
+  UniqueHandle announcement = AnnounceProgram();
+  const int code = app.Run();
   // Only Exit lets the guard leave the program ended; it ends cleanly then.
   if (app.program().exited_by_user()) {
     TellGuardExitRequested();

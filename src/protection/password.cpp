@@ -65,8 +65,15 @@ std::string ReadStoredPassword(SettingsFile& settings) {
   return settings.ReadIniString(keys::kTimeControl, keys::kPassword, EncodePassword(kDefaultPassword));
 }
 
+std::optional<std::string> StoredPassword(SettingsFile& settings) {
+  std::string stored = ReadStoredPassword(settings);
+  if (!settings.ever_read()) return std::nullopt;
+  return stored;
+}
+
 bool PasswordMatches(SettingsFile& settings, std::string_view typed) {
-  return EncodePassword(typed) == ReadStoredPassword(settings);
+  const auto stored = StoredPassword(settings);
+  return stored && EncodePassword(typed) == *stored;
 }
 
 }  // namespace dadado

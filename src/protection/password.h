@@ -1,6 +1,7 @@
 // The settings password is only ever stored and compared in encoded form.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,12 @@ std::string EncodePassword(std::string_view text);
 // without one gets the encoded default written into it at this moment.
 std::string ReadStoredPassword(SettingsFile& settings);
 
-// Whether `typed` is the stored password.
+// The stored password as the file holds it; nullopt when the file exists but
+// could not be read, now or ever since the program started: a read error
+// must never let the default password in.
+std::optional<std::string> StoredPassword(SettingsFile& settings);
+
+// Whether `typed` is the stored password; never when it cannot be read.
 bool PasswordMatches(SettingsFile& settings, std::string_view typed);
 
 }  // namespace dadado

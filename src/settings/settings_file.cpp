@@ -31,10 +31,27 @@ std::int16_t ParseIniInt(std::string_view text) {
   return static_cast<std::int16_t>(v);
 }
 
-std::int16_t SettingsFile::ReadIniInt(std::string_view section, std::string_view key, std::int16_t fallback) {
+std::optional<std::string> SettingsFile::Content() {
   FileContent file = store_.Read(path_);
-  if (file.status != ReadStatus::kOk) return fallback;
-  auto raw = IniText(std::move(file.bytes)).Get(Utf8ToGbk(section), Utf8ToGbk(key));
+  if (file.status == ReadStatus::kError) {
+    read_failed_ = true;
+    if (!last_good_) ++blind_reads_;
+    return last_good_;
+  }
+  read_failed_ = false;
+  last_good_ = file.status == ReadStatus::kOk ? std::move(file.bytes) : std::string();
+  return last_good_;
+}
+
+bool SettingsFile::Refresh() {
+  Content();
+  return !read_failed_;
+}
+
+std::int16_t SettingsFile::ReadIniInt(std::string_view section, std::string_view key, std::int16_t fallback) {
+  auto content = Content();
+  if (!content) return fallback;
+  auto raw = IniText(std::move(*content)).Get(Utf8ToGbk(section), Utf8ToGbk(key));
   if (!raw) return fallback;
   std::string_view v = *raw;
   v = v.substr(0, v.find('\0'));
@@ -44,26 +61,43 @@ std::int16_t SettingsFile::ReadIniInt(std::string_view section, std::string_view
 
 std::string SettingsFile::ReadIniString(std::string_view section, std::string_view key,
                                         const std::string& fallback) {
-  FileContent file = store_.Read(path_);
+  auto content = Content();
+  const bool fresh = !read_failed_;
   std::optional<std::string> raw;
-  if (file.status == ReadStatus::kOk) raw = IniText(std::move(file.bytes)).Get(Utf8ToGbk(section), Utf8ToGbk(key));
-  std::string_view v = raw ? std::string_view(*raw) : std::string_view();
-  v = v.substr(0, v.find('\0'));
-  v = v.substr(0, GbkSafePrefixLength(v, kReadBufferBytes - 1));
-  if (v.empty()) {
-    WriteIniString(section, key, fallback);
-    return fallback;
+  if (content) raw = IniText(std::move(*content)).Get(Utf8ToGbk(section), Utf8ToGbk(key));
+  auto usable = [](const std::optional<std::string>& r) {
+    std::string_view v = r ? std::string_view(*r) : std::string_view();
+    v = v.substr(0, v.find('\0'));
+    return v.substr(0, GbkSafePrefixLength(v, kReadBufferBytes - 1));
+  };
+  std::string_view v = usable(raw);
+  if (!v.empty()) return GbkToUtf8(v);
+  // The default is written only where the file really lacks the key: never
+  // after a read that failed, and never over a value that has appeared
+  // since (the write reads the file afresh).
+  if (fresh && !batch_) {
+    BeginBatch();
+    const auto now = batch_->ini.Get(Utf8ToGbk(section), Utf8ToGbk(key));
+    const std::string_view there = usable(now);
+    if (!there.empty()) {
+      std::string found = GbkToUtf8(there);
+      batch_.reset();
+      return found;
+    }
+    batch_->ini.Set(Utf8ToGbk(section), Utf8ToGbk(key), Utf8ToGbk(fallback));
+    EndBatch();
+  } else if (fresh) {
+    batch_->ini.Set(Utf8ToGbk(section), Utf8ToGbk(key), Utf8ToGbk(fallback));
   }
-  return GbkToUtf8(v);
+  return fallback;
 }
 
 std::optional<std::string> SettingsFile::Peek(std::string_view section, std::string_view key) {
   std::optional<std::string> raw;
   if (batch_) {
     raw = batch_->ini.Get(Utf8ToGbk(section), Utf8ToGbk(key));
-  } else {
-    FileContent file = store_.Read(path_);
-    if (file.status == ReadStatus::kOk) raw = IniText(std::move(file.bytes)).Get(Utf8ToGbk(section), Utf8ToGbk(key));
+  } else if (auto content = Content()) {
+    raw = IniText(std::move(*content)).Get(Utf8ToGbk(section), Utf8ToGbk(key));
   }
   if (!raw) return std::nullopt;
   return GbkToUtf8(std::string_view(*raw).substr(0, raw->find('\0')));
@@ -79,7 +113,14 @@ bool SettingsFile::WriteIniString(std::string_view section, std::string_view key
 
 void SettingsFile::BeginBatch() {
   FileContent file = store_.Read(path_);
-  batch_ = Batch{file.status != ReadStatus::kError, IniText(std::move(file.bytes))};
+  const bool readable = file.status != ReadStatus::kError;
+  if (readable) {
+    read_failed_ = false;
+    last_good_ = file.bytes;
+  } else {
+    read_failed_ = true;
+  }
+  batch_ = Batch{readable, IniText(std::move(file.bytes))};
 }
 
 bool SettingsFile::EndBatch() {
@@ -88,7 +129,9 @@ bool SettingsFile::EndBatch() {
   batch_.reset();
   // A file that exists but cannot be read is never overwritten: its content
   // would be lost.
-  return batch.readable && store_.WriteAtomically(path_, batch.ini.bytes());
+  if (!batch.readable || !store_.WriteAtomically(path_, batch.ini.bytes())) return false;
+  last_good_ = batch.ini.bytes();
+  return true;
 }
 
 bool SettingsFile::WriteIniInt(std::string_view section, std::string_view key, std::int16_t value) {

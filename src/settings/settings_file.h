@@ -1,5 +1,8 @@
 // The settings file: one INI file beside the executable, named after it.
-// Every read and every write goes to the file; nothing is cached.
+// Every read and every write goes to the file. A file that exists but cannot
+// be read (held open by another program, denied, damaged on the disk) is
+// never taken for a missing one: reads then give what the last good read
+// found, and nothing is written on the strength of a failed read.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +40,18 @@ class SettingsFile {
   // it, or nullopt when it is missing; never writes.
   std::optional<std::string> Peek(std::string_view section, std::string_view key);
 
+  // Whether the last read of the file failed (it exists but could not be
+  // read); the values then come from the last good read, if there was one.
+  bool read_failed() const { return read_failed_; }
+  // Whether any read has found the file (or found it missing) since this
+  // object was made: the values read are then the file's own.
+  bool ever_read() const { return last_good_.has_value(); }
+  // How many reads found the file unreadable with no good read to fall back
+  // on: the values they gave were only the defaults.
+  int blind_reads() const { return blind_reads_; }
+  // Reads the file once more; true when it could be read (or is missing).
+  bool Refresh();
+
   // Both writes return whether the file now holds the value.
   bool WriteIniString(std::string_view section, std::string_view key, std::string_view value);
   bool WriteIniInt(std::string_view section, std::string_view key, std::int16_t value);
@@ -53,6 +68,12 @@ class SettingsFile {
     bool readable = true;
     IniText ini;
   };
+  // The file as read now, or as the last good read found it when it cannot
+  // be read; nullopt when it cannot be read and never could.
+  std::optional<std::string> Content();
+  std::optional<std::string> last_good_;
+  bool read_failed_ = false;
+  int blind_reads_ = 0;
   std::optional<Batch> batch_;
   FileStore& store_;
   std::string path_;

@@ -40,6 +40,12 @@ const std::vector<SettingEntry>& SettingsTable() {
   return table;
 }
 
+const SettingEntry& EntryOf(SettingControl control, int index) {
+  for (const SettingEntry& e : SettingsTable())
+    if (e.control == control && e.index == index) return e;
+  return SettingsTable().front();
+}
+
 namespace {
 
 std::optional<std::uint32_t> NumberIn(const PolicyValues& policy, const char* name, std::uint32_t low,

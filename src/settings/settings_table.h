@@ -53,6 +53,8 @@ struct SettingEntry {
 
 // Every key of the settings window, in the order Apply writes them.
 const std::vector<SettingEntry>& SettingsTable();
+// The entry of a control (of weekday or checkbox `index`); every control has one.
+const SettingEntry& EntryOf(SettingControl control, int index = 0);
 
 // The running state that settings feed besides the controls.
 struct LoadedExtras {

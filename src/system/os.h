@@ -30,6 +30,8 @@ class OperatingSystem {
   virtual std::string ExecutableFolder() = 0;
   virtual std::string ExecutableBaseName() = 0;
   virtual char PathSeparator() = 0;
+  // The system folder (System32), where the system's own commands lie.
+  virtual std::string SystemFolder() = 0;
 
   // Enables the shutdown privilege in this process's token; false when the
   // token does not hold it.
@@ -50,6 +52,11 @@ class OperatingSystem {
   // True when the value is gone afterwards, including when it never existed.
   virtual bool DeleteValue(RegKey key, const std::string& name) = 0;
   virtual void CloseKey(RegKey key) = 0;
+
+  // The program's own state for this user (HKEY_CURRENT_USER\Software\dadado),
+  // where it goes when the settings file cannot be written.
+  virtual std::optional<std::string> ReadUserValue(const std::string& name) = 0;
+  virtual bool WriteUserValue(const std::string& name, const std::string& value) = 0;
 
   // Starts a command line in a normal window with the focus, not waiting.
   virtual bool StartCommand(const std::string& command_line) = 0;

@@ -24,7 +24,17 @@ RegistryReading ReadRegistry(OperatingSystem& os, const std::string& base_name) 
 }
 
 std::string ExecutablePathForRunKey(const std::string& folder, const std::string& base_name) {
-  return folder + "\\" + base_name + ".exe";
+  // Quoted: unquoted, a path with a blank in it (Program Files) lets Windows
+  // try "C:\Program.exe" first, which anyone who may write C:\ could place.
+  return "\"" + folder + "\\" + base_name + ".exe\"";
+}
+
+std::string LockWorkStationCommand(const std::string& system_folder) {
+  return "\"" + system_folder + "\\rundll32.exe\" user32.dll, LockWorkStation";
+}
+
+std::string AccountsPanelCommand(const std::string& system_folder) {
+  return "\"" + system_folder + "\\rundll32.exe\" netplwiz.dll, UsersRunDll";
 }
 
 namespace {

@@ -17,8 +17,6 @@ inline constexpr char kDefaultPasswordValue[] = "DefaultPassword";
 inline constexpr char kAutoAdminLogon[] = "AutoAdminLogon";
 inline constexpr char kForceAutoLogon[] = "ForceAutoLogon";
 inline constexpr char kPowerdownAfterShutdown[] = "PowerdownAfterShutdown";
-inline constexpr char kLockWorkStationCommand[] = "rundll32 user32.dll, LockWorkStation";
-inline constexpr char kAccountsPanelCommand[] = "rundll32 netplwiz.dll, UsersRunDll";
 
 // The registry state read at start-up.
 struct RegistryReading {
@@ -36,8 +34,14 @@ struct RegistryWriteResult {
   bool automatic_logon_ok = true;
 };
 
-// folder & "\" & base name & ".exe", unquoted.
+// folder & "\" & base name & ".exe", in quotes.
 std::string ExecutablePathForRunKey(const std::string& folder, const std::string& base_name);
+
+// The workstation lock and the user-accounts panel, started through
+// rundll32 of the system folder by its full path: a bare "rundll32" is
+// looked for in the current folder and on the PATH first.
+std::string LockWorkStationCommand(const std::string& system_folder);
+std::string AccountsPanelCommand(const std::string& system_folder);
 
 // What Apply asks of the registry, taken from the settings window.
 struct RegistryChoices {

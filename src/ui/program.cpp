@@ -29,8 +29,8 @@ std::string ActionRefusedText(int action_index) {
 }
 
 Program::Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock)
-    : settings_(settings), os_(os), screen_(screen), clock_(clock), runner_(clock) {
-  live_.open_accounts_panel = [this] { os_.StartCommand(kAccountsPanelCommand); };
+    : settings_(settings), os_(os), screen_(screen), clock_(clock), state_(settings, os), runner_(clock) {
+  live_.open_accounts_panel = [this] { os_.StartCommand(AccountsPanelCommand(os_.SystemFolder())); };
 }
 
 void Program::Start() {
@@ -38,9 +38,8 @@ void Program::Start() {
   screen_.SetTimerRunning(FormTimer::kTimeControl, timer2_);
   // Today's use so far, across restarts of the program and the computer,
   // before the first time-control check counts on.
-  const auto day = settings_.Peek(keys::kUsage, keys::kUsageDate);
-  const auto used = settings_.Peek(keys::kUsage, keys::kUsedMinutes);
-  guard_.use().Load(day ? ParseDate(*day) : std::nullopt, used ? ParseIniInt(*used) : 0, clock_.Now());
+  const ProgramState::Use use = state_.LoadUse();
+  guard_.use().Load(use.day, use.minutes, clock_.Now());
   Form_Load();
   if (!ended_) {
     Log(EventType::kInformation, events::kStarted, {DADADO_VERSION_TEXT, os_.ExecutableFolder()});
@@ -60,30 +59,10 @@ void Program::Resumed() {
   screen_.Refresh();
 }
 
-std::optional<std::int64_t> Program::LastOccurrence() {
-  auto instant = [](const std::optional<std::string>& text) -> std::optional<std::int64_t> {
-    if (!text) return std::nullopt;
-    const auto date = ParseDate(*text);
-    const auto time = ParseTimeOfDay(*text);
-    if (!date || !time) return std::nullopt;
-    return LocalSeconds({*date, *time});
-  };
-  // What the guard performed while the program was away counts as done too.
-  const auto mine = instant(settings_.Peek(keys::kGeneral, keys::kLastScheduled));
-  const auto guards = instant(os_.GuardPerformedLast());
-  if (mine && guards) return std::max(*mine, *guards);
-  return mine ? mine : guards;
-}
-
-void Program::RememberOccurrence(std::int64_t instant) {
-  const LocalDateTime t = FromLocalSeconds(instant);
-  settings_.WriteIniString(keys::kGeneral, keys::kLastScheduled, FormatDateTimeText(t.date, t.second_of_day));
-}
-
 void Program::CatchUpMissed() {
   if (ended_ || !timer1_ || live_.catch_up().value != 1) return;
   if (!ExitFlagsFor(live_.combo3().index, true)) return;  // nothing would be done
-  if (auto c = runner_.StartCatchUp(ScheduleOfControls(), LastOccurrence())) {
+  if (auto c = runner_.StartCatchUp(ScheduleOfControls(), state_.LastOccurrence())) {
     OpenShutdownScreen(live_.check(9).value);
     countdown_.SetOccurrence(c->occurrence);
   }
@@ -118,6 +97,10 @@ void Program::Form_Load() {
   }
   // The machine policy replaces what it sets, from the first read on.
   ReadPolicy();
+  const bool was_unread = settings_unread_;
+  const int blind_reads = settings_.blind_reads();
+  settings_.Refresh();
+  settings_unread_ = settings_.blind_reads() != blind_reads;
   // 2 to 4. The version text labels the tray icon and the About tab; the
   // time picker starts at the current time of day.
   const LocalDateTime now = clock_.Now();
@@ -153,7 +136,7 @@ void Program::Form_Load() {
   ShowForm(false);
   settings_shown_ = false;
   if (!live_.IsSet(7)) {
-    if (live_.IsSet(4)) {
+    if (live_.IsSet(4) || settings_unread_) {
       live_.SelectOption1(kFrequencyNone);
       check_password_ = PasswordDialog{true, "", ""};
       screen_.OpenCheckPassword();
@@ -168,6 +151,7 @@ void Program::Form_Load() {
 
   // 12 to 18. The rest of the settings.
   LoadSettings(LoadStep::kSchedule, settings_, live_, extras, now, policy_);
+  if (!PolicyOverride(EntryOf(SettingControl::kIntervalStart), policy_)) extras.interval_start = state_.IntervalStart(extras.interval_start);
   runner_.set_interval_start(extras.interval_start);
   ReadStoredPassword(settings_);  // makes sure the file holds a password
   LoadSettings(LoadStep::kHours, settings_, live_, extras, now, policy_);
@@ -181,7 +165,13 @@ void Program::Form_Load() {
 
   // 20. Lock the workstation when asked.
   LoadSettings(LoadStep::kLock, settings_, live_, extras, now, policy_);
-  if (live_.IsSet(5)) os_.StartCommand(kLockWorkStationCommand);
+  if (live_.IsSet(5)) os_.StartCommand(LockWorkStationCommand(os_.SystemFolder()));
+
+  settings_unread_ = settings_.blind_reads() != blind_reads;
+  if (settings_unread_ && !was_unread)
+    screen_.ShowNotice("无法读取设置文件：" + settings_.path() +
+                           "\n文件可能正被其他程序占用。在能够读取之前，程序不保存任何设置，也不接受任何密码。",
+                       kNotice, MessageIcon::kWarning);
 
   // 21, 22. Nothing is pending; the first time-control check.
   live_.SetApplyEnabled(false);
@@ -226,6 +216,22 @@ bool Program::PasswordAccepted(const std::string& typed) {
   return PasswordMatches(settings_, typed);
 }
 
+bool Program::AcceptsInput(int tab) const {
+  if (ended_ || !form_visible_) return false;
+  return tab < 0 || tab >= kTabCount || live_.tab_enabled(tab);
+}
+
+void Program::RetryUnreadSettings() {
+  if (!settings_unread_ || ended_) return;
+  const std::int64_t now = LocalSeconds(clock_.Now());
+  if (last_settings_retry_ && now >= *last_settings_retry_ && now - *last_settings_retry_ < 60) return;
+  last_settings_retry_ = now;
+  if (!settings_.Refresh()) return;
+  LoadedExtras unused;
+  LoadSettings(LoadStep::kCancel, settings_, live_, unused, clock_.Now());
+  Form_Load();
+}
+
 void Program::StartChosenTimer() {
   const bool no_schedule = live_.option1_selected(kFrequencyNone);
   SetTimer(FormTimer::kSchedule, !no_schedule);
@@ -252,6 +258,8 @@ ScheduleInputs Program::ScheduleOfControls() const {
 bool Program::TimeControlInForce() const { return live_.IsSet(4) && live_.option1_selected(kFrequencyNone); }
 
 void Program::Timer1_Timer() {
+  if (ended_ || !timer1_) return;
+  RetryUnreadSettings();
   if (ended_ || !timer1_) return;
   if (live_.frequency() == kFrequencyNone) {
     SetTimer(FormTimer::kSchedule, false);
@@ -280,7 +288,13 @@ void Program::PerformScheduled(std::int64_t occurrence, std::int64_t due_at, boo
   // A scheduled action is always forced.
   const auto flags = ExitFlagsFor(action, true);
   if (!flags) return;
-  RememberOccurrence(occurrence);
+  // Stored first, so that it is never caught up again; a missed one that
+  // could be stored nowhere is not caught up at all, or every boot it
+  // causes would catch it up once more.
+  if (!state_.RememberOccurrence(occurrence) && caught_up) {
+    Log(EventType::kError, events::kActionFailed, {ActionText(action), "0", "无法记录这次补做，没有执行"});
+    return;
+  }
   if (!PerformAction(*flags)) {
     ReportRefused(action);
     return;
@@ -316,6 +330,8 @@ void Program::PerformUnattended(int action_index) {
 
 void Program::CheckTimeControl() {
   if (ended_) return;
+  RetryUnreadSettings();
+  if (ended_) return;
   if (!live_.IsSet(4)) {
     SetTimer(FormTimer::kTimeControl, false);
     return;
@@ -336,12 +352,8 @@ void Program::CheckTimeControl() {
 }
 
 void Program::StoreUse() {
-  // Day and minutes in one replacement of the file, at most once a minute.
-  const DailyUse& use = guard_.use();
-  settings_.BeginBatch();
-  settings_.WriteIniString(keys::kUsage, keys::kUsageDate, FormatShortDate(use.day()));
-  settings_.WriteIniString(keys::kUsage, keys::kUsedMinutes, std::to_string(use.minutes()));
-  settings_.EndBatch();
+  // At most once a minute.
+  state_.StoreUse(guard_.use().day(), guard_.use().minutes());
 }
 
 std::string Program::TrayTip() {
@@ -412,7 +424,7 @@ void Program::Countdown_Enter() {
       return;
     case CountdownAnswer::kCancelled:
       Log(EventType::kInformation, events::kCountdownCancelled, {counted_down_to});
-      if (occurrence) RememberOccurrence(*occurrence);
+      if (occurrence) state_.RememberOccurrence(*occurrence);
       runner_.DropMoved();
       SetTimer(FormTimer::kSchedule, false);
       SetTimer(FormTimer::kTimeControl, false);
@@ -447,7 +459,7 @@ void Program::Countdown_Postpone() {
     // This occurrence only, later; stored so that it is never caught up.
     const std::int64_t occurrence = *countdown_.occurrence();
     until = runner_.Postpone(occurrence, minutes * 60);
-    RememberOccurrence(occurrence);
+    state_.RememberOccurrence(occurrence);
   } else {
     // Time control and the daily limit: the check holds off, then runs again.
     guard_.HoldOff(until);
@@ -463,7 +475,9 @@ void Program::Countdown_Postpone() {
 // ---- the settings gate and the password dialogs --------------------------------------
 
 void Program::ShowSettings(int settings_requested, int start_tab) {
-  const bool guarded = live_.IsSet(10) || live_.IsSet(4);
+  // Settings that could not be read may have had the password on: the
+  // window stays behind it, which nothing can open then.
+  const bool guarded = live_.IsSet(10) || live_.IsSet(4) || settings_unread_;
   const bool open = !guarded || settings_requested == 1;
   for (int t = 0; t <= 2; ++t) live_.SetTabEnabled(t, open);
   live_.SelectTab(start_tab);
@@ -614,6 +628,11 @@ void Program::Command2_Click() {
 
 void Program::Command3_Click() {
   if (locks_.read_only) return;  // the window shows the settings and saves nothing
+  if (settings_unread_) {
+    screen_.ShowMessage("设置没有保存：设置文件无法读取，保存会覆盖其中原有的设置。\n" + settings_.path(), kNotice,
+                        MessageIcon::kWarning, MessageButtons::kOk);
+    return;
+  }
   ShowTrayIconByCheck1();
   live_.SetApplyEnabled(false);
 

@@ -21,6 +21,7 @@
 #include "system/os.h"
 #include "system/power.h"
 #include "ui/countdown.h"
+#include "ui/program_state.h"
 #include "ui/screen.h"
 #include "settings/settings_table.h"
 
@@ -66,6 +67,15 @@ class Program {
   bool form_visible() const { return form_visible_; }
   // The controls that the machine policy holds, as read last.
   const PolicyLocks& policy_locks() const { return locks_; }
+  // Whether the settings window takes input for a control of logical tab
+  // `tab` (-1 for its buttons): only while the program shows it, and only on
+  // the tabs that the settings gate has opened. What reaches the window
+  // otherwise (a click another program sends to the hidden window) changes
+  // nothing.
+  bool AcceptsInput(int tab) const;
+  // Start-up could not read the settings file: the controls hold defaults
+  // that must never be saved over it.
+  bool settings_unread() const { return settings_unread_; }
 
   // ---- Form1 ---------------------------------------------------------
   void Form_Load();
@@ -153,9 +163,6 @@ class Program {
   void PerformScheduled(std::int64_t occurrence, std::int64_t due_at, bool caught_up);
   // The entry and the notice for an action the system refused.
   void ReportRefused(int action_index);
-  // 上次定时: the last occurrence performed, cancelled or postponed.
-  std::optional<std::int64_t> LastOccurrence();
-  void RememberOccurrence(std::int64_t instant);
   // At start-up and on resume, with 错过补做 on.
   void CatchUpMissed();
   void Log(EventType type, int id, const std::vector<std::string>& strings) { os_.WriteEvent(type, id, strings); }
@@ -173,6 +180,10 @@ class Program {
   bool PasswordAccepted(const std::string& typed);
   // Reads the machine policy into policy_ and locks_.
   void ReadPolicy();
+  // While the settings file could not be read at start-up: once a minute,
+  // whether it can be read now; then the settings are loaded as Cancel
+  // loads them.
+  void RetryUnreadSettings();
   // The immediate paths: on success the program ends; on failure the user is
   // told and the program keeps running.
   void RunNow(int action_index, bool forced);
@@ -182,6 +193,7 @@ class Program {
   OperatingSystem& os_;
   Screen& screen_;
   Clock& clock_;
+  ProgramState state_;
 
   LiveSettings live_;
   PolicyValues policy_;
@@ -201,6 +213,8 @@ class Program {
   bool exited_by_user_ = false;
   bool label7_pressed_ = false;
   bool image1_pressed_ = false;
+  bool settings_unread_ = false;
+  std::optional<std::int64_t> last_settings_retry_;
 };
 
 }  // namespace dadado

@@ -105,5 +105,24 @@ TEST(StoredPassword, MissingPasswordIsTheDefaultAndGetsWritten) {
   EXPECT_FALSE(PasswordMatches(file, "wrong"));
 }
 
+// A file held open by another program must not make the documented default
+// password valid; a password read before still counts.
+TEST(StoredPassword, AnUnreadableFileFailsClosed) {
+  testing::MemoryFileStore store;
+  store.files["p.ini"] = Utf8ToGbk("[时间控制]\r\n密码=" + EncodePassword("secret") + "\r\n");
+  store.fail_reads = true;
+  SettingsFile fresh(store, "p.ini");
+  EXPECT_FALSE(PasswordMatches(fresh, "mossgate"));
+  EXPECT_FALSE(PasswordMatches(fresh, "secret"));
+  EXPECT_EQ(StoredPassword(fresh), std::nullopt);
+
+  store.fail_reads = false;
+  SettingsFile known(store, "p.ini");
+  EXPECT_TRUE(PasswordMatches(known, "secret"));
+  store.fail_reads = true;
+  EXPECT_TRUE(PasswordMatches(known, "secret"));
+  EXPECT_FALSE(PasswordMatches(known, "mossgate"));
+}
+
 }  // namespace
 }  // namespace dadado

@@ -109,9 +109,40 @@ TEST_F(SettingsFileTest, AFileThatCannotBeReadIsNeverOverwritten) {
   file.WriteIniString("s", "k", "precious");
   store.fail_reads = true;
   EXPECT_FALSE(file.WriteIniString("s", "k2", "v"));
-  EXPECT_EQ(file.ReadIniString("s", "k", "fallback"), "fallback");
+  // What was read last stands while the file cannot be read; a missing
+  // key's default is not written either.
+  EXPECT_EQ(file.ReadIniString("s", "k", "fallback"), "precious");
+  EXPECT_EQ(file.ReadIniString("s", "other", "fallback"), "fallback");
+  EXPECT_TRUE(file.read_failed());
   store.fail_reads = false;
   EXPECT_EQ(file.ReadIniString("s", "k", "fallback"), "precious");
+  EXPECT_EQ(file.Peek("s", "k2"), std::nullopt);
+}
+
+// Held open by another program, the file fails one read and not the next:
+// the default that the failed read fell back on must not land in the file.
+TEST_F(SettingsFileTest, AReadThatFailsOnceNeverWritesItsDefaultOverTheValue) {
+  store.files["C:\\app\\dadado.ini"] = "[s]\r\nk=precious\r\n";
+  store.fail_next_reads = 1;
+  EXPECT_EQ(file.ReadIniString("s", "k", "default"), "default");
+  EXPECT_EQ(file.blind_reads(), 1);
+  EXPECT_EQ(Bytes(), "[s]\r\nk=precious\r\n");
+  // A key that is really missing still gets its default, as ever.
+  EXPECT_EQ(file.ReadIniString("s", "new", "d"), "d");
+  EXPECT_EQ(file.Peek("s", "new"), "d");
+  EXPECT_EQ(file.Peek("s", "k"), "precious");
+}
+
+TEST_F(SettingsFileTest, ReadsFromTheLastGoodReadWhileTheFileCannotBeRead) {
+  store.files["C:\\app\\dadado.ini"] = "[s]\r\nn= 7\r\n";
+  EXPECT_EQ(file.ReadIniInt("s", "n", 0), 7);
+  store.fail_reads = true;
+  EXPECT_EQ(file.ReadIniInt("s", "n", 0), 7);
+  EXPECT_EQ(file.Peek("s", "n"), "7");
+  EXPECT_EQ(file.blind_reads(), 0);
+  EXPECT_FALSE(file.Refresh());
+  store.fail_reads = false;
+  EXPECT_TRUE(file.Refresh());
 }
 
 // ---- on a real disk ---------------------------------------------------------------

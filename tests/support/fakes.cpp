@@ -7,6 +7,10 @@ namespace dadado::testing {
 
 FileContent MemoryFileStore::Read(const std::string& path) {
   if (fail_reads) return {ReadStatus::kError, ""};
+  if (fail_next_reads > 0) {
+    --fail_next_reads;
+    return {ReadStatus::kError, ""};
+  }
   auto it = files.find(path);
   if (it == files.end()) return {ReadStatus::kMissing, ""};
   return {ReadStatus::kOk, it->second};

@@ -21,6 +21,7 @@ class MemoryFileStore : public FileStore {
   std::map<std::string, std::string> files;
   bool fail_writes = false;
   bool fail_reads = false;
+  int fail_next_reads = 0;  // this many reads fail, then they work again
   int writes = 0;
 
   FileContent Read(const std::string& path) override;
@@ -57,6 +58,19 @@ class FakeOs : public OperatingSystem {
   std::string ExecutableFolder() override { return "C:\\Program Files\\dadado"; }
   std::string ExecutableBaseName() override { return "dadado"; }
   char PathSeparator() override { return '\\'; }
+  std::string SystemFolder() override { return "C:\\Windows\\system32"; }
+  // HKEY_CURRENT_USER\Software\dadado
+  std::map<std::string, std::string> user_values;
+  bool user_values_fail = false;
+  std::optional<std::string> ReadUserValue(const std::string& name) override {
+    auto it = user_values.find(name);
+    return it == user_values.end() ? std::nullopt : std::optional<std::string>(it->second);
+  }
+  bool WriteUserValue(const std::string& name, const std::string& value) override {
+    if (user_values_fail) return false;
+    user_values[name] = value;
+    return true;
+  }
   bool EnableShutdownPrivilege() override;
   bool ExitSession(unsigned flags) override;
   std::optional<RegKey> OpenKey(const std::string& path, bool for_writing) override;

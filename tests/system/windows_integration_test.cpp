@@ -79,7 +79,7 @@ TEST_F(RegistryWriting, EverythingOnWritesTheValuesInOrder) {
   live.logon_password = "pw";
   Write();
   const std::vector<std::string> expected = {
-      "create " + kRun, "set dadado=C:\\My Tools\\dadado.exe", "close",
+      "create " + kRun, "set dadado=\"C:\\My Tools\\dadado.exe\"", "close",
       "create " + kLogon, "set DefaultUserName=张三", "set DefaultPassword=pw",
       "set AutoAdminLogon=1", "set ForceAutoLogon=1", "close",
       "open-write " + kLogon, "set PowerdownAfterShutdown=1", "close"};
@@ -118,9 +118,17 @@ TEST_F(RegistryWriting, WithoutAdministratorRightsTheFailuresAreReported) {
   EXPECT_FALSE(r.automatic_logon_ok);
 }
 
-TEST(RunKeyPath, PlainPathUnquotedWithDoubledSeparatorAtARoot) {
-  EXPECT_EQ(ExecutablePathForRunKey("C:\\Program Files\\dadado", "dadado"), "C:\\Program Files\\dadado\\dadado.exe");
-  EXPECT_EQ(ExecutablePathForRunKey("D:\\", "dadado"), "D:\\\\dadado.exe");
+// Unquoted, "C:\Program Files\..." would let Windows try C:\Program.exe first.
+TEST(RunKeyPath, QuotedWithDoubledSeparatorAtARoot) {
+  EXPECT_EQ(ExecutablePathForRunKey("C:\\Program Files\\dadado", "dadado"), "\"C:\\Program Files\\dadado\\dadado.exe\"");
+  EXPECT_EQ(ExecutablePathForRunKey("D:\\", "dadado"), "\"D:\\\\dadado.exe\"");
+}
+
+TEST(SystemCommands, StartRundll32OfTheSystemFolderByItsFullPath) {
+  EXPECT_EQ(LockWorkStationCommand("C:\\Windows\\system32"),
+            "\"C:\\Windows\\system32\\rundll32.exe\" user32.dll, LockWorkStation");
+  EXPECT_EQ(AccountsPanelCommand("C:\\Windows\\system32"),
+            "\"C:\\Windows\\system32\\rundll32.exe\" netplwiz.dll, UsersRunDll");
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ TEST_F(PolicyTest, EachValueReplacesItsSettingAndLocksItsControl) {
   EXPECT_TRUE(locks.allowed_hours[3]);
   EXPECT_FALSE(locks.allowed_hours[2]);
   EXPECT_FALSE(screen.tray_shown);                                    // HideTrayIcon
-  EXPECT_EQ(os.commands.back(), kLockWorkStationCommand);             // LockAtStart
+  EXPECT_EQ(os.commands.back(), LockWorkStationCommand("C:\\Windows\\system32"));             // LockAtStart
   EXPECT_FALSE(locks.read_only);
   EXPECT_FALSE(locks.password);
 }

@@ -65,7 +65,7 @@ TEST_F(StartupTest, ScheduleRunsTheTickAndStopsTheGuard) {
 TEST_F(StartupTest, LockAfterStartRunsTheLockCommand) {
   GivenFile("[常规设置]\r\n启动后锁定计算机= 1\r\n");
   program.Start();
-  EXPECT_EQ(os.commands, (std::vector<std::string>{kLockWorkStationCommand}));
+  EXPECT_EQ(os.commands, (std::vector<std::string>{LockWorkStationCommand("C:\\Windows\\system32")}));
 }
 
 TEST_F(StartupTest, RegistryStateIsLoaded) {
@@ -256,7 +256,7 @@ TEST_F(ButtonsTest, CancelReloadLocksAgainAndAsksForThePassword) {
   GivenFile("[常规设置]\r\n启动后锁定计算机= 1\r\n[时间控制]\r\n启用= 1\r\n1week=15:00\r\n");
   live().SetCheck(1, 1);
   program.Command2_Click();
-  EXPECT_EQ(os.commands, (std::vector<std::string>{kLockWorkStationCommand}));
+  EXPECT_EQ(os.commands, (std::vector<std::string>{LockWorkStationCommand("C:\\Windows\\system32")}));
   EXPECT_TRUE(screen.check_password_open);
 }
 

@@ -101,6 +101,20 @@ TEST_F(WindowsWin, ClickingAnHourRewritesTheSelectedWeekday) {
   EXPECT_EQ(Text(Form1Control(kIdText3First + 0)), L"24:00");
 }
 
+// Any program on the desktop can send the hidden window clicks: they change
+// nothing, and 退出 with its confirmation does not end the program.
+TEST_F(WindowsWin, AHiddenWindowIgnoresClicksSentToIt) {
+  app->program().Command1_Click();  // 确定 hides it
+  Pump(20);
+  ASSERT_FALSE(IsWindowVisible(app->form1().hwnd()));
+  Click(Form1Control(kIdCheckFirst + 4));
+  EXPECT_FALSE(live().IsSet(4));
+  SendMessageW(app->form1().hwnd(), WM_COMMAND, MAKEWPARAM(kIdCommand4, BN_CLICKED),
+               reinterpret_cast<LPARAM>(Form1Control(kIdCommand4)));
+  Pump(20);
+  EXPECT_FALSE(app->program().ended());
+}
+
 TEST_F(WindowsWin, TypingIntoAWeekdayBoxReachesTheModel) {
   Click(Form1Control(kIdCheckFirst + 4));
   SetWindowTextW(Form1Control(kIdText3First + 3), L"07:00+22:00");

@@ -45,6 +45,41 @@ std::string WinOperatingSystem::ExecutableBaseName() {
   return Narrow(name);
 }
 
+std::string WinOperatingSystem::SystemFolder() {
+  wchar_t buf[MAX_PATH] = {};
+  const UINT n = GetSystemDirectoryW(buf, MAX_PATH);
+  return Narrow(n > 0 && n < MAX_PATH ? std::wstring(buf, n) : std::wstring(L"C:\\Windows\\System32"));
+}
+
+namespace {
+constexpr wchar_t kUserStateKey[] = L"Software\\dadado";
+}  // namespace
+
+std::optional<std::string> WinOperatingSystem::ReadUserValue(const std::string& name) {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kUserStateKey, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) return std::nullopt;
+  UniqueKey key(raw);
+  wchar_t text[256] = {};
+  DWORD size = sizeof text - sizeof(wchar_t);
+  DWORD type = 0;
+  if (RegQueryValueExW(raw, Widen(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return std::nullopt;
+  text[size / sizeof(wchar_t)] = L'\0';
+  return Narrow(text);
+}
+
+bool WinOperatingSystem::WriteUserValue(const std::string& name, const std::string& value) {
+  HKEY raw = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kUserStateKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                      &raw, nullptr) != ERROR_SUCCESS)
+    return false;
+  UniqueKey key(raw);
+  const std::wstring data = Widen(value);
+  return RegSetValueExW(raw, Widen(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
 bool WinOperatingSystem::EnableShutdownPrivilege() {
   HANDLE raw = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw)) return false;

@@ -15,6 +15,9 @@ class WinOperatingSystem : public OperatingSystem {
   std::string ExecutableFolder() override;
   std::string ExecutableBaseName() override;
   char PathSeparator() override { return '\\'; }
+  std::string SystemFolder() override;
+  std::optional<std::string> ReadUserValue(const std::string& name) override;
+  bool WriteUserValue(const std::string& name, const std::string& value) override;
   bool EnableShutdownPrivilege() override;
   bool ExitSession(unsigned flags) override;
   std::optional<RegKey> OpenKey(const std::string& path, bool for_writing) override;

@@ -33,6 +33,8 @@ class Form1Window : public Window {
 
  private:
   void AddPage(int page, HWND control) { pages_[page].push_back(control); }
+  // The tab a control is on, or -1 for the window's own buttons.
+  int PageOf(HWND control) const;
   HWND Check(int page, int n, const wchar_t* caption, Rect96 r, const wchar_t* tip = nullptr);
   void AddTip(HWND control, const wchar_t* tip);
   void OnCommand(int id, int code, HWND control);

@@ -429,8 +429,21 @@ void Form1Window::Event(const std::function<void()>& f) {
   screen_.Refresh();
 }
 
+int Form1Window::PageOf(HWND control) const {
+  for (int p = 0; p < static_cast<int>(pages_.size()); ++p)
+    for (HWND h : pages_[p])
+      if (h == control) return p;
+  return -1;
+}
+
 void Form1Window::OnCommand(int id, int code, HWND control) {
   if (mirroring_) return;
+  // The window acts on what the user does while it is open, and on nothing
+  // else: other programs can send it messages while it is hidden, or for
+  // tabs the password has not opened.
+  HWND source = Control(id);
+  if (!source) return;
+  if (!program_.AcceptsInput(PageOf(source))) return;
   LiveSettings& live = program_.live();
   if (id > kIdCheckFirst && id <= kIdCheckFirst + kCheckCount && code == BN_CLICKED) {
     const int n = id - kIdCheckFirst;
@@ -487,6 +500,7 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
 
 LRESULT Form1Window::OnNotify(const NMHDR* nm) {
   if (mirroring_) return 0;
+  if (!program_.AcceptsInput(nm->idFrom == kIdPicker ? 0 : -1)) return 0;
   if (nm->idFrom == kIdTab && nm->code == TCN_SELCHANGE) {
     const int logical = LogicalTabOfItem(TabCtrl_GetCurSel(tab_));
     Event([&] { program_.live().SelectTab(logical); });
@@ -503,6 +517,8 @@ LRESULT Form1Window::OnNotify(const NMHDR* nm) {
 LRESULT CALLBACK Form1Window::PictureProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
   auto* self = reinterpret_cast<Form1Window*>(data);
   const int id = GetDlgCtrlID(h);
+  if (msg != WM_NCDESTROY && msg != WM_SETCURSOR && !self->program_.AcceptsInput(self->PageOf(h)))
+    return DefSubclassProc(h, msg, wp, lp);
   const bool down = msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN;
   const bool up = msg == WM_LBUTTONUP || msg == WM_RBUTTONUP || msg == WM_MBUTTONUP;
   if (down && id == kIdLabel7) {
