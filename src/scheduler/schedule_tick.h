@@ -18,6 +18,7 @@ struct ScheduleInputs {
   int weekday_index = -1;     // Combo1: 0 Sunday .. 6 Saturday
   int interval_index = -1;    // Combo2: N = index + 2
   std::optional<std::int64_t> start_day;  // IntervalStart as a day number
+  bool operator==(const ScheduleInputs&) const = default;
 };
 
 struct SecondVerdict {

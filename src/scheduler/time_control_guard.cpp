@@ -7,14 +7,14 @@
 
 namespace dadado {
 
-std::optional<int> SecondsToEndOfAllowedHours(const LiveSettings& live, const LocalDateTime& now) {
+std::optional<int> SecondsToEndOfAllowedHours(const TimeRules& rules, const LocalDateTime& now) {
   const std::int64_t day = DayNumber(now.date);
-  const std::string& today = live.text3(WeekdayOf(day)).text;
+  const std::string& today = rules.allowed_hours[WeekdayOf(day)];
   if (!IsTimeAllowed(today, now.second_of_day)) return std::nullopt;
   // Allowed hours end at a whole hour.
   for (int h = now.second_of_day / 3600 + 1; h < 24; ++h)
     if (!IsTimeAllowed(today, h * 3600)) return h * 3600 - now.second_of_day;
-  if (!IsTimeAllowed(live.text3(WeekdayOf(day + 1)).text, 0)) return kSecondsPerDay - now.second_of_day;
+  if (!IsTimeAllowed(rules.allowed_hours[WeekdayOf(day + 1)], 0)) return 86400 - now.second_of_day;
   return std::nullopt;
 }
 
@@ -24,7 +24,7 @@ std::string DurationText(int minutes) {
   return std::to_string(h) + "小时" + (m ? std::to_string(m) + "分钟" : "");
 }
 
-GuardVerdict TimeControlGuard::Check(const LiveSettings& live, const LocalDateTime& now) {
+GuardVerdict TimeControlGuard::Check(const TimeRules& rules, const LocalDateTime& now) {
   GuardVerdict v;
   v.use_changed = use_.Count(now);
   const std::int64_t t = LocalSeconds(now);
@@ -33,11 +33,11 @@ GuardVerdict TimeControlGuard::Check(const LiveSettings& live, const LocalDateTi
 
   const std::int64_t day = DayNumber(now.date);
   const int weekday = WeekdayOf(day);
-  if (!IsTimeAllowed(live.text3(weekday).text, now.second_of_day)) {
+  if (!IsTimeAllowed(rules.allowed_hours[weekday], now.second_of_day)) {
     v.shutdown = GuardShutdown::kHoursNotAllowed;
     return v;
   }
-  const int limit = live.DailyLimitMinutes(weekday);
+  const int limit = rules.daily_limits[weekday];
   if (limit > 0 && use_.minutes() >= limit) {
     v.shutdown = GuardShutdown::kDailyLimitReached;
     return v;
@@ -45,7 +45,7 @@ GuardVerdict TimeControlGuard::Check(const LiveSettings& live, const LocalDateTi
 
   // The check runs once a minute: the one that falls into the tenth minute
   // before the end tells of it.
-  if (auto left = SecondsToEndOfAllowedHours(live, now); left && *left > 540 && *left <= 600) {
+  if (auto left = SecondsToEndOfAllowedHours(rules, now); left && *left > 540 && *left <= 600) {
     const std::int64_t end = t + *left;
     if (noticed_end_ != end) {
       noticed_end_ = end;
@@ -63,14 +63,14 @@ GuardVerdict TimeControlGuard::Check(const LiveSettings& live, const LocalDateTi
   return v;
 }
 
-std::string TimeControlGuard::NextText(const LiveSettings& live, const LocalDateTime& now) const {
-  const auto end = SecondsToEndOfAllowedHours(live, now);
-  const int limit = live.DailyLimitMinutes(WeekdayOf(DayNumber(now.date)));
+std::string TimeControlGuard::NextText(const TimeRules& rules, const LocalDateTime& now) const {
+  const auto end = SecondsToEndOfAllowedHours(rules, now);
+  const int limit = rules.daily_limits[WeekdayOf(DayNumber(now.date))];
   if (limit > 0) {
     const int left = std::max(0, limit - use_.minutes());
     if (!end || left * 60 < *end) return "今天还可以使用" + DurationText(left);
   }
-  if (end) return "允许使用到 " + FormatClock((now.second_of_day + *end) % kSecondsPerDay, false);
+  if (end) return "允许使用到 " + FormatClock((now.second_of_day + *end) % 86400, false);
   return "";
 }
 

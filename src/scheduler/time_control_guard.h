@@ -9,11 +9,20 @@
 #include <utility>
 #include <vector>
 
+#include <array>
+
 #include "base/calendar.h"
 #include "scheduler/daily_use.h"
-#include "settings/live_settings.h"
 
 namespace dadado {
+
+// What time control decides by: each weekday's allowed hours (0 = Sunday)
+// and its daily limit in minutes (0: none).
+struct TimeRules {
+  std::array<std::string, 7> allowed_hours;
+  std::array<int, 7> daily_limits{};
+  bool operator==(const TimeRules&) const = default;
+};
 
 enum class GuardShutdown {
   kNone,
@@ -30,7 +39,7 @@ struct GuardVerdict {
 // Seconds from `now` to the first second the allowed hours do not allow
 // (looking into the first hour of tomorrow), or nullopt when now is not
 // allowed or the rest of the day and the turn of it are.
-std::optional<int> SecondsToEndOfAllowedHours(const LiveSettings& live, const LocalDateTime& now);
+std::optional<int> SecondsToEndOfAllowedHours(const TimeRules& rules, const LocalDateTime& now);
 
 // "1小时20分钟", "45分钟", "2小时".
 std::string DurationText(int minutes);
@@ -41,14 +50,14 @@ class TimeControlGuard {
   const DailyUse& use() const { return use_; }
 
   // The minute check, with time control on.
-  GuardVerdict Check(const LiveSettings& live, const LocalDateTime& now);
+  GuardVerdict Check(const TimeRules& rules, const LocalDateTime& now);
 
   // 推迟: no shutdown before `until`; the check after it decides afresh.
   void HoldOff(std::int64_t until) { hold_off_until_ = until; }
 
   // What the tooltip says under time control: the sooner of the allowed
   // hours' end and the daily limit's; empty when neither applies.
-  std::string NextText(const LiveSettings& live, const LocalDateTime& now) const;
+  std::string NextText(const TimeRules& rules, const LocalDateTime& now) const;
 
  private:
   DailyUse use_;

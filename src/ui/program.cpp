@@ -29,17 +29,17 @@ std::string ActionRefusedText(int action_index) {
 }
 
 Program::Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock)
-    : settings_(settings), os_(os), screen_(screen), clock_(clock), state_(settings, os), runner_(clock) {
+    : settings_(settings), os_(os), screen_(screen), clock_(clock), state_(settings, os), engine_(*this, clock, VersionText()) {
   live_.open_accounts_panel = [this] { os_.StartCommand(AccountsPanelCommand(os_.SystemFolder())); };
 }
 
 void Program::Start() {
-  screen_.SetTimerRunning(FormTimer::kSchedule, timer1_);
-  screen_.SetTimerRunning(FormTimer::kTimeControl, timer2_);
+  screen_.SetTimerRunning(FormTimer::kSchedule, engine_.timer_running(FormTimer::kSchedule));
+  screen_.SetTimerRunning(FormTimer::kTimeControl, engine_.timer_running(FormTimer::kTimeControl));
   // Today's use so far, across restarts of the program and the computer,
   // before the first time-control check counts on.
   const ProgramState::Use use = state_.LoadUse();
-  guard_.use().Load(use.day, use.minutes, clock_.Now());
+  engine_.use().Load(use.day, use.minutes, clock_.Now());
   Form_Load();
   if (!ended_) {
     Log(EventType::kInformation, events::kStarted, {DADADO_VERSION_TEXT, os_.ExecutableFolder()});
@@ -49,9 +49,7 @@ void Program::Start() {
   screen_.Refresh();
 }
 
-void Program::SessionChanged(bool active) {
-  guard_.use().SetActive(active, clock_.Now());
-}
+void Program::SessionChanged(bool active) { engine_.SessionChanged(active); }
 
 void Program::Resumed() {
   ClockDiscontinuity();
@@ -60,20 +58,23 @@ void Program::Resumed() {
 }
 
 void Program::CatchUpMissed() {
-  if (ended_ || !timer1_ || live_.catch_up().value != 1) return;
-  if (!ExitFlagsFor(live_.combo3().index, true)) return;  // nothing would be done
-  if (auto c = runner_.StartCatchUp(ScheduleOfControls(), state_.LastOccurrence())) {
-    OpenShutdownScreen(live_.check(9).value);
-    countdown_.SetOccurrence(c->occurrence);
-  }
+  if (ended_) return;
+  const EngineSettings s = EngineSettingsOf(live_);
+  if (!engine_.timer_running(FormTimer::kSchedule) || !s.catch_up) return;
+  engine_.CatchUpMissed(s, state_.LastOccurrence());
 }
 
-void Program::SetTimer(FormTimer t, bool running) {
-  bool& state = t == FormTimer::kSchedule ? timer1_ : timer2_;
-  if (t == FormTimer::kSchedule && running && !timer1_) runner_.Restart();
-  state = running;
-  screen_.SetTimerRunning(t, running);
-}
+// ---- what the engine asks of the program ----------------------------------------------
+
+void Program::TimerChanged(FormTimer t, bool running) { screen_.SetTimerRunning(t, running); }
+void Program::CountdownOpened(bool visible) { screen_.OpenCountdown(visible); }
+void Program::CountdownChanged() { screen_.Refresh(); }
+void Program::CountdownClosed() { screen_.CloseCountdown(); }
+bool Program::Perform(unsigned exit_flags) { return PerformAction(exit_flags); }
+void Program::ActionRefused(int action_index) { ReportRefused(action_index); }
+bool Program::RememberOccurrence(std::int64_t instant) { return state_.RememberOccurrence(instant); }
+// At most once a minute.
+void Program::StoreUse(const Date& day, int minutes) { state_.StoreUse(day, minutes); }
 
 void Program::ShowForm(bool visible) {
   form_visible_ = visible;
@@ -82,6 +83,7 @@ void Program::ShowForm(bool visible) {
 
 void Program::End() {
   ended_ = true;
+  engine_.Stop();
   screen_.EndProgram();
 }
 
@@ -152,7 +154,7 @@ void Program::Form_Load() {
   // 12 to 18. The rest of the settings.
   LoadSettings(LoadStep::kSchedule, settings_, live_, extras, now, policy_);
   if (!PolicyOverride(EntryOf(SettingControl::kIntervalStart), policy_)) extras.interval_start = state_.IntervalStart(extras.interval_start);
-  runner_.set_interval_start(extras.interval_start);
+  engine_.set_interval_start(extras.interval_start);
   ReadStoredPassword(settings_);  // makes sure the file holds a password
   LoadSettings(LoadStep::kHours, settings_, live_, extras, now, policy_);
   // The hours list shows the selected weekday from the start, so that a
@@ -192,12 +194,12 @@ void Program::PolicyChanged() {
   if (policy_ == before) return;
   const bool pending = live_.apply_enabled();
   const LocalDateTime now = clock_.Now();
-  LoadedExtras extras{runner_.interval_start()};
+  LoadedExtras extras{engine_.interval_start()};
   for (const SettingEntry& e : SettingsTable()) {
     if (e.step == LoadStep::kCancel) continue;
     if (PolicyOverride(e, policy_) || PolicyOverride(e, before)) LoadSetting(e, settings_, live_, extras, now, policy_);
   }
-  runner_.set_interval_start(extras.interval_start);
+  engine_.set_interval_start(extras.interval_start);
   if (auto start = PolicyStartWithWindows(policy_)) {
     live_.SetCheck(2, *start ? 1 : 0);
   } else if (PolicyStartWithWindows(before)) {
@@ -207,7 +209,7 @@ void Program::PolicyChanged() {
   // As Apply does: the timer that the settings choose, the tray icon.
   ShowTrayIconByCheck1();
   StartChosenTimer();
-  if (timer2_) CheckTimeControl();
+  if (engine_.timer_running(FormTimer::kTimeControl)) CheckTimeControl();
   screen_.Refresh();
 }
 
@@ -232,11 +234,7 @@ void Program::RetryUnreadSettings() {
   Form_Load();
 }
 
-void Program::StartChosenTimer() {
-  const bool no_schedule = live_.option1_selected(kFrequencyNone);
-  SetTimer(FormTimer::kSchedule, !no_schedule);
-  SetTimer(FormTimer::kTimeControl, no_schedule);
-}
+void Program::StartChosenTimer() { engine_.StartChosenTimer(EngineSettingsOf(live_)); }
 
 void Program::ShowTrayIconByCheck1() {
   tray_shown_ = !live_.IsSet(1);
@@ -244,67 +242,15 @@ void Program::ShowTrayIconByCheck1() {
   screen_.SetTrayIcon(tray_shown_, tray_tip_);
 }
 
-// ---- the schedule tick -----------------------------------------------------------
-
-ScheduleInputs Program::ScheduleOfControls() const {
-  ScheduleInputs in;
-  in.frequency = live_.frequency();
-  in.scheduled_time = live_.scheduled_time();
-  in.weekday_index = live_.combo1().index;
-  in.interval_index = live_.combo2().index;
-  return in;
-}
-
-bool Program::TimeControlInForce() const { return live_.IsSet(4) && live_.option1_selected(kFrequencyNone); }
+// ---- the schedule tick and the time-control guard -------------------------------------
 
 void Program::Timer1_Timer() {
-  if (ended_ || !timer1_) return;
+  if (ended_ || !engine_.timer_running(FormTimer::kSchedule)) return;
   RetryUnreadSettings();
-  if (ended_ || !timer1_) return;
-  if (live_.frequency() == kFrequencyNone) {
-    SetTimer(FormTimer::kSchedule, false);
-    return;
-  }
-  const ScheduleStep step = runner_.Tick(ScheduleOfControls());
-  if (step.open_warning) {
-    OpenShutdownScreen(live_.check(9).value);
-    if (step.occurrence) countdown_.SetOccurrence(*step.occurrence);
-  }
-  if (step.notice_for && live_.IsSet(9)) {
-    const int action = live_.combo3().index;
-    if (ExitFlagsFor(action, true))
-      ShowBalloon("将在10分钟后" + ActionText(action) + "（" + FormatClock(FromLocalSeconds(*step.notice_for).second_of_day, true) +
-                  "）。");
-  }
-  if (step.action_due && step.occurrence) {
-    PerformScheduled(*step.occurrence, step.due.value_or(*step.occurrence), step.caught_up);
-    if (ended_) return;
-  }
+  if (ended_) return;
+  engine_.ScheduleTick(EngineSettingsOf(live_));
+  if (ended_) return;
   UpdateTrayTip();
-}
-
-void Program::PerformScheduled(std::int64_t occurrence, std::int64_t due_at, bool caught_up) {
-  const int action = live_.combo3().index;
-  // A scheduled action is always forced.
-  const auto flags = ExitFlagsFor(action, true);
-  if (!flags) return;
-  // Stored first, so that it is never caught up again; a missed one that
-  // could be stored nowhere is not caught up at all, or every boot it
-  // causes would catch it up once more.
-  if (!state_.RememberOccurrence(occurrence) && caught_up) {
-    Log(EventType::kError, events::kActionFailed, {ActionText(action), "0", "无法记录这次补做，没有执行"});
-    return;
-  }
-  if (!PerformAction(*flags)) {
-    ReportRefused(action);
-    return;
-  }
-  auto text_of = [](std::int64_t instant) {
-    const LocalDateTime t = FromLocalSeconds(instant);
-    return FormatDateTimeText(t.date, t.second_of_day);
-  };
-  if (caught_up) Log(EventType::kInformation, events::kMissedCaughtUp, {ActionText(action), text_of(occurrence)});
-  else Log(EventType::kInformation, events::kActionPerformed, {ActionText(action), std::to_string(*flags), text_of(due_at)});
 }
 
 void Program::ReportRefused(int action_index) {
@@ -319,57 +265,16 @@ bool Program::PerformAction(unsigned flags) {
   return privileged && done;
 }
 
-void Program::PerformUnattended(int action_index) {
-  auto flags = ExitFlagsFor(action_index, true);
-  if (!flags) return;
-  if (PerformAction(*flags)) return;
-  ReportRefused(action_index);
-}
-
-// ---- the time-control guard ------------------------------------------------------
-
 void Program::CheckTimeControl() {
   if (ended_) return;
   RetryUnreadSettings();
   if (ended_) return;
-  if (!live_.IsSet(4)) {
-    SetTimer(FormTimer::kTimeControl, false);
-    return;
-  }
-  const GuardVerdict verdict = guard_.Check(live_, clock_.Now());
-  if (verdict.use_changed) StoreUse();
-  for (const std::string& notice : verdict.notices) ShowBalloon(notice);
+  engine_.TimeControlCheck(EngineSettingsOf(live_));
   UpdateTrayTip();
-  if (verdict.shutdown == GuardShutdown::kNone) return;
-  OpenShutdownScreen(live_.check(9).value);
-  if (verdict.shutdown == GuardShutdown::kDailyLimitReached) {
-    countdown_.SetActionLine(kDailyLimitActionLine);
-    countdown_.SetPurpose(CountdownPurpose::kDailyLimit);
-  } else {
-    countdown_.SetActionLine(kTimeControlActionLine);
-  }
-  screen_.Refresh();
-}
-
-void Program::StoreUse() {
-  // At most once a minute.
-  state_.StoreUse(guard_.use().day(), guard_.use().minutes());
 }
 
 std::string Program::TrayTip() {
-  std::string next;
-  const LocalDateTime now = clock_.Now();
-  if (timer1_ && live_.frequency() != kFrequencyNone && ExitFlagsFor(live_.combo3().index, true)) {
-    if (auto due = runner_.NextDue(ScheduleOfControls())) {
-      const LocalDateTime at = FromLocalSeconds(*due);
-      const std::string day = at.date == now.date
-                                  ? std::string("今天")
-                                  : std::to_string(at.date.month) + "月" + std::to_string(at.date.day) + "日";
-      next = "下次：" + day + " " + FormatClock(at.second_of_day, true) + " " + ActionText(live_.combo3().index);
-    }
-  } else if (timer2_ && live_.IsSet(4)) {
-    next = guard_.NextText(live_, now);
-  }
+  const std::string next = engine_.NextEventText(EngineSettingsOf(live_));
   return next.empty() ? VersionText() : VersionText() + "\n" + next;
 }
 
@@ -383,92 +288,42 @@ void Program::UpdateTrayTip() {
 
 // ---- the countdown screen ---------------------------------------------------------
 
-void Program::OpenShutdownScreen(int mode) {
-  countdown_.Open(TimeControlInForce(), ActionText(live_.combo3().index), VersionText(), mode == 1);
-  screen_.OpenCountdown(countdown_.screen().visible);
-}
+void Program::OpenShutdownScreen(int mode) { engine_.OpenCountdown(EngineSettingsOf(live_), mode); }
 
 void Program::Countdown_Timer1_Timer() {
-  if (ended_ || !countdown_.is_open()) return;
-  const CountdownPurpose purpose = countdown_.purpose();
-  switch (countdown_.Tick(TimeControlInForce())) {
-    case CountdownTick::kCounting:
-      screen_.Refresh();
-      return;
-    case CountdownTick::kShutDown: {
-      const int shut_down = static_cast<int>(ActionKind::kShutDown);
-      if (!PerformAction(*ExitFlagsFor(shut_down, true))) {
-        ReportRefused(shut_down);
-        break;
-      }
-      const LocalDateTime now = clock_.Now();
-      if (purpose == CountdownPurpose::kDailyLimit)
-        Log(EventType::kInformation, events::kDailyLimitReached,
-            {std::to_string(live_.DailyLimitMinutes(WeekdayOf(DayNumber(now.date))))});
-      else
-        Log(EventType::kInformation, events::kTimeControlShutdown, {FormatClock(now.second_of_day / 3600 * 3600, false)});
-      break;
-    }
-    case CountdownTick::kClosed:
-      break;
-  }
-  screen_.CloseCountdown();
+  if (ended_) return;
+  engine_.CountdownTick(EngineSettingsOf(live_));
 }
 
 void Program::Countdown_Enter() {
-  const std::uint64_t generation = countdown_.screen().generation;
-  const std::string counted_down_to = countdown_.screen().action_line;
-  const auto occurrence = countdown_.occurrence();
-  switch (countdown_.Enter([this](const std::string& text) { return PasswordAccepted(text); })) {
+  const std::uint64_t generation = countdown().generation;
+  switch (engine_.Enter(countdown().password, [this](const std::string& text) { return PasswordAccepted(text); })) {
     case CountdownAnswer::kNoWindow:
-      return;
     case CountdownAnswer::kCancelled:
-      Log(EventType::kInformation, events::kCountdownCancelled, {counted_down_to});
-      if (occurrence) state_.RememberOccurrence(*occurrence);
-      runner_.DropMoved();
-      SetTimer(FormTimer::kSchedule, false);
-      SetTimer(FormTimer::kTimeControl, false);
-      screen_.CloseCountdown();
       return;
     case CountdownAnswer::kWrongPassword:
       Log(EventType::kWarning, events::kWrongPassword, {"倒计时窗口"});
       screen_.ShowMessage("密码不正确", kNotice, MessageIcon::kCritical, MessageButtons::kOk);
       // The countdown may have reached zero while the message was open; the
       // window it belonged to is gone then and must not be touched.
-      if (countdown_.EmptyBoxAfterWrongPassword(generation)) screen_.Refresh();
+      if (engine_.EmptyBoxAfterWrongPassword(generation)) screen_.Refresh();
       return;
   }
 }
 
 bool Program::CountdownPasswordAccepted() {
-  if (!countdown_.is_open()) return false;
-  if (PasswordAccepted(countdown_.screen().password)) return true;
-  const std::uint64_t generation = countdown_.screen().generation;
+  if (!engine_.countdown().is_open()) return false;
+  if (PasswordAccepted(countdown().password)) return true;
+  const std::uint64_t generation = countdown().generation;
   Log(EventType::kWarning, events::kWrongPassword, {"倒计时窗口"});
   screen_.ShowMessage("密码不正确", kNotice, MessageIcon::kCritical, MessageButtons::kOk);
-  if (countdown_.EmptyBoxAfterWrongPassword(generation)) screen_.Refresh();
+  if (engine_.EmptyBoxAfterWrongPassword(generation)) screen_.Refresh();
   return false;
 }
 
 void Program::Countdown_Postpone() {
   if (!CountdownPasswordAccepted()) return;
-  const int minutes = live_.PostponeMinutes();
-  const LocalDateTime now = clock_.Now();
-  std::int64_t until = LocalSeconds(now) + minutes * 60;
-  if (countdown_.purpose() == CountdownPurpose::kSchedule && countdown_.occurrence()) {
-    // This occurrence only, later; stored so that it is never caught up.
-    const std::int64_t occurrence = *countdown_.occurrence();
-    until = runner_.Postpone(occurrence, minutes * 60);
-    state_.RememberOccurrence(occurrence);
-  } else {
-    // Time control and the daily limit: the check holds off, then runs again.
-    guard_.HoldOff(until);
-  }
-  const LocalDateTime at = FromLocalSeconds(until);
-  Log(EventType::kInformation, events::kPostponed,
-      {std::to_string(minutes), FormatDateTimeText(at.date, at.second_of_day)});
-  countdown_.Close();
-  screen_.CloseCountdown();
+  engine_.Postpone(EngineSettingsOf(live_));
   UpdateTrayTip();
 }
 

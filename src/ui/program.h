@@ -1,12 +1,12 @@
 // The settings window's procedures, under the names of their events: start-up,
 // the schedule tick, the time-control guard, the countdown screen, the
 // settings gate and password dialogs, the tray menu and the four buttons.
-// The schedule's running state lives in a ScheduleRunner, time control's and
-// the daily limit's in a TimeControlGuard, the countdown's in a Countdown,
-// the keys of the settings file and what the machine policy replaces in one
-// table; this class ties them to the screen and the operating system and
-// writes what happened to the event log. The Win32 windows forward events and
-// mirror the state.
+// What enforces (the schedule, time control, the daily limit, the countdown)
+// is the Engine, which the program hosts with the controls as its settings;
+// the keys of the settings file and what the machine policy replaces are one
+// table; the program's own state is a ProgramState. This class ties them to
+// the screen and the operating system and writes what happened to the event
+// log. The Win32 windows forward events and mirror the state.
 #pragma once
 
 #include <cstdint>
@@ -14,13 +14,12 @@
 #include <string>
 
 #include "base/calendar.h"
-#include "scheduler/time_control_guard.h"
-#include "scheduler/schedule_runner.h"
+#include "engine/engine.h"
 #include "settings/live_settings.h"
 #include "settings/settings_file.h"
 #include "system/os.h"
 #include "system/power.h"
-#include "ui/countdown.h"
+#include "engine/countdown.h"
 #include "ui/program_state.h"
 #include "ui/screen.h"
 #include "settings/settings_table.h"
@@ -44,7 +43,7 @@ struct PasswordDialog {
   std::string new_text;    // setpassword: txtPassword
 };
 
-class Program {
+class Program : private EngineHost {
  public:
   Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock);
 
@@ -53,12 +52,12 @@ class Program {
 
   LiveSettings& live() { return live_; }
   const LiveSettings& live() const { return live_; }
-  const CountdownScreen& countdown() const { return countdown_.screen(); }
+  const CountdownScreen& countdown() const { return engine_.countdown().screen(); }
   const PasswordDialog& check_password() const { return check_password_; }
   const PasswordDialog& set_password() const { return set_password_; }
   bool settings_shown() const { return settings_shown_; }
-  const std::string& interval_start() const { return runner_.interval_start(); }
-  bool timer_running(FormTimer t) const { return t == FormTimer::kSchedule ? timer1_ : timer2_; }
+  const std::string& interval_start() const { return engine_.interval_start(); }
+  bool timer_running(FormTimer t) const { return engine_.timer_running(t); }
   bool ended() const { return ended_; }
   // Ended by 退出 and its confirmation: the one end the guard lets be.
   bool exited_by_user() const { return exited_by_user_; }
@@ -87,7 +86,7 @@ class Program {
   // once, and those it no longer holds get the user's own values back.
   void PolicyChanged();
   // The clock jumped or the machine resumed: the next tick starts afresh.
-  void ClockDiscontinuity() { runner_.Restart(); }
+  void ClockDiscontinuity() { engine_.ClockDiscontinuity(); }
   // The machine woke from sleep: as a clock change, and a missed action may
   // be caught up.
   void Resumed();
@@ -97,12 +96,12 @@ class Program {
   // The tray tooltip follows the live settings: the version and what comes
   // next.
   void UpdateTrayTip();
-  const DailyUse& daily_use() const { return guard_.use(); }
+  const DailyUse& daily_use() const { return engine_.use(); }
   // When the schedule timer next needs to run, in whole seconds counted from
   // the start of the current second: 1 for the next second, at most 60.
   // While the next warning or action is more than two minutes away there is
   // nothing to do every second.
-  int SecondsToNextScheduleTick() { return runner_.SecondsToNextTick(ScheduleOfControls()); }
+  int SecondsToNextScheduleTick() { return engine_.SecondsToNextScheduleTick(EngineSettingsOf(live_)); }
 
   void Command1_Click();  // OK
   void Command2_Click();  // Cancel
@@ -131,7 +130,7 @@ class Program {
 
   // ---- frmSplash -----------------------------------------------------
   void Countdown_Timer1_Timer();
-  void Countdown_SetText(const std::string& text) { countdown_.SetPassword(text); }
+  void Countdown_SetText(const std::string& text) { engine_.SetCountdownPassword(text); }
   void Countdown_Enter();
   void Countdown_Postpone();  // 推迟(&D), with the password typed
 
@@ -145,32 +144,30 @@ class Program {
   void SetPassword_cmdCancel_Click();
 
  private:
-  void SetTimer(FormTimer t, bool running);
+  // EngineHost
+  void TimerChanged(FormTimer timer, bool running) override;
+  void CountdownOpened(bool visible) override;
+  void CountdownChanged() override;
+  void CountdownClosed() override;
+  bool Perform(unsigned exit_flags) override;
+  void ActionRefused(int action_index) override;
+  void Log(EventType type, int id, const std::vector<std::string>& strings) override { os_.WriteEvent(type, id, strings); }
+  void Balloon(const std::string& text) override { ShowBalloon(text); }
+  bool RememberOccurrence(std::int64_t instant) override;
+  void StoreUse(const Date& day, int minutes) override;
+
   void ShowForm(bool visible);
   void StartChosenTimer();
   void ShowTrayIconByCheck1();
-  // The schedule as the controls stand now.
-  ScheduleInputs ScheduleOfControls() const;
-  // Check4 set and "取消定时" selected.
-  bool TimeControlInForce() const;
   // Enables the privilege and makes the exit call; false when either failed.
   bool PerformAction(unsigned flags);
-  // An action that comes without the user at hand (the schedule, time
-  // control): a refusal is told without holding up the tick.
-  void PerformUnattended(int action_index);
-  // The scheduled action of an occurrence, forced; the occurrence is stored
-  // first, so that it is never caught up again.
-  void PerformScheduled(std::int64_t occurrence, std::int64_t due_at, bool caught_up);
   // The entry and the notice for an action the system refused.
   void ReportRefused(int action_index);
   // At start-up and on resume, with 错过补做 on.
   void CatchUpMissed();
-  void Log(EventType type, int id, const std::vector<std::string>& strings) { os_.WriteEvent(type, id, strings); }
   // The password typed into the countdown: true when it is right; a wrong
   // one is told and the box emptied.
   bool CountdownPasswordAccepted();
-  // 使用记录: today's use, kept across restarts.
-  void StoreUse();
   std::string TrayTip();
   void ShowBalloon(const std::string& text) {
     if (tray_shown_) screen_.ShowBalloon(text);
@@ -198,16 +195,12 @@ class Program {
   LiveSettings live_;
   PolicyValues policy_;
   PolicyLocks locks_;
-  ScheduleRunner runner_;
-  TimeControlGuard guard_;
+  Engine engine_;
   bool tray_shown_ = false;
   std::string tray_tip_;
-  Countdown countdown_;
   PasswordDialog check_password_;
   PasswordDialog set_password_;
   bool settings_shown_ = false;     // SettingsShown
-  bool timer1_ = false;
-  bool timer2_ = true;              // Timer2 is created running
   bool form_visible_ = false;
   bool ended_ = false;
   bool exited_by_user_ = false;

@@ -4,9 +4,9 @@
 
 #include <string>
 
-namespace dadado {
+#include "engine/timers.h"
 
-enum class FormTimer { kSchedule, kTimeControl };  // Form1.Timer1, Form1.Timer2
+namespace dadado {
 
 enum class MessageIcon { kCritical, kQuestion, kWarning, kInformation };
 enum class MessageButtons { kOk, kOkCancel };

@@ -75,7 +75,8 @@ TEST_F(RegistryWin, StartupValueHoldsThePathOfTheRunningExecutable) {
   auto value = os.QueryString(*k, os.ExecutableBaseName());
   os.CloseKey(*k);
   ASSERT_TRUE(value);
-  EXPECT_EQ(_wcsicmp(Widen(*value).c_str(), WinOperatingSystem::ModulePath().c_str()), 0) << *value;
+  // In quotes, as a command line with blanks in its path must be.
+  EXPECT_EQ(_wcsicmp(Widen(*value).c_str(), (L"\"" + WinOperatingSystem::ModulePath() + L"\"").c_str()), 0) << *value;
 }
 
 TEST_F(RegistryWin, EmptyPasswordReadsAsAbsentAndLongTextsReadWhole) {

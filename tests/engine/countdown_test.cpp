@@ -1,4 +1,4 @@
-#include "ui/countdown.h"
+#include "engine/countdown.h"
 
 #include <gtest/gtest.h>
 

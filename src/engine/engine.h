@@ -1,0 +1,117 @@
+// The enforcing engine: the schedule with its warning, postponing and
+// catching up, time control with the daily limit, their notices, and the
+// countdown that stands before every action. It decides; its host carries
+// out: the program when it enforces by itself, the guard service when that
+// is installed. The clock is injected, the settings are handed in at every
+// step, and the session's state is told to it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/calendar.h"
+#include "engine/countdown.h"
+#include "engine/engine_settings.h"
+#include "engine/timers.h"
+#include "scheduler/schedule_runner.h"
+#include "scheduler/time_control_guard.h"
+#include "system/event_log.h"
+#include "engine/countdown.h"
+#include "ui/screen.h"
+
+namespace dadado {
+
+// What the engine asks of whoever hosts it.
+class EngineHost {
+ public:
+  virtual ~EngineHost() = default;
+  // The schedule's timer (Timer1) or time control's (Timer2) started or stopped.
+  virtual void TimerChanged(FormTimer timer, bool running) = 0;
+  // The countdown was created (shown or unseen), what it shows changed, or
+  // it closed; what it shows is the engine's countdown().screen().
+  virtual void CountdownOpened(bool visible) = 0;
+  virtual void CountdownChanged() = 0;
+  virtual void CountdownClosed() = 0;
+  // A forced action with these exit flags; false when the system refused it.
+  virtual bool Perform(unsigned exit_flags) = 0;
+  // An action that came without the user at hand was refused: logged and
+  // told without holding anything up.
+  virtual void ActionRefused(int action_index) = 0;
+  virtual void Log(EventType type, int id, const std::vector<std::string>& strings) = 0;
+  virtual void Balloon(const std::string& text) = 0;
+  // 上次定时, the last occurrence performed, cancelled or postponed; false
+  // when it could be stored nowhere.
+  virtual bool RememberOccurrence(std::int64_t instant) = 0;
+  // Today's use, at most once a minute.
+  virtual void StoreUse(const Date& day, int minutes) = 0;
+};
+
+class Engine {
+ public:
+  Engine(EngineHost& host, Clock& clock, std::string version_text)
+      : host_(host), clock_(clock), version_text_(std::move(version_text)), runner_(clock) {}
+
+  const Countdown& countdown() const { return countdown_; }
+  bool timer_running(FormTimer t) const { return t == FormTimer::kSchedule ? timer1_ : timer2_; }
+  const std::string& interval_start() const { return runner_.interval_start(); }
+  void set_interval_start(std::string text) { runner_.set_interval_start(std::move(text)); }
+  DailyUse& use() { return guard_.use(); }
+  const DailyUse& use() const { return guard_.use(); }
+
+  void SetTimer(FormTimer timer, bool running);
+  // Start-up and Apply: exactly one timer, as the frequency chooses.
+  void StartChosenTimer(const EngineSettings& s);
+  // The host ends: nothing more is done.
+  void Stop() { stopped_ = true; }
+
+  void ScheduleTick(const EngineSettings& s);      // Timer1
+  void TimeControlCheck(const EngineSettings& s);  // Timer2
+  // Opens the countdown (mode 1 shows it): 30 seconds under time control,
+  // 120 otherwise; an open one goes on counting.
+  void OpenCountdown(const EngineSettings& s, int mode);
+  void CountdownTick(const EngineSettings& s);     // the countdown's own second
+  // Enter in the countdown's password box. When the password is right the
+  // occurrence is stored, the countdown closes and both timers stop.
+  CountdownAnswer Enter(const std::string& typed, const std::function<bool(const std::string&)>& password_matches);
+  // After the wrong-password message: empties the box of the window it was
+  // shown for, if that is still open.
+  bool EmptyBoxAfterWrongPassword(std::uint64_t generation) {
+    return countdown_.EmptyBoxAfterWrongPassword(generation);
+  }
+  void SetCountdownPassword(const std::string& text) { countdown_.SetPassword(text); }
+  // 推迟 with the right password: a scheduled occurrence moves later, time
+  // control and the limit hold off; the countdown closes.
+  void Postpone(const EngineSettings& s);
+  // At start-up and on resume, with 错过补做 on: the latest due instant of the
+  // last two hours after `last_done` is performed after the usual countdown.
+  void CatchUpMissed(const EngineSettings& s, std::optional<std::int64_t> last_done);
+  // The clock jumped or the machine resumed: the next tick starts afresh.
+  void ClockDiscontinuity() { runner_.Restart(); }
+  // Someone is at the console (logged on, unlocked) or not: today's use
+  // counts only while someone is.
+  void SessionChanged(bool active) { guard_.use().SetActive(active, clock_.Now()); }
+
+  // What comes next, for the tooltip's second line; empty when nothing does.
+  std::string NextEventText(const EngineSettings& s);
+  // When the schedule needs its next tick, in whole seconds from the start
+  // of the current second (1 to 60).
+  int SecondsToNextScheduleTick(const EngineSettings& s) { return runner_.SecondsToNextTick(s.schedule); }
+
+ private:
+  void PerformScheduled(const EngineSettings& s, std::int64_t occurrence, std::int64_t due_at, bool caught_up);
+
+  EngineHost& host_;
+  Clock& clock_;
+  std::string version_text_;
+  ScheduleRunner runner_;
+  TimeControlGuard guard_;
+  Countdown countdown_;
+  bool timer1_ = false;
+  bool timer2_ = true;  // Timer2 is created running
+  bool stopped_ = false;
+};
+
+}  // namespace dadado

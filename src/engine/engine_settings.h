@@ -1,0 +1,35 @@
+// The settings the engine enforces, as plain values: taken from the settings
+// window's controls when the program enforces (so that a change counts from
+// the next second, applied or not), or from the settings file and the
+// machine policy when the guard service does.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "scheduler/schedule_tick.h"
+#include "scheduler/time_control_guard.h"
+#include "settings/live_settings.h"
+
+namespace dadado {
+
+struct EngineSettings {
+  // Frequency, time of day, weekday and interval; the start day is the
+  // engine's own (IntervalStart).
+  ScheduleInputs schedule;
+  int action = kActionNone;   // Combo3
+  int prompt = 1;             // Check9's value: 1 shows the countdown
+  bool time_control = false;  // Check4 set
+  TimeRules rules;            // the allowed hours and daily limits
+  int postpone_minutes = kDefaultPostponeMinutes;
+  bool catch_up = false;
+  bool operator==(const EngineSettings&) const = default;
+
+  // Time control is in force: on, and no schedule selected.
+  bool TimeControlInForce() const { return time_control && schedule.frequency == kFrequencyNone; }
+};
+
+// The values as the settings window's controls hold them now.
+EngineSettings EngineSettingsOf(const LiveSettings& live);
+
+}  // namespace dadado
