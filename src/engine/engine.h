@@ -98,7 +98,15 @@ class Engine {
   std::string NextEventText(const EngineSettings& s);
   // When the schedule needs its next tick, in whole seconds from the start
   // of the current second (1 to 60).
-  int SecondsToNextScheduleTick(const EngineSettings& s) { return runner_.SecondsToNextTick(s.schedule); }
+  int SecondsToNextScheduleTick(const EngineSettings& s, int max_idle = ScheduleRunner::kIdleTickSeconds) {
+    return runner_.SecondsToNextTick(s.schedule, max_idle);
+  }
+
+  // Postponements, for a host that keeps them across its restarts.
+  const std::optional<MovedOccurrence>& moved() const { return runner_.moved(); }
+  void RestorePostponed(std::int64_t occurrence, std::int64_t due) { runner_.RestorePostponed(occurrence, due); }
+  const std::optional<std::int64_t>& held_off_until() const { return guard_.held_off_until(); }
+  void HoldOff(std::int64_t until) { guard_.HoldOff(until); }
 
  private:
   void PerformScheduled(const EngineSettings& s, std::int64_t occurrence, std::int64_t due_at, bool caught_up);

@@ -1,41 +1,92 @@
 #include "guard/guard_settings.h"
 
+#include "base/date_time_text.h"
+#include "protection/password.h"
+#include "settings/ini_text.h"
+#include "settings/keys.h"
 #include "settings/settings_file.h"
 #include "settings/settings_table.h"
+#include "settings/text.h"
 
 namespace dadado {
 
-GuardSettings GuardSettingsOf(const LiveSettings& live, const std::string& interval_start) {
-  GuardSettings s;
-  s.schedule.frequency = live.frequency();
-  s.schedule.scheduled_time = live.scheduled_time();
-  s.schedule.weekday_index = live.combo1().index;
-  s.schedule.interval_index = live.combo2().index;
-  s.interval_start = interval_start;
-  s.action = live.combo3().index;
-  s.time_control = live.IsSet(4);
-  for (int n = 0; n < kWeekdays; ++n) s.allowed_hours[n] = live.text3(n).text;
-  return s;
+namespace {
+
+// The file's bytes as a store of their own: reads see them, writes (the
+// defaults a read would write back) stay here and never reach the disk.
+class SnapshotStore : public FileStore {
+ public:
+  explicit SnapshotStore(std::string bytes) : bytes_(std::move(bytes)) {}
+  FileContent Read(const std::string&) override { return {ReadStatus::kOk, bytes_}; }
+  bool WriteAtomically(const std::string&, const std::string& bytes) override {
+    bytes_ = bytes;
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+};
+
+constexpr char kPath[] = "dadado.ini";
+
+}  // namespace
+
+std::string InstantText(std::int64_t local_seconds) {
+  const LocalDateTime t = FromLocalSeconds(local_seconds);
+  return FormatDateTimeText(t.date, t.second_of_day);
 }
 
-GuardSettings ReadGuardSettings(FileStore& store, const std::string& path, const PolicyValues& policy,
-                                const LocalDateTime& started) {
+std::optional<std::int64_t> InstantOf(const std::string& text) {
+  const auto date = ParseDate(text);
+  const auto time = ParseTimeOfDay(text);
+  if (!date || !time) return std::nullopt;
+  return LocalSeconds({*date, *time});
+}
+
+GuardSettingsRead ReadGuardSettings(const std::string& file_bytes, const PolicyValues& policy,
+                                    const LocalDateTime& now) {
+  GuardSettingsRead r;
+  // What the program is shown: the table's keys as the file holds them.
+  {
+    const IniText original(file_bytes);
+    IniText shown;
+    for (const SettingEntry& e : SettingsTable())
+      if (auto v = original.Get(Utf8ToGbk(e.section), Utf8ToGbk(e.key))) shown.Set(Utf8ToGbk(e.section), Utf8ToGbk(e.key), *v);
+    r.face_ini = GbkToUtf8(shown.bytes());
+  }
+
   // The very reads of start-up, through the table, in its steps and order:
-  // a key's rule may change another control, so the order decides the
-  // values. A missing text key would be written with its default; the store
-  // refuses that and the default is what is read, as the program reads it.
-  ReadOnlyFileStore read_only(store);
-  SettingsFile file(read_only, path);
+  // a key's rule may change another control, so the order decides the values.
+  SnapshotStore store(file_bytes);
+  SettingsFile file(store, kPath);
   LiveSettings live;
   LoadedExtras extras;
-  live.SetScheduledTime(started.second_of_day);
-  LoadSettings(LoadStep::kOptions, file, live, extras, started, policy);
+  live.SetScheduledTime(now.second_of_day);
+  LoadSettings(LoadStep::kOptions, file, live, extras, now, policy);
   // Start-up cancels the schedule when time control is on and the window
   // stays visible; the steps after it read the rest.
   if (!live.IsSet(7) && live.IsSet(4)) live.SelectOption1(kFrequencyNone);
-  LoadSettings(LoadStep::kSchedule, file, live, extras, started, policy);
-  LoadSettings(LoadStep::kHours, file, live, extras, started, policy);
-  return GuardSettingsOf(live, extras.interval_start);
+  LoadSettings(LoadStep::kSchedule, file, live, extras, now, policy);
+  LoadSettings(LoadStep::kHours, file, live, extras, now, policy);
+  r.settings = EngineSettingsOf(live);
+  r.interval_start = extras.interval_start;
+  r.stored_password = ReadStoredPassword(file);
+
+  auto peek = [&](const char* section, const char* key) { return file.Peek(section, key); };
+  if (auto z = peek(guard_keys::kSection, guard_keys::kTimeZone)) r.pinned_zone = ParseTimeZoneRule(*z);
+  if (auto t = peek(keys::kGeneral, keys::kLastScheduled)) r.last_scheduled = InstantOf(*t);
+  if (auto d = peek(keys::kUsage, keys::kUsageDate)) r.use_day = ParseDate(*d);
+  if (auto m = peek(keys::kUsage, keys::kUsedMinutes)) r.used_minutes = ParseIniInt(*m);
+  if (auto p = peek(guard_keys::kSection, guard_keys::kPostponed)) {
+    const auto comma = p->find(',');
+    if (comma != std::string::npos) {
+      const auto occurrence = InstantOf(p->substr(0, comma));
+      const auto due = InstantOf(p->substr(comma + 1));
+      if (occurrence && due && *due > *occurrence) r.postponed = {{*occurrence, *due}};
+    }
+  }
+  if (auto h = peek(guard_keys::kSection, guard_keys::kHeldOff)) r.held_off_until = InstantOf(*h);
+  return r;
 }
 
 }  // namespace dadado

@@ -1,59 +1,53 @@
-// What the guard needs of the settings file: the schedule and time control,
-// read as start-up reads them, so that the guard and the program come to the
-// same values from the same file, however damaged it is. The guard runs as
-// LocalSystem beside a file that the user's program owns: it never writes it.
+// What the guard service reads from the settings file: the settings it
+// enforces, taken through the same table and in the same order as the
+// program's start-up takes them, so that both come to the same values from
+// the same file however damaged it is; the stored password; the state the
+// service keeps in the file; and what the program is shown of it.
 #pragma once
 
-#include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/calendar.h"
-#include "scheduler/schedule_tick.h"
-#include "settings/file_store.h"
-#include "settings/live_settings.h"
+#include "base/time_zone.h"
+#include "engine/engine_settings.h"
 #include "settings/policy.h"
 
 namespace dadado {
 
-// A store that hands reads through and refuses every write, so that no read
-// path of the settings file, however it treats a missing key, can change it.
-class ReadOnlyFileStore : public FileStore {
- public:
-  explicit ReadOnlyFileStore(FileStore& inner) : inner_(inner) {}
-  FileContent Read(const std::string& path) override { return inner_.Read(path); }
-  bool WriteAtomically(const std::string&, const std::string&) override { return false; }
+// The service's own keys, in a section of their own.
+namespace guard_keys {
+inline constexpr char kSection[] = "守护服务";
+inline constexpr char kTimeZone[] = "时区";            // the pinned time zone's rule
+inline constexpr char kPostponed[] = "推迟定时";       // "occurrence,due": a scheduled occurrence moved later
+inline constexpr char kHeldOff[] = "推迟时间控制";     // time control held off until this instant
+}  // namespace guard_keys
 
- private:
-  FileStore& inner_;
-};
-
-struct GuardSettings {
-  // Frequency, time of day, weekday and interval as the controls hold them;
-  // the start day comes from interval_start, as the schedule runner takes it.
-  ScheduleInputs schedule;
-  bool SameSchedule(const GuardSettings& o) const {
-    return schedule.frequency == o.schedule.frequency && schedule.scheduled_time == o.schedule.scheduled_time &&
-           schedule.weekday_index == o.schedule.weekday_index && schedule.interval_index == o.schedule.interval_index;
-  }
+struct GuardSettingsRead {
+  EngineSettings settings;
   std::string interval_start;
-  int action = kActionNone;  // Combo3
-  bool time_control = false;  // Check4 set
-  std::array<std::string, kWeekdays> allowed_hours;
-
-  bool operator==(const GuardSettings& o) const {
-    return SameSchedule(o) && interval_start == o.interval_start && action == o.action &&
-           time_control == o.time_control && allowed_hours == o.allowed_hours;
-  }
+  // The stored form of the password (the default's when the file has none).
+  std::string stored_password;
+  // The settings as the program shows them: every key of the table as the
+  // file holds it, and nothing else (no password).
+  std::string face_ini;
+  std::optional<TimeZoneRule> pinned_zone;
+  std::optional<std::int64_t> last_scheduled;
+  std::optional<Date> use_day;
+  int used_minutes = 0;
+  std::optional<std::pair<std::int64_t, std::int64_t>> postponed;  // occurrence, due
+  std::optional<std::int64_t> held_off_until;
 };
 
-// The settings as a program started at `started` would hold them after its
-// start-up, with the machine policy replacing what it sets. `started` gives
-// the values a missing key falls back to (the time picker starts at the
-// current time, IntervalStart at today).
-GuardSettings ReadGuardSettings(FileStore& store, const std::string& path, const PolicyValues& policy,
-                                const LocalDateTime& started);
+// Reads the settings from the bytes of the file (GBK). Nothing is written:
+// a key that is missing gives its default, as the program's start-up reads
+// it at `now`.
+GuardSettingsRead ReadGuardSettings(const std::string& file_bytes, const PolicyValues& policy,
+                                    const LocalDateTime& now);
 
-// The same values taken from a program's controls.
-GuardSettings GuardSettingsOf(const LiveSettings& live, const std::string& interval_start);
+// An instant as the settings file writes instants; and back.
+std::string InstantText(std::int64_t local_seconds);
+std::optional<std::int64_t> InstantOf(const std::string& text);
 
 }  // namespace dadado

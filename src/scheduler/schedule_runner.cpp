@@ -98,10 +98,10 @@ std::optional<std::int64_t> ScheduleRunner::NextDue(ScheduleInputs in) {
   return next;
 }
 
-int ScheduleRunner::SecondsToNextTick(ScheduleInputs in) {
+int ScheduleRunner::SecondsToNextTick(ScheduleInputs in, int max_idle) {
   in = WithStartDay(in);
   const std::int64_t now = LocalSeconds(clock_.Now());
-  std::int64_t wait = kIdleTickSeconds;
+  std::int64_t wait = std::max(1, max_idle);
   // Warnings and actions: every second from two minutes before.
   auto alert = [&](std::optional<std::int64_t> at) {
     if (at && *at > now) wait = std::min(wait, std::max<std::int64_t>(1, *at - now - kAlertSeconds));

@@ -67,7 +67,9 @@ class ScheduleRunner {
   // that may find something: 1 while a warning or an action is at most two
   // minutes away, otherwise up to a minute, so that the clock is read again
   // well before anything is due; a ten-minute notice is woken for exactly.
-  int SecondsToNextTick(ScheduleInputs in);
+  // A host whose timer is set to an instant of the clock may wait up to
+  // `max_idle` seconds instead.
+  int SecondsToNextTick(ScheduleInputs in, int max_idle = kIdleTickSeconds);
 
   // When the action next falls due, moved or not.
   std::optional<std::int64_t> NextDue(ScheduleInputs in);
@@ -84,6 +86,12 @@ class ScheduleRunner {
   const std::optional<MovedOccurrence>& moved() const { return moved_; }
   // The countdown of the moved occurrence was cancelled with the password.
   void DropMoved() { moved_.reset(); }
+  // A postponement kept across a restart: the occurrence is due at `due`
+  // (its own instant counts as done).
+  void RestorePostponed(std::int64_t occurrence, std::int64_t due) {
+    last_due_ = occurrence;
+    moved_ = MovedOccurrence{occurrence, due, false, false, false};
+  }
 
  private:
   ScheduleInputs WithStartDay(ScheduleInputs in) const;

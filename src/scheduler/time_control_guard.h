@@ -54,6 +54,7 @@ class TimeControlGuard {
 
   // 推迟: no shutdown before `until`; the check after it decides afresh.
   void HoldOff(std::int64_t until) { hold_off_until_ = until; }
+  const std::optional<std::int64_t>& held_off_until() const { return hold_off_until_; }
 
   // What the tooltip says under time control: the sooner of the allowed
   // hours' end and the daily limit's; empty when neither applies.

@@ -131,6 +131,38 @@ std::optional<std::string> PolicyOverride(const SettingEntry& e, const PolicyVal
   return std::nullopt;
 }
 
+std::optional<std::string> AcceptedValue(const SettingEntry& e, const std::string& text) {
+  if (text.size() >= SettingsFile::kReadBufferBytes || text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    return std::nullopt;
+  auto number = [&](int low, int high) -> std::optional<std::string> {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (i < text.size() && text[i] == '-') ++i;
+    if (i == text.size() || text.find_first_not_of("0123456789", i) != std::string::npos || text.size() - i > 5)
+      return std::nullopt;
+    const int v = ParseIniInt(text);
+    if (v < low || v > high) return std::nullopt;
+    return FormatIniInt(static_cast<std::int16_t>(v));
+  };
+  switch (e.control) {
+    case SettingControl::kCheck: return number(0, 2);
+    case SettingControl::kCatchUp: return number(0, 1);
+    case SettingControl::kFrequency: return number(0, 3);
+    case SettingControl::kWeekday: return number(-1, 6);
+    case SettingControl::kInterval: return number(-1, 14);
+    case SettingControl::kAction: return number(-1, 3);
+    case SettingControl::kDailyLimit: return number(0, kMaxDailyLimitMinutes);
+    case SettingControl::kPostpone: return number(kMinPostponeMinutes, kMaxPostponeMinutes);
+    case SettingControl::kScheduledTime:
+    case SettingControl::kIntervalStart:
+      if (ParseTimeOfDay(text) || (e.control == SettingControl::kIntervalStart && ParseDate(text))) return text;
+      return std::nullopt;
+    case SettingControl::kAllowedHours:
+      return text;  // any text: what is no time of day allows nothing
+  }
+  return std::nullopt;
+}
+
 std::optional<bool> PolicyGuard(const PolicyValues& policy) {
   if (auto v = NumberIn(policy, policy::kGuardService, 0, 1)) return *v == 1;
   return std::nullopt;

@@ -66,6 +66,12 @@ struct LoadedExtras {
 // of the wrong type or out of range for it.
 std::optional<std::string> PolicyOverride(const SettingEntry& entry, const PolicyValues& policy);
 
+// A value for an entry as the settings window's Apply writes it, checked and
+// in the file's form; nullopt when it is none the window could have written
+// (a number out of the control's range, a time that does not read, a text
+// longer than the file keeps or with a line break in it).
+std::optional<std::string> AcceptedValue(const SettingEntry& entry, const std::string& text);
+
 // The controls that a machine policy holds: shown with the policy's value,
 // disabled, and never saved.
 struct PolicyLocks {

@@ -21,11 +21,14 @@ inline constexpr int kImmediateAction = 1103;    // action, flags
 inline constexpr int kCountdownCancelled = 1200; // what it counted down to
 inline constexpr int kWrongPassword = 1201;      // where
 inline constexpr int kPostponed = 1202;          // minutes, the new time
+inline constexpr int kPasswordsRefused = 1203;   // where: too many wrong passwords, refused for a minute
 inline constexpr int kTimeControlShutdown = 1300;  // the hour
 inline constexpr int kDailyLimitReached = 1301;  // the limit in minutes
 inline constexpr int kGuardRestarted = 1400;     // the program's exit code
 inline constexpr int kGuardActed = 1401;         // action
 inline constexpr int kGuardInstalled = 1402;     // "installed" or "removed"
+inline constexpr int kSettingsUnreadable = 1403; // the path: the guard goes on with the settings it read last
+inline constexpr int kTimeZoneChanged = 1404;    // the pinned zone, the system's new zone
 }  // namespace events
 
 }  // namespace dadado

@@ -26,4 +26,8 @@ std::string ActionText(int action_index) {
   return (action_index >= 0 && action_index <= 3) ? kTexts[action_index] : kTexts[3];
 }
 
+std::string ActionRefusedText(int action_index) {
+  return "无法" + ActionText(action_index) + "：系统拒绝了这个操作，可能是当前用户没有关机权限。\n程序将继续运行。";
+}
+
 }  // namespace dadado

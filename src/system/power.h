@@ -19,6 +19,9 @@ std::optional<unsigned> ExitFlagsFor(int action_index, bool forced);
 // none and anything that is not an action.
 std::string ActionText(int action_index);
 
+// What the user is told when the system refused an action.
+std::string ActionRefusedText(int action_index);
+
 // The tray submenu numbers its items in its own order:
 // 0 shut down, 1 restart, 2 log off.
 std::optional<ActionKind> ActionOfRunNowItem(int index);

@@ -22,12 +22,6 @@ RegistryChoices RegistryChoicesOf(const LiveSettings& live) {
 
 }  // namespace
 
-std::string VersionText() { return std::string(kProgramCaption) + " " + DADADO_VERSION_TEXT; }
-
-std::string ActionRefusedText(int action_index) {
-  return "无法" + ActionText(action_index) + "：系统拒绝了这个操作，可能是当前用户没有关机权限。\n程序将继续运行。";
-}
-
 Program::Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock)
     : settings_(settings), os_(os), screen_(screen), clock_(clock), state_(settings, os), engine_(*this, clock, VersionText()) {
   live_.open_accounts_panel = [this] { os_.StartCommand(AccountsPanelCommand(os_.SystemFolder())); };

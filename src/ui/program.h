@@ -15,6 +15,7 @@
 
 #include "base/calendar.h"
 #include "engine/engine.h"
+#include "engine/program_name.h"
 #include "settings/live_settings.h"
 #include "settings/settings_file.h"
 #include "system/os.h"
@@ -26,16 +27,12 @@
 
 namespace dadado {
 
-inline constexpr char kProgramCaption[] = "dadado";
 inline constexpr char kContactAddress[] = "dadado@example.com";
 // Said when the guard runs a program that others could replace.
 inline constexpr char kGuardLocationWarning[] =
     "守护服务已安装，但普通用户可以修改程序所在的文件夹、程序或它的设置文件，任何人都可能替换它们。\n"
     "请把程序放到 Program Files 下的文件夹中（例如 C:\\Program Files\\dadado），然后重新安装守护服务。";
 
-std::string VersionText();  // "dadado 1.0.0"
-// What the user is told when the system refused an action.
-std::string ActionRefusedText(int action_index);
 
 struct PasswordDialog {
   bool open = false;

@@ -1,0 +1,497 @@
+#include "guard/guard_host.h"
+
+#include <algorithm>
+
+#include "base/date_time_text.h"
+#include "engine/program_name.h"
+#include "protection/password.h"
+#include "settings/ini_text.h"
+#include "settings/keys.h"
+#include "settings/settings_table.h"
+#include "settings/text.h"
+#include "system/power.h"
+#include "system/windows_integration.h"
+
+namespace dadado {
+
+namespace p = protocol;
+
+namespace {
+
+// Where a password was typed, as the event log names it.
+constexpr char kAtCountdown[] = "倒计时窗口";
+constexpr char kAtGate[] = "权限密码对话框";
+constexpr char kAtChangePassword[] = "更改密码对话框";
+constexpr char kAtSettings[] = "设置窗口";
+constexpr char kAtExit[] = "退出";
+
+std::optional<std::int64_t> Later(std::optional<std::int64_t> a, std::optional<std::int64_t> b) {
+  if (a && b) return std::max(*a, *b);
+  return a ? a : b;
+}
+
+}  // namespace
+
+GuardHost::GuardHost(GuardPlatform& platform, OperatingSystem& os, FileStore& files, std::string settings_path,
+                     UtcClock& clock)
+    : platform_(platform),
+      os_(os),
+      files_(files),
+      settings_path_(settings_path),
+      file_(files, std::move(settings_path)),
+      utc_(clock),
+      clock_(clock, TimeZoneRule{}),
+      engine_(*this, clock_, VersionText()) {}
+
+// ---- the settings, the state and the time zone --------------------------------------------
+
+bool GuardHost::ReadSettings() {
+  const FileContent content = files_.Read(settings_path_);
+  if (content.status == ReadStatus::kError || content.bytes.size() > kMaxSettingsBytes) {
+    // Never the defaults: a file held open, denied or swollen keeps what
+    // was read last in force.
+    if (!unreadable_logged_) Log(EventType::kWarning, events::kSettingsUnreadable, {settings_path_});
+    unreadable_logged_ = true;
+    return false;
+  }
+  unreadable_logged_ = false;
+  read_ = ReadGuardSettings(content.status == ReadStatus::kOk ? content.bytes : std::string(), policy_, clock_.Now());
+  read_ever_ = true;
+  settings_ = read_.settings;
+  return true;
+}
+
+void GuardHost::PinTimeZone(const TimeZoneRule& rule) {
+  clock_.SetRule(rule);
+  zone_change_logged_ = false;
+  file_.WriteIniString(guard_keys::kSection, guard_keys::kTimeZone, FormatTimeZoneRule(rule));
+}
+
+void GuardHost::CheckTimeZone() {
+  const auto current = platform_.CurrentTimeZone();
+  if (!current || *current == clock_.Rule()) {
+    zone_change_logged_ = false;
+    return;
+  }
+  // Anyone may move the time zone; nothing is decided by it until an Apply
+  // with the password pins it.
+  if (!zone_change_logged_)
+    Log(EventType::kWarning, events::kTimeZoneChanged, {FormatTimeZoneRule(clock_.Rule()), FormatTimeZoneRule(*current)});
+  zone_change_logged_ = true;
+}
+
+void GuardHost::Start() {
+  policy_ = os_.ReadPolicyValues();
+  // The time zone first: every reading of the clock depends on it.
+  const FileContent content = files_.Read(settings_path_);
+  std::optional<TimeZoneRule> pinned;
+  if (content.status == ReadStatus::kOk && content.bytes.size() <= kMaxSettingsBytes)
+    pinned = ReadGuardSettings(content.bytes, policy_, LocalTimeOf(TimeZoneRule{}, utc_.UtcNow())).pinned_zone;
+  if (pinned) {
+    clock_.SetRule(*pinned);
+  } else if (auto current = platform_.CurrentTimeZone()) {
+    // Installed, or a file from before the guard: the zone of this moment.
+    PinTimeZone(*current);
+  }
+  ReadSettings();
+  engine_.set_interval_start(read_.interval_start);
+  engine_.use().Load(read_.use_day, read_.used_minutes, clock_.Now());
+  RestorePostponements();
+  engine_.StartChosenTimer(settings_);
+  UpdateSession();
+  engine_.SessionChanged(active_);
+  next_time_control_check_ = Now();
+  engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
+  Wake();
+}
+
+void GuardHost::Stop() {
+  engine_.use().Count(clock_.Now());
+  StoreUse(engine_.use().day(), engine_.use().minutes());
+  StorePostponements();
+}
+
+void GuardHost::SettingsChanged() {
+  const EngineSettings before = settings_;
+  const std::string interval_before = read_.interval_start;
+  if (!ReadSettings()) return;
+  if (read_.pinned_zone && !(*read_.pinned_zone == clock_.Rule())) clock_.SetRule(*read_.pinned_zone);
+  engine_.set_interval_start(read_.interval_start);
+  // The service's own writes change only its state; a change of the
+  // settings themselves (an administrator's edit) counts as an Apply.
+  if (!(settings_ == before) || read_.interval_start != interval_before) engine_.StartChosenTimer(settings_);
+  SendSettings();
+  SendTip();
+}
+
+void GuardHost::PolicyChanged() {
+  const PolicyValues before = policy_;
+  policy_ = os_.ReadPolicyValues();
+  if (policy_ == before) return;  // a refresh that changed nothing
+  const EngineSettings settings_before = settings_;
+  if (!ReadSettings()) return;
+  if (!(settings_ == settings_before)) engine_.StartChosenTimer(settings_);
+  SendSettings();
+  SendTip();
+}
+
+bool GuardHost::RememberOccurrence(std::int64_t instant) {
+  read_.last_scheduled = Later(read_.last_scheduled, instant);
+  // Nothing is written into a file the service could not read.
+  if (unreadable_logged_) return false;
+  return file_.WriteIniString(keys::kGeneral, keys::kLastScheduled, InstantText(instant));
+}
+
+void GuardHost::StoreUse(const Date& day, int minutes) {
+  if (unreadable_logged_) return;
+  file_.BeginBatch();
+  file_.WriteIniString(keys::kUsage, keys::kUsageDate, FormatShortDate(day));
+  file_.WriteIniString(keys::kUsage, keys::kUsedMinutes, std::to_string(minutes));
+  file_.EndBatch();
+}
+
+void GuardHost::StorePostponements() {
+  std::string postponed, held_off;
+  if (const auto& moved = engine_.moved(); moved && !moved->caught_up)
+    postponed = InstantText(moved->occurrence) + "," + InstantText(moved->due);
+  if (const auto& until = engine_.held_off_until(); until && *until > Now()) held_off = InstantText(*until);
+  if (postponed == postponed_stored_ && held_off == held_off_stored_) return;
+  if (unreadable_logged_) return;
+  file_.BeginBatch();
+  file_.WriteIniString(guard_keys::kSection, guard_keys::kPostponed, postponed);
+  file_.WriteIniString(guard_keys::kSection, guard_keys::kHeldOff, held_off);
+  if (file_.EndBatch()) {
+    postponed_stored_ = postponed;
+    held_off_stored_ = held_off;
+  }
+}
+
+void GuardHost::RestorePostponements() {
+  const std::int64_t now = Now();
+  if (read_.postponed) {
+    auto [occurrence, due] = *read_.postponed;
+    postponed_stored_ = InstantText(occurrence) + "," + InstantText(due);
+    // Postponed before a restart of the service or the machine: still due,
+    // and one that fell due while they were down comes after its countdown,
+    // so that a restart is no way out of a postponed shutdown.
+    if (due <= now && now - due <= ScheduleRunner::kCatchUpWindowSeconds) due = now + kWarningLeadSeconds;
+    if (due > now) engine_.RestorePostponed(occurrence, due);
+  }
+  if (read_.held_off_until) {
+    held_off_stored_ = InstantText(*read_.held_off_until);
+    if (*read_.held_off_until > now) engine_.HoldOff(*read_.held_off_until);
+  }
+}
+
+// ---- sessions and the face ----------------------------------------------------------------
+
+void GuardHost::UpdateSession() {
+  session_ = platform_.ConsoleUserSession();
+  const bool active = session_ && !platform_.SessionLocked(*session_);
+  if (active != active_) engine_.SessionChanged(active);
+  active_ = active;
+}
+
+void GuardHost::SessionChanged() {
+  UpdateSession();
+  Wake();
+}
+
+void GuardHost::SessionLogon() {
+  // 退出 lets the program go for the session it was given in.
+  released_ = false;
+  starts_.clear();
+  backing_off_ = false;
+  exit_code_.reset();
+  restart_at_.reset();
+  SessionChanged();
+}
+
+bool GuardHost::StartAllowed(std::int64_t now) {
+  if (!backing_off_ && starts_.size() >= static_cast<std::size_t>(kMaxStartsInWindow) &&
+      now - starts_[starts_.size() - kMaxStartsInWindow] < kStartWindowSeconds)
+    backing_off_ = true;
+  if (backing_off_) return starts_.empty() || now - starts_.back() >= kBackOffSeconds;
+  return true;
+}
+
+void GuardHost::KeepFaceRunning(std::int64_t now) {
+  if (!session_ || released_) return;
+  if (platform_.FaceRunning()) {
+    if (!face_since_) face_since_ = now;
+    // A face that stays a minute ends the back-off.
+    if (now - *face_since_ >= kBackOffSeconds) backing_off_ = false;
+    return;
+  }
+  face_since_.reset();
+  if (restart_at_ && now < *restart_at_) return;
+  if (!StartAllowed(now)) return;
+  starts_.push_back(now);
+  while (starts_.size() > static_cast<std::size_t>(kMaxStartsInWindow)) starts_.pop_front();
+  if (!platform_.StartFace(*session_)) {
+    restart_at_ = now + 5;
+    return;
+  }
+  restart_at_.reset();
+  // A face that ended without 退出 was brought back: worth a warning.
+  if (exit_code_) Log(EventType::kWarning, events::kGuardRestarted, {std::to_string(*exit_code_)});
+  exit_code_.reset();
+  // The new face learns what there is to show, a countdown in progress too.
+  SendSettings();
+  tip_sent_.reset();
+  SendTip();
+  SendCountdown();
+}
+
+void GuardHost::FaceEnded(std::uint32_t exit_code) {
+  exit_code_ = exit_code;
+  face_since_.reset();
+  restart_at_ = Now() + 1;
+  Wake();
+}
+
+void GuardHost::SendCountdown() {
+  const CountdownScreen& c = engine_.countdown().screen();
+  p::Message m(p::kCountdown);
+  m.Set("open", c.exists ? 1 : 0).Set("visible", c.visible ? 1 : 0).Set("seconds", c.seconds_left);
+  m.Set("title", c.title).Set("action", c.action_line).Set("remaining", c.remaining).Set("generation", c.generation);
+  platform_.SendToFace(m);
+}
+
+void GuardHost::SendTip() {
+  const std::string text = engine_.NextEventText(settings_);
+  if (tip_sent_ && *tip_sent_ == text) return;
+  tip_sent_ = text;
+  platform_.SendToFace(p::Message(p::kTip).Set("text", text));
+}
+
+void GuardHost::SendSettings() {
+  if (read_ever_) platform_.SendToFace(p::Message(p::kSettings).Set("ini", read_.face_ini));
+}
+
+void GuardHost::Balloon(const std::string& text) { platform_.SendToFace(p::Message(p::kBalloon).Set("text", text)); }
+
+bool GuardHost::Perform(unsigned exit_flags) { return platform_.Perform(exit_flags, session_); }
+
+void GuardHost::ActionRefused(int action_index) {
+  const SystemError error = os_.LastSystemError();
+  Log(EventType::kError, events::kActionFailed, {ActionText(action_index), std::to_string(error.code), error.text});
+  platform_.SendToFace(p::Message(p::kNotice).Set("text", ActionRefusedText(action_index)));
+}
+
+// ---- the heartbeat -----------------------------------------------------------------------
+
+void GuardHost::Wake() {
+  CheckTimeZone();
+  UpdateSession();
+  const std::int64_t now = Now();
+  if (engine_.timer_running(FormTimer::kSchedule)) engine_.ScheduleTick(settings_);
+  // Time control, once a minute as the program checks it, and only with
+  // someone logged on: an administrator must be able to log on at any hour.
+  if (engine_.timer_running(FormTimer::kTimeControl) && session_ && now >= next_time_control_check_) {
+    next_time_control_check_ = now + 60;
+    engine_.TimeControlCheck(settings_);
+  }
+  if (!session_ || !settings_.time_control) next_time_control_check_ = now;
+  // The countdown counts the seconds of the clock, however often or late
+  // the service is woken.
+  if (engine_.countdown().is_open()) {
+    if (!last_countdown_tick_ || now < *last_countdown_tick_) last_countdown_tick_ = now;
+    for (int i = 0; i < 5 && *last_countdown_tick_ < now && engine_.countdown().is_open(); ++i) {
+      ++*last_countdown_tick_;
+      engine_.CountdownTick(settings_);
+    }
+    last_countdown_tick_ = now;
+  } else {
+    last_countdown_tick_.reset();
+  }
+  StorePostponements();
+  KeepFaceRunning(now);
+  SendTip();
+}
+
+std::int64_t GuardHost::NextWakeUtc() {
+  const std::int64_t now = Now();
+  std::int64_t next = now + kLongestSleepSeconds;
+  if (engine_.timer_running(FormTimer::kSchedule))
+    next = std::min<std::int64_t>(next, now + engine_.SecondsToNextScheduleTick(settings_, kLongestSleepSeconds));
+  if (engine_.timer_running(FormTimer::kTimeControl) && settings_.time_control && session_)
+    next = std::min(next, std::max(next_time_control_check_, now + 1));
+  if (engine_.countdown().is_open()) next = std::min(next, now + 1);
+  if (session_ && !released_ && !platform_.FaceRunning()) {
+    std::int64_t start = restart_at_ ? *restart_at_ : now + 1;
+    if (backing_off_ && !starts_.empty()) start = std::max(start, starts_.back() + kBackOffSeconds);
+    next = std::min(next, std::max(start, now + 1));
+  }
+  if (locked_out_until_ && *locked_out_until_ > now) next = std::min(next, *locked_out_until_);
+  return UtcOf(clock_.Rule(), next);
+}
+
+void GuardHost::Resumed() {
+  engine_.ClockDiscontinuity();
+  UpdateSession();
+  engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
+  Wake();
+}
+
+void GuardHost::ClockChanged() {
+  engine_.ClockDiscontinuity();
+  Wake();
+}
+
+// ---- what the face asks --------------------------------------------------------------------
+
+void GuardHost::Reply(const p::Message& request, const std::string& result, const std::string& text) {
+  p::Message m(p::kReply);
+  m.Set("id", request.Get("id")).Set("result", result);
+  if (!text.empty()) m.Set("text", text);
+  platform_.SendToFace(m);
+}
+
+GuardHost::PasswordVerdict GuardHost::CheckPassword(const std::string& typed, const char* where) {
+  const std::int64_t now = Now();
+  if (locked_out_until_ && now < *locked_out_until_ && now >= *locked_out_until_ - kLockOutSeconds) {
+    Log(EventType::kWarning, events::kPasswordsRefused, {where});
+    return PasswordVerdict::kLockedOut;
+  }
+  locked_out_until_.reset();
+  // The policy's password when it sets one, else the file's as last read
+  // well; a file never read lets nothing in.
+  std::optional<std::string> stored = PolicyPassword(policy_);
+  if (!stored && read_ever_) stored = read_.stored_password;
+  if (stored && EncodePassword(typed) == *stored) {
+    wrong_passwords_ = 0;
+    return PasswordVerdict::kRight;
+  }
+  Log(EventType::kWarning, events::kWrongPassword, {where});
+  if (++wrong_passwords_ >= kWrongPasswordsAllowed) {
+    wrong_passwords_ = 0;
+    locked_out_until_ = now + kLockOutSeconds;
+  }
+  return PasswordVerdict::kWrong;
+}
+
+void GuardHost::FaceMessage(const p::Message& m) {
+  auto answered = [&](PasswordVerdict v) {
+    if (v == PasswordVerdict::kRight) return false;
+    Reply(m, v == PasswordVerdict::kLockedOut ? p::kLockedOut : p::kWrongPassword);
+    return true;
+  };
+  if (m.type == p::kCancel) {
+    if (!engine_.countdown().is_open()) return Reply(m, p::kOk);  // nothing left to cancel
+    if (answered(CheckPassword(m.Get("password"), kAtCountdown))) return;
+    engine_.Enter(m.Get("password"), [](const std::string&) { return true; });
+    StorePostponements();
+    Reply(m, p::kOk);
+  } else if (m.type == p::kPostpone) {
+    if (!engine_.countdown().is_open()) return Reply(m, p::kOk);
+    if (answered(CheckPassword(m.Get("password"), kAtCountdown))) return;
+    engine_.Postpone(settings_);
+    StorePostponements();
+    Reply(m, p::kOk);
+  } else if (m.type == p::kCheck) {
+    if (answered(CheckPassword(m.Get("password"), kAtGate))) return;
+    Reply(m, p::kOk);
+  } else if (m.type == p::kApply) {
+    Apply(m);
+  } else if (m.type == p::kChangePassword) {
+    ChangePassword(m);
+  } else if (m.type == p::kExit) {
+    if (answered(CheckPassword(m.Get("password"), kAtExit))) return;
+    // Only the program ends, until the next logon; the control stays.
+    released_ = true;
+    Reply(m, p::kOk);
+  } else {
+    return;  // nothing of ours
+  }
+  SendTip();
+}
+
+void GuardHost::Apply(const p::Message& m) {
+  const PasswordVerdict verdict = CheckPassword(m.Get("password"), kAtSettings);
+  if (verdict != PasswordVerdict::kRight)
+    return Reply(m, verdict == PasswordVerdict::kLockedOut ? p::kLockedOut : p::kWrongPassword);
+  if (LocksOf(policy_).read_only) return Reply(m, p::kRefused, "设置由管理员通过组策略设为只读");
+  if (!read_ever_) return Reply(m, p::kFailed, "设置文件无法读取：" + settings_path_);
+
+  // Only the keys of the settings window, each checked as the window would
+  // have written it; what the policy holds is the administrator's.
+  const IniText sent(Utf8ToGbk(m.Get("ini")));
+  std::vector<std::string> refused, changed;
+  const LocalDateTime now = clock_.Now();
+  file_.BeginBatch();
+  for (const SettingEntry& e : SettingsTable()) {
+    if (e.control == SettingControl::kIntervalStart) continue;  // the service's own day, below
+    const auto raw = sent.Get(Utf8ToGbk(e.section), Utf8ToGbk(e.key));
+    if (!raw) continue;
+    if (PolicyOverride(e, policy_)) {
+      refused.push_back(e.key);
+      continue;
+    }
+    const auto value = AcceptedValue(e, GbkToUtf8(*raw));
+    if (!value) {
+      refused.push_back(e.key);
+      continue;
+    }
+    const auto before = file_.Peek(e.section, e.key);
+    if (!before || *before != *value) changed.push_back(e.key);
+    file_.WriteIniString(e.section, e.key, *value);
+  }
+  // The count of days starts again on the day every-N-days is applied, by
+  // the service's own calendar.
+  const auto frequency = sent.Get(Utf8ToGbk(keys::kGeneral), Utf8ToGbk(keys::kFrequency));
+  if (frequency && ParseIniInt(*frequency) == 2 && !PolicyOverride(EntryOf(SettingControl::kIntervalStart), policy_))
+    file_.WriteIniString(keys::kGeneral, keys::kIntervalStart, FormatShortDate(now.date));
+  // Applied with the password: the time zone of this moment is the one
+  // every instant is judged in from now on.
+  const auto zone = platform_.CurrentTimeZone();
+  if (zone) file_.WriteIniString(guard_keys::kSection, guard_keys::kTimeZone, FormatTimeZoneRule(*zone));
+  if (!file_.EndBatch()) {
+    Log(EventType::kWarning, events::kSettingsNotSaved, {"设置文件", "无法写入 " + settings_path_});
+    return Reply(m, p::kFailed, "设置文件无法写入：" + settings_path_);
+  }
+  if (zone) {
+    clock_.SetRule(*zone);
+    zone_change_logged_ = false;
+  }
+
+  // The stored automatic logon; the Run value is left alone, since the
+  // service itself starts the program at logon.
+  RegistryChoices choices;
+  choices.stored_logon = m.Get("logon") == "1";
+  choices.logon_user = m.Get("logon_user");
+  choices.logon_password = m.Get("logon_password");
+  choices.start_with_windows_by_policy = true;
+  const RegistryWriteResult reg = WriteRegistry(os_, choices, "", "");
+  std::string problems;
+  for (const std::string& key : refused) problems += (problems.empty() ? "" : "、") + key;
+  if (!problems.empty()) Log(EventType::kWarning, events::kSettingsNotSaved, {problems, "不允许的值或由组策略管理"});
+  if (!reg.automatic_logon_ok) {
+    Log(EventType::kWarning, events::kSettingsNotSaved, {"NT系统自动登录设置", "注册表无法写入"});
+    problems += (problems.empty() ? "" : "、") + std::string("NT系统自动登录设置");
+  }
+  std::string keys_text;
+  for (const std::string& k : changed) keys_text += (keys_text.empty() ? "" : "、") + k;
+  Log(EventType::kInformation, events::kSettingsApplied, {keys_text.empty() ? "无" : keys_text});
+
+  // As the program's Apply: the settings in force and the timer they choose.
+  ReadSettings();
+  engine_.set_interval_start(read_.interval_start);
+  engine_.StartChosenTimer(settings_);
+  if (settings_.time_control) next_time_control_check_ = Now() + 60;
+  Reply(m, problems.empty() ? p::kOk : p::kRefused, problems);
+  SendSettings();
+}
+
+void GuardHost::ChangePassword(const p::Message& m) {
+  const PasswordVerdict verdict = CheckPassword(m.Get("old"), kAtChangePassword);
+  if (verdict != PasswordVerdict::kRight)
+    return Reply(m, verdict == PasswordVerdict::kLockedOut ? p::kLockedOut : p::kWrongPassword);
+  if (PolicyPassword(policy_) || LocksOf(policy_).read_only) return Reply(m, p::kRefused, "密码由管理员通过组策略管理");
+  if (!file_.WriteIniString(keys::kTimeControl, keys::kPassword, EncodePassword(m.Get("new"))))
+    return Reply(m, p::kFailed, "设置文件无法写入：" + settings_path_);
+  ReadSettings();
+  Reply(m, p::kOk);
+}
+
+}  // namespace dadado

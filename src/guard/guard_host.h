@@ -1,0 +1,174 @@
+// The guard service as the host of the engine: with the guard installed it
+// alone decides and acts, and the program in the user's session is only its
+// face. It reads the settings file (which only SYSTEM and administrators may
+// open) once per change, keeps the last settings it read well, writes its
+// own state into the same file, judges every instant in the time zone pinned
+// at the last Apply with the password, counts today's use from the sessions
+// the system reports, checks every password itself, and keeps the face
+// running in the console session.
+//
+// The Windows side wakes it when something arrives (a message from the face,
+// a session change, a change of the settings file or the policy, the face
+// ending) or when its one timer runs out, and then sets the timer to
+// NextWakeUtc().
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/time_zone.h"
+#include "engine/engine.h"
+#include "guard/guard_settings.h"
+#include "guard/protocol.h"
+#include "settings/file_store.h"
+#include "settings/settings_file.h"
+#include "system/os.h"
+
+namespace dadado {
+
+// A session of Windows; the console's, when someone is logged on in it.
+using SessionId = std::uint32_t;
+
+// What only the service can do on Windows.
+class GuardPlatform {
+ public:
+  virtual ~GuardPlatform() = default;
+  // The console session, when a user is logged on in it.
+  virtual std::optional<SessionId> ConsoleUserSession() = 0;
+  // Whether that session's workstation is locked, as the system says.
+  virtual bool SessionLocked(SessionId session) = 0;
+  // Starts the program in the session as its user, handing it its ends of
+  // the pipe; false when it could not.
+  virtual bool StartFace(SessionId session) = 0;
+  // Whether a face started so is running now.
+  virtual bool FaceRunning() = 0;
+  // Queues a message for the face; never waits (a face that reads nothing
+  // loses what does not fit).
+  virtual void SendToFace(const protocol::Message& message) = 0;
+  // A forced action with the program's exit flags; a log-off is of `session`.
+  virtual bool Perform(unsigned exit_flags, std::optional<SessionId> session) = 0;
+  // The time zone the system is set to now; nullopt when it cannot be read.
+  virtual std::optional<TimeZoneRule> CurrentTimeZone() = 0;
+};
+
+class GuardHost : private EngineHost {
+ public:
+  // A settings file larger than this is not read: it is not one of ours.
+  static constexpr std::size_t kMaxSettingsBytes = 1024 * 1024;
+  // Wrong passwords in a row after which passwords are refused for a while.
+  static constexpr int kWrongPasswordsAllowed = 5;
+  static constexpr int kLockOutSeconds = 60;
+  // Starting the face: at most this many starts in a minute, then one a minute.
+  static constexpr int kMaxStartsInWindow = 10;
+  static constexpr int kStartWindowSeconds = 60;
+  static constexpr int kBackOffSeconds = 60;
+  // The longest sleep, whatever is due: the clock is looked at once an hour.
+  static constexpr int kLongestSleepSeconds = 3600;
+
+  GuardHost(GuardPlatform& platform, OperatingSystem& os, FileStore& files, std::string settings_path, UtcClock& clock);
+
+  // The service has started: reads the settings, pins the time zone when
+  // none is pinned yet, restores its state and catches up what was missed.
+  void Start();
+  // The service stops: today's use is stored.
+  void Stop();
+
+  // Something may be due: everything that is due is done.
+  void Wake();
+  // The settings file (or its folder) changed, or the machine policy did.
+  void SettingsChanged();
+  void PolicyChanged();
+  // A session changed (logon, logoff, lock, unlock, connect, disconnect):
+  // the state is asked of the system afresh, never taken from the event.
+  void SessionChanged();
+  void SessionLogon();
+  // The machine resumed from sleep, or the clock was set.
+  void Resumed();
+  void ClockChanged();
+  // The face started by StartFace ended, with its exit code.
+  void FaceEnded(std::uint32_t exit_code);
+  // A message from the face.
+  void FaceMessage(const protocol::Message& message);
+
+  // When Wake is next needed, in UTC seconds.
+  std::int64_t NextWakeUtc();
+
+  const EngineSettings& settings() const { return settings_; }
+  const Engine& engine() const { return engine_; }
+  const TimeZoneRule& pinned_zone() const { return clock_.Rule(); }
+  // Today's use, as counted now.
+  const DailyUse& use() const { return engine_.use(); }
+  bool released() const { return released_; }
+
+ private:
+  // EngineHost
+  void TimerChanged(FormTimer, bool) override {}
+  void CountdownOpened(bool) override { SendCountdown(); }
+  void CountdownChanged() override { SendCountdown(); }
+  void CountdownClosed() override { SendCountdown(); }
+  bool Perform(unsigned exit_flags) override;
+  void ActionRefused(int action_index) override;
+  void Log(EventType type, int id, const std::vector<std::string>& strings) override { os_.WriteEvent(type, id, strings); }
+  void Balloon(const std::string& text) override;
+  bool RememberOccurrence(std::int64_t instant) override;
+  void StoreUse(const Date& day, int minutes) override;
+
+  // Reads the settings file; a file that cannot be read leaves the last
+  // settings read well in force. True when the settings were read.
+  bool ReadSettings();
+  void PinTimeZone(const TimeZoneRule& rule);
+  void CheckTimeZone();
+  void UpdateSession();
+  void KeepFaceRunning(std::int64_t now);
+  bool StartAllowed(std::int64_t now);
+  void SendCountdown();
+  void SendTip();
+  void SendSettings();
+  void Reply(const protocol::Message& request, const std::string& result, const std::string& text = "");
+  // Checks a password from the face: the policy's, or the file's as last
+  // read well; refuses all for a while after too many wrong ones.
+  enum class PasswordVerdict { kRight, kWrong, kLockedOut };
+  PasswordVerdict CheckPassword(const std::string& typed, const char* where);
+  void Apply(const protocol::Message& request);
+  void ChangePassword(const protocol::Message& request);
+  void StorePostponements();
+  void RestorePostponements();
+  std::int64_t Now() { return LocalSeconds(clock_.Now()); }
+
+  GuardPlatform& platform_;
+  OperatingSystem& os_;
+  FileStore& files_;
+  std::string settings_path_;
+  SettingsFile file_;
+  UtcClock& utc_;
+  PinnedClock clock_;
+  Engine engine_;
+
+  GuardSettingsRead read_;       // the settings as last read well
+  bool read_ever_ = false;
+  bool unreadable_logged_ = false;
+  PolicyValues policy_;
+  EngineSettings settings_;
+  bool zone_change_logged_ = false;
+
+  std::optional<SessionId> session_;
+  bool active_ = false;
+  bool released_ = false;              // 退出 with the password: no face until the next logon
+  std::deque<std::int64_t> starts_;    // the latest starts of the face
+  bool backing_off_ = false;
+  std::optional<std::int64_t> face_since_;   // the face running without a break since
+  std::optional<std::int64_t> restart_at_;   // when the face is to be started again
+  std::optional<std::uint32_t> exit_code_;   // of the face that ended last
+
+  int wrong_passwords_ = 0;
+  std::optional<std::int64_t> locked_out_until_;
+  std::optional<std::string> tip_sent_;
+  std::int64_t next_time_control_check_ = 0;
+  std::optional<std::int64_t> last_countdown_tick_;
+  std::string postponed_stored_, held_off_stored_;
+};
+
+}  // namespace dadado

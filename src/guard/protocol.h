@@ -1,0 +1,87 @@
+// What the guard service and the program say to each other over the pipe the
+// service hands the program when it starts it. Each message is a frame: four
+// bytes of length (little-endian), then UTF-8 text: the message's type on the
+// first line, then one "name=value" line per field, with backslash, line
+// breaks and NUL in values escaped.
+//
+// The service trusts nothing that arrives: whoever can open the program's
+// process can write into its end of the pipe. A frame that is too long or
+// does not read breaks the connection; a message of an unknown type, or
+// without the fields it needs, is answered with a refusal or ignored.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace dadado::protocol {
+
+// Far more than any message needs: the settings go across as the table of
+// keys holds them, a few kilobytes.
+inline constexpr std::size_t kMaxFrameBytes = 256 * 1024;
+
+struct Message {
+  std::string type;
+  std::vector<std::pair<std::string, std::string>> fields;
+
+  Message() = default;
+  explicit Message(std::string t) : type(std::move(t)) {}
+  // The value of the first field of that name; "" when there is none.
+  const std::string& Get(std::string_view name) const;
+  bool Has(std::string_view name) const;
+  // A whole decimal number, or `fallback` when the field is missing or is
+  // not one.
+  long long Number(std::string_view name, long long fallback) const;
+  Message& Set(std::string name, std::string value);
+  Message& Set(std::string name, long long value) { return Set(std::move(name), std::to_string(value)); }
+  bool operator==(const Message&) const = default;
+};
+
+// The frame of a message; names are plain lower-case ASCII, which the
+// encoder keeps to (anything else is dropped).
+std::string Encode(const Message& message);
+
+// Collects bytes as they arrive and gives whole messages.
+class FrameReader {
+ public:
+  void Feed(std::string_view bytes);
+  // The next whole message, or nullopt until more bytes come. After a
+  // frame that breaks the rules, nothing more is read: see broken().
+  std::optional<Message> Next();
+  bool broken() const { return broken_; }
+
+ private:
+  std::string pending_;
+  std::size_t at_ = 0;
+  bool broken_ = false;
+};
+
+// The message types. The service sends:
+inline constexpr char kSettings[] = "settings";    // ini: the settings file as the service reads it, no password
+inline constexpr char kCountdown[] = "countdown";  // open, visible, seconds, title, action, remaining, generation, postpone
+inline constexpr char kTip[] = "tip";              // text: the tooltip's second line
+inline constexpr char kBalloon[] = "balloon";      // text
+inline constexpr char kNotice[] = "notice";        // text
+inline constexpr char kDo[] = "do";                // what: lock | screen_off
+inline constexpr char kReply[] = "reply";          // id, result[, text]
+// The program sends:
+inline constexpr char kCancel[] = "cancel";        // id, password
+inline constexpr char kPostpone[] = "postpone";    // id, password
+inline constexpr char kCheck[] = "check";          // id, password: the settings gate
+inline constexpr char kApply[] = "apply";          // id, password, ini, logon, logon_user, logon_password
+inline constexpr char kChangePassword[] = "password";  // id, old, new
+inline constexpr char kExit[] = "exit";            // id, password
+inline constexpr char kIdle[] = "idle";            // seconds without input in the session
+
+// Results of a reply.
+inline constexpr char kOk[] = "ok";
+inline constexpr char kWrongPassword[] = "wrong";
+inline constexpr char kLockedOut[] = "locked";     // too many wrong passwords: refused for a while
+inline constexpr char kRefused[] = "refused";      // text: what was refused and why
+inline constexpr char kFailed[] = "failed";        // text: what could not be done
+
+}  // namespace dadado::protocol

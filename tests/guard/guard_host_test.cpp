@@ -1,0 +1,470 @@
+// The guard service as the authority: it decides and acts whatever runs in
+// the user's session, checks every password itself, keeps its state in the
+// settings file, judges time in the pinned time zone, counts today's use
+// from the sessions the system reports, and keeps its face running.
+#include "guard/guard_host.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "protection/password.h"
+#include "settings/ini_text.h"
+#include "settings/text.h"
+#include "support/fakes.h"
+#include "support/program_fixture.h"
+#include "system/windows_integration.h"
+#include "ui/program.h"
+
+namespace dadado {
+namespace {
+
+namespace p = protocol;
+using testing::FakeOs;
+using testing::kIniPath;
+using testing::MemoryFileStore;
+
+constexpr SessionId kConsole = 1;
+const TimeZoneRule kChina{-480, 0, 0, {}, {}};
+const TimeZoneRule kUtc{0, 0, 0, {}, {}};
+
+struct FakeUtcClock : UtcClock {
+  std::int64_t now = 0;
+  std::int64_t UtcNow() override { return now; }
+};
+
+struct Performed {
+  std::int64_t at;  // local, in the pinned zone
+  unsigned flags;
+};
+
+struct FakePlatform : GuardPlatform {
+  std::optional<SessionId> console = kConsole;
+  bool locked = false;
+  bool face = false;          // a face runs
+  bool start_ok = true;
+  std::vector<std::int64_t> starts;  // UTC seconds
+  std::vector<p::Message> sent;
+  std::vector<unsigned> performed;
+  bool perform_ok = true;
+  std::optional<TimeZoneRule> zone = kChina;
+  FakeUtcClock* clock = nullptr;
+
+  std::optional<SessionId> ConsoleUserSession() override { return console; }
+  bool SessionLocked(SessionId) override { return locked; }
+  bool StartFace(SessionId) override {
+    starts.push_back(clock->now);
+    if (start_ok) face = true;
+    return start_ok;
+  }
+  bool FaceRunning() override { return face; }
+  void SendToFace(const p::Message& m) override { sent.push_back(m); }
+  bool Perform(unsigned flags, std::optional<SessionId>) override {
+    performed.push_back(flags);
+    return perform_ok;
+  }
+  std::optional<TimeZoneRule> CurrentTimeZone() override { return zone; }
+
+  // The last message of a type sent to the face.
+  const p::Message* Last(const char* type) const {
+    for (auto it = sent.rbegin(); it != sent.rend(); ++it)
+      if (it->type == type) return &*it;
+    return nullptr;
+  }
+};
+
+// Local seconds of 2026-12-07 (a Monday) in China.
+std::int64_t At(int h, int m, int s) { return LocalSeconds({{2026, 12, 7}, h * 3600 + m * 60 + s}); }
+std::int64_t UtcOfChina(std::int64_t local) { return local - 8 * 3600; }
+
+constexpr char kDailyRestartAtNoon[] =
+    "[常规设置]\r\n频率= 0\r\n定时时间=2026/12/1 12:00:00\r\n操作方式= 0\r\n关机画面= 1\r\n启动后隐藏界面= 1\r\n"
+    "[时间控制]\r\n密码=";
+
+struct GuardHostTest : ::testing::Test {
+  MemoryFileStore files;
+  FakeOs os;
+  FakeUtcClock utc;
+  FakePlatform platform;
+  std::unique_ptr<GuardHost> host;
+  std::vector<std::int64_t> wakes;  // UTC seconds of the timer's wake-ups
+  std::vector<std::int64_t> performed_at;
+
+  void SetUp() override {
+    platform.clock = &utc;
+    utc.now = UtcOfChina(At(11, 0, 0));
+  }
+  void GivenFile(const std::string& utf8) { files.files[kIniPath] = Utf8ToGbk(utf8); }
+  void GivenDailyRestart() { GivenFile(std::string(kDailyRestartAtNoon) + EncodePassword("owner") + "\r\n"); }
+  std::string Key(const char* section, const std::string& key) {
+    auto v = IniText(files.files[kIniPath]).Get(Utf8ToGbk(section), Utf8ToGbk(key));
+    return v ? GbkToUtf8(*v) : "<missing>";
+  }
+  void Start() {
+    host = std::make_unique<GuardHost>(platform, os, files, kIniPath, utc);
+    host->Start();
+  }
+  std::int64_t Local() const { return utc.now + 8 * 3600; }
+  // The service's loop: after whatever woke it, the host says when it next
+  // wants waking; the clock runs second by second until then.
+  void RunUntil(std::int64_t local) {
+    std::int64_t next = host->NextWakeUtc();
+    while (Local() < local) {
+      ++utc.now;
+      if (utc.now < next) continue;
+      wakes.push_back(utc.now);
+      const std::size_t before = platform.performed.size();
+      host->Wake();
+      for (std::size_t i = before; i < platform.performed.size(); ++i) performed_at.push_back(Local());
+      next = host->NextWakeUtc();
+    }
+  }
+  void Send(p::Message m) {
+    static int id = 0;
+    m.Set("id", ++id);
+    host->FaceMessage(m);
+  }
+  std::string LastReply() const {
+    const p::Message* r = platform.Last(p::kReply);
+    return r ? r->Get("result") : "";
+  }
+  int Events(int id) const {
+    int n = 0;
+    for (const auto& e : os.events) n += e.id == id;
+    return n;
+  }
+};
+
+// ---- it acts, whatever runs in the session ------------------------------------------
+
+// The face may be missing, running, or suspended and reading nothing: the
+// due second is the service's own, and it acts in it once.
+TEST_F(GuardHostTest, ActsAtTheDueSecondWhateverTheFaceDoes) {
+  for (bool face : {false, true}) {
+    SCOPED_TRACE(face ? "with a face" : "without one");
+    GivenDailyRestart();
+    utc.now = UtcOfChina(At(11, 0, 0));
+    platform = FakePlatform{};
+    platform.clock = &utc;
+    platform.start_ok = face;
+    performed_at.clear();
+    Start();
+    RunUntil(At(12, 5, 0));
+    EXPECT_EQ(platform.performed, std::vector<unsigned>{6});
+    EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(12, 0, 0)});
+    EXPECT_EQ(Key("常规设置", "上次定时"), "2026/12/7 12:00:00");
+  }
+}
+
+TEST_F(GuardHostTest, SleepsUntilSomethingCanHappen) {
+  GivenDailyRestart();
+  platform.face = true;
+  Start();
+  RunUntil(At(11, 55, 0));
+  // An hour at most between two wakes, and nothing before the two minutes
+  // ahead of the warning.
+  EXPECT_LE(wakes.size(), 2u);
+  wakes.clear();
+  RunUntil(At(12, 0, 1));
+  // From two minutes before the warning, every second: the countdown counts.
+  EXPECT_GE(wakes.size(), 240u);
+  EXPECT_LE(wakes.size(), 250u);
+}
+
+// ---- the countdown and the passwords ------------------------------------------------------
+
+TEST_F(GuardHostTest, TheCountdownGoesToTheFaceAndThePasswordCancelsIt) {
+  GivenDailyRestart();
+  platform.face = true;
+  Start();
+  RunUntil(At(11, 57, 59));
+  const p::Message* c = platform.Last(p::kCountdown);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->Get("open"), "1");
+  EXPECT_EQ(c->Get("seconds"), "120");
+  EXPECT_EQ(c->Get("action"), "操作: 重新启动计算机");
+  RunUntil(At(11, 58, 30));
+  EXPECT_EQ(platform.Last(p::kCountdown)->Get("seconds"), "89");
+
+  Send(p::Message(p::kCancel).Set("password", "mossgate"));
+  EXPECT_EQ(LastReply(), p::kWrongPassword);
+  EXPECT_EQ(Events(events::kWrongPassword), 1);
+  EXPECT_TRUE(host->engine().countdown().is_open());
+  Send(p::Message(p::kCancel).Set("password", "owner"));
+  EXPECT_EQ(LastReply(), p::kOk);
+  EXPECT_EQ(platform.Last(p::kCountdown)->Get("open"), "0");
+  RunUntil(At(12, 30, 0));
+  EXPECT_TRUE(platform.performed.empty());
+  EXPECT_EQ(Key("常规设置", "上次定时"), "2026/12/7 12:00:00");
+}
+
+TEST_F(GuardHostTest, FiveWrongPasswordsInARowRefuseEveryPasswordForAMinute) {
+  GivenDailyRestart();
+  Start();
+  for (int i = 0; i < 5; ++i) {
+    Send(p::Message(p::kCheck).Set("password", "guess" + std::to_string(i)));
+    EXPECT_EQ(LastReply(), p::kWrongPassword);
+  }
+  Send(p::Message(p::kCheck).Set("password", "owner"));
+  EXPECT_EQ(LastReply(), p::kLockedOut);
+  Send(p::Message(p::kExit).Set("password", "owner"));
+  EXPECT_EQ(LastReply(), p::kLockedOut);
+  EXPECT_EQ(Events(events::kPasswordsRefused), 2);  // each refusal
+  EXPECT_FALSE(host->released());
+  RunUntil(At(11, 1, 0));
+  Send(p::Message(p::kCheck).Set("password", "owner"));
+  EXPECT_EQ(LastReply(), p::kOk);
+  // A right one starts the count afresh.
+  for (int i = 0; i < 4; ++i) Send(p::Message(p::kCheck).Set("password", "x"));
+  Send(p::Message(p::kCheck).Set("password", "owner"));
+  Send(p::Message(p::kCheck).Set("password", "x"));
+  EXPECT_EQ(LastReply(), p::kWrongPassword);
+}
+
+TEST_F(GuardHostTest, APostponementOutlastsARestartOfTheService) {
+  GivenDailyRestart();
+  platform.face = true;
+  Start();
+  RunUntil(At(11, 59, 0));
+  Send(p::Message(p::kPostpone).Set("password", "owner"));
+  EXPECT_EQ(LastReply(), p::kOk);
+  EXPECT_EQ(Events(events::kPostponed), 1);
+  RunUntil(At(12, 5, 0));
+  EXPECT_TRUE(platform.performed.empty());
+  EXPECT_EQ(Key("守护服务", "推迟定时"), "2026/12/7 12:00:00,2026/12/7 12:10:00");
+
+  // The machine restarts at 12:05: the postponed restart still comes.
+  host.reset();
+  Start();
+  RunUntil(At(12, 11, 0));
+  EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(12, 10, 0)});
+}
+
+// ---- 退出 -----------------------------------------------------------------------------------
+
+TEST_F(GuardHostTest, ExitWithThePasswordEndsOnlyTheFaceUntilTheNextLogon) {
+  GivenDailyRestart();
+  Start();
+  RunUntil(At(11, 0, 2));
+  ASSERT_EQ(platform.starts.size(), 1u);
+  Send(p::Message(p::kExit).Set("password", "wrong"));
+  EXPECT_EQ(LastReply(), p::kWrongPassword);
+  platform.face = false;
+  host->FaceEnded(1);  // killed: back within a second or two
+  RunUntil(At(11, 0, 5));
+  EXPECT_EQ(platform.starts.size(), 2u);
+  EXPECT_EQ(Events(events::kGuardRestarted), 1);
+
+  Send(p::Message(p::kExit).Set("password", "owner"));
+  EXPECT_EQ(LastReply(), p::kOk);
+  platform.face = false;
+  host->FaceEnded(0);
+  RunUntil(At(12, 1, 0));
+  EXPECT_EQ(platform.starts.size(), 2u);
+  EXPECT_EQ(platform.performed, std::vector<unsigned>{6});  // the control stays
+  host->SessionLogon();
+  EXPECT_EQ(platform.starts.size(), 3u);
+}
+
+TEST_F(GuardHostTest, TheFaceIsStartedWithSomeoneLoggedOnAndBacksOffWhenItKeepsDying) {
+  GivenDailyRestart();
+  platform.console.reset();
+  Start();
+  RunUntil(At(11, 10, 0));
+  EXPECT_TRUE(platform.starts.empty());
+  platform.console = kConsole;
+  host->SessionLogon();
+  ASSERT_EQ(platform.starts.size(), 1u);
+  // Every face dies at once.
+  for (int i = 0; i < 200; ++i) {
+    platform.face = false;
+    host->FaceEnded(1);
+    RunUntil(Local() + 1);
+  }
+  const auto& t = platform.starts;
+  ASSERT_GE(t.size(), 12u);
+  for (std::size_t i = 10; i < t.size(); ++i) EXPECT_GE(t[i] - t[i - 10], 60) << i;
+}
+
+// ---- the settings file --------------------------------------------------------------------
+
+// Held open by another program, denied, or swollen: the service goes on with
+// what it read last, says so once, and lets no default password in.
+TEST_F(GuardHostTest, AFileThatCannotBeReadLeavesTheLastSettingsInForce) {
+  GivenDailyRestart();
+  Start();
+  files.fail_reads = true;
+  host->SettingsChanged();
+  host->SettingsChanged();
+  EXPECT_EQ(Events(events::kSettingsUnreadable), 1);
+  Send(p::Message(p::kCheck).Set("password", "owner"));
+  EXPECT_EQ(LastReply(), p::kOk);
+  files.fail_reads = false;
+  files.files[kIniPath] = std::string(GuardHost::kMaxSettingsBytes + 1, ' ');
+  host->SettingsChanged();
+  EXPECT_EQ(Events(events::kSettingsUnreadable), 1);  // still the same trouble
+  RunUntil(At(12, 0, 1));
+  EXPECT_EQ(platform.performed, std::vector<unsigned>{6});
+  // Nothing is written into a file the service could not read.
+  EXPECT_EQ(files.files[kIniPath], std::string(GuardHost::kMaxSettingsBytes + 1, ' '));
+}
+
+TEST_F(GuardHostTest, AFileNeverReadLetsNoPasswordIn) {
+  GivenDailyRestart();
+  files.fail_reads = true;
+  Start();
+  for (const char* password : {"mossgate", "owner", ""}) {
+    Send(p::Message(p::kCheck).Set("password", password));
+    EXPECT_EQ(LastReply(), p::kWrongPassword) << password;
+  }
+}
+
+TEST_F(GuardHostTest, ApplyWritesOnlyTheWindowsKeysAsTheWindowWouldWriteThem) {
+  GivenDailyRestart();
+  os.policy[policy::kPostponeMinutes].number = 30;
+  Start();
+  const std::string before = files.files[kIniPath];
+  const std::string ini =
+      "[常规设置]\r\n频率= 1\r\n定时每周= 3\r\n操作方式= 7\r\n定时时间=2026/12/8 21:30:00\r\n上次定时=2030/1/1 0:00:00\r\n"
+      "[高级设置]\r\n推迟分钟数= 60\r\n[时间控制]\r\n密码=" +
+      EncodePassword("child") + "\r\n0week=08:00\r\n0limit= 99999\r\n";
+  Send(p::Message(p::kApply).Set("password", "mossgate").Set("ini", ini));
+  EXPECT_EQ(LastReply(), p::kWrongPassword);
+  EXPECT_EQ(files.files[kIniPath], before);
+
+  Send(p::Message(p::kApply).Set("password", "owner").Set("ini", ini));
+  EXPECT_EQ(LastReply(), p::kRefused);
+  const std::string text = platform.Last(p::kReply)->Get("text");
+  for (const char* key : {"操作方式", "推迟分钟数", "0limit"}) EXPECT_NE(text.find(key), std::string::npos) << key;
+  EXPECT_EQ(Key("常规设置", "频率"), "1");
+  EXPECT_EQ(Key("常规设置", "定时每周"), "3");
+  EXPECT_EQ(Key("常规设置", "定时时间"), "2026/12/8 21:30:00");
+  EXPECT_EQ(Key("时间控制", "0week"), "08:00");
+  EXPECT_EQ(Key("常规设置", "操作方式"), "0");        // out of range
+  EXPECT_EQ(Key("高级设置", "推迟分钟数"), "<missing>");  // held by the policy
+  EXPECT_EQ(Key("常规设置", "上次定时"), "<missing>");    // no key of the window
+  EXPECT_EQ(Key("时间控制", "密码"), EncodePassword("owner"));
+  EXPECT_EQ(Key("守护服务", "时区"), "-480");
+  EXPECT_EQ(host->settings().schedule.frequency, 1);
+  EXPECT_EQ(os.Value(kWinlogonKey, kPowerdownAfterShutdown), "1");
+  EXPECT_EQ(Events(events::kSettingsApplied), 1);
+}
+
+TEST_F(GuardHostTest, ChangingThePasswordNeedsTheOldOneAndNotThePolicys) {
+  GivenDailyRestart();
+  Start();
+  Send(p::Message(p::kChangePassword).Set("old", "mossgate").Set("new", "x"));
+  EXPECT_EQ(LastReply(), p::kWrongPassword);
+  Send(p::Message(p::kChangePassword).Set("old", "owner").Set("new", "新密码"));
+  EXPECT_EQ(LastReply(), p::kOk);
+  EXPECT_EQ(Key("时间控制", "密码"), EncodePassword("新密码"));
+  Send(p::Message(p::kCheck).Set("password", "新密码"));
+  EXPECT_EQ(LastReply(), p::kOk);
+}
+
+TEST_F(GuardHostTest, TheFaceIsShownTheSettingsButNeverThePassword) {
+  GivenDailyRestart();
+  Start();
+  RunUntil(At(11, 0, 2));
+  const p::Message* s = platform.Last(p::kSettings);
+  ASSERT_TRUE(s);
+  EXPECT_NE(s->Get("ini").find("频率=0"), std::string::npos);
+  EXPECT_EQ(s->Get("ini").find("密码"), std::string::npos);
+  EXPECT_EQ(s->Get("ini").find(EncodePassword("owner")), std::string::npos);
+}
+
+// ---- the time zone -------------------------------------------------------------------------
+
+// Standard users may change the time zone: nothing moves with it until the
+// next Apply with the password.
+TEST_F(GuardHostTest, TheTimeZoneIsPinnedUntilTheNextApplyWithThePassword) {
+  GivenDailyRestart();
+  Start();
+  EXPECT_EQ(Key("守护服务", "时区"), "-480");
+  RunUntil(At(11, 30, 0));
+  platform.zone = kUtc;  // moved eight hours: noon in China is 04:00 UTC
+  RunUntil(At(12, 0, 1));
+  EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(12, 0, 0)});
+  EXPECT_EQ(Events(events::kTimeZoneChanged), 1);
+
+  Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "[常规设置]\r\n频率= 0\r\n"));
+  EXPECT_EQ(Key("守护服务", "时区"), "0");
+  EXPECT_EQ(host->pinned_zone(), kUtc);
+}
+
+// ---- today's use ------------------------------------------------------------------------------
+
+TEST_F(GuardHostTest, TodaysUseCountsWhatTheSystemSaysAndSurvivesRestarts) {
+  GivenFile("[时间控制]\r\n启用= 1\r\n1week=" +
+            std::string("00:00+01:00+02:00+03:00+04:00+05:00+06:00+07:00+08:00+09:00+10:00+11:00+12:00+13:00+14:00+15:00") +
+            "\r\n1limit= 300\r\n");
+  platform.face = true;
+  Start();
+  RunUntil(At(11, 30, 0));
+  EXPECT_EQ(host->use().minutes(), 30);
+  platform.locked = true;  // the system says locked: the count stops
+  host->SessionChanged();
+  RunUntil(At(12, 0, 0));
+  EXPECT_EQ(host->use().minutes(), 30);
+  platform.locked = false;
+  host->SessionChanged();
+  RunUntil(At(12, 10, 0));
+  EXPECT_EQ(host->use().minutes(), 40);
+  host->Stop();
+  EXPECT_EQ(Key("使用记录", "已用分钟"), "40");
+
+  host.reset();
+  Start();
+  RunUntil(At(12, 20, 0));
+  EXPECT_EQ(host->use().minutes(), 50);
+}
+
+TEST_F(GuardHostTest, TimeControlShutsDownAfterThirtySecondsOnlyWithSomeoneLoggedOn) {
+  GivenFile("[时间控制]\r\n启用= 1\r\n");
+  platform.console.reset();
+  Start();
+  RunUntil(At(11, 10, 0));
+  EXPECT_TRUE(platform.performed.empty());
+  platform.console = kConsole;
+  host->SessionLogon();
+  RunUntil(At(11, 11, 0));
+  EXPECT_EQ(platform.performed, std::vector<unsigned>{13});
+  ASSERT_EQ(performed_at.size(), 1u);
+  EXPECT_EQ(performed_at[0] - At(11, 10, 0), 30);
+}
+
+// ---- read as the program reads it ------------------------------------------------------------
+
+TEST_F(GuardHostTest, HostileSettingsFilesGiveTheProgramsValuesAndAreNeverWritten) {
+  const std::string long_text(400, '9');
+  const std::string raw_cases[] = {
+      "",
+      std::string("\xff\xfe\x00\x01garbage\x80\x81\x82", 14),
+      Utf8ToGbk("[常规设置]\r\n频率= 99999999999\r\n定时时间=" + long_text + "\r\n定时每周=-77777\r\n操作方式= 2\r\n"),
+      Utf8ToGbk("[常规设置]\r\n频率= 2\r\n定时间隔= 40000\r\n间隔起始时间=2026/2/30\r\n定时时间=25:61:61\r\n"),
+      Utf8ToGbk("[常规设置]\r\n频率= 1\r\n定时每周= 3\r\n定时时间=2026/1/1 23:59:59\r\n操作方式= 1\r\n") +
+          std::string("\r\n[时间控制]\r\n启用= 1\x00junk\r\n0week=", 38) + long_text + "\r\n",
+      Utf8ToGbk("[时间控制]\r\n启用= 2\r\n3week=\r\n[常规设置]\r\n启动后隐藏界面= 1\r\n频率= 0\r\n"),
+      Utf8ToGbk("[常规设置]\r\n频率= 0\r\n频率= 1\r\n[常规设置]\r\n操作方式=\xa1\r\n"),
+  };
+  const LocalDateTime now{{2026, 12, 7}, 15 * 3600 + 4 * 60 + 5};
+  for (const std::string& raw : raw_cases) {
+    SCOPED_TRACE(::testing::PrintToString(raw));
+    const GuardSettingsRead read = ReadGuardSettings(raw, {}, now);
+
+    MemoryFileStore program_files;
+    program_files.files[kIniPath] = raw;
+    SettingsFile settings(program_files, kIniPath);
+    FakeOs program_os;
+    testing::FakeScreen screen;
+    testing::FakeClock clock;
+    clock.now = now;
+    Program program(settings, program_os, screen, clock);
+    program.Start();
+    EXPECT_EQ(read.settings, EngineSettingsOf(program.live()));
+    EXPECT_EQ(read.interval_start, program.interval_start());
+  }
+}
+
+}  // namespace
+}  // namespace dadado
