@@ -507,8 +507,28 @@ def guard_service(wine):
     due = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(seconds=100)
     write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 1\n启动后隐藏界面= 1\n关机画面= 0\n"
               % due.strftime("%Y/%m/%d %H:%M:%S"))
-    code, _ = wine_cmd(wine, ["dadado.exe", "/install-guard"], folder)
-    assert code == 0, "/install-guard ended with %s" % code
+    # Under Wine every file is the current user's own, so /install-guard
+    # refuses the folder: a box names what users could change, and it ends
+    # with 3, having installed nothing. The service is then registered as an
+    # administrator's own tool would, with the command the program writes.
+    refused = subprocess.Popen(["wine", "dadado.exe", "/install-guard"], cwd=folder, env=wine.env,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    box = wait_for(lambda: window(wine.windows(), "dadado", "#32770"), 30)
+    assert box, "no message box from /install-guard"
+    texts = [c.get("text") or "" for c in box["controls"]]
+    assert any(t.startswith("无法安装守护服务：") and "dadado.exe”" in t and "只有管理员才能修改的文件夹" in t
+               for t in texts), texts
+    wine.probe("click", "#class:#32770", "2")
+    wine.probe("command", "#class:#32770", "1")
+    assert refused.wait(timeout=30) == 3, "/install-guard ended with %s" % refused.returncode
+    assert "STATE" not in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], "installed all the same"
+    # A folder without spaces, so the command needs no quotes for Wine's sc.
+    windows_exe = "Z:" + exe.replace("/", "\\")
+    assert " " not in windows_exe, windows_exe
+    code, out = wine_cmd(wine, ["sc", "create", "dadadoGuard", "binPath=", windows_exe + " /guard-service",
+                                "start=", "auto"])
+    assert code == 0, "sc create ended with %s: %s" % (code, out)
+    wine_cmd(wine, ["sc", "start", "dadadoGuard"])
     try:
         assert wait_for(lambda: "RUNNING" in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], 30), "not running"
         # The guard starts the program in the console session, and again

@@ -13,12 +13,22 @@ namespace {
 
 constexpr wchar_t kInstallArgument[] = L"/install-guard";
 constexpr wchar_t kUninstallArgument[] = L"/uninstall-guard";
+// What /install-guard exits with when the location is refused.
+constexpr DWORD kUnprotectedLocationExit = 3;
+// Where the program must lie for the guard, said to whoever installs it.
+constexpr char kProtectedFolderAdvice[] =
+    "守护服务以系统权限运行本程序，所以程序必须放在只有管理员才能修改的文件夹中（例如 C:\\Program Files\\dadado）";
 
 std::string WhyFailed(const GuardSetupResult& r) {
   switch (r.outcome) {
     case GuardSetupOutcome::kNotAdministrator: return "需要管理员权限";
     case GuardSetupOutcome::kRefused:
       return "服务管理器拒绝了这个操作（Windows 错误代码 " + std::to_string(r.error) + "：" + Narrow(r.error_text) + "）";
+    case GuardSetupOutcome::kUnprotectedLocation:
+      return "普通用户可能修改“" + Narrow(r.path) + "”。" + kProtectedFolderAdvice;
+    case GuardSetupOutcome::kSettingsFileRefused:
+      return "设置文件的访问权限无法更改（Windows 错误代码 " + std::to_string(r.error) + "：" + Narrow(r.error_text) +
+             "）";
     default: return "";
   }
 }
@@ -33,18 +43,6 @@ GuardSetupResult Setup(bool install) { return install ? InstallGuardService() : 
 void Logged(WinOperatingSystem& os, bool install) {
   os.UpdateEventSource();
   os.WriteEvent(EventType::kInformation, events::kGuardInstalled, {install ? "安装" : "删除"});
-}
-
-// Text on the console of the script that started us, when there is one.
-bool WriteToParentConsole(const std::wstring& text) {
-  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD written = 0;
-  const std::wstring line = text + L"\r\n";
-  const bool ok = out && out != INVALID_HANDLE_VALUE &&
-                  WriteConsoleW(out, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
-  FreeConsole();
-  return ok;
 }
 
 // Waits for the elevated copy while the windows of this one stay drawn.
@@ -69,17 +67,13 @@ int RunGuardCommand(bool install) {
   if (!Succeeded(r, install)) {
     const std::string text = std::string(install ? "无法安装守护服务：" : "无法删除守护服务：") + WhyFailed(r) + "。";
     MessageBoxW(nullptr, Widen(text).c_str(), L"dadado", MB_OK | MB_ICONHAND | MB_SETFOREGROUND);
-    return r.outcome == GuardSetupOutcome::kNotAdministrator ? 5 : 2;
+    switch (r.outcome) {
+      case GuardSetupOutcome::kNotAdministrator: return 5;
+      case GuardSetupOutcome::kUnprotectedLocation: return kUnprotectedLocationExit;
+      default: return 2;
+    }
   }
   Logged(os, install);
-  if (install && r.writable_by_users) {
-    const std::wstring warning =
-        L"守护服务已安装，但普通用户可以修改程序所在的文件夹、程序或它的设置文件，任何人都可能替换它们。"
-        L"请把程序放到 Program Files 下的文件夹中（例如 C:\\Program Files\\dadado），然后重新安装守护服务。";
-    // Only the script's output: a box would hold up an unattended
-    // deployment, and the service is installed all the same.
-    WriteToParentConsole(warning);
-  }
   return 0;
 }
 
@@ -97,7 +91,7 @@ OperatingSystem::GuardChange ChangeGuardInstallation(WinOperatingSystem& os, boo
   const GuardSetupResult r = Setup(install);
   if (Succeeded(r, install)) {
     Logged(os, install);
-    return {true, "", r.writable_by_users};
+    return {true, "", false};
   }
   if (r.outcome != GuardSetupOutcome::kNotAdministrator) return {false, WhyFailed(r), false};
   // The system's own prompt asks for an administrator; the elevated copy
@@ -115,6 +109,7 @@ OperatingSystem::GuardChange ChangeGuardInstallation(WinOperatingSystem& os, boo
   UniqueHandle process(info.hProcess);
   const DWORD code = WaitForExitCode(process.get());
   if (code == 0) return {true, "", false};
+  if (code == kUnprotectedLocationExit) return {false, kProtectedFolderAdvice, false};
   return {false, code == 5 ? "需要管理员权限" : "服务管理器拒绝了这个操作", false};
 }
 

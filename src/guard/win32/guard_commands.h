@@ -11,9 +11,9 @@ namespace dadado::win32 {
 
 class WinOperatingSystem;
 
-// /install-guard and /uninstall-guard: 0 on success; otherwise non-zero
-// after a message box that says why. A warning about the folder goes to the
-// console of the script that started it.
+// /install-guard and /uninstall-guard: 0 on success; otherwise, after a
+// message box that says why, 5 without an administrator, 3 when the program
+// lies where users could change it (nothing is installed then), 2 otherwise.
 int RunGuardCommand(bool install);
 
 // The settings window's 防止被结束: installs or removes directly when this

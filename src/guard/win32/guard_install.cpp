@@ -26,25 +26,31 @@ std::wstring ErrorText(DWORD code) {
 
 GuardSetupResult Failed(GuardSetupOutcome outcome) {
   const DWORD code = GetLastError();
-  return {outcome, code, ErrorText(code), false};
+  return {outcome, code, ErrorText(code), {}};
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-  const auto slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? L"." : path.substr(0, slash);
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The executable in a service's command line: quoted as we write it, or
+// (written by someone else) up to our argument.
+std::wstring ExecutableOfCommand(const std::wstring& command) {
+  if (!command.empty() && command[0] == L'"') {
+    const std::size_t close = command.find(L'"', 1);
+    return close == std::wstring::npos ? command.substr(1) : command.substr(1, close - 1);
+  }
+  const std::size_t argument = command.find(std::wstring(L" ") + kGuardServiceArgument);
+  return argument == std::wstring::npos ? command : command.substr(0, argument);
 }
 
-std::wstring SettingsPathOf(const std::wstring& exe) {
-  const std::wstring folder = FolderOf(exe);
-  std::wstring base = exe.substr(folder.size() + 1);
-  if (base.size() > 4 && _wcsicmp(base.c_str() + base.size() - 4, L".exe") == 0) base.resize(base.size() - 4);
-  return folder + L"\\" + base + L".ini";
-}
-
-// What a missing file would mean for the rights: its folder decides.
-bool Writable(const std::wstring& path) {
-  const auto r = WritableByStandardUsers(path);
-  return r ? *r : false;
+// The executable an installed service runs; empty when it cannot be asked.
+std::wstring ServiceExecutable(SC_HANDLE service) {
+  DWORD needed = 0;
+  QueryServiceConfigW(service, nullptr, 0, &needed);
+  if (!needed) return {};
+  std::vector<BYTE> buffer(needed);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (!QueryServiceConfigW(service, config, needed, &needed) || !config->lpBinaryPathName) return {};
+  return ExecutableOfCommand(config->lpBinaryPathName);
 }
 
 }  // namespace
@@ -52,10 +58,13 @@ bool Writable(const std::wstring& path) {
 GuardSetupResult InstallGuardService(const GuardServiceConfig& config) {
   const std::wstring exe = config.executable.empty() ? WinOperatingSystem::ModulePath() : config.executable;
   // The service runs this file as LocalSystem where it lies: whoever may
-  // replace it, put a file beside it or edit its settings can undo the
-  // guard. The administrator is warned; the choice of folder stays theirs.
-  const bool writable = config.check_rights &&
-                        (Writable(FolderOf(exe)) || Writable(exe) || Writable(SettingsPathOf(exe)));
+  // replace it, put a file beside it or edit its settings could run code as
+  // LocalSystem or undo the guard. Such a location is refused before
+  // anything is installed (and before an elevation is asked for).
+  if (config.check_rights) {
+    if (auto unprotected = FirstUnprotectedPath(exe))
+      return {GuardSetupOutcome::kUnprotectedLocation, 0, {}, *unprotected};
+  }
   UniqueService scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
   if (!scm) {
     return Failed(GetLastError() == ERROR_ACCESS_DENIED ? GuardSetupOutcome::kNotAdministrator
@@ -86,15 +95,19 @@ GuardSetupResult InstallGuardService(const GuardServiceConfig& config) {
   SERVICE_FAILURE_ACTIONSW failure{24 * 60 * 60, nullptr, nullptr, 3, actions};
   if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
     return Failed(GuardSetupOutcome::kRefused);
+  // From its first start the service owns the settings: users may neither
+  // read the stored password form nor hold the file open.
+  if (!ProtectSettingsFile(SettingsPathOf(exe))) return Failed(GuardSetupOutcome::kSettingsFileRefused);
   if (config.start && !StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
     return Failed(GuardSetupOutcome::kRefused);
-  return {GuardSetupOutcome::kDone, 0, {}, writable};
+  return {};
 }
 
 GuardSetupResult UninstallGuardService(const std::wstring& name) {
   UniqueService scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!scm) return Failed(GuardSetupOutcome::kRefused);
-  UniqueService service(OpenServiceW(scm.get(), name.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+  UniqueService service(
+      OpenServiceW(scm.get(), name.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE));
   if (!service) {
     switch (GetLastError()) {
       case ERROR_SERVICE_DOES_NOT_EXIST: return Failed(GuardSetupOutcome::kNotInstalled);
@@ -102,6 +115,8 @@ GuardSetupResult UninstallGuardService(const std::wstring& name) {
       default: return Failed(GuardSetupOutcome::kRefused);
     }
   }
+  // The settings file of the copy the service ran, whichever copy removes it.
+  const std::wstring executable = ServiceExecutable(service.get());
   SERVICE_STATUS status{};
   if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
     for (int i = 0; i < 100 && status.dwCurrentState != SERVICE_STOPPED; ++i) {
@@ -114,6 +129,10 @@ GuardSetupResult UninstallGuardService(const std::wstring& name) {
   if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
     return Failed(GetLastError() == ERROR_ACCESS_DENIED ? GuardSetupOutcome::kNotAdministrator
                                                          : GuardSetupOutcome::kRefused);
+  // Without the guard the program reads its settings as the user again.
+  const std::wstring ini = executable.empty() ? std::wstring() : SettingsPathOf(executable);
+  if (!ini.empty() && Exists(ini) && !RestoreInheritedAccess(ini))
+    return Failed(GuardSetupOutcome::kSettingsFileRefused);
   return {};
 }
 

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "system/win32/handle.h"
 
@@ -47,12 +48,68 @@ UniqueHandle CreateGuardExitEvent();
 
 // ---- rights ---------------------------------------------------------------------
 
-// Whether a security descriptor lets a standard user (Users, Authenticated
-// Users, Everyone, Interactive) write, replace or re-permission what it
-// protects.
-bool StandardUsersCanWrite(PSECURITY_DESCRIPTOR sd);
-// The same for a file or folder; nullopt when its security cannot be read.
-std::optional<bool> WritableByStandardUsers(const std::wstring& path);
+// Owns memory the security functions hand out with LocalAlloc.
+struct LocalFreeTraits {
+  static bool Valid(HLOCAL) { return true; }
+  static void Close(HLOCAL p) { LocalFree(p); }
+};
+using UniqueLocal = UniqueOf<HLOCAL, LocalFreeTraits>;
+
+// What a path is to the program the guard runs; it decides which rights
+// nobody but SYSTEM, Administrators and TrustedInstaller may hold on it.
+enum class PathRole {
+  kFile,      // dadado.exe or its settings file: no writing, deleting or re-permissioning
+  kFolder,    // the folder they lie in: no adding, deleting or renaming inside either
+  kAncestor,  // every folder above it: nothing that could delete or rename what lies inside
+};
+
+// Whether only SYSTEM, Administrators and TrustedInstaller can change,
+// replace or re-permission what the descriptor (owner and DACL) protects.
+// Every other account or group counts as a user, whoever it is.
+bool OnlyTrustedCanChange(PSECURITY_DESCRIPTOR sd, PathRole role);
+
+struct GuardedPath {
+  std::wstring path;
+  PathRole role;
+  bool may_be_missing;  // the settings file: when missing, its folder decides who may create it
+};
+// What the service's safety rests on, in the order they are checked: the
+// executable, its settings file, its folder and every folder above it up to
+// the root of its drive or share ("C:\", "\\server\share\").
+std::vector<GuardedPath> PathsTheGuardRunsFrom(const std::wstring& exe);
+// The settings file of an executable: its base name with ".ini", beside it.
+std::wstring SettingsPathOf(const std::wstring& exe);
+// The first of PathsTheGuardRunsFrom that a user could change, or whose
+// security cannot be read; nullopt when all of them are safe. A missing
+// settings file is skipped: its folder decides who may create it.
+std::optional<std::wstring> FirstUnprotectedPath(const std::wstring& exe);
+
+// ---- the settings file under the guard -------------------------------------------
+
+// The security of the settings file while the guard owns it: owner
+// Administrators, and a protected DACL of SYSTEM and Administrators with full
+// control (nothing inherited from the folder), so that a user can neither
+// read the stored password form nor hold the file open.
+class ProtectedFileSecurity {
+ public:
+  ProtectedFileSecurity();
+  // Null when the descriptor could not be built.
+  PSECURITY_DESCRIPTOR descriptor() const { return sd_.get(); }
+  // For CreateFileW; not inheritable.
+  SECURITY_ATTRIBUTES attributes() const { return {sizeof(SECURITY_ATTRIBUTES), sd_.get(), FALSE}; }
+
+ private:
+  UniqueLocal sd_;
+};
+
+// Gives the settings file the protected security, creating it empty when it
+// is missing (an existing file keeps its content). False with the Windows
+// error in GetLastError when it could not.
+bool ProtectSettingsFile(const std::wstring& ini);
+// Gives the settings file back the access its folder passes on (inheritance
+// on, no entries of its own) and owner Administrators. False with the Windows
+// error in GetLastError when it could not.
+bool RestoreInheritedAccess(const std::wstring& ini);
 
 // ---- install and uninstall -------------------------------------------------------
 
@@ -61,16 +118,15 @@ enum class GuardSetupOutcome {
   kNotAdministrator,      // the service manager cannot be opened for this
   kRefused,               // the service manager refused a step: see error
   kNotInstalled,          // uninstall: there is no such service
+  kUnprotectedLocation,   // install: users could change path; nothing was installed
+  kSettingsFileRefused,   // the settings file's security could not be set: see error
 };
 
 struct GuardSetupResult {
   GuardSetupOutcome outcome = GuardSetupOutcome::kDone;
   DWORD error = 0;          // the Windows error of the step that failed
   std::wstring error_text;  // as the system words it
-  // Install succeeded, but standard users could replace the program, put a
-  // file beside it or change its settings: whoever may, may undo the guard
-  // or run code as LocalSystem. The installer is told to use Program Files.
-  bool writable_by_users = false;
+  std::wstring path;        // kUnprotectedLocation: the first path users could change
 };
 
 struct GuardServiceConfig {
@@ -79,10 +135,17 @@ struct GuardServiceConfig {
   std::wstring description = kGuardDescription;
   std::wstring executable;  // empty: this process's executable
   bool start = true;        // start it once installed
+  // Refuse a location users could change (off only for tests whose
+  // executable lies where Wine reports every file as the user's own).
   bool check_rights = true;
 };
 
+// Installs (or points at this executable) and starts the service, after the
+// settings file beside the executable has been protected. Refuses, with
+// nothing installed, an executable that users could replace.
 GuardSetupResult InstallGuardService(const GuardServiceConfig& config = {});
+// Stops and removes the service, then gives the settings file of the
+// executable it ran back to its folder's access.
 GuardSetupResult UninstallGuardService(const std::wstring& name = kGuardServiceName);
 
 // ---- the service --------------------------------------------------------------

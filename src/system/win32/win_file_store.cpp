@@ -39,7 +39,12 @@ bool WinFileStore::WriteAtomically(const std::string& path, const std::string& b
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
   const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
   {
-    UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security_, FALSE};
+    // A leftover temporary file would keep its own security under
+    // CREATE_ALWAYS, so with a security to give it the file must be new.
+    if (security_) DeleteFileW(temp.c_str());
+    UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security_ ? &attributes : nullptr,
+                                  security_ ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     DWORD written = 0;
     bool ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
