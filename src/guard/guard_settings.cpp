@@ -4,6 +4,7 @@
 #include "protection/password.h"
 #include "settings/ini_text.h"
 #include "settings/keys.h"
+#include "settings/memory_store.h"
 #include "settings/settings_file.h"
 #include "settings/settings_table.h"
 #include "settings/text.h"
@@ -11,21 +12,6 @@
 namespace dadado {
 
 namespace {
-
-// The file's bytes as a store of their own: reads see them, writes (the
-// defaults a read would write back) stay here and never reach the disk.
-class SnapshotStore : public FileStore {
- public:
-  explicit SnapshotStore(std::string bytes) : bytes_(std::move(bytes)) {}
-  FileContent Read(const std::string&) override { return {ReadStatus::kOk, bytes_}; }
-  bool WriteAtomically(const std::string&, const std::string& bytes) override {
-    bytes_ = bytes;
-    return true;
-  }
-
- private:
-  std::string bytes_;
-};
 
 constexpr char kPath[] = "dadado.ini";
 
@@ -57,7 +43,9 @@ GuardSettingsRead ReadGuardSettings(const std::string& file_bytes, const PolicyV
 
   // The very reads of start-up, through the table, in its steps and order:
   // a key's rule may change another control, so the order decides the values.
-  SnapshotStore store(file_bytes);
+  // The file's bytes as a store of their own: the defaults a read writes
+  // back stay here and never reach the disk.
+  MemoryStore store(file_bytes);
   SettingsFile file(store, kPath);
   LiveSettings live;
   LoadedExtras extras;

@@ -28,6 +28,12 @@ Program::Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Cl
 }
 
 void Program::Start() {
+  if (link_) {
+    // The service enforces; the program's own engine never runs.
+    engine_.SetTimer(FormTimer::kSchedule, false);
+    engine_.SetTimer(FormTimer::kTimeControl, false);
+    engine_.Stop();
+  }
   screen_.SetTimerRunning(FormTimer::kSchedule, engine_.timer_running(FormTimer::kSchedule));
   screen_.SetTimerRunning(FormTimer::kTimeControl, engine_.timer_running(FormTimer::kTimeControl));
   // Today's use so far, across restarts of the program and the computer,
@@ -36,14 +42,18 @@ void Program::Start() {
   engine_.use().Load(use.day, use.minutes, clock_.Now());
   Form_Load();
   if (!ended_) {
-    Log(EventType::kInformation, events::kStarted, {DADADO_VERSION_TEXT, os_.ExecutableFolder()});
-    CatchUpMissed();
+    if (!link_) {
+      Log(EventType::kInformation, events::kStarted, {DADADO_VERSION_TEXT, os_.ExecutableFolder()});
+      CatchUpMissed();
+    }
     UpdateTrayTip();
   }
   screen_.Refresh();
 }
 
-void Program::SessionChanged(bool active) { engine_.SessionChanged(active); }
+void Program::SessionChanged(bool active) {
+  if (!link_) engine_.SessionChanged(active);
+}
 
 void Program::Resumed() {
   ClockDiscontinuity();
@@ -52,7 +62,7 @@ void Program::Resumed() {
 }
 
 void Program::CatchUpMissed() {
-  if (ended_) return;
+  if (ended_ || link_) return;
   const EngineSettings s = EngineSettingsOf(live_);
   if (!engine_.timer_running(FormTimer::kSchedule) || !s.catch_up) return;
   engine_.CatchUpMissed(s, state_.LastOccurrence());
@@ -72,6 +82,8 @@ void Program::StoreUse(const Date& day, int minutes) { state_.StoreUse(day, minu
 
 void Program::ShowForm(bool visible) {
   form_visible_ = visible;
+  // What the settings gate let in lasts while the window is open.
+  if (!visible) face_password_.reset();
   screen_.ShowSettingsWindow(visible);
 }
 
@@ -84,8 +96,9 @@ void Program::End() {
 // ---- start-up -------------------------------------------------------------
 
 void Program::Form_Load() {
-  // 1. Only one copy runs.
-  if (os_.AnotherCopyRunning()) {
+  // 1. Only one copy runs. The service starts its face only when there is
+  // none: it is the one.
+  if (!link_ && os_.AnotherCopyRunning()) {
     screen_.ShowMessage("程序已运行，请检查窗口是否被最小化！", kProgramCaption, MessageIcon::kCritical,
                         MessageButtons::kOk);
     End();
@@ -110,8 +123,9 @@ void Program::Form_Load() {
     ShowForm(true);
     return;
   }
-  live_.SetCheck(2, PolicyStartWithWindows(policy_).value_or(reg.start_with_windows) ? 1 : 0);
-  live_.SetGuard(PolicyGuard(policy_).value_or(os_.GuardInstalled()) ? 1 : 0);
+  // The guard starts its face at every logon: start with Windows is its.
+  live_.SetCheck(2, link_ || PolicyStartWithWindows(policy_).value_or(reg.start_with_windows) ? 1 : 0);
+  live_.SetGuard(link_ || PolicyGuard(policy_).value_or(os_.GuardInstalled()) ? 1 : 0);
   if (!reg.winlogon_opened) {
     live_.SetCheckEnabled(3, false);
     live_.SetCheckEnabled(11, false);
@@ -132,8 +146,9 @@ void Program::Form_Load() {
   ShowForm(false);
   settings_shown_ = false;
   if (!live_.IsSet(7)) {
-    if (live_.IsSet(4) || settings_unread_) {
-      live_.SelectOption1(kFrequencyNone);
+    // The face opens nothing without the password: the service has it.
+    if (live_.IsSet(4) || settings_unread_ || link_) {
+      if (live_.IsSet(4)) live_.SelectOption1(kFrequencyNone);
       check_password_ = PasswordDialog{true, "", ""};
       screen_.OpenCheckPassword();
     } else {
@@ -177,6 +192,7 @@ void Program::Form_Load() {
 void Program::ReadPolicy() {
   policy_ = os_.ReadPolicyValues();
   locks_ = LocksOf(policy_);
+  if (link_) locks_.check[2] = true;  // started by the guard, not by the Run value
 }
 
 void Program::PolicyChanged() {
@@ -228,7 +244,9 @@ void Program::RetryUnreadSettings() {
   Form_Load();
 }
 
-void Program::StartChosenTimer() { engine_.StartChosenTimer(EngineSettingsOf(live_)); }
+void Program::StartChosenTimer() {
+  if (!link_) engine_.StartChosenTimer(EngineSettingsOf(live_));
+}
 
 void Program::ShowTrayIconByCheck1() {
   tray_shown_ = !live_.IsSet(1);
@@ -239,7 +257,7 @@ void Program::ShowTrayIconByCheck1() {
 // ---- the schedule tick and the time-control guard -------------------------------------
 
 void Program::Timer1_Timer() {
-  if (ended_ || !engine_.timer_running(FormTimer::kSchedule)) return;
+  if (ended_ || link_ || !engine_.timer_running(FormTimer::kSchedule)) return;
   RetryUnreadSettings();
   if (ended_) return;
   engine_.ScheduleTick(EngineSettingsOf(live_));
@@ -260,7 +278,7 @@ bool Program::PerformAction(unsigned flags) {
 }
 
 void Program::CheckTimeControl() {
-  if (ended_) return;
+  if (ended_ || link_) return;
   RetryUnreadSettings();
   if (ended_) return;
   engine_.TimeControlCheck(EngineSettingsOf(live_));
@@ -268,7 +286,7 @@ void Program::CheckTimeControl() {
 }
 
 std::string Program::TrayTip() {
-  const std::string next = engine_.NextEventText(EngineSettingsOf(live_));
+  const std::string next = link_ ? face_tip_ : engine_.NextEventText(EngineSettingsOf(live_));
   return next.empty() ? VersionText() : VersionText() + "\n" + next;
 }
 
@@ -282,14 +300,17 @@ void Program::UpdateTrayTip() {
 
 // ---- the countdown screen ---------------------------------------------------------
 
-void Program::OpenShutdownScreen(int mode) { engine_.OpenCountdown(EngineSettingsOf(live_), mode); }
+void Program::OpenShutdownScreen(int mode) {
+  if (!link_) engine_.OpenCountdown(EngineSettingsOf(live_), mode);
+}
 
 void Program::Countdown_Timer1_Timer() {
-  if (ended_) return;
+  if (ended_ || link_) return;  // the service counts the face's countdown
   engine_.CountdownTick(EngineSettingsOf(live_));
 }
 
 void Program::Countdown_Enter() {
+  if (link_) return FaceCountdownAnswer(protocol::kCancel);
   const std::uint64_t generation = countdown().generation;
   switch (engine_.Enter(countdown().password, [this](const std::string& text) { return PasswordAccepted(text); })) {
     case CountdownAnswer::kNoWindow:
@@ -316,6 +337,7 @@ bool Program::CountdownPasswordAccepted() {
 }
 
 void Program::Countdown_Postpone() {
+  if (link_) return FaceCountdownAnswer(protocol::kPostpone);
   if (!CountdownPasswordAccepted()) return;
   engine_.Postpone(EngineSettingsOf(live_));
   UpdateTrayTip();
@@ -326,11 +348,12 @@ void Program::Countdown_Postpone() {
 void Program::ShowSettings(int settings_requested, int start_tab) {
   // Settings that could not be read may have had the password on: the
   // window stays behind it, which nothing can open then.
-  const bool guarded = live_.IsSet(10) || live_.IsSet(4) || settings_unread_;
+  const bool guarded = live_.IsSet(10) || live_.IsSet(4) || settings_unread_ || link_;
   const bool open = !guarded || settings_requested == 1;
   for (int t = 0; t <= 2; ++t) live_.SetTabEnabled(t, open);
   live_.SelectTab(start_tab);
   if (guarded && settings_requested == 1) {
+    gate_for_exit_ = false;
     if (!check_password_.open) check_password_ = PasswordDialog{true, "", ""};
     screen_.OpenCheckPassword();
   } else {
@@ -342,6 +365,7 @@ void Program::ShowSettings(int settings_requested, int start_tab) {
 
 void Program::CheckPassword_cmdOK_Click() {
   if (!check_password_.open) return;
+  if (link_) return FaceGateAnswer();
   if (PasswordAccepted(check_password_.text)) {
     CheckPassword_cmdCancel_Click();
     ShowForm(true);
@@ -386,6 +410,7 @@ void Program::SetPassword_cmdOK_Click() {
     screen_.Refresh();
     return;
   }
+  if (link_) return FaceChangePassword();
   if (!PasswordMatches(settings_, old_password)) {
     Log(EventType::kWarning, events::kWrongPassword, {"更改密码对话框"});
     screen_.ShowMessage("对不起，原密码输入不正确！", kNotice, MessageIcon::kInformation, MessageButtons::kOk);
@@ -477,6 +502,7 @@ void Program::Command2_Click() {
 
 void Program::Command3_Click() {
   if (locks_.read_only) return;  // the window shows the settings and saves nothing
+  if (link_) return FaceApply();
   if (settings_unread_) {
     screen_.ShowMessage("设置没有保存：设置文件无法读取，保存会覆盖其中原有的设置。\n" + settings_.path(), kNotice,
                         MessageIcon::kWarning, MessageButtons::kOk);
@@ -540,11 +566,12 @@ void Program::Command3_Click() {
 }
 
 void Program::Command4_Click() {
-  if (screen_.ShowMessage("你确实要退出本系统吗？", kNotice, MessageIcon::kQuestion, MessageButtons::kOkCancel) ==
-      MessageAnswer::kOk) {
-    exited_by_user_ = true;
-    End();
-  }
+  if (screen_.ShowMessage("你确实要退出本系统吗？", kNotice, MessageIcon::kQuestion, MessageButtons::kOkCancel) !=
+      MessageAnswer::kOk)
+    return;
+  if (link_) return FaceExit();
+  exited_by_user_ = true;
+  End();
 }
 
 }  // namespace dadado

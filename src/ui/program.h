@@ -21,6 +21,8 @@
 #include "system/os.h"
 #include "system/power.h"
 #include "engine/countdown.h"
+#include "settings/memory_store.h"
+#include "ui/guard_link.h"
 #include "ui/program_state.h"
 #include "ui/screen.h"
 #include "settings/settings_table.h"
@@ -49,7 +51,7 @@ class Program : private EngineHost {
 
   LiveSettings& live() { return live_; }
   const LiveSettings& live() const { return live_; }
-  const CountdownScreen& countdown() const { return engine_.countdown().screen(); }
+  const CountdownScreen& countdown() const { return link_ ? face_countdown_ : engine_.countdown().screen(); }
   const PasswordDialog& check_password() const { return check_password_; }
   const PasswordDialog& set_password() const { return set_password_; }
   bool settings_shown() const { return settings_shown_; }
@@ -127,9 +129,25 @@ class Program : private EngineHost {
 
   // ---- frmSplash -----------------------------------------------------
   void Countdown_Timer1_Timer();
-  void Countdown_SetText(const std::string& text) { engine_.SetCountdownPassword(text); }
+  void Countdown_SetText(const std::string& text) {
+    if (link_) face_countdown_.password = text;
+    else engine_.SetCountdownPassword(text);
+  }
   void Countdown_Enter();
   void Countdown_Postpone();  // 推迟(&D), with the password typed
+
+  // ---- as the guard service's face ---------------------------------------
+  // Before Start: with the guard installed the service decides and acts; the
+  // program shows what it sends (the settings in `store`, the countdown, the
+  // tooltip, balloons) and asks it for everything the user does (every
+  // password, Apply, 更改密码, 退出). Nothing here enforces anything.
+  void BecomeFace(GuardLink& link, MemoryStore& store) {
+    link_ = &link;
+    face_store_ = &store;
+  }
+  bool is_face() const { return link_ != nullptr; }
+  // A message from the service.
+  void FaceMessage(const protocol::Message& message);
 
   // ---- checkpassword / setpassword -----------------------------------
   void CheckPassword_SetText(const std::string& text) { check_password_.text = text; }
@@ -141,6 +159,17 @@ class Program : private EngineHost {
   void SetPassword_cmdCancel_Click();
 
  private:
+  // As the face (program_face.cpp): the service's answers to what the user did.
+  void FaceCountdownAnswer(const char* request);
+  void FaceGateAnswer();
+  void FaceApply();
+  void FaceChangePassword();
+  void FaceExit();
+  void FaceExitWith(const std::string& password);
+  // Says what a reply that is no success means; true when it was one.
+  bool FaceReplyOk(const std::optional<protocol::Message>& reply, const std::string& wrong_password_text);
+  void ReloadFromFaceStore();
+
   // EngineHost
   void TimerChanged(FormTimer timer, bool running) override;
   void CountdownOpened(bool visible) override;
@@ -204,6 +233,16 @@ class Program : private EngineHost {
   bool label7_pressed_ = false;
   bool image1_pressed_ = false;
   bool settings_unread_ = false;
+  GuardLink* link_ = nullptr;
+  MemoryStore* face_store_ = nullptr;
+  CountdownScreen face_countdown_;
+  std::uint64_t face_generations_ = 0;
+  std::string face_service_generation_;
+  std::string face_tip_;
+  // The password the settings gate let the window open with, for Apply and
+  // 退出; kept only while the window is open.
+  std::optional<std::string> face_password_;
+  bool gate_for_exit_ = false;
   std::optional<std::int64_t> last_settings_retry_;
 };
 

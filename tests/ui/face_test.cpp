@@ -1,0 +1,252 @@
+// The program as the guard service's face, joined to a real GuardHost
+// through the messages of the pipe: what the user does in the windows goes
+// to the service, which decides; what the service decides shows in them.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "guard/guard_host.h"
+#include "protection/password.h"
+#include "settings/ini_text.h"
+#include "support/program_fixture.h"
+#include "system/windows_integration.h"
+
+namespace dadado {
+namespace {
+
+namespace p = protocol;
+using testing::FakeOs;
+using testing::FakeScreen;
+using testing::kIniPath;
+using testing::MemoryFileStore;
+
+struct Utc : UtcClock {
+  std::int64_t now = 0;
+  std::int64_t UtcNow() override { return now; }
+};
+
+// The face's clock: the same instant in China.
+struct LocalOf : Clock {
+  Utc& utc;
+  explicit LocalOf(Utc& u) : utc(u) {}
+  LocalDateTime Now() override { return FromLocalSeconds(utc.now + 8 * 3600); }
+};
+
+// The service's side of the pipe and the program's, in one: what the
+// service sends waits for the program's message loop, except the reply an
+// Ask waits for.
+struct Pipe : GuardPlatform, GuardLink {
+  GuardHost* host = nullptr;
+  std::deque<p::Message> to_face;
+  std::vector<unsigned> performed;
+  bool face = false;
+  int next_id = 0;
+  std::vector<p::Message> asked;
+
+  std::optional<SessionId> ConsoleUserSession() override { return 1; }
+  bool SessionLocked(SessionId) override { return false; }
+  bool StartFace(SessionId) override { return face = true; }
+  bool FaceRunning() override { return face; }
+  void SendToFace(const p::Message& m) override { to_face.push_back(m); }
+  bool Perform(unsigned flags, std::optional<SessionId>) override {
+    performed.push_back(flags);
+    return true;
+  }
+  std::optional<TimeZoneRule> CurrentTimeZone() override { return TimeZoneRule{-480, 0, 0, {}, {}}; }
+
+  std::optional<p::Message> Ask(p::Message request) override {
+    const std::string id = std::to_string(++next_id);
+    request.Set("id", id);
+    asked.push_back(request);
+    host->FaceMessage(request);
+    for (auto it = to_face.begin(); it != to_face.end(); ++it)
+      if (it->type == p::kReply && it->Get("id") == id) {
+        p::Message reply = *it;
+        to_face.erase(it);
+        return reply;
+      }
+    return std::nullopt;
+  }
+  void Tell(const p::Message& m) override { host->FaceMessage(m); }
+};
+
+std::int64_t Local(int h, int m, int s) { return LocalSeconds({{2026, 12, 7}, h * 3600 + m * 60 + s}); }
+
+struct FaceTest : ::testing::Test {
+  // The service's side.
+  MemoryFileStore files;
+  FakeOs service_os;
+  Utc utc;
+  Pipe pipe;
+  std::unique_ptr<GuardHost> host;
+  // The program's side: it cannot read the settings file; it has what the
+  // service sends.
+  MemoryStore face_store;
+  SettingsFile face_settings{face_store, kIniPath};
+  FakeOs os;
+  FakeScreen screen;
+  LocalOf clock{utc};
+  Program program{face_settings, os, screen, clock};
+
+  void SetUp() override {
+    utc.now = Local(11, 0, 0) - 8 * 3600;
+    files.files[kIniPath] = Utf8ToGbk(
+        "[常规设置]\r\n频率= 0\r\n定时时间=2026/12/1 12:00:00\r\n操作方式= 1\r\n关机画面= 1\r\n启动后隐藏界面= 1\r\n"
+        "[时间控制]\r\n密码=" + EncodePassword("owner") + "\r\n");
+    host = std::make_unique<GuardHost>(pipe, service_os, files, kIniPath, utc);
+    pipe.host = host.get();
+    host->Start();
+    program.BecomeFace(pipe, face_store);
+    Deliver();
+    program.Start();
+  }
+  // The program's message loop takes what the service sent.
+  void Deliver() {
+    while (!pipe.to_face.empty()) {
+      p::Message m = pipe.to_face.front();
+      pipe.to_face.pop_front();
+      program.FaceMessage(m);
+    }
+  }
+  void RunUntil(int h, int m, int s) {
+    const std::int64_t until = Local(h, m, s) - 8 * 3600;
+    std::int64_t next = host->NextWakeUtc();
+    while (utc.now < until) {
+      ++utc.now;
+      if (utc.now >= next) {
+        host->Wake();
+        next = host->NextWakeUtc();
+      }
+      Deliver();
+    }
+  }
+  std::string Key(const char* section, const std::string& key) {
+    auto v = IniText(files.files[kIniPath]).Get(Utf8ToGbk(section), Utf8ToGbk(key));
+    return v ? GbkToUtf8(*v) : "<missing>";
+  }
+};
+
+TEST_F(FaceTest, TheFaceShowsTheServicesSettingsAndRunsNoTimerOfItsOwn) {
+  EXPECT_EQ(program.live().frequency(), 0);
+  EXPECT_EQ(program.live().combo3().index, 1);
+  EXPECT_FALSE(screen.timer1);
+  EXPECT_FALSE(screen.timer2);
+  EXPECT_FALSE(program.timer_running(FormTimer::kSchedule));
+  // Started at logon by the guard, not by the Run value.
+  EXPECT_TRUE(program.live().IsSet(2));
+  EXPECT_TRUE(program.policy_locks().check[2]);
+  EXPECT_EQ(program.live().guard().value, 1);
+  EXPECT_NE(screen.tray_tip.find("下次：今天 12:00:00 关闭计算机"), std::string::npos) << screen.tray_tip;
+  // The face's own timers, were they to fire, do nothing.
+  program.Timer1_Timer();
+  program.Timer2_Timer();
+  EXPECT_TRUE(os.exit_calls.empty());
+}
+
+TEST_F(FaceTest, ACountdownOfTheServiceIsShownAndCancelledWithThePasswordThroughThePipe) {
+  RunUntil(11, 58, 10);
+  ASSERT_TRUE(program.countdown().exists);
+  EXPECT_TRUE(screen.countdown_open);
+  EXPECT_EQ(program.countdown().action_line, "操作: 关闭计算机");
+  EXPECT_EQ(program.countdown().seconds_left, 109);
+
+  program.Countdown_SetText("mossgate");
+  program.Countdown_Enter();
+  EXPECT_EQ(screen.LastMessage(), "密码不正确");
+  EXPECT_TRUE(program.countdown().exists);
+  EXPECT_EQ(program.countdown().password, "");
+
+  program.Countdown_SetText("owner");
+  program.Countdown_Enter();
+  EXPECT_FALSE(program.countdown().exists);
+  EXPECT_FALSE(screen.countdown_open);
+  RunUntil(12, 1, 0);
+  EXPECT_TRUE(pipe.performed.empty());
+  EXPECT_TRUE(os.exit_calls.empty());
+}
+
+TEST_F(FaceTest, TheGateAndApplyGoThroughTheService) {
+  program.clock_menu2_Click();  // protection is off, yet the face asks
+  ASSERT_TRUE(screen.check_password_open);
+  program.CheckPassword_SetText("mossgate");
+  program.CheckPassword_cmdOK_Click();
+  EXPECT_EQ(screen.LastMessage(), "密码不正确！");
+  EXPECT_FALSE(program.form_visible());
+  program.CheckPassword_SetText("owner");
+  program.CheckPassword_cmdOK_Click();
+  ASSERT_TRUE(program.form_visible());
+
+  program.live().SetCombo3(2);  // 注销用户
+  program.live().SetCheck(3, 1);
+  program.live().SetText1("lab");
+  program.live().SetText2("pw");
+  program.Command3_Click();
+  EXPECT_FALSE(program.live().apply_enabled());
+  EXPECT_EQ(Key("常规设置", "操作方式"), "2");
+  EXPECT_EQ(service_os.Value(kWinlogonKey, kDefaultUserNameValue), "lab");
+  EXPECT_TRUE(os.values.empty());  // the program wrote nothing itself
+  const p::Message& apply = pipe.asked.back();
+  EXPECT_EQ(apply.type, p::kApply);
+  EXPECT_EQ(apply.Get("password"), "owner");
+  EXPECT_EQ(apply.Get("ini").find("密码="), std::string::npos);
+  Deliver();
+  EXPECT_EQ(program.live().combo3().index, 2);
+
+  // Closed, the window forgets the password: nothing applies without it.
+  program.Command1_Click();
+  const std::size_t asked = pipe.asked.size();
+  program.Command3_Click();
+  EXPECT_EQ(pipe.asked.size(), asked);
+}
+
+TEST_F(FaceTest, ChangingThePasswordIsTheServicesToCheckAndWrite) {
+  program.clock_menu3_Click();
+  program.CheckPassword_SetText("owner");
+  program.CheckPassword_cmdOK_Click();
+  program.Label7_MouseDown();
+  screen.during_set_password = [&] {
+    program.SetPassword_SetOld("wrong");
+    program.SetPassword_SetNew("new");
+    program.SetPassword_cmdOK_Click();
+    EXPECT_EQ(screen.LastMessage(), "对不起，原密码输入不正确！");
+    program.SetPassword_SetOld("owner");
+    program.SetPassword_SetNew("new");
+    program.SetPassword_cmdOK_Click();
+  };
+  program.Label7_MouseUp();
+  EXPECT_EQ(Key("时间控制", "密码"), EncodePassword("new"));
+}
+
+TEST_F(FaceTest, ExitNeedsThePasswordEndsOnlyTheFaceAndTheControlStays) {
+  program.clock_menu5_Click();  // 关于: open without the password
+  program.Command4_Click();     // 退出: confirmed, then the password is asked for
+  ASSERT_TRUE(screen.check_password_open);
+  EXPECT_FALSE(program.ended());
+  program.CheckPassword_SetText("owner");
+  program.CheckPassword_cmdOK_Click();
+  EXPECT_TRUE(program.ended());
+  EXPECT_TRUE(program.exited_by_user());
+  EXPECT_NE(screen.LastMessage().find("仍由守护服务执行"), std::string::npos);
+  EXPECT_TRUE(host->released());
+  pipe.face = false;
+  host->FaceEnded(0);
+  RunUntil(12, 0, 1);
+  EXPECT_EQ(pipe.performed, std::vector<unsigned>{13});
+}
+
+TEST_F(FaceTest, AServiceThatDoesNotAnswerIsSaidAndNothingOpens) {
+  pipe.host = nullptr;
+  struct Mute : GuardLink {
+    std::optional<p::Message> Ask(p::Message) override { return std::nullopt; }
+    void Tell(const p::Message&) override {}
+  } mute;
+  program.BecomeFace(mute, face_store);
+  program.clock_menu2_Click();
+  program.CheckPassword_SetText("owner");
+  program.CheckPassword_cmdOK_Click();
+  EXPECT_FALSE(program.form_visible());
+  EXPECT_NE(screen.LastMessage().find("没有响应"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dadado
