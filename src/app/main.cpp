@@ -1,9 +1,16 @@
 // dadado: scheduled restart, shutdown and log-off, and allowed hours of use.
+// The composition root: which host the decisions run in is chosen here.
+//   (no argument)      the program; it enforces by itself, unless the guard
+//                      service runs, which then has a face of its own
+//   /face R W          the guard service's face, with the pipes it handed over
+//   /guard-service     the guard service, for the service manager
+//   /install-guard, /uninstall-guard
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 #include "guard/win32/guard_commands.h"
 #include "guard/win32/guard_win.h"
@@ -11,39 +18,44 @@
 
 namespace {
 
-// The one argument the executable knows, or empty; anything else starts
-// the program as usual.
-std::wstring Argument() {
+std::vector<std::wstring> Arguments() {
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::wstring first = args && count > 1 ? args[1] : L"";
+  std::vector<std::wstring> list;
+  for (int i = 1; args && i < count; ++i) list.emplace_back(args[i]);
   if (args) LocalFree(args);
-  return first;
+  return list;
+}
+
+bool Is(const std::vector<std::wstring>& args, const wchar_t* name) {
+  return !args.empty() && lstrcmpiW(args[0].c_str(), name) == 0;
+}
+
+int RunProgram(dadado::win32::WinApp& app) {
+  if (!app.Start()) return app.exit_code();
+  return app.Run();
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace dadado::win32;
-  const std::wstring arg = Argument();
-  if (lstrcmpiW(arg.c_str(), kGuardServiceArgument) == 0) return RunGuardService() ? 0 : 1;
-  if (lstrcmpiW(arg.c_str(), L"/install-guard") == 0) return RunGuardCommand(true);
-  if (lstrcmpiW(arg.c_str(), L"/uninstall-guard") == 0) return RunGuardCommand(false);
+  const std::vector<std::wstring> args = Arguments();
+  if (Is(args, kGuardServiceArgument)) return RunGuardService() ? 0 : 1;
+  if (Is(args, L"/install-guard")) return RunGuardCommand(true);
+  if (Is(args, L"/uninstall-guard")) return RunGuardCommand(false);
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);
-  WinApp app;
-  if (!app.Start()) return app.exit_code();
-  // The guard, when installed, sees from this that the program is there
-  // and leaves the acting to it. Only a copy that passed the check for
-  // another one announces itself: a second copy waiting at its message must
-  // not hold the guard off while the first is ended.
-  UniqueHandle announcement = AnnounceProgram();
-  const int code = app.Run();
-  // Only Exit lets the guard leave the program ended; it ends cleanly then.
-  if (app.program().exited_by_user()) {
-    TellGuardExitRequested();
-    return 0;
+  if (Is(args, L"/face") && args.size() >= 3) {
+    if (auto pipes = FacePipesFromArguments(args[1].c_str(), args[2].c_str())) {
+      WinApp face(std::move(*pipes));
+      return RunProgram(face);
+    }
+    // Not handed over by the service: started like any other copy.
   }
-  return code;
+  // While the guard service runs, a copy started any other way finds the
+  // program running, as a second copy does.
+  WinApp app;
+  return RunProgram(app);
 }

@@ -120,6 +120,15 @@ TEST_F(MessageTableWin, EveryEntryReadsInChineseAndEnglishWithItsStringsInserted
        "程序未运行，守护服务自行执行了操作：关机",
        "The program was not running; the guard service performed the action itself: 关机"},
       {events::kGuardInstalled, {"安装"}, "守护服务已安装。", "Guard service 安装."},
+      {events::kPasswordsRefused, {"倒计时窗口"}, "密码错误次数过多，一分钟内不再接受密码（倒计时窗口）。",
+       "Too many wrong passwords: passwords are refused for a minute (倒计时窗口)."},
+      {events::kSettingsUnreadable, {"C:\\dadado\\dadado.ini"},
+       "守护服务无法读取设置文件 C:\\dadado\\dadado.ini，继续按上次读到的设置执行。",
+       "The guard service cannot read the settings file C:\\dadado\\dadado.ini and goes on with the settings it read last."},
+      {events::kTimeZoneChanged, {"-480", "0"},
+       "系统时区已更改（0）。在下次用密码应用设置之前，守护服务仍按原时区（-480）判断时间。",
+       "The system's time zone was changed (0). Until the settings are next applied with the password, the guard "
+       "service judges time in the zone pinned before (-480)."},
   };
   for (const MessageCase& c : cases) {
     SCOPED_TRACE(c.id);
@@ -131,7 +140,7 @@ TEST_F(MessageTableWin, EveryEntryReadsInChineseAndEnglishWithItsStringsInserted
 TEST_F(MessageTableWin, TheTableHoldsThePlainNumbersOnly) {
   // The Event Viewer looks the entry up by the full id it was written with;
   // an id with severity or facility bits set would find no text.
-  for (int id : {999, 1003, 1104, 1203, 1302, 1403, 0x0FFF03E8, 0x400003E8}) {
+  for (int id : {999, 1003, 1104, 1204, 1302, 1405, 0x0FFF03E8, 0x400003E8}) {
     SCOPED_TRACE(id);
     EXPECT_FALSE(Format(program->get(), id, kEnglish, {"x", "y", "z"}));
     EXPECT_FALSE(Format(program->get(), id, kChinese, {"x", "y", "z"}));

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "guard/win32/guard_win.h"
+#include "guard/win32/pipe_channel.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
 
@@ -392,27 +393,81 @@ TEST(GuardSettingsSecurityTest, WritingWithTheProtectedSecurityKeepsItAcrossTheR
   EXPECT_EQ(FileBytes(ini), "third");
 }
 
-TEST(GuardObjectsTest, TheAnnouncementLastsAsLongAsItsHandle) {
-  DWORD session = 0;
-  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
-  EXPECT_FALSE(ProgramAnnounced(session));
-  {
-    UniqueHandle held = AnnounceProgram();
-    ASSERT_TRUE(held) << GetLastError();
-    EXPECT_TRUE(ProgramAnnounced(session));
-    EXPECT_FALSE(ProgramAnnounced(session + 7));
+// Two channels over two real unnamed pipes, as the service and its face hold them.
+struct ChannelPair {
+  std::unique_ptr<PipeChannel> service, face;
+  UniqueHandle arrived{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  ChannelPair() {
+    HANDLE a_read, a_write, b_read, b_write;
+    CreatePipe(&a_read, &a_write, nullptr, 4096);
+    CreatePipe(&b_read, &b_write, nullptr, 4096);
+    HANDLE event = arrived.get();
+    service = std::make_unique<PipeChannel>(UniqueHandle(b_read), UniqueHandle(a_write), [event] { SetEvent(event); });
+    face = std::make_unique<PipeChannel>(UniqueHandle(a_read), UniqueHandle(b_write), [] {});
   }
-  EXPECT_FALSE(ProgramAnnounced(session));
+};
+
+TEST(PipeChannelTest, MessagesCrossBothWaysAndAnAnswerIsWaitedFor) {
+  ChannelPair pair;
+  pair.face->Send(protocol::Message(protocol::kCheck).Set("id", 1).Set("password", "密码\n"));
+  ASSERT_EQ(WaitForSingleObject(pair.arrived.get(), 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+  auto got = pair.service->Received();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].Get("password"), "密码\n");
+  pair.service->Send(protocol::Message(protocol::kTip).Set("text", "x"));
+  pair.service->Send(protocol::Message(protocol::kReply).Set("id", 1).Set("result", "ok"));
+  const auto reply = pair.face->WaitFor([](const protocol::Message& m) { return m.type == protocol::kReply; },
+                                        std::chrono::seconds(5));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Get("result"), "ok");
+  const auto rest = pair.face->Received();  // the tooltip stays for the message loop
+  ASSERT_EQ(rest.size(), 1u);
+  EXPECT_EQ(rest[0].type, protocol::kTip);
 }
 
-TEST(GuardObjectsTest, ExitReachesTheGuardOnlyWhenOneListens) {
-  EXPECT_FALSE(TellGuardExitRequested());
-  UniqueHandle event = CreateGuardExitEvent();
-  ASSERT_TRUE(event) << GetLastError();
-  EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_TRUE(TellGuardExitRequested());
-  EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));  // taken once
+// A face that reads nothing (suspended, or hostile) never holds the
+// service up, and one that ends is seen to end.
+TEST(PipeChannelTest, APeerThatNeverReadsCostsNothingAndOneThatGoesBreaksIt) {
+  ChannelPair pair;
+  const std::string big(3000, 'x');
+  const DWORD started = GetTickCount();
+  for (int i = 0; i < 2000; ++i) pair.service->Send(protocol::Message(protocol::kTip).Set("text", big));
+  EXPECT_LT(GetTickCount() - started, 5000u);
+  EXPECT_FALSE(pair.service->broken());
+  pair.face.reset();
+  for (int i = 0; i < 50 && !pair.service->broken(); ++i) Sleep(100);
+  EXPECT_TRUE(pair.service->broken());
+}
+
+TEST(PipeChannelTest, WhatIsNoMessageBreaksTheChannel) {
+  HANDLE read, write;
+  ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 4096));
+  UniqueHandle writer(write);
+  UniqueHandle arrived(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  HANDLE event = arrived.get();
+  PipeChannel channel(UniqueHandle(read), UniqueHandle(), [event] { SetEvent(event); });
+  const char garbage[] = "\x05\0\0\0NOPE!";
+  DWORD put = 0;
+  WriteFile(writer.get(), garbage, sizeof garbage - 1, &put, nullptr);
+  for (int i = 0; i < 50 && !channel.broken(); ++i) WaitForSingleObject(event, 100);
+  EXPECT_TRUE(channel.broken());
+  EXPECT_TRUE(channel.Received().empty());
+}
+
+// Handle numbers on a command line mean nothing unless they are pipes the
+// running guard service handed over.
+TEST(GuardObjectsTest, OnlyPipesFromTheRunningGuardMakeAFace) {
+  EXPECT_FALSE(FacePipesFromArguments(L"", L"8"));
+  EXPECT_FALSE(FacePipesFromArguments(L"x", L"8"));
+  EXPECT_FALSE(FacePipesFromArguments(L"12345678", L"87654320"));
+  HANDLE read, write;
+  ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 4096));
+  UniqueHandle r(read), w(write);
+  const std::wstring a = std::to_wstring(reinterpret_cast<std::uintptr_t>(read));
+  const std::wstring b = std::to_wstring(reinterpret_cast<std::uintptr_t>(write));
+  // Real pipes, but of this process, and no guard runs here.
+  EXPECT_FALSE(GuardServiceRunning());
+  EXPECT_FALSE(FacePipesFromArguments(a.c_str(), b.c_str()));
 }
 
 TEST(GuardObjectsTest, NoRecordBeforeTheGuardPerformedAnything) { EXPECT_FALSE(GuardPerformedLast()); }

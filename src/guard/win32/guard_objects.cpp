@@ -1,73 +1,52 @@
-// The named objects between the program and the guard.
+// What the program and the guard service know of each other: whether the
+// service runs, the pipes it hands the program it starts as its face, and the
+// record an earlier version of the guard kept of what it performed.
 #include <windows.h>
-#include <sddl.h>
 
-#include <vector>
+#include <cwchar>
 
 #include "guard/win32/guard_win.h"
 
 namespace dadado::win32 {
 
-namespace {
-
-// The string form of this process's user.
-std::wstring CurrentUserSid() {
-  HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
-  UniqueHandle token(raw);
-  DWORD size = 0;
-  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> buffer(size);
-  if (!size || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return {};
-  wchar_t* text = nullptr;
-  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) return {};
-  std::wstring sid = text;
-  LocalFree(text);
-  return sid;
+std::optional<DWORD> GuardServiceProcess() {
+  SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!scm) return std::nullopt;
+  std::optional<DWORD> pid;
+  if (SC_HANDLE service = OpenServiceW(scm, kGuardServiceName, SERVICE_QUERY_STATUS)) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                             &needed) &&
+        (status.dwCurrentState == SERVICE_RUNNING || status.dwCurrentState == SERVICE_START_PENDING))
+      pid = status.dwProcessId;
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(scm);
+  return pid;
 }
 
-// A security descriptor from SDDL, owned.
-UniqueLocal DescriptorOf(const std::wstring& sddl) {
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr)) return {};
-  return UniqueLocal(sd);
-}
-
-}  // namespace
-
-std::wstring AnnouncementName(DWORD session) { return L"Global\\dadado-program-" + std::to_wstring(session); }
-
-UniqueHandle AnnounceProgram() {
-  DWORD session = 0;
-  if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) return {};
-  // This user holds it; LocalSystem may look at it and nobody else may
-  // touch it. Created by a standard user in the global namespace, which a
-  // mutex (unlike a file mapping) allows.
-  const std::wstring user = CurrentUserSid();
-  std::wstring sddl = L"D:P(A;;GA;;;SY)";
-  if (!user.empty()) sddl += L"(A;;GA;;;" + user + L")";
-  UniqueLocal sd = DescriptorOf(sddl);
-  SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
-  return UniqueHandle(CreateMutexW(sd ? &sa : nullptr, FALSE, AnnouncementName(session).c_str()));
-}
-
-bool ProgramAnnounced(DWORD session) {
-  UniqueHandle h(OpenMutexW(SYNCHRONIZE, FALSE, AnnouncementName(session).c_str()));
-  // Denied access still means that it exists.
-  return h || GetLastError() == ERROR_ACCESS_DENIED;
-}
-
-UniqueHandle CreateGuardExitEvent() {
-  // Interactive users may set it (EVENT_MODIFY_STATE | SYNCHRONIZE); only
-  // LocalSystem and administrators may change it.
-  UniqueLocal sd = DescriptorOf(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100002;;;IU)");
-  SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
-  return UniqueHandle(CreateEventW(sd ? &sa : nullptr, FALSE, FALSE, kGuardExitEventName));
-}
-
-bool TellGuardExitRequested() {
-  UniqueHandle h(OpenEventW(EVENT_MODIFY_STATE, FALSE, kGuardExitEventName));
-  return h && SetEvent(h.get());
+std::optional<FacePipes> FacePipesFromArguments(const wchar_t* in, const wchar_t* out) {
+  auto handle_of = [](const wchar_t* text) -> HANDLE {
+    if (!text || !*text) return nullptr;
+    wchar_t* end = nullptr;
+    const unsigned long long v = std::wcstoull(text, &end, 10);
+    return end && !*end ? reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(v)) : nullptr;
+  };
+  HANDLE read = handle_of(in), write = handle_of(out);
+  if (!read || !write || read == write) return std::nullopt;
+  // Only pipes this process inherited from the running guard service: a
+  // copy started by hand with numbers on its command line has none, or has
+  // pipes of its starter's.
+  if (GetFileType(read) != FILE_TYPE_PIPE || GetFileType(write) != FILE_TYPE_PIPE) return std::nullopt;
+  const auto guard = GuardServiceProcess();
+  if (!guard) return std::nullopt;
+  for (HANDLE h : {read, write}) {
+    ULONG server = 0;
+    if (GetNamedPipeServerProcessId(h, &server) && server != *guard) return std::nullopt;
+  }
+  // The numbers are ours now; nothing else in this process uses them.
+  return FacePipes{UniqueHandle(read), UniqueHandle(write)};
 }
 
 std::optional<std::wstring> GuardPerformedLast() {

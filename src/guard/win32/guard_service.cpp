@@ -1,34 +1,32 @@
-// The guard as a service: the service manager's entry, the one-second loop
-// that runs the core, and the system calls the core asks for.
+// The guard as a service: the service manager's entry, the loop that sleeps
+// until something can happen, and what only a LocalSystem service can do:
+// start the program in the console session as its face, with its ends of two
+// unnamed pipes and nothing else inherited, and act on the machine.
 #include <windows.h>
-#include <tlhelp32.h>
 #include <userenv.h>
 #include <wtsapi32.h>
 
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <mutex>
 
-#include "base/date_time_text.h"
-#include "guard/guard.h"
+#include "guard/guard_host.h"
 #include "guard/win32/guard_win.h"
-#include "settings/settings_file.h"
+#include "guard/win32/pipe_channel.h"
+#include "system/power.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
 #include "system/win32/win_os.h"
+#include "system/win32/win_time_zone.h"
 
 namespace dadado::win32 {
 
 namespace {
 
-class SystemClock : public Clock {
- public:
-  LocalDateTime Now() override {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    return {{t.wYear, t.wMonth, t.wDay}, t.wHour * 3600 + t.wMinute * 60 + t.wSecond};
-  }
-};
+// The program's command line for its face: its ends of the pipes by their
+// handle values, which mean something only in a process that inherited them.
+constexpr wchar_t kFaceArgument[] = L"/face";
 
 bool EnablePrivilege(const wchar_t* name) {
   HANDLE raw = nullptr;
@@ -39,9 +37,45 @@ bool EnablePrivilege(const wchar_t* name) {
   return AdjustTokenPrivileges(token.get(), FALSE, &tp, 0, nullptr, nullptr) && GetLastError() == ERROR_SUCCESS;
 }
 
-class WinGuardSystem : public GuardSystem {
+// The session's extended information (WTSSessionInfoEx), as Windows lays it
+// out; MinGW's headers lack it.
+constexpr WTS_INFO_CLASS kSessionInfoEx = static_cast<WTS_INFO_CLASS>(25);
+constexpr LONG kSessionStateLock = 0, kSessionStateUnknown = -1;
+struct SessionInfoEx {
+  DWORD Level;
+  struct {
+    ULONG SessionId;
+    WTS_CONNECTSTATE_CLASS SessionState;
+    LONG SessionFlags;
+    WCHAR WinStationName[33];
+    WCHAR UserName[21];
+    WCHAR DomainName[18];
+    LARGE_INTEGER LogonTime, ConnectTime, DisconnectTime, LastInputTime, CurrentTime;
+    DWORD IncomingBytes, OutgoingBytes, IncomingFrames, OutgoingFrames, IncomingCompressedBytes, OutgoingCompressedBytes;
+  } Level1;
+};
+
+// Windows 7 and Server 2008 R2 report the lock state the wrong way round.
+bool LockFlagsReversed() {
+  OSVERSIONINFOEXW v{};
+  v.dwOSVersionInfoSize = sizeof v;
+  v.dwMajorVersion = 6;
+  v.dwMinorVersion = 1;
+  const DWORDLONG mask = VerSetConditionMask(VerSetConditionMask(0, VER_MAJORVERSION, VER_LESS_EQUAL), VER_MINORVERSION,
+                                             VER_LESS_EQUAL);
+  return VerifyVersionInfoW(&v, VER_MAJORVERSION | VER_MINORVERSION, mask) != FALSE;
+}
+
+struct AttributeListDeleter {
+  void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const {
+    DeleteProcThreadAttributeList(list);
+    HeapFree(GetProcessHeap(), 0, list);
+  }
+};
+
+class WinGuardPlatform : public GuardPlatform {
  public:
-  WinGuardSystem() : exe_(WinOperatingSystem::ModulePath()) {}
+  WinGuardPlatform(std::wstring exe, HANDLE arrival) : exe_(std::move(exe)), arrival_(arrival) {}
 
   std::optional<SessionId> ConsoleUserSession() override {
     const DWORD id = WTSGetActiveConsoleSessionId();
@@ -54,13 +88,24 @@ class WinGuardSystem : public GuardSystem {
     return someone ? std::optional<SessionId>(id) : std::nullopt;
   }
 
-  // The announcement alone could be made by anyone in the session; a
-  // process of this very executable must be there as well.
-  bool ProgramRunning(SessionId session) override {
-    return ProgramAnnounced(session) && FindProgram(session) != 0;
+  // Asked of the system, never taken from a message anyone could send.
+  bool SessionLocked(SessionId session) override {
+    SessionInfoEx* info = nullptr;
+    DWORD bytes = 0;
+    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, kSessionInfoEx,
+                                     reinterpret_cast<LPWSTR*>(&info), &bytes))
+      return false;
+    LONG flags = kSessionStateUnknown;
+    if (info && bytes >= offsetof(SessionInfoEx, Level1.WinStationName) && info->Level == 1)
+      flags = info->Level1.SessionFlags;
+    WTSFreeMemory(info);
+    if (flags == kSessionStateUnknown) return false;
+    const bool locked = flags == kSessionStateLock;
+    return reversed_ ? !locked : locked;
   }
 
-  bool StartProgram(SessionId session) override {
+  bool StartFace(SessionId session) override {
+    StopFace();
     HANDLE raw = nullptr;
     if (!WTSQueryUserToken(session, &raw)) return false;
     UniqueHandle user(raw);
@@ -68,92 +113,101 @@ class WinGuardSystem : public GuardSystem {
     if (!DuplicateTokenEx(user.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary_raw))
       return false;
     UniqueHandle primary(primary_raw);
+
+    // Two pipes; the face's ends are inheritable, the service's are not.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE to_face_read = nullptr, to_face_write = nullptr, from_face_read = nullptr, from_face_write = nullptr;
+    if (!CreatePipe(&to_face_read, &to_face_write, &inherit, 64 * 1024)) return false;
+    UniqueHandle face_in(to_face_read), ours_out(to_face_write);
+    if (!CreatePipe(&from_face_read, &from_face_write, &inherit, 64 * 1024)) return false;
+    UniqueHandle ours_in(from_face_read), face_out(from_face_write);
+    SetHandleInformation(ours_out.get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(ours_in.get(), HANDLE_FLAG_INHERIT, 0);
+
+    std::wstring command = L"\"" + exe_ + L"\" " + kFaceArgument + L" " +
+                           std::to_wstring(reinterpret_cast<std::uintptr_t>(face_in.get())) + L" " +
+                           std::to_wstring(reinterpret_cast<std::uintptr_t>(face_out.get()));
+    std::wstring desktop = L"winsta0\\default";
+    STARTUPINFOEXW si{};
+    si.StartupInfo.cb = sizeof si;
+    si.StartupInfo.lpDesktop = desktop.data();
+    // Exactly the two pipe ends are inherited, whatever else is open here.
+    HANDLE inherited[2] = {face_in.get(), face_out.get()};
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, AttributeListDeleter> list;
+    DWORD flags = CREATE_UNICODE_ENVIRONMENT;
+    if (auto* raw_list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, size ? size : 64))) {
+      if (InitializeProcThreadAttributeList(raw_list, 1, 0, &size)) {
+        list.reset(raw_list);
+        if (UpdateProcThreadAttribute(list.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited,
+                                      nullptr, nullptr)) {
+          si.lpAttributeList = list.get();
+          flags |= EXTENDED_STARTUPINFO_PRESENT;
+        }
+      } else {
+        HeapFree(GetProcessHeap(), 0, raw_list);
+      }
+    }
     void* environment = nullptr;
     if (!CreateEnvironmentBlock(&environment, primary.get(), FALSE)) environment = nullptr;
-    std::wstring command = L"\"" + exe_ + L"\"";
-    std::wstring desktop = L"winsta0\\default";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.lpDesktop = desktop.data();
     PROCESS_INFORMATION pi{};
     const std::wstring folder = exe_.substr(0, exe_.find_last_of(L'\\'));
-    const BOOL ok = CreateProcessAsUserW(primary.get(), exe_.c_str(), command.data(), nullptr, nullptr, FALSE,
-                                         CREATE_UNICODE_ENVIRONMENT, environment, folder.c_str(), &si, &pi);
+    const BOOL ok = CreateProcessAsUserW(primary.get(), exe_.c_str(), command.data(), nullptr, nullptr, TRUE, flags,
+                                         environment, folder.c_str(), &si.StartupInfo, &pi);
     if (environment) DestroyEnvironmentBlock(environment);
     if (!ok) return false;
     CloseHandle(pi.hThread);
-    tracked_ = UniqueHandle(pi.hProcess);
+    process_ = UniqueHandle(pi.hProcess);
+    HANDLE arrival = arrival_;
+    channel_ = std::make_unique<PipeChannel>(std::move(ours_in), std::move(ours_out), [arrival] { SetEvent(arrival); });
     return true;
   }
 
-  bool Perform(const GuardAction& action, std::optional<SessionId> session) override {
-    if (action.kind == GuardActionKind::kLogOff)
-      return session && WTSLogoffSession(WTS_CURRENT_SERVER_HANDLE, *session, FALSE);
+  bool FaceRunning() override { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+
+  void SendToFace(const protocol::Message& message) override {
+    if (channel_) channel_->Send(message);
+  }
+
+  bool Perform(unsigned exit_flags, std::optional<SessionId> session) override {
+    if (!(exit_flags & (kEwxShutdown | kEwxReboot | kEwxPoweroff))) {
+      // A log-off is of the console's user; with nobody there, nothing to do.
+      if (!session) return true;
+      return WTSLogoffSession(WTS_CURRENT_SERVER_HANDLE, *session, FALSE) != FALSE;
+    }
     EnablePrivilege(SE_SHUTDOWN_NAME);
     DWORD flags = SHUTDOWN_FORCE_OTHERS | SHUTDOWN_FORCE_SELF;
-    flags |= action.kind == GuardActionKind::kRestart ? SHUTDOWN_RESTART : SHUTDOWN_POWEROFF;
+    flags |= (exit_flags & kEwxReboot) ? SHUTDOWN_RESTART : SHUTDOWN_POWEROFF;
     return InitiateShutdownW(nullptr, nullptr, 0, flags,
                              SHTDN_REASON_MAJOR_OTHER | SHTDN_REASON_MINOR_OTHER | SHTDN_REASON_FLAG_PLANNED) ==
            ERROR_SUCCESS;
   }
 
-  void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) override {
-    os_.WriteEvent(type, id, strings);
-  }
-  void RecordPerformed(std::int64_t occurrence) override {
-    const LocalDateTime t = FromLocalSeconds(occurrence);
-    const std::wstring text = Widen(FormatDateTimeText(t.date, t.second_of_day));
-    HKEY raw = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGuardRecordKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
-                        &raw, nullptr) != ERROR_SUCCESS)
-      return;
-    UniqueKey key(raw);
-    RegSetValueExW(raw, kGuardRecordValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-  }
+  std::optional<TimeZoneRule> CurrentTimeZone() override { return CurrentTimeZoneRule(); }
 
-  PolicyValues ReadPolicy() override { return os_.ReadPolicyValues(); }
-
-  // The exit code of the program in the console session when it ended since
-  // the last call; the program is followed from the moment it is found.
-  std::optional<DWORD> ProgramEnded(std::optional<SessionId> session) {
-    if (!tracked_ && session) {
-      if (DWORD pid = FindProgram(*session))
-        tracked_ = UniqueHandle(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    }
-    if (!tracked_ || WaitForSingleObject(tracked_.get(), 0) != WAIT_OBJECT_0) return std::nullopt;
-    DWORD code = 0;
-    if (!GetExitCodeProcess(tracked_.get(), &code)) code = 1;
-    tracked_.reset();
+  // The face's process, to wait on; null when none runs.
+  HANDLE face_process() const { return process_.get(); }
+  std::vector<protocol::Message> Received() { return channel_ ? channel_->Received() : std::vector<protocol::Message>{}; }
+  // The face ended: its exit code.
+  DWORD FaceEnded() {
+    DWORD code = 1;
+    if (process_ && !GetExitCodeProcess(process_.get(), &code)) code = 1;
+    StopFace();
     return code;
   }
 
-  std::string SettingsPath() { return SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), '\\'); }
-
  private:
-  // A process of this executable in the session, other than the guard.
-  DWORD FindProgram(SessionId session) {
-    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return 0;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-      if (entry.th32ProcessID == GetCurrentProcessId()) continue;
-      DWORD in_session = 0;
-      if (!ProcessIdToSessionId(entry.th32ProcessID, &in_session) || in_session != session) continue;
-      UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-      if (!process) continue;
-      wchar_t path[MAX_PATH * 2];
-      DWORD size = static_cast<DWORD>(std::size(path));
-      if (QueryFullProcessImageNameW(process.get(), 0, path, &size) && _wcsicmp(path, exe_.c_str()) == 0)
-        return entry.th32ProcessID;
-    }
-    return 0;
+  void StopFace() {
+    channel_.reset();
+    process_.reset();
   }
 
   std::wstring exe_;
-  WinOperatingSystem os_;
-  UniqueHandle tracked_;
+  HANDLE arrival_;
+  bool reversed_ = LockFlagsReversed();
+  UniqueHandle process_;
+  std::unique_ptr<PipeChannel> channel_;
 };
 
 // What the control handler passes to the loop.
@@ -161,36 +215,47 @@ struct ServiceState {
   SERVICE_STATUS_HANDLE handle = nullptr;
   SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING, 0, NO_ERROR, 0, 0, 0};
   UniqueHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  UniqueHandle wake{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  UniqueHandle control{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   std::mutex lock;
-  std::deque<std::pair<DWORD, DWORD>> session_changes;  // event, session
+  enum class Change { kLogon, kSession, kResumed, kClock };
+  std::deque<Change> changes;
 
   void Report(DWORD state) {
     status.dwCurrentState = state;
-    status.dwControlsAccepted =
-        state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_SESSIONCHANGE : 0;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN |
+                                                               SERVICE_ACCEPT_SESSIONCHANGE | SERVICE_ACCEPT_POWEREVENT |
+                                                               SERVICE_ACCEPT_TIMECHANGE
+                                                         : 0;
     SetServiceStatus(handle, &status);
+  }
+  void Tell(Change c) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (changes.size() < 256) changes.push_back(c);
+    }
+    SetEvent(control.get());
   }
 };
 
 ServiceState* g_state = nullptr;  // the service manager's callbacks take no context of ours
 
-DWORD WINAPI ControlHandler(DWORD control, DWORD event_type, void* event_data, void*) {
+DWORD WINAPI ControlHandler(DWORD control, DWORD event_type, void*, void*) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
       g_state->Report(SERVICE_STOP_PENDING);
       SetEvent(g_state->stop.get());
       return NO_ERROR;
-    case SERVICE_CONTROL_SESSIONCHANGE: {
-      const auto* n = static_cast<WTSSESSION_NOTIFICATION*>(event_data);
-      {
-        std::lock_guard<std::mutex> guard(g_state->lock);
-        g_state->session_changes.emplace_back(event_type, n ? n->dwSessionId : 0);
-      }
-      SetEvent(g_state->wake.get());
+    case SERVICE_CONTROL_SESSIONCHANGE:
+      g_state->Tell(event_type == WTS_SESSION_LOGON ? ServiceState::Change::kLogon : ServiceState::Change::kSession);
       return NO_ERROR;
-    }
+    case SERVICE_CONTROL_POWEREVENT:
+      if (event_type == PBT_APMRESUMEAUTOMATIC || event_type == PBT_APMRESUMESUSPEND)
+        g_state->Tell(ServiceState::Change::kResumed);
+      return NO_ERROR;
+    case SERVICE_CONTROL_TIMECHANGE:
+      g_state->Tell(ServiceState::Change::kClock);
+      return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
       return NO_ERROR;
     default:
@@ -198,34 +263,121 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD event_type, void* event_data, v
   }
 }
 
+// What the package's service tables cannot say: restarted 5, 10 and 30
+// seconds after a failure, the count starting again after a day.
+void SetRecoveryActions() {
+  SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!scm) return;
+  if (SC_HANDLE service = OpenServiceW(scm, kGuardServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START)) {
+    SC_ACTION actions[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 10000}, {SC_ACTION_RESTART, 30000}};
+    SERVICE_FAILURE_ACTIONSW failure{24 * 60 * 60, nullptr, nullptr, 3, actions};
+    ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(scm);
+}
+
+struct FindChangeTraits {
+  static bool Valid(HANDLE h) { return h != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { FindCloseChangeNotification(h); }
+};
+using UniqueChangeNotification = UniqueOf<HANDLE, FindChangeTraits>;
+
+// The machine policy's key, watched with its subkeys: it may not exist yet.
+class PolicyWatch {
+ public:
+  PolicyWatch() : event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies", 0, KEY_NOTIFY | KEY_WOW64_64KEY, &raw) == ERROR_SUCCESS)
+      key_ = UniqueKey(raw);
+    Arm();
+  }
+  HANDLE event() const { return event_.get(); }
+  void Arm() {
+    if (key_)
+      RegNotifyChangeKeyValue(key_.get(), TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, event_.get(), TRUE);
+  }
+
+ private:
+  UniqueHandle event_;
+  UniqueKey key_;
+};
+
 void RunLoop(ServiceState& state) {
-  WinGuardSystem system;
-  WinFileStore files;
-  SystemClock clock;
-  GuardService guard(system, files, system.SettingsPath(), clock);
-  UniqueHandle exit_event = CreateGuardExitEvent();
+  SetRecoveryActions();
+  const std::wstring exe = WinOperatingSystem::ModulePath();
+  const std::wstring ini = SettingsPathOf(exe);
+  // Whichever way the service was installed (the command, the package or
+  // by hand), the settings file is the service's and the administrators'.
+  ProtectSettingsFile(ini);
+  ProtectedFileSecurity security;
+  WinFileStore files(security.descriptor());
+  WinOperatingSystem os;
+  SystemUtcClock utc;
+  UniqueHandle arrival(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  WinGuardPlatform platform(exe, arrival.get());
+  GuardHost host(platform, os, files, Narrow(ini), utc);
+  const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
+  UniqueChangeNotification folder_change(FindFirstChangeNotificationW(
+      folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE));
+  PolicyWatch policy;
+  UniqueHandle timer(CreateWaitableTimerW(nullptr, FALSE, nullptr));
+
+  host.Start();
   state.Report(SERVICE_RUNNING);
   for (;;) {
-    HANDLE waits[3] = {state.stop.get(), state.wake.get(), exit_event.get()};
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    // Wake at the start of the next second, so that every second is ticked.
-    const DWORD wait = 1000 - now.wMilliseconds + 10;
-    const DWORD r = WaitForMultipleObjects(exit_event ? 3 : 2, waits, FALSE, wait);
-    if (r == WAIT_OBJECT_0) break;
-    if (r == WAIT_OBJECT_0 + 2) guard.ExitRequested();
-    std::deque<std::pair<DWORD, DWORD>> changes;
-    {
-      std::lock_guard<std::mutex> lock(state.lock);
-      changes.swap(state.session_changes);
+    // One timer, set to the next instant anything can happen; an absolute
+    // time follows any change of the clock by itself.
+    const std::int64_t wake = host.NextWakeUtc();
+    LARGE_INTEGER due;
+    due.QuadPart = (wake + 11644473600LL) * 10000000LL + 200000LL;  // 20 ms into that second
+    SetWaitableTimer(timer.get(), &due, 0, nullptr, nullptr, FALSE);
+
+    HANDLE waits[7];
+    DWORD n = 0;
+    waits[n++] = state.stop.get();
+    waits[n++] = state.control.get();
+    waits[n++] = arrival.get();
+    waits[n++] = timer.get();
+    const DWORD folder_at = folder_change ? n : MAXDWORD;
+    if (folder_change) waits[n++] = folder_change.get();
+    const DWORD policy_at = n;
+    waits[n++] = policy.event();
+    const DWORD face_at = platform.face_process() ? n : MAXDWORD;
+    if (platform.face_process()) waits[n++] = platform.face_process();
+
+    const DWORD r = WaitForMultipleObjects(n, waits, FALSE, INFINITE);
+    if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) break;
+    const DWORD i = r - WAIT_OBJECT_0;
+    if (i == 1) {
+      std::deque<ServiceState::Change> changes;
+      {
+        std::lock_guard<std::mutex> guard(state.lock);
+        changes.swap(state.changes);
+      }
+      for (ServiceState::Change c : changes) {
+        switch (c) {
+          case ServiceState::Change::kLogon: host.SessionLogon(); break;
+          case ServiceState::Change::kSession: host.SessionChanged(); break;
+          case ServiceState::Change::kResumed: host.Resumed(); break;
+          case ServiceState::Change::kClock: host.ClockChanged(); break;
+        }
+      }
+    } else if (i == 2) {
+      for (const protocol::Message& m : platform.Received()) host.FaceMessage(m);
+    } else if (i == 3) {
+      host.Wake();
+    } else if (i == folder_at) {
+      FindNextChangeNotification(folder_change.get());
+      host.SettingsChanged();
+    } else if (i == policy_at) {
+      policy.Arm();
+      host.PolicyChanged();
+    } else if (i == face_at) {
+      host.FaceEnded(platform.FaceEnded());
     }
-    for (auto [event, session] : changes) {
-      if (event == WTS_SESSION_LOGON) guard.SessionLogon(session);
-      if (event == WTS_SESSION_LOGOFF) guard.SessionLogoff(session);
-    }
-    if (auto code = system.ProgramEnded(system.ConsoleUserSession())) guard.ProgramExited(*code);
-    if (r == WAIT_TIMEOUT) guard.Tick();
   }
+  host.Stop();
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {

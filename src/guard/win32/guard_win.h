@@ -1,6 +1,6 @@
-// The guard service over the Windows API: the program's announcement and
-// its Exit, the rights check of the files the service runs from, install and
-// uninstall, and the service itself.
+// The guard service over the Windows API: what the program and the service
+// know of each other, the rights check of the files the service runs from,
+// install and uninstall, and the service itself.
 #pragma once
 
 #include <windows.h>
@@ -18,33 +18,27 @@ inline constexpr wchar_t kGuardDisplayName[] = L"dadado 守护服务";
 inline constexpr wchar_t kGuardDescription[] = L"保证定时关机和时间控制不被结束。";
 // The argument the service manager starts dadado.exe with.
 inline constexpr wchar_t kGuardServiceArgument[] = L"/guard-service";
-// The guard's event that the program sets on Exit.
-inline constexpr wchar_t kGuardExitEventName[] = L"Global\\dadado-guard-exit";
-// Where the guard notes the scheduled instant it performed (HKLM, 64-bit view).
+// Where an earlier version of the guard noted the scheduled instant it
+// performed (HKLM, 64-bit view); still read, so that nothing it did is
+// caught up again.
 inline constexpr wchar_t kGuardRecordKey[] = L"SOFTWARE\\dadado\\Guard";
 inline constexpr wchar_t kGuardRecordValue[] = L"LastScheduled";
 
-// ---- the program's side -------------------------------------------------
+// ---- the program and the service ------------------------------------------
 
-// "Global\dadado-program-<session>": one name per session, so that the guard
-// asks about the console session only.
-std::wstring AnnouncementName(DWORD session);
-// Creates and holds the announcement of this process's session for as long
-// as the handle lives. Only this user and LocalSystem may open it.
-UniqueHandle AnnounceProgram();
-// Tells the guard that the program ends by Exit; false when no guard runs.
-bool TellGuardExitRequested();
-// The scheduled instant the guard performed last, as "YYYY/M/D H:MM:SS"
-// text, for the program's catch-up; nullopt when there is none.
+// The process of the guard service while it runs (or starts).
+std::optional<DWORD> GuardServiceProcess();
+inline bool GuardServiceRunning() { return GuardServiceProcess().has_value(); }
+// The program's ends of the pipes to the service that started it as its
+// face, from the handle values on its command line: only pipes it inherited
+// from the running service count.
+struct FacePipes {
+  UniqueHandle read, write;
+};
+std::optional<FacePipes> FacePipesFromArguments(const wchar_t* read, const wchar_t* write);
+// The scheduled instant the earlier guard performed last, as "YYYY/M/D
+// H:MM:SS" text; nullopt when there is none.
 std::optional<std::wstring> GuardPerformedLast();
-
-// ---- the guard's side ------------------------------------------------------
-
-// Whether a program holds the announcement of a session.
-bool ProgramAnnounced(DWORD session);
-// The event of Exit, made by the guard so that interactive users may set it
-// but not take it over.
-UniqueHandle CreateGuardExitEvent();
 
 // ---- rights ---------------------------------------------------------------------
 

@@ -35,6 +35,9 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kNoticeMessage:
       app_.ShowNextNotice();
       return 0;
+    case kFaceMessage:
+      app_.OnFaceMessages();
+      return 0;
     case 0x02E0:  // WM_DPICHANGED: nothing here is laid out; only the tray icon is drawn again
       app_.tray().OnDpiChanged(HIWORD(wp));
       return 0;

@@ -48,6 +48,7 @@ inline constexpr UINT kTrayRetryIntervalMs = 3000;
 // Messages
 inline constexpr UINT kTrayMessage = WM_APP + 1;
 inline constexpr UINT kNoticeMessage = WM_APP + 2;   // a queued notice waits to be shown
+inline constexpr UINT kFaceMessage = WM_APP + 3;     // the guard service sent something
 
 // Tray menu commands
 inline constexpr int kMenuProperties = 1001;    // clock_menu1

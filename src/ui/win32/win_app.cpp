@@ -5,6 +5,7 @@
 #include <shellapi.h>
 #include <wtsapi32.h>
 
+#include "settings/text.h"
 #include "system/win32/wide.h"
 #include "ui/win32/ids.h"
 
@@ -39,10 +40,39 @@ LocalDateTime WinClock::Now() {
   return LocalDateTime{{st.wYear, st.wMonth, st.wDay}, st.wHour * 3600 + st.wMinute * 60 + st.wSecond};
 }
 
+namespace {
+
+// How long the face waits for the service's answer, and for the settings
+// when it starts.
+constexpr auto kReplyWait = std::chrono::seconds(5);
+constexpr auto kSettingsWait = std::chrono::seconds(10);
+
+}  // namespace
+
 WinApp::WinApp() {
   settings_ = std::make_unique<SettingsFile>(
       files_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
   program_ = std::make_unique<Program>(*settings_, os_, *this, clock_);
+  MakeWindows();
+}
+
+WinApp::WinApp(FacePipes pipes) {
+  channel_ = std::make_unique<PipeChannel>(std::move(pipes.read), std::move(pipes.write), [this] {
+    if (HWND h = host_hwnd_.load()) PostMessageW(h, kFaceMessage, 0, 0);
+  });
+  // The settings file is the service's: what the program shows of it comes
+  // over the pipe, first of all.
+  if (auto settings = channel_->WaitFor([](const protocol::Message& m) { return m.type == protocol::kSettings; },
+                                        kSettingsWait))
+    face_store_.Replace(Utf8ToGbk(settings->Get("ini")));
+  settings_ = std::make_unique<SettingsFile>(
+      face_store_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
+  program_ = std::make_unique<Program>(*settings_, os_, *this, clock_);
+  program_->BecomeFace(*this, face_store_);
+  MakeWindows();
+}
+
+void WinApp::MakeWindows() {
   host_ = std::make_unique<HostWindow>(*this);
   form1_ = std::make_unique<Form1Window>(*program_, *this);
   splash_ = std::make_unique<SplashWindow>(*program_, *this);
@@ -51,6 +81,7 @@ WinApp::WinApp() {
 }
 
 WinApp::~WinApp() {
+  host_hwnd_ = nullptr;
   message_filter_.reset();
   if (t_filtering_app == this) t_filtering_app = nullptr;
   tray_.Hide();
@@ -67,13 +98,42 @@ bool WinApp::Start() {
     return false;
   }
   tray_.Attach(host_->hwnd());
+  host_hwnd_ = host_->hwnd();
   // Lock, unlock, logon and logoff: today's use counts only while someone
   // is at the console.
   WTSRegisterSessionNotification(host_->hwnd(), NOTIFY_FOR_THIS_SESSION);
   t_filtering_app = this;
   message_filter_ = UniqueHook(SetWindowsHookExW(WH_MSGFILTER, &WinApp::MessageFilter, nullptr, GetCurrentThreadId()));
   program_->Start();
+  // What the service sent while the windows were made.
+  if (channel_) PostMessageW(host_->hwnd(), kFaceMessage, 0, 0);
   return !ended_;
+}
+
+void WinApp::OnFaceMessages() {
+  if (ended_ || !channel_) return;
+  for (const protocol::Message& m : channel_->Received()) {
+    if (m.type == protocol::kReply) continue;  // an answer that came too late
+    program_->FaceMessage(m);
+    if (ended_) return;
+  }
+  // Without its service the face has nothing to show: it goes, and the
+  // service, when it comes back, starts another.
+  if (channel_->broken()) EndProgram();
+  else Refresh();
+}
+
+std::optional<protocol::Message> WinApp::Ask(protocol::Message request) {
+  if (!channel_) return std::nullopt;
+  const std::string id = std::to_string(++asked_);
+  request.Set("id", id);
+  channel_->Send(request);
+  return channel_->WaitFor(
+      [&](const protocol::Message& m) { return m.type == protocol::kReply && m.Get("id") == id; }, kReplyWait);
+}
+
+void WinApp::Tell(const protocol::Message& message) {
+  if (channel_) channel_->Send(message);
 }
 
 int WinApp::Run() {

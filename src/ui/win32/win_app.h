@@ -2,11 +2,15 @@
 // clock and windows around the program's procedures.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "guard/win32/guard_win.h"
+#include "guard/win32/pipe_channel.h"
+#include "settings/memory_store.h"
 #include "settings/settings_file.h"
 #include "system/win32/win_file_store.h"
 #include "system/win32/win_os.h"
@@ -23,9 +27,12 @@ class WinClock : public Clock {
   LocalDateTime Now() override;
 };
 
-class WinApp : public Screen {
+class WinApp : public Screen, private GuardLink {
  public:
   WinApp();
+  // The program as the face of the guard service that started it: its
+  // settings are what the service sends over these pipes.
+  explicit WinApp(FacePipes pipes);
   ~WinApp() override;
 
   // Starts the program; false when it ended during start-up.
@@ -91,8 +98,14 @@ class WinApp : public Screen {
   void OnSessionChange(WPARAM event);
   void OnTrayEvent(LPARAM lp);
   void ShowNextNotice();
+  // What the guard service sent has arrived.
+  void OnFaceMessages();
 
  private:
+  // GuardLink
+  std::optional<protocol::Message> Ask(protocol::Message request) override;
+  void Tell(const protocol::Message& message) override;
+
   struct Notice {
     std::string text, title;
     MessageIcon icon;
@@ -101,12 +114,18 @@ class WinApp : public Screen {
   static LRESULT CALLBACK MessageFilter(int code, WPARAM wp, LPARAM lp);
   void Record(const std::string& text);
   int ShowBox(const std::string& text, const std::string& title, MessageIcon icon, MessageButtons buttons);
+  // The window objects, made once the program is.
+  void MakeWindows();
   void ArmScheduleTimer();
   void ArmScheduleTimerIfWantedSooner();
   void DispatchMenu(int command);
 
   WinOperatingSystem os_;
   WinFileStore files_;
+  MemoryStore face_store_;  // the face's settings, as the service sent them
+  std::unique_ptr<PipeChannel> channel_;
+  std::atomic<HWND> host_hwnd_{nullptr};
+  long long asked_ = 0;
   std::unique_ptr<SettingsFile> settings_;
   WinClock clock_;
   std::unique_ptr<Program> program_;
