@@ -47,7 +47,10 @@ GuardHost::GuardHost(GuardPlatform& platform, OperatingSystem& os, FileStore& fi
 
 bool GuardHost::ReadSettings() {
   const FileContent content = files_.Read(settings_path_);
-  if (content.status == ReadStatus::kError || content.bytes.size() > kMaxSettingsBytes) {
+  // A file that was there and is gone is no file of defaults either: only an
+  // administrator could have removed it, or it is being replaced.
+  const bool vanished = content.status == ReadStatus::kMissing && read_ever_;
+  if (content.status == ReadStatus::kError || vanished || content.bytes.size() > kMaxSettingsBytes) {
     // Never the defaults: a file held open, denied or swollen keeps what
     // was read last in force.
     if (!unreadable_logged_) Log(EventType::kWarning, events::kSettingsUnreadable, {settings_path_});
@@ -120,7 +123,7 @@ void GuardHost::SettingsChanged() {
   // The service's own writes change only its state; a change of the
   // settings themselves (an administrator's edit) counts as an Apply.
   if (!(settings_ == before) || read_.interval_start != interval_before) engine_.StartChosenTimer(settings_);
-  SendSettings();
+  if (read_.face_ini != face_ini_sent_) SendSettings();
   SendTip();
 }
 
@@ -266,7 +269,9 @@ void GuardHost::SendTip() {
 }
 
 void GuardHost::SendSettings() {
-  if (read_ever_) platform_.SendToFace(p::Message(p::kSettings).Set("ini", read_.face_ini));
+  if (!read_ever_) return;
+  face_ini_sent_ = read_.face_ini;
+  platform_.SendToFace(p::Message(p::kSettings).Set("ini", read_.face_ini));
 }
 
 void GuardHost::Balloon(const std::string& text) { platform_.SendToFace(p::Message(p::kBalloon).Set("text", text)); }

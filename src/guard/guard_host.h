@@ -166,6 +166,7 @@ class GuardHost : private EngineHost {
   int wrong_passwords_ = 0;
   std::optional<std::int64_t> locked_out_until_;
   std::optional<std::string> tip_sent_;
+  std::string face_ini_sent_;
   std::int64_t next_time_control_check_ = 0;
   std::optional<std::int64_t> last_countdown_tick_;
   std::string postponed_stored_, held_off_stored_;

@@ -501,12 +501,56 @@ def program_pid(wine):
     return w["head"].get("pid") if w else None
 
 
+class TraceTail:
+    """Follows a relay trace file as Wine writes it, noting when each call
+    of interest appears."""
+
+    def __init__(self, path, call):
+        self.path, self.call = path, call
+        self.seen = []  # wall time of each call
+        self.stop = False
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        at, partial = 0, b""
+        while not self.stop:
+            try:
+                with open(self.path, "rb") as f:
+                    f.seek(at)
+                    chunk = f.read()
+            except OSError:
+                chunk = b""
+            if chunk:
+                at += len(chunk)
+                lines = (partial + chunk).split(b"\n")
+                partial = lines.pop()
+                now = time.time()
+                self.seen.extend(now for l in lines if self.call.encode() in l)
+            time.sleep(0.02)
+
+    def since(self, t):
+        return [x for x in self.seen if x >= t]
+
+
+def guard_ini(due, prompt, action=1):
+    return ("[常规设置]\n频率= 0\n定时时间=%s\n操作方式= %d\n启动后隐藏界面= 0\n关机画面= %d\n"
+            % (due.strftime("%Y/%m/%d %H:%M:%S"), action, prompt))
+
+
+def admin_edit(folder, text):
+    """What an administrator does by hand: the settings file rewritten, the
+    service's own section kept."""
+    old = read_ini(folder) or ""
+    keep = old[old.find("[守护服务]"):] if "[守护服务]" in old else ""
+    write_ini(folder, text + keep.replace("\r\n", "\n"))
+
+
 def guard_service(wine):
     folder = wine.folder("guard")
     exe = os.path.join(folder, "dadado.exe")
-    due = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(seconds=100)
-    write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 1\n启动后隐藏界面= 1\n关机画面= 0\n"
-              % due.strftime("%Y/%m/%d %H:%M:%S"))
+    far = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(hours=3)
+    write_ini(folder, guard_ini(far, 1))
     # Under Wine every file is the current user's own, so /install-guard
     # refuses the folder: a box names what users could change, and it ends
     # with 3, having installed nothing. The service is then registered as an
@@ -528,38 +572,64 @@ def guard_service(wine):
     code, out = wine_cmd(wine, ["sc", "create", "dadadoGuard", "binPath=", windows_exe + " /guard-service",
                                 "start=", "auto"])
     assert code == 0, "sc create ended with %s: %s" % (code, out)
-    wine_cmd(wine, ["sc", "start", "dadadoGuard"])
+    trace_path = os.path.join(folder, "guard-trace.log")
+    tail = None
     try:
-        assert wait_for(lambda: "RUNNING" in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], 30), "not running"
-        # The guard starts the program in the console session, and again
-        # within seconds after it was killed.
-        first = wait_for(lambda: program_pid(wine), 30)
-        assert first, "the guard did not start the program"
-        wine_cmd(wine, ["taskkill", "/f", "/pid", first])
-        killed = time.time()
-        again = wait_for(lambda: (lambda p: p if p and p != first else None)(program_pid(wine)), 10, step=0.3)
-        assert again, "the program was not back within 10 seconds"
-        print("  back %.1f s after it was killed" % (time.time() - killed))
-
-        # Booted afresh with the relay trace on, the guard writes its calls
-        # into this file. The program killed and kept from starting (its file
-        # renamed away): the guard performs the action itself, once.
+        # Booted afresh with the relay trace on, the service writes its calls
+        # into this file.
         wine.stop()
-        trace_path = os.path.join(folder, "guard-trace.log")
         with open(trace_path, "wb") as trace:
-            subprocess.run(["wine", "sc", "query", "dadadoGuard"], env=dict(wine.env, WINEDEBUG="+relay"),
+            subprocess.run(["wine", "sc", "start", "dadadoGuard"], env=dict(wine.env, WINEDEBUG="+relay"),
                            stdout=subprocess.DEVNULL, stderr=trace, stdin=subprocess.DEVNULL, timeout=120)
-        pid = wait_for(lambda: program_pid(wine), 30)
-        assert pid, "the guard did not start the program after the restart"
-        os.rename(exe, exe + ".away")
+        tail = TraceTail(trace_path, "Call advapi32.InitiateShutdownW(")
+        assert wait_for(lambda: "RUNNING" in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], 30), "not running"
+        # The service starts its face, which opens nothing without the
+        # password, and pins the time zone it judges time in.
+        gate = wait_for(lambda: window(wine.windows(), "请输入权限密码："), 30)
+        assert gate, "the guard did not start its face"
+        assert "[守护服务]" in (read_ini(folder) or ""), read_ini(folder)
+
+        # A countdown the service starts shows in the face and is cancelled
+        # with the password, which the service checks.
+        due = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(seconds=126)
+        admin_edit(folder, guard_ini(due, 1))
+        w = wait_for(lambda: countdown_window(wine), 30)
+        assert w, "no countdown in the face"
+        assert control(w, 302)["text"] == "操作: 关闭计算机", control(w, 302)["text"]
+        wine.probe("settext", "#has:300", "300", "mossgate")
+        wine.probe("command", "#has:300", "1")
+        assert wait_for(lambda: countdown_window(wine) is None, 15), "the countdown stayed"
+        wait_for(lambda: time.time() > due.timestamp() + 3, 200, step=1)
+        assert not tail.seen, "an action after the countdown was cancelled"
+
+        # Apply through the service: the face has the password checked by the
+        # service and sends the settings; the service writes them.
+        wine.probe("settext", "请输入权限密码：", "310", "mossgate")
+        wine.probe("command", "请输入权限密码：", "1")
+        w = wait_for(lambda: (lambda f: f if f and f["head"]["visible"] == "1" else None)(window(wine.windows(), "dadado")), 15)
+        assert w, "the settings window did not open with the password: %s" % [x["head"] for x in wine.windows()]
+        assert control(w, 202)["checked"] == "1" and control(w, 202)["enabled"] == "0", "随系统自动启动 is not the guard's"
+        wine.probe("select", "dadado", "262", "0")
+        wine.probe("click", "dadado", "103")
+        assert wait_for(lambda: "操作方式= 0" in (read_ini(folder) or ""), 15), read_ini(folder)
+
+        # The face killed seconds before the due second: the service acts in
+        # that very second, once.
+        due = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(seconds=20)
+        admin_edit(folder, guard_ini(due, 0, action=1))
+        time.sleep(14)
+        pid = program_pid(wine)
+        assert pid, "no face running"
         wine_cmd(wine, ["taskkill", "/f", "/pid", pid])
-        wait_for(lambda: time.time() > due.timestamp() + 8, 200, step=1)
-        calls = [l for l in open(trace_path, "rb").read().decode("utf-8", "replace").splitlines()
-                 if "Call advapi32.InitiateShutdownW(" in l]
-        assert len(calls) == 1, "the guard's shutdown calls: %s" % calls
+        wait_for(lambda: time.time() > due.timestamp() + 6, 60, step=0.5)
+        calls = tail.since(due.timestamp() - 5)
+        assert len(calls) == 1, "the service's shutdown calls: %s" % [c - due.timestamp() for c in calls]
+        late = calls[0] - due.timestamp()
+        assert 0 <= late < 1.5, "the service acted %.2f s after the due second" % late
+        print("  the service acted %.2f s into the due second" % late)
     finally:
-        if os.path.exists(exe + ".away"):
-            os.rename(exe + ".away", exe)
+        if tail:
+            tail.stop = True
         code, _ = wine_cmd(wine, ["dadado.exe", "/uninstall-guard"], folder)
         assert code == 0, "/uninstall-guard ended with %s" % code
     assert "RUNNING" not in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], "still there after /uninstall-guard"

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <optional>
 #include <memory>
 #include <mutex>
 
@@ -303,6 +304,24 @@ class PolicyWatch {
   UniqueKey key_;
 };
 
+// What the settings file looks like from outside: a change of the folder
+// that leaves it alone is none of the service's business.
+struct FileStamp {
+  bool exists = false;
+  ULONGLONG size = 0, written = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return {};
+  return {true, (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+          (ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime};
+}
+
+// A change of the file is read once it has settled: whoever writes it may
+// take several steps, and every step is told.
+constexpr DWORD kSettleMs = 250;
+
 void RunLoop(ServiceState& state) {
   SetRecoveryActions();
   const std::wstring exe = WinOperatingSystem::ModulePath();
@@ -325,7 +344,17 @@ void RunLoop(ServiceState& state) {
 
   host.Start();
   state.Report(SERVICE_RUNNING);
+  FileStamp stamp = StampOf(ini);
+  std::optional<ULONGLONG> settled_at;  // when a change of the folder is looked at
   for (;;) {
+    if (settled_at && GetTickCount64() >= *settled_at) {
+      settled_at.reset();
+      const FileStamp now = StampOf(ini);
+      if (!(now == stamp)) {
+        stamp = now;
+        host.SettingsChanged();
+      }
+    }
     // One timer, set to the next instant anything can happen; an absolute
     // time follows any change of the clock by itself.
     const std::int64_t wake = host.NextWakeUtc();
@@ -346,8 +375,14 @@ void RunLoop(ServiceState& state) {
     const DWORD face_at = platform.face_process() ? n : MAXDWORD;
     if (platform.face_process()) waits[n++] = platform.face_process();
 
-    const DWORD r = WaitForMultipleObjects(n, waits, FALSE, INFINITE);
+    DWORD timeout = INFINITE;
+    if (settled_at) {
+      const ULONGLONG now = GetTickCount64();
+      timeout = now >= *settled_at ? 0 : static_cast<DWORD>(*settled_at - now);
+    }
+    const DWORD r = WaitForMultipleObjects(n, waits, FALSE, timeout);
     if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) break;
+    if (r == WAIT_TIMEOUT) continue;
     const DWORD i = r - WAIT_OBJECT_0;
     if (i == 1) {
       std::deque<ServiceState::Change> changes;
@@ -369,7 +404,9 @@ void RunLoop(ServiceState& state) {
       host.Wake();
     } else if (i == folder_at) {
       FindNextChangeNotification(folder_change.get());
-      host.SettingsChanged();
+      // A folder written to all the time must not keep the file from being
+      // read: the first change sets the moment.
+      if (!settled_at) settled_at = GetTickCount64() + kSettleMs;
     } else if (i == policy_at) {
       policy.Arm();
       host.PolicyChanged();
