@@ -19,8 +19,6 @@
 #include "scheduler/schedule_runner.h"
 #include "scheduler/time_control_guard.h"
 #include "system/event_log.h"
-#include "engine/countdown.h"
-#include "ui/screen.h"
 
 namespace dadado {
 

@@ -17,6 +17,9 @@ EngineSettings EngineSettingsOf(const LiveSettings& live) {
   }
   s.postpone_minutes = live.PostponeMinutes();
   s.catch_up = live.catch_up().value == 1;
+  s.plans = live.plans();
+  s.calendar.SetHolidays(live.holidays());
+  s.calendar.SetExtraWorkdays(live.extra_workdays());
   return s;
 }
 

@@ -6,8 +6,11 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
+#include "scheduler/plan.h"
 #include "scheduler/schedule_tick.h"
+#include "scheduler/work_calendar.h"
 #include "scheduler/time_control_guard.h"
 #include "settings/live_settings.h"
 
@@ -23,6 +26,9 @@ struct EngineSettings {
   TimeRules rules;            // the allowed hours and daily limits
   int postpone_minutes = kDefaultPostponeMinutes;
   bool catch_up = false;
+  // The plans beside the schedule, and the calendar of working days.
+  std::vector<Plan> plans;
+  WorkCalendar calendar;
   bool operator==(const EngineSettings&) const = default;
 
   // Time control is in force: on, and no schedule selected.

@@ -299,4 +299,23 @@ std::array<bool, kHourCount> HoursMarkedBy(const std::string& allowed_hours) {
   return marks;
 }
 
+void LiveSettings::SetPlans(std::vector<Plan> plans) {
+  if (plans.size() > static_cast<std::size_t>(kMaxPlans)) plans.resize(kMaxPlans);
+  if (plans == plans_) return;
+  plans_ = std::move(plans);
+  apply_enabled_ = true;
+}
+
+void LiveSettings::SetHolidays(const std::string& text) {
+  if (text == holidays_) return;
+  holidays_ = text;
+  apply_enabled_ = true;
+}
+
+void LiveSettings::SetExtraWorkdays(const std::string& text) {
+  if (text == extra_workdays_) return;
+  extra_workdays_ = text;
+  apply_enabled_ = true;
+}
+
 }  // namespace dadado

@@ -11,6 +11,9 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "scheduler/plan.h"
 
 namespace dadado {
 
@@ -24,6 +27,7 @@ inline constexpr int kSecondsPerDay = 24 * 60 * 60;
 inline constexpr int kDefaultPostponeMinutes = 10;
 inline constexpr int kMinPostponeMinutes = 5, kMaxPostponeMinutes = 120;
 inline constexpr int kMaxDailyLimitMinutes = 24 * 60;
+inline constexpr int kMaxPlans = 16;
 
 struct CheckBox {
   int value = 0;  // 0 unchecked, 1 checked, 2 grey
@@ -90,6 +94,12 @@ class LiveSettings {
   // In whole minutes, 5 to 120; anything else reads as 10.
   int PostponeMinutes() const;
 
+  // 计划: the plans in the order of the list (at most kMaxPlans), and the
+  // working-day calendar's two lists as their texts (节假日安排).
+  const std::vector<Plan>& plans() const { return plans_; }
+  const std::string& holidays() const { return holidays_; }
+  const std::string& extra_workdays() const { return extra_workdays_; }
+
   bool apply_enabled() const { return apply_enabled_; }
   bool tab_enabled(int t) const { return tab_enabled_[t]; }
   int selected_tab() const { return selected_tab_; }
@@ -112,6 +122,10 @@ class LiveSettings {
   void SetGuard(int value);
   void SetDailyLimit(int n, const std::string& text);
   void SetPostponeMinutes(const std::string& text);
+  // Each enables Apply when it changes anything.
+  void SetPlans(std::vector<Plan> plans);
+  void SetHolidays(const std::string& text);
+  void SetExtraWorkdays(const std::string& text);
 
   // ---- plain state, no rule ----------------------------------------------
   void SetCheckEnabled(int n, bool enabled) { checks_[n - 1].enabled = enabled; }
@@ -156,6 +170,8 @@ class LiveSettings {
   CheckBox guard_;
   std::array<std::string, kWeekdays> daily_limits_{};
   std::string postpone_minutes_ = "10";
+  std::vector<Plan> plans_;
+  std::string holidays_, extra_workdays_;
   bool apply_enabled_ = false;
   std::array<bool, kTabCount> tab_enabled_{true, true, true, true};
   int selected_tab_ = 0;

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/plan.h"
-#include "engine/work_calendar.h"
+#include "scheduler/plan.h"
+#include "scheduler/work_calendar.h"
 
 namespace {
 

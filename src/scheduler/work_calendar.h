@@ -92,6 +92,7 @@ class WorkCalendar {
   std::string ExtraWorkdaysText() const { return extra_workdays_.Text(); }
   const DateList& holidays() const { return holidays_; }
   const DateList& extra_workdays() const { return extra_workdays_; }
+  bool operator==(const WorkCalendar&) const = default;
 
  private:
   DateList holidays_, extra_workdays_;

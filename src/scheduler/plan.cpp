@@ -1,4 +1,4 @@
-#include "engine/plan.h"
+#include "scheduler/plan.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "engine/plan.h"
+#include "scheduler/plan.h"
 
 #include <gtest/gtest.h>
 

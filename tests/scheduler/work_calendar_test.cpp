@@ -1,4 +1,4 @@
-#include "engine/work_calendar.h"
+#include "scheduler/work_calendar.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/work_calendar.h"
+#include "scheduler/work_calendar.h"
 
 #include <algorithm>
 #include <iterator>

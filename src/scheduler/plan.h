@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "base/calendar.h"
-#include "engine/work_calendar.h"
+#include "scheduler/work_calendar.h"
 
 namespace dadado {
 
