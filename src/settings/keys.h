@@ -9,6 +9,8 @@ inline constexpr char kGeneral[] = "常规设置";
 inline constexpr char kAdvanced[] = "高级设置";
 inline constexpr char kTimeControl[] = "时间控制";
 inline constexpr char kUsage[] = "使用记录";
+inline constexpr char kPlans[] = "计划";
+inline constexpr char kCalendar[] = "节假日";
 
 // 常规设置
 inline constexpr char kFrequency[] = "频率";
@@ -38,6 +40,13 @@ inline std::string LimitKey(int weekday) { return std::to_string(weekday) + "lim
 // 使用记录
 inline constexpr char kUsageDate[] = "日期";        // the day counted, yyyy/m/d
 inline constexpr char kUsedMinutes[] = "已用分钟";  // minutes of use on that day
+
+// 计划
+// 计划1 .. 计划16: plan n of the list, one line 启用,操作,重复,参数,时间,提示.
+inline std::string PlanKey(int n) { return "计划" + std::to_string(n); }
+// 节假日: the working-day calendar, each a list of dates and ranges.
+inline constexpr char kHolidays[] = "假日";
+inline constexpr char kExtraWorkdays[] = "调休";
 
 inline constexpr char kAllHoursForbidden[] = "24:00";
 

@@ -22,7 +22,10 @@ inline constexpr int kFrequencyNone = 3;     // Option1(3) "取消定时"
 inline constexpr int kActionNone = 3;        // Combo3 item "不进行任何操作"
 inline constexpr int kHourCount = 24;        // List1 items "00:00" .. "23:00"
 inline constexpr int kWeekdays = 7;          // Option3 / Text3, 0 = Sunday
-inline constexpr int kTabCount = 4;
+// The tabs: 常规设置, 高级设置, 时间控制, 计划 hold settings; 关于 does not.
+inline constexpr int kTabCount = 5;
+inline constexpr int kPlansTab = 3;
+inline constexpr int kAboutTab = 4;
 inline constexpr int kSecondsPerDay = 24 * 60 * 60;
 inline constexpr int kDefaultPostponeMinutes = 10;
 inline constexpr int kMinPostponeMinutes = 5, kMaxPostponeMinutes = 120;
@@ -173,7 +176,7 @@ class LiveSettings {
   std::vector<Plan> plans_;
   std::string holidays_, extra_workdays_;
   bool apply_enabled_ = false;
-  std::array<bool, kTabCount> tab_enabled_{true, true, true, true};
+  std::array<bool, kTabCount> tab_enabled_{true, true, true, true, true};
   int selected_tab_ = 0;
 };
 

@@ -16,6 +16,8 @@ const char* policy::DailyLimitName(int weekday) {
   return weekday >= 0 && weekday < 7 ? kNames[weekday] : "";
 }
 
+std::string policy::PlanValueName(const std::string& name) { return std::string(kPlans) + '\\' + name; }
+
 const std::vector<std::string>& PolicyValueNames() {
   using namespace policy;
   static const std::vector<std::string> names = {
@@ -25,7 +27,7 @@ const std::vector<std::string>& PolicyValueNames() {
       kAllowedHoursWednesday, kAllowedHoursThursday, kAllowedHoursFriday, kAllowedHoursSaturday,
       kPassword, kStartWithWindows, kSettingsReadOnly, kCatchUpMissed, kPostponeMinutes, kGuardService,
       kDailyLimitSunday, kDailyLimitMonday, kDailyLimitTuesday, kDailyLimitWednesday, kDailyLimitThursday,
-      kDailyLimitFriday, kDailyLimitSaturday};
+      kDailyLimitFriday, kDailyLimitSaturday, kPlans, kHolidayDates, kExtraWorkdays};
   return names;
 }
 

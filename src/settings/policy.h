@@ -49,10 +49,18 @@ inline constexpr char kDailyLimitWednesday[] = "DailyLimitWednesday";
 inline constexpr char kDailyLimitThursday[] = "DailyLimitThursday";
 inline constexpr char kDailyLimitFriday[] = "DailyLimitFriday";
 inline constexpr char kDailyLimitSaturday[] = "DailyLimitSaturday";
+// The plans are a list: the values 1, 2, 3 ... of the key Plans under the
+// policy key, each a plan line. They are read into PolicyValues under
+// the names Plans\1, Plans\2 ... (PlanValueName).
+inline constexpr char kPlans[] = "Plans";
+inline constexpr char kHolidayDates[] = "HolidayDates";
+inline constexpr char kExtraWorkdays[] = "ExtraWorkdays";
 
 // Sunday .. Saturday.
 const char* AllowedHoursName(int weekday);
 const char* DailyLimitName(int weekday);
+// The name under which value `name` of the Plans key is kept in PolicyValues.
+std::string PlanValueName(const std::string& name);
 }  // namespace policy
 
 // One value as the registry holds it: a number (REG_DWORD) or a text
@@ -64,7 +72,8 @@ struct PolicyData {
 };
 using PolicyValues = std::map<std::string, PolicyData>;
 
-// Every value name the program reads.
+// Every value name the program reads; kPlans stands for the values of the
+// Plans key.
 const std::vector<std::string>& PolicyValueNames();
 
 }  // namespace dadado

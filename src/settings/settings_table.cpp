@@ -1,8 +1,11 @@
 #include "settings/settings_table.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "base/date_time_text.h"
+#include "scheduler/plan.h"
+#include "scheduler/work_calendar.h"
 #include "settings/keys.h"
 
 namespace dadado {
@@ -35,6 +38,11 @@ const std::vector<SettingEntry>& SettingsTable() {
       t.push_back({keys::kTimeControl, keys::WeekKey(n), C::kAllowedHours, n, 0, S::kHours, p::AllowedHoursName(n)});
     for (int n = 0; n < kWeekdays; ++n)
       t.push_back({keys::kTimeControl, keys::LimitKey(n), C::kDailyLimit, n, 0, S::kHours, p::DailyLimitName(n)});
+    // Last, so that a file of today's program gains its new sections at the end.
+    for (int n = 1; n <= kMaxPlans; ++n)
+      t.push_back({keys::kPlans, keys::PlanKey(n), C::kPlan, n, 0, S::kSchedule, p::kPlans});
+    t.push_back({keys::kCalendar, keys::kHolidays, C::kHolidays, 0, 0, S::kSchedule, p::kHolidayDates});
+    t.push_back({keys::kCalendar, keys::kExtraWorkdays, C::kExtraWorkdays, 0, 0, S::kSchedule, p::kExtraWorkdays});
     return t;
   }();
   return table;
@@ -100,7 +108,50 @@ bool IsAllowedHoursForm(const std::string& text) {
   }
 }
 
+// A list of dates as its canonical text; entries that are no date are
+// dropped, as reading the list for the calendar drops them.
+std::string CanonicalDates(std::string_view text) {
+  DateList list;
+  list.Read(text);
+  return list.Text();
+}
+
+bool IsBlank(std::string_view text) { return text.find_first_not_of(" \t") == std::string_view::npos; }
+
+
+// The digits of a value name as its number; nullopt for anything else.
+std::optional<long> ValueNumber(std::string_view name) {
+  if (name.empty() || name.size() > 6 || name.find_first_not_of("0123456789") != std::string_view::npos)
+    return std::nullopt;
+  return std::stol(std::string(name));
+}
+
 }  // namespace
+
+bool WrittenOnlyWhenHeld(SettingControl control) {
+  return control == SettingControl::kPlan || control == SettingControl::kHolidays ||
+         control == SettingControl::kExtraWorkdays;
+}
+
+std::optional<std::vector<std::string>> PolicyPlanLines(const PolicyValues& policy) {
+  const std::string prefix = policy::PlanValueName("");
+  std::vector<std::pair<long, std::string>> numbered;
+  bool present = false;
+  for (auto it = policy.lower_bound(prefix); it != policy.end() && it->first.starts_with(prefix); ++it) {
+    present = true;
+    const auto number = ValueNumber(std::string_view(it->first).substr(prefix.size()));
+    if (!number || !it->second.text) continue;
+    if (auto plan = ParsePlanLine(*it->second.text)) numbered.emplace_back(*number, FormatPlanLine(*plan));
+  }
+  if (!present) return std::nullopt;
+  std::stable_sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> lines;
+  for (auto& [number, line] : numbered) {
+    if (lines.size() == static_cast<std::size_t>(kMaxPlans)) break;
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
 
 std::optional<std::string> PolicyOverride(const SettingEntry& e, const PolicyValues& policy) {
   if (!*e.policy_name) return std::nullopt;
@@ -127,12 +178,27 @@ std::optional<std::string> PolicyOverride(const SettingEntry& e, const PolicyVal
     case SettingControl::kAllowedHours:
       if (text && IsAllowedHoursForm(*text)) return *text;
       return std::nullopt;
+    case SettingControl::kPlan: {
+      // Any value in the Plans key makes the list the administrator's: the
+      // slots beyond the policy's plans are empty.
+      const auto lines = PolicyPlanLines(policy);
+      if (!lines) return std::nullopt;
+      const std::size_t slot = static_cast<std::size_t>(e.index) - 1;
+      return slot < lines->size() ? (*lines)[slot] : std::string();
+    }
+    case SettingControl::kHolidays:
+    case SettingControl::kExtraWorkdays:
+      // As the file's lists are read: an entry that is no date is left out
+      // rather than the administrator's whole calendar.
+      if (text) return CanonicalDates(*text);
+      return std::nullopt;
   }
   return std::nullopt;
 }
 
 std::optional<std::string> AcceptedValue(const SettingEntry& e, const std::string& text) {
-  if (text.size() >= SettingsFile::kReadBufferBytes || text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+  if ((!WrittenOnlyWhenHeld(e.control) && text.size() >= SettingsFile::kReadBufferBytes) ||
+      text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
     return std::nullopt;
   auto number = [&](int low, int high) -> std::optional<std::string> {
     std::size_t i = 0;
@@ -159,6 +225,16 @@ std::optional<std::string> AcceptedValue(const SettingEntry& e, const std::strin
       return std::nullopt;
     case SettingControl::kAllowedHours:
       return text;  // any text: what is no time of day allows nothing
+    case SettingControl::kPlan:
+      if (IsBlank(text)) return std::string();  // no plan in this slot
+      if (auto plan = ParsePlanLine(text)) return FormatPlanLine(*plan);
+      return std::nullopt;
+    case SettingControl::kHolidays:
+    case SettingControl::kExtraWorkdays: {
+      DateList list;
+      if (!list.Read(text).ok()) return std::nullopt;
+      return list.Text();
+    }
   }
   return std::nullopt;
 }
@@ -186,7 +262,7 @@ bool PolicyLocks::any() const {
   for (bool b : check) locked = locked || b;
   for (bool b : allowed_hours) locked = locked || b;
   for (bool b : daily_limit) locked = locked || b;
-  locked = locked || postpone || guard;
+  locked = locked || postpone || guard || plans || holidays || extra_workdays;
   return locked;
 }
 
@@ -207,6 +283,9 @@ PolicyLocks LocksOf(const PolicyValues& policy) {
       case SettingControl::kCatchUp: locks.catch_up = true; break;
       case SettingControl::kDailyLimit: locks.daily_limit[e.index] = true; break;
       case SettingControl::kPostpone: locks.postpone = true; break;
+      case SettingControl::kPlan: locks.plans = true; break;
+      case SettingControl::kHolidays: locks.holidays = true; break;
+      case SettingControl::kExtraWorkdays: locks.extra_workdays = true; break;
     }
   }
   locks.check[2] = PolicyStartWithWindows(policy).has_value();
@@ -236,8 +315,29 @@ void LoadSettingFrom(const SettingEntry& e, const std::string& stored, LiveSetti
       live.SetPostponeMinutes(
           std::to_string(number >= kMinPostponeMinutes && number <= kMaxPostponeMinutes ? number : kDefaultPostponeMinutes));
       break;
+    case SettingControl::kPlan: break;  // read with the whole list
+    case SettingControl::kHolidays: live.SetHolidays(CanonicalDates(stored)); break;
+    case SettingControl::kExtraWorkdays: live.SetExtraWorkdays(CanonicalDates(stored)); break;
   }
 }
+
+namespace {
+
+// The plans of the file, or of the policy when it holds the list: the lines
+// that read, in the order of their keys, with no gap for those that do not.
+std::vector<Plan> ReadPlans(SettingsFile& file, const PolicyValues& policy) {
+  std::vector<Plan> plans;
+  for (const SettingEntry& e : SettingsTable()) {
+    if (e.control != SettingControl::kPlan) continue;
+    auto line = PolicyOverride(e, policy);
+    if (!line) line = file.Peek(e.section, e.key);
+    if (!line) continue;
+    if (auto plan = ParsePlanLine(*line)) plans.push_back(*plan);
+  }
+  return plans;
+}
+
+}  // namespace
 
 void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
                   const LocalDateTime& now, const PolicyValues& policy) {
@@ -247,6 +347,10 @@ void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedE
 
 void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
                  const LocalDateTime& now, const PolicyValues& policy) {
+  if (e.control == SettingControl::kPlan) {
+    if (e.index == 1) live.SetPlans(ReadPlans(file, policy));
+    return;
+  }
   if (auto value = PolicyOverride(e, policy)) {
     LoadSettingFrom(e, *value, live, extras);
     return;
@@ -280,6 +384,12 @@ void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, 
         // Missing, empty, unreadable or out of range: the default.
         LoadSettingFrom(e, std::to_string(read_int()), live, extras);
         break;
+      case SettingControl::kPlan: break;  // above
+      case SettingControl::kHolidays:
+      case SettingControl::kExtraWorkdays:
+        // Whole, however long; missing reads as an empty list and is not written.
+        LoadSettingFrom(e, file.Peek(e.section, e.key).value_or(""), live, extras);
+        break;
     }
   }
 }
@@ -304,6 +414,19 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
   auto write_int = [&](const SettingEntry& e, int value) {
     write_text(e, FormatIniInt(static_cast<std::int16_t>(value)));
   };
+  // Plans and the calendar: written when there is something to keep, or to
+  // empty what the file held.
+  auto write_new = [&](const SettingEntry& e, const std::string& value) {
+    if (!value.empty()) {
+      write_text(e, value);
+      return;
+    }
+    const auto before = file.Peek(e.section, e.key);
+    if (before && !IsBlank(*before)) write_text(e, value);
+  };
+  std::vector<std::string> plan_lines;
+  for (const Plan& plan : live.plans())
+    if (IsValidPlan(plan)) plan_lines.push_back(FormatPlanLine(plan));
   for (const SettingEntry& e : SettingsTable()) {
     if (PolicyOverride(e, policy)) continue;
     switch (e.control) {
@@ -323,6 +446,13 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
       case SettingControl::kCatchUp: write_int(e, live.catch_up().value); break;
       case SettingControl::kDailyLimit: write_int(e, live.DailyLimitMinutes(e.index)); break;
       case SettingControl::kPostpone: write_int(e, live.PostponeMinutes()); break;
+      case SettingControl::kPlan: {
+        const std::size_t slot = static_cast<std::size_t>(e.index) - 1;
+        write_new(e, slot < plan_lines.size() ? plan_lines[slot] : std::string());
+        break;
+      }
+      case SettingControl::kHolidays: write_new(e, live.holidays()); break;
+      case SettingControl::kExtraWorkdays: write_new(e, live.extra_workdays()); break;
     }
   }
   return file.EndBatch() && ok;

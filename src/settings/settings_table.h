@@ -29,6 +29,12 @@ enum class SettingControl {
   kCatchUp,        // 错过后两小时内补做
   kDailyLimit,     // 每日限时 of weekday n, in minutes
   kPostpone,       // 推迟分钟数
+  // The plans and their calendar are texts that may be long; they are read
+  // whole (never cut as the older keys are), and missing keys are never
+  // written with a default, so that a file without plans stays as it was.
+  kPlan,           // 计划<n>: plan n of the list (1 .. 16), one line
+  kHolidays,       // 假日: the holidays, dates and ranges
+  kExtraWorkdays,  // 调休: the days made working days
 };
 
 // Start-up reads the keys in steps, because setting a control runs its rule
@@ -45,7 +51,7 @@ struct SettingEntry {
   const char* section;
   std::string key;
   SettingControl control;
-  int index;         // Check<n>, or the weekday of Text3(n)
+  int index;         // Check<n>, the weekday of Text3(n), or plan n
   int default_value; // for the numeric controls
   LoadStep step;
   const char* policy_name;  // the machine policy value that replaces it, or ""
@@ -55,6 +61,11 @@ struct SettingEntry {
 const std::vector<SettingEntry>& SettingsTable();
 // The entry of a control (of weekday or checkbox `index`); every control has one.
 const SettingEntry& EntryOf(SettingControl control, int index = 0);
+
+// The plans and the calendar: their keys are read whole, never written with
+// a default, and written by Apply only when they hold something or held
+// something before (then emptied).
+bool WrittenOnlyWhenHeld(SettingControl control);
 
 // The running state that settings feed besides the controls.
 struct LoadedExtras {
@@ -69,7 +80,8 @@ std::optional<std::string> PolicyOverride(const SettingEntry& entry, const Polic
 // A value for an entry as the settings window's Apply writes it, checked and
 // in the file's form; nullopt when it is none the window could have written
 // (a number out of the control's range, a time that does not read, a text
-// longer than the file keeps or with a line break in it).
+// longer than the file keeps or with a line break in it, a plan line that
+// does not read, a calendar list with an entry that is no date).
 std::optional<std::string> AcceptedValue(const SettingEntry& entry, const std::string& text);
 
 // The controls that a machine policy holds: shown with the policy's value,
@@ -84,6 +96,8 @@ struct PolicyLocks {
   bool guard = false;
   std::array<bool, kWeekdays> daily_limit{};
   bool postpone = false;
+  bool plans = false;  // the list of the 计划 tab
+  bool holidays = false, extra_workdays = false;
   bool any() const;
 };
 PolicyLocks LocksOf(const PolicyValues& policy);
@@ -95,6 +109,11 @@ std::optional<bool> PolicyStartWithWindows(const PolicyValues& policy);
 // The stored form of the password the policy sets.
 std::optional<std::string> PolicyPassword(const PolicyValues& policy);
 
+// The plans a machine policy sets, as their canonical lines in the order of
+// the values' numbers, at most kMaxPlans; nullopt when the policy holds no
+// value in the Plans key. Lines that do not read are left out.
+std::optional<std::vector<std::string>> PolicyPlanLines(const PolicyValues& policy);
+
 // Reads the keys of one step into the controls, in table order; a key that
 // the policy replaces takes the policy's value instead. Text keys that are
 // missing are written with their default, as every text read does.
@@ -102,15 +121,21 @@ void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedE
                   const LocalDateTime& now, const PolicyValues& policy = {});
 
 // One entry of a step: from the policy when it replaces it, else from the file.
+// The first plan entry reads the whole list; the other plan entries do nothing.
 void LoadSetting(const SettingEntry& entry, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
                  const LocalDateTime& now, const PolicyValues& policy);
 
-// Sets one entry's control from a value in the settings file's form.
+// Sets one entry's control from a value in the settings file's form. A plan
+// line alone changes nothing: the plans are read as one list, by LoadSetting
+// of the first plan entry, so that lines that do not read leave no gap.
 void LoadSettingFrom(const SettingEntry& entry, const std::string& stored, LiveSettings& live, LoadedExtras& extras);
 
 // Writes every key in one replacement of the file; true when the file holds
 // them all afterwards. Keys that the policy replaces are left as they are,
-// so the user's own value comes back when the policy goes.
+// so the user's own value comes back when the policy goes. The plans are
+// written as 计划1 .. 计划n; keys above n that hold something are emptied. A
+// plan or calendar key is written only when it has something to hold or
+// held something before: Apply adds no empty sections to a file.
 // `changed`, when given, receives the keys whose stored text changed.
 bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now,
                   const PolicyValues& policy = {}, std::vector<std::string>* changed = nullptr);

@@ -350,7 +350,9 @@ void Program::ShowSettings(int settings_requested, int start_tab) {
   // window stays behind it, which nothing can open then.
   const bool guarded = live_.IsSet(10) || live_.IsSet(4) || settings_unread_ || link_;
   const bool open = !guarded || settings_requested == 1;
-  for (int t = 0; t <= 2; ++t) live_.SetTabEnabled(t, open);
+  // Every tab but 关于 holds settings.
+  for (int t = 0; t < kTabCount; ++t)
+    if (t != kAboutTab) live_.SetTabEnabled(t, open);
   live_.SelectTab(start_tab);
   if (guarded && settings_requested == 1) {
     gate_for_exit_ = false;

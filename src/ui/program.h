@@ -117,7 +117,7 @@ class Program : private EngineHost {
   void clock_menu2_Click() { ShowSettings(1, 0); }
   void clock_menu3_Click() { ShowSettings(1, 1); }
   void clock_menu4_Click() { ShowSettings(1, 2); }
-  void clock_menu5_Click() { ShowSettings(0, 3); }
+  void clock_menu5_Click() { ShowSettings(0, kAboutTab); }
   void clock_menu61_Click(int index);
   void Image1_MouseDown() { image1_pressed_ = true; }
   void Image1_MouseUp() { image1_pressed_ = false; }

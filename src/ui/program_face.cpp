@@ -134,6 +134,12 @@ void Program::FaceApply() {
   // the window from them and checks each.
   MemoryStore scratch;
   SettingsFile written(scratch, settings_.path());
+  // Apply empties the plan and calendar keys that the file holds and the
+  // window no longer fills; the scratch starts with the service's, so that a
+  // plan deleted here is deleted there too.
+  for (const SettingEntry& e : SettingsTable())
+    if (WrittenOnlyWhenHeld(e.control) && !PolicyOverride(e, policy_))
+      if (auto held = settings_.Peek(e.section, e.key)) written.WriteIniString(e.section, e.key, *held);
   SaveSettings(written, live_, clock_.Now(), policy_);
   p::Message request(p::kApply);
   request.Set("password", *face_password_).Set("ini", GbkToUtf8(scratch.bytes()));

@@ -199,6 +199,37 @@ TEST_F(FaceTest, TheGateAndApplyGoThroughTheService) {
   EXPECT_EQ(pipe.asked.size(), asked);
 }
 
+// The face sends the settings as Apply writes them; a plan deleted in its
+// window must leave the service's file too, not come back from the key it
+// was kept under.
+TEST_F(FaceTest, PlansAppliedAndDeletedThroughTheServiceStayDeleted) {
+  program.clock_menu2_Click();
+  program.CheckPassword_SetText("owner");
+  program.CheckPassword_cmdOK_Click();
+  ASSERT_TRUE(program.form_visible());
+  Plan a, b, c;
+  a.time_of_day = 6 * 3600;
+  b.time_of_day = 7 * 3600;
+  c.time_of_day = 8 * 3600;
+  program.live().SetPlans({a, b, c});
+  program.live().SetHolidays("2026/10/1");
+  program.Command3_Click();
+  Deliver();
+  EXPECT_EQ(Key("计划", "计划3"), "1,1,1,,8:00:00,1");
+  ASSERT_EQ(program.live().plans().size(), 3u);
+
+  program.live().SetPlans({b});
+  program.live().SetHolidays("");
+  program.Command3_Click();
+  Deliver();
+  EXPECT_EQ(Key("计划", "计划1"), "1,1,1,,7:00:00,1");
+  EXPECT_EQ(Key("计划", "计划2"), "");
+  EXPECT_EQ(Key("计划", "计划3"), "");
+  EXPECT_EQ(Key("节假日", "假日"), "");
+  EXPECT_EQ(program.live().plans(), std::vector<Plan>{b});
+  EXPECT_EQ(program.live().holidays(), "");
+}
+
 TEST_F(FaceTest, ChangingThePasswordIsTheServicesToCheckAndWrite) {
   program.clock_menu3_Click();
   program.CheckPassword_SetText("owner");

@@ -22,13 +22,13 @@ TEST_F(GateTest, WithoutProtectionEveryRequestOpensTheWindowAtItsTab) {
   };
   for (Row r : {Row{&Program::clock_menu1_Click, 0}, Row{&Program::clock_menu2_Click, 0},
                 Row{&Program::clock_menu3_Click, 1}, Row{&Program::clock_menu4_Click, 2},
-                Row{&Program::clock_menu5_Click, 3}}) {
+                Row{&Program::clock_menu5_Click, kAboutTab}}) {
     screen.form_visible = false;
     (program.*r.item)();
     EXPECT_TRUE(screen.form_visible);
     EXPECT_TRUE(program.settings_shown());
     EXPECT_EQ(live().selected_tab(), r.tab);
-    for (int t = 0; t < 4; ++t) EXPECT_TRUE(live().tab_enabled(t));
+    for (int t = 0; t < kTabCount; ++t) EXPECT_TRUE(live().tab_enabled(t));
     EXPECT_FALSE(screen.check_password_open);
   }
 }
@@ -65,11 +65,12 @@ TEST_F(GateTest, AboutWithProtectionOpensAtOnceWithOnlyAboutUsable) {
   program.clock_menu5_Click();
   EXPECT_TRUE(screen.form_visible);
   EXPECT_FALSE(screen.check_password_open);
-  EXPECT_EQ(live().selected_tab(), 3);
-  for (int t = 0; t < 3; ++t) EXPECT_FALSE(live().tab_enabled(t));
-  EXPECT_TRUE(live().tab_enabled(3));
+  EXPECT_EQ(live().selected_tab(), kAboutTab);
+  // 计划 is a settings tab like the other three.
+  for (int t : {0, 1, 2, kPlansTab}) EXPECT_FALSE(live().tab_enabled(t)) << t;
+  EXPECT_TRUE(live().tab_enabled(kAboutTab));
   program.clock_menu2_Click();  // a settings request enables them again first
-  for (int t = 0; t < 3; ++t) EXPECT_TRUE(live().tab_enabled(t));
+  for (int t : {0, 1, 2, kPlansTab}) EXPECT_TRUE(live().tab_enabled(t)) << t;
   EXPECT_TRUE(screen.check_password_open);
   EXPECT_TRUE(screen.form_visible);  // an open window is not hidden meanwhile
 }

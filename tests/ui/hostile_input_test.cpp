@@ -29,9 +29,9 @@ TEST_F(WindowInputTest, BehindThePasswordOnlyWhatTheGateOpened) {
   program.Start();
   program.clock_menu5_Click();  // 关于: no password, the settings tabs closed
   ASSERT_TRUE(program.form_visible());
-  EXPECT_TRUE(program.AcceptsInput(3));
+  EXPECT_TRUE(program.AcceptsInput(kAboutTab));
   EXPECT_TRUE(program.AcceptsInput(-1));
-  for (int tab = 0; tab <= 2; ++tab) EXPECT_FALSE(program.AcceptsInput(tab)) << tab;
+  for (int tab : {0, 1, 2, kPlansTab}) EXPECT_FALSE(program.AcceptsInput(tab)) << tab;
 
   program.Command2_Click();
   program.clock_menu3_Click();  // 高级设置: the password dialog, the window still hidden
