@@ -21,6 +21,14 @@ struct SystemError {
   std::string text;
 };
 
+// What the machine's power management offers; a plan that would sleep or
+// hibernate a machine that cannot is refused before it is made.
+struct PowerSupport {
+  bool can_sleep = true;
+  bool can_hibernate = true;
+  bool operator==(const PowerSupport&) const = default;
+};
+
 class OperatingSystem {
  public:
   virtual ~OperatingSystem() = default;
@@ -68,6 +76,10 @@ class OperatingSystem {
   // The machine policy values of the program, read afresh; empty when there
   // are none or they cannot be read.
   virtual PolicyValues ReadPolicyValues() = 0;
+
+  // Whether the machine can sleep and hibernate now; both true when the
+  // system does not say.
+  virtual PowerSupport PowerCapabilities() = 0;
 
   // One entry in the Application log under the program's source; never
   // blocks for long and never fails the caller (a failure is ignored).

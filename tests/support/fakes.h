@@ -112,6 +112,8 @@ class FakeOs : public OperatingSystem {
     ++policy_reads;
     return policy;
   }
+  PowerSupport power;  // both on, as most machines have them
+  PowerSupport PowerCapabilities() override { return power; }
 
   std::string Value(const std::string& key, const std::string& name) const;
   bool Has(const std::string& key, const std::string& name) const;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <powrprof.h>
 
 #include <vector>
 
@@ -212,6 +213,23 @@ void WinOperatingSystem::ReleaseInstance() {
   instance_mutex_.reset();
   instance_checked_ = false;
   another_copy_ = false;
+}
+
+}  // namespace dadado::win32
+
+namespace dadado::win32 {
+
+PowerSupport WinOperatingSystem::PowerCapabilities() {
+  SYSTEM_POWER_CAPABILITIES caps{};
+  // Without an answer nothing is ruled out: the action itself then says
+  // whether the machine could do it.
+  if (!GetPwrCapabilities(&caps)) return {};
+  PowerSupport support;
+  support.can_sleep = caps.SystemS1 || caps.SystemS2 || caps.SystemS3;
+  // A machine that could hibernate but has hibernation turned off has no
+  // hibernation file: putting it to hibernate fails.
+  support.can_hibernate = caps.SystemS4 && caps.HiberFilePresent;
+  return support;
 }
 
 }  // namespace dadado::win32

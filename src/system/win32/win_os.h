@@ -30,6 +30,7 @@ class WinOperatingSystem : public OperatingSystem {
   bool OpenMailLink(const std::string& address) override;
   bool AnotherCopyRunning() override;
   PolicyValues ReadPolicyValues() override;  // win_policy.cpp
+  PowerSupport PowerCapabilities() override;
   // win_event_log.cpp
   SystemError LastSystemError() override;
   void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) override;
