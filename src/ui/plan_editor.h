@@ -28,6 +28,7 @@ struct PlanRow {
   // The whole plan in one sentence, for the pointer resting on its row: the
   // list is narrow and a long repetition is cut short there.
   std::string summary;
+  bool operator==(const PlanRow&) const = default;
 };
 PlanRow PlanRowOf(const Plan& plan);
 std::vector<PlanRow> PlanRows(const std::vector<Plan>& plans);

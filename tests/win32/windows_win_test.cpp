@@ -60,7 +60,7 @@ TEST_F(WindowsWin, FirstStartShowsTheDesignedWindow) {
   EXPECT_TRUE(Checked(Form1Control(kIdCheckFirst + 9)));
   EXPECT_FALSE(IsWindowEnabled(Form1Control(kIdCommand3)));
   EXPECT_FALSE(IsWindowEnabled(Form1Control(kIdPicker)));
-  EXPECT_EQ(TabCtrl_GetItemCount(Form1Control(kIdTab)), 4);
+  EXPECT_EQ(TabCtrl_GetItemCount(Form1Control(kIdTab)), kTabCount);
   EXPECT_TRUE(app->tray_shown());
   EXPECT_EQ(app->tray_tip(), Widen(VersionText()));
 }
@@ -234,7 +234,7 @@ TEST_F(WindowsWin, AboutWithProtectionShowsOnlyTheAboutTab) {
   EXPECT_FALSE(IsWindowVisible(Form1Control(kIdCheckFirst + 10)));
   app->program().clock_menu2_Click();  // a settings request brings the tabs back
   app->Refresh();
-  EXPECT_EQ(TabCtrl_GetItemCount(tab), 4);
+  EXPECT_EQ(TabCtrl_GetItemCount(tab), kTabCount);
 }
 
 TEST_F(WindowsWin, MovingToAScreenOfAnotherDpiLaysTheWindowOutAgain) {

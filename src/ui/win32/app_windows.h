@@ -6,8 +6,10 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "ui/plan_editor.h"
 #include "ui/program.h"
 #include "ui/screen.h"
 #include "ui/win32/window.h"
@@ -17,11 +19,78 @@ namespace dadado::win32 {
 // After each event a window forwards, `screen.Refresh()` mirrors the
 // program's state in every window.
 
+// A dialog that holds its owner until it is answered.
+class ModalWindow : public Window {
+ public:
+  // Runs its own message loop until OK or Cancel closes the dialog; every
+  // message passes the program's one pre-translate step first. True for OK.
+  bool RunModal(HWND owner, const std::function<bool(MSG*)>& pre_translate);
+  // Closes it as Cancel does: the program is ending.
+  void Close() { Finish(false); }
+  bool IsOpen() const { return hwnd() != nullptr; }
+
+ protected:
+  void Finish(bool accepted);
+
+ private:
+  bool accepted_ = false;
+};
+
+// 添加计划 and 修改计划: one plan, its fields as its repetition needs them.
+class PlanDialog : public ModalWindow {
+ public:
+  PlanDialog(PlanForm& form, Screen& screen) : form_(form), screen_(screen) {}
+  bool Open(HWND owner, const std::wstring& title);
+  void Mirror();
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  void OnDpiChanged() override;
+
+ private:
+  void OnCommand(int id, int code, HWND control);
+  void LayOutFields();
+  bool DrawAction(const DRAWITEMSTRUCT* item);
+  int ItemHeight();
+
+  PlanForm& form_;
+  Screen& screen_;
+  bool mirroring_ = false;
+  HWND tips_ = nullptr;
+  std::wstring action_tip_;
+};
+
+// 节假日安排: the two lists of the working-day calendar, pasted or typed.
+class HolidayDialog : public ModalWindow {
+ public:
+  HolidayDialog(HolidayForm& form, Screen& screen) : form_(form), screen_(screen) {}
+  bool Open(HWND owner);
+  // What OK read, once the dialog has closed with it.
+  const HolidayForm::Outcome& outcome() const { return outcome_; }
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+ private:
+  HolidayForm& form_;
+  Screen& screen_;
+  HolidayForm::Outcome outcome_;
+};
+
 class Form1Window : public Window {
  public:
-  Form1Window(Program& program, Screen& screen) : program_(program), screen_(screen) {}
+  // The power capabilities and the clock are for the plan dialog.
+  Form1Window(Program& program, Screen& screen, OperatingSystem& os, Clock& clock)
+      : program_(program), screen_(screen), os_(os), clock_(clock) {}
   bool Create();
   void Mirror();
+  // Every message loop's pre-translate step, which the dialogs' own loops run too.
+  void SetPreTranslate(std::function<bool(MSG*)> pre_translate) { pre_translate_ = std::move(pre_translate); }
+  // The plan or holiday dialog while one is open, else nullptr.
+  Window* open_dialog() const;
+  void CloseDialogs();
+  // The row of the plan list chosen, -1 for none.
+  int selected_plan() const { return selected_plan_; }
   HWND Control(int id) const { return GetDlgItem(hwnd(), id); }
   // The tab item shown for a logical tab, or -1 when it is hidden.
   int DisplayedTab(int logical) const;
@@ -43,6 +112,12 @@ class Form1Window : public Window {
   void MirrorTabs();
   void SetBorder(HWND control, bool border);
   void MirrorPolicyLocks();
+  void MirrorPlans();
+  void AddPlanPage();
+  void SetPlanColumnWidths();
+  void OnPlanListNotify(const NMHDR* nm);
+  void AddOrEditPlan(int row);
+  void EditCalendar();
   // Tools of the tooltip for locked controls, by area; their ids start here
   // (control handles, which the other tools use, are never this small).
   static constexpr UINT_PTR kPolicyTipFirst = 1;
@@ -52,8 +127,16 @@ class Form1Window : public Window {
 
   Program& program_;
   Screen& screen_;
+  OperatingSystem& os_;
+  Clock& clock_;
+  std::function<bool(MSG*)> pre_translate_;
   bool mirroring_ = false;
-  std::array<std::vector<HWND>, 4> pages_;
+  std::array<std::vector<HWND>, kTabCount> pages_;
+  HWND plan_list_ = nullptr;
+  std::vector<PlanRow> shown_rows_;
+  int selected_plan_ = -1;
+  std::unique_ptr<PlanDialog> plan_dialog_;
+  std::unique_ptr<HolidayDialog> holiday_dialog_;
   std::vector<int> shown_tabs_;
   int page_ = -1;
   HWND tab_ = nullptr, tips_ = nullptr;

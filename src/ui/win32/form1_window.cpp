@@ -1,6 +1,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <iterator>
+
 #include "system/win32/wide.h"
 #include "ui/win32/app_windows.h"
 #include "ui/win32/ids.h"
@@ -18,7 +20,13 @@ const wchar_t* const kWeekdayNames[] = {L"星期日", L"星期一", L"星期二"
 const wchar_t* const kIntervals[] = {L"间隔一天", L"间隔二天", L"间隔三天",   L"间隔四天",   L"间隔五天",
                                      L"间隔六天", L"间隔七天", L"间隔八天",   L"间隔九天",   L"间隔十天",
                                      L"间隔十一天", L"间隔十二天", L"间隔十三天", L"间隔十四天", L"间隔十五天"};
-const wchar_t* const kTabCaptions[] = {L"常规设置", L"高级设置", L"时间控制", L"关于"};
+const wchar_t* const kTabCaptions[] = {L"常规设置", L"高级设置", L"时间控制", L"计划", L"关于"};
+static_assert(std::size(kTabCaptions) == kTabCount);
+constexpr COLORREF kNoticeRed = RGB(176, 32, 32);
+// The plan list's columns at 96 DPI: 启用, 时间, 重复, 操作, 提示. They fill the
+// list less the width of a scroll bar, which sixteen rows need.
+constexpr int kPlanColumnWidths[] = {38, 62, 108, 96, 36};
+const wchar_t* const kPlanColumns[] = {L"启用", L"时间", L"重复", L"操作", L"提示"};
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kGroup = kChild | BS_GROUPBOX;
@@ -165,13 +173,16 @@ bool Form1Window::Create() {
   }
   AddPage(2, list);
 
+  // ---- 计划 ------------------------------------------------------------------
+  AddPlanPage();
+
   // ---- 关于 ------------------------------------------------------------------
-  AddPage(3, AddControl(WC_BUTTONW, L"", kGroup, {12, 30, 362, 232}, kIdStatic));
+  AddPage(kAboutTab, AddControl(WC_BUTTONW, L"", kGroup, {12, 30, 362, 232}, kIdStatic));
   HWND label4 = AddControl(WC_STATICW, Widen(VersionText()), kLabel | SS_CENTER, {24, 44, 338, 18}, kIdLabel4);
   SendMessageW(label4, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
-  AddPage(3, label4);
-  AddPage(3, AddControl(WC_STATICW, L"", kChild | SS_ICON | SS_CENTERIMAGE, {24, 72, 144, 115}, kIdImage2));
-  AddPage(3, AddControl(WC_STATICW,
+  AddPage(kAboutTab, label4);
+  AddPage(kAboutTab, AddControl(WC_STATICW, L"", kChild | SS_ICON | SS_CENTERIMAGE, {24, 72, 144, 115}, kIdImage2));
+  AddPage(kAboutTab, AddControl(WC_STATICW,
                         L"本程序免费使用。它可以按每天、每周或每隔几天定时重启、关机或注销，"
                         L"并可限制每天允许使用电脑的时间。所有定时操作都是强制执行的，请及时保存工作。"
                         L"如有问题或建议，欢迎来信：",
@@ -179,8 +190,8 @@ bool Form1Window::Create() {
   HWND label6 = AddControl(WC_STATICW, Widen(kContactAddress), kChild | SS_NOTIFY | SS_LEFT | SS_ENDELLIPSIS,
                            {180, 172, 184, 18}, kIdLabel6);
   SendMessageW(label6, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
-  AddPage(3, label6);
-  AddPage(3, AddControl(WC_STATICW, L"dadado 开发者 · 2026年12月", kLabel, {180, 230, 184, 18}, kIdStatic));
+  AddPage(kAboutTab, label6);
+  AddPage(kAboutTab, AddControl(WC_STATICW, L"dadado 开发者 · 2026年12月", kLabel, {180, 230, 184, 18}, kIdStatic));
 
   // ---- buttons ----------------------------------------------------------------
   const wchar_t* const buttons[] = {L"确定", L"取消", L"应用", L"退出"};
@@ -207,6 +218,7 @@ void Form1Window::OnDpiChanged() {
   SendMessageW(Control(kIdImage2), STM_SETICON, reinterpret_cast<WPARAM>(icons_[1].get()), 0);
   SendMessageW(Control(kIdLabel4), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
   SendMessageW(Control(kIdLabel6), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
+  SetPlanColumnWidths();
   // The tips of locked controls cover their new places.
   if (!icons_.empty() && tab_) MirrorPolicyLocks();
 }
@@ -247,7 +259,7 @@ void Form1Window::MirrorTabs() {
 void Form1Window::ShowPage(int page) {
   if (page == page_) return;
   page_ = page;
-  for (int p = 0; p < 4; ++p)
+  for (int p = 0; p < static_cast<int>(pages_.size()); ++p)
     for (HWND h : pages_[p]) ShowWindow(h, p == page ? SW_SHOWNA : SW_HIDE);
   // The frames do not paint their insides; repaint the whole page at once so
   // nothing of the previous one is left.
@@ -271,7 +283,8 @@ void Form1Window::MirrorPolicyLocks() {
       locked.push_back(kIdDailyLimitFirst + n);
     }
     for (int id : {kIdCombo1, kIdCombo2, kIdCombo3, kIdPicker, kIdText1, kIdText2, kIdList1, kIdCatchUp, kIdGuard,
-                   kIdPostponeMinutes, kIdLabel7, kIdCommand3})
+                   kIdPostponeMinutes, kIdLabel7, kIdCommand3, kIdPlanList, kIdPlanAdd, kIdPlanEdit, kIdPlanRemove,
+                   kIdPlanCalendar})
       locked.push_back(id);
   } else {
     for (int n = 1; n <= kCheckCount; ++n)
@@ -296,6 +309,9 @@ void Form1Window::MirrorPolicyLocks() {
     if (locks.guard) locked.push_back(kIdGuard);
     if (locks.postpone) locked.push_back(kIdPostponeMinutes);
     if (locks.password) locked.push_back(kIdLabel7);
+    if (locks.plans)
+      for (int id : {kIdPlanList, kIdPlanAdd, kIdPlanEdit, kIdPlanRemove}) locked.push_back(id);
+    if (locks.holidays || locks.extra_workdays) locked.push_back(kIdPlanCalendar);
   }
   for (int id : locked) EnableWindow(Control(id), FALSE);
 
@@ -418,6 +434,7 @@ void Form1Window::Mirror() {
   EnableWindow(Control(kIdCommand3), live.apply_enabled());
   SetBorder(Control(kIdLabel7), program_.label7_pressed());
   SetBorder(Control(kIdImage1), program_.image1_pressed());
+  MirrorPlans();
   MirrorTabs();
   MirrorPolicyLocks();
   mirroring_ = false;
@@ -495,13 +512,24 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
     Event([&] { program_.Command4_Click(); });
   } else if (id == kIdLabel6 && code == STN_CLICKED) {
     Event([&] { program_.Label6_Click(); });
+  } else if (id == kIdPlanAdd && code == BN_CLICKED) {
+    AddOrEditPlan(-1);
+  } else if (id == kIdPlanEdit && code == BN_CLICKED) {
+    AddOrEditPlan(selected_plan_);
+  } else if (id == kIdPlanRemove && code == BN_CLICKED) {
+    if (PlanTabViewOf(live, program_.policy_locks(), selected_plan_, clock_.Now().date.year).remove_enabled)
+      Event([&] { RemovePlan(live, selected_plan_); });
+  } else if (id == kIdPlanCalendar && code == BN_CLICKED) {
+    EditCalendar();
   }
 }
 
 LRESULT Form1Window::OnNotify(const NMHDR* nm) {
   if (mirroring_) return 0;
-  if (!program_.AcceptsInput(nm->idFrom == kIdPicker ? 0 : -1)) return 0;
-  if (nm->idFrom == kIdTab && nm->code == TCN_SELCHANGE) {
+  if (!program_.AcceptsInput(PageOf(nm->hwndFrom))) return 0;
+  if (nm->idFrom == kIdPlanList) {
+    OnPlanListNotify(nm);
+  } else if (nm->idFrom == kIdTab && nm->code == TCN_SELCHANGE) {
     const int logical = LogicalTabOfItem(TabCtrl_GetCurSel(tab_));
     Event([&] { program_.live().SelectTab(logical); });
   } else if (nm->idFrom == kIdPicker && nm->code == DTN_DATETIMECHANGE) {
@@ -512,6 +540,175 @@ LRESULT Form1Window::OnNotify(const NMHDR* nm) {
     }
   }
   return 0;
+}
+
+// ---- 计划 -------------------------------------------------------------------------
+
+void Form1Window::AddPlanPage() {
+  plan_list_ = AddControl(WC_LISTVIEWW, L"",
+                          kChild | WS_TABSTOP | WS_GROUP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+                              LVS_NOSORTHEADER,
+                          {12, 32, 362, 162}, kIdPlanList, WS_EX_CLIENTEDGE);
+  SendMessageW(plan_list_, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+               LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER);
+  for (int c = 0; c < static_cast<int>(std::size(kPlanColumns)); ++c) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    column.pszText = const_cast<wchar_t*>(kPlanColumns[c]);
+    column.cx = Scale(kPlanColumnWidths[c]);
+    column.iSubItem = c;
+    SendMessageW(plan_list_, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
+  }
+  AddPage(kPlansTab, plan_list_);
+  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"添加(&A)…", kChild | WS_TABSTOP | WS_GROUP, {12, 200, 76, 25}, kIdPlanAdd));
+  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"修改(&E)…", kChild | WS_TABSTOP, {94, 200, 76, 25}, kIdPlanEdit));
+  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"删除(&R)", kChild | WS_TABSTOP, {176, 200, 76, 25}, kIdPlanRemove));
+  AddPage(kPlansTab,
+          AddControl(WC_BUTTONW, L"节假日安排…", kChild | WS_TABSTOP, {274, 200, 100, 25}, kIdPlanCalendar));
+  AddPage(kPlansTab, AddControl(WC_STATICW, L"", kLabel | SS_NOPREFIX, {12, 231, 362, 32}, kIdPlanNotice));
+}
+
+void Form1Window::SetPlanColumnWidths() {
+  if (!plan_list_) return;
+  for (int c = 0; c < static_cast<int>(std::size(kPlanColumnWidths)); ++c)
+    SendMessageW(plan_list_, LVM_SETCOLUMNWIDTH, c, Scale(kPlanColumnWidths[c]));
+}
+
+// The list shows the model's plans; it is rebuilt only when a row differs,
+// so that the chosen row and the scroll position stay.
+void Form1Window::MirrorPlans() {
+  if (!plan_list_) return;
+  const bool was_mirroring = mirroring_;
+  mirroring_ = true;
+  const LiveSettings& live = program_.live();
+  const std::vector<PlanRow> rows = PlanRows(live.plans());
+  const int count = static_cast<int>(rows.size());
+  if (selected_plan_ >= count) selected_plan_ = count - 1;
+  if (rows != shown_rows_) {
+    int items = static_cast<int>(SendMessageW(plan_list_, LVM_GETITEMCOUNT, 0, 0));
+    while (items > count) SendMessageW(plan_list_, LVM_DELETEITEM, --items, 0);
+    for (int i = 0; i < count; ++i) {
+      const PlanRow& r = rows[i];
+      if (i >= items) {
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = i;
+        item.pszText = const_cast<wchar_t*>(L"");
+        SendMessageW(plan_list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+      }
+      const std::string cells[] = {r.time, r.repeat, r.action, r.warning};
+      for (int c = 0; c < 4; ++c) {
+        std::wstring text = Widen(cells[c]);
+        LVITEMW item{};
+        item.iSubItem = c + 1;
+        item.pszText = text.data();
+        SendMessageW(plan_list_, LVM_SETITEMTEXTW, i, reinterpret_cast<LPARAM>(&item));
+      }
+    }
+    shown_rows_ = rows;
+  }
+  for (int i = 0; i < count; ++i) {
+    LVITEMW item{};
+    item.stateMask = LVIS_STATEIMAGEMASK | LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = INDEXTOSTATEIMAGEMASK(rows[i].enabled ? 2 : 1) |
+                 (i == selected_plan_ ? LVIS_SELECTED | LVIS_FOCUSED : 0);
+    const UINT now = static_cast<UINT>(SendMessageW(plan_list_, LVM_GETITEMSTATE, i, item.stateMask));
+    if (now != item.state) SendMessageW(plan_list_, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&item));
+  }
+  const PlanTabView v = PlanTabViewOf(live, program_.policy_locks(), selected_plan_, clock_.Now().date.year);
+  EnableWindow(plan_list_, v.list_enabled);
+  EnableWindow(Control(kIdPlanAdd), v.add_enabled);
+  EnableWindow(Control(kIdPlanEdit), v.edit_enabled);
+  EnableWindow(Control(kIdPlanRemove), v.remove_enabled);
+  EnableWindow(Control(kIdPlanCalendar), v.calendar_enabled);
+  SetTextIfDifferent(Control(kIdPlanNotice), Widen(v.calendar_warning));
+  mirroring_ = was_mirroring;
+}
+
+void Form1Window::OnPlanListNotify(const NMHDR* nm) {
+  LiveSettings& live = program_.live();
+  const int count = static_cast<int>(live.plans().size());
+  if (nm->code == LVN_ITEMCHANGED) {
+    const auto* change = reinterpret_cast<const NMLISTVIEW*>(nm);
+    if (!(change->uChanged & LVIF_STATE) || change->iItem < 0 || change->iItem >= count) return;
+    const UINT changed = change->uNewState ^ change->uOldState;
+    if (changed & LVIS_SELECTED) {
+      // Which row is chosen is the window's own: it only decides what the
+      // buttons can do.
+      if (change->uNewState & LVIS_SELECTED) selected_plan_ = change->iItem;
+      else if (selected_plan_ == change->iItem) selected_plan_ = -1;
+      MirrorPlans();
+    }
+    if ((changed & LVIS_STATEIMAGEMASK) && (change->uOldState & LVIS_STATEIMAGEMASK)) {
+      const bool enabled = (change->uNewState & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
+      const int row = change->iItem;
+      if (PlanTabViewOf(live, program_.policy_locks(), row, clock_.Now().date.year).list_enabled)
+        Event([&] { SetPlanEnabled(live, row, enabled); });
+      else
+        screen_.Refresh();  // the check box goes back to the plan
+    }
+  } else if (nm->code == NM_DBLCLK) {
+    const int row = reinterpret_cast<const NMITEMACTIVATE*>(nm)->iItem;
+    if (row >= 0 && row < count) {
+      selected_plan_ = row;
+      AddOrEditPlan(row);
+    }
+  } else if (nm->code == LVN_GETINFOTIPW) {
+    auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(const_cast<NMHDR*>(nm));
+    if (tip->iItem < 0 || tip->iItem >= count || !tip->pszText || tip->cchTextMax <= 0) return;
+    const std::wstring text = Widen(PlanRowOf(live.plans()[tip->iItem]).summary);
+    lstrcpynW(tip->pszText, text.c_str(), tip->cchTextMax);
+  }
+}
+
+Window* Form1Window::open_dialog() const {
+  if (plan_dialog_ && plan_dialog_->IsOpen()) return plan_dialog_.get();
+  if (holiday_dialog_ && holiday_dialog_->IsOpen()) return holiday_dialog_.get();
+  return nullptr;
+}
+
+void Form1Window::CloseDialogs() {
+  if (plan_dialog_) plan_dialog_->Close();
+  if (holiday_dialog_) holiday_dialog_->Close();
+}
+
+void Form1Window::AddOrEditPlan(int row) {
+  // One dialog at a time, also when a click is sent while one is open.
+  if (plan_dialog_ || holiday_dialog_) return;
+  LiveSettings& live = program_.live();
+  const PlanTabView v = PlanTabViewOf(live, program_.policy_locks(), row, clock_.Now().date.year);
+  if (row < 0 ? !v.add_enabled : !v.edit_enabled) return;
+  PlanForm form = row < 0 ? PlanForm::ForNew(clock_.Now(), os_.PowerCapabilities())
+                          : PlanForm::ForEdit(live.plans()[row], clock_.Now(), os_.PowerCapabilities());
+  plan_dialog_ = std::make_unique<PlanDialog>(form, screen_);
+  bool ok = plan_dialog_->Open(hwnd(), row < 0 ? L"添加计划" : L"修改计划") && plan_dialog_->RunModal(hwnd(), pre_translate_);
+  plan_dialog_.reset();
+  // The window may have closed, or the program ended, while the dialog was open.
+  const auto plan = form.Result();
+  if (!ok || !plan || !program_.AcceptsInput(kPlansTab)) return;
+  Event([&] {
+    if (row < 0) {
+      if (AddPlan(live, *plan)) selected_plan_ = static_cast<int>(live.plans().size()) - 1;
+    } else {
+      ReplacePlan(live, row, *plan);
+    }
+  });
+}
+
+void Form1Window::EditCalendar() {
+  if (plan_dialog_ || holiday_dialog_) return;
+  LiveSettings& live = program_.live();
+  if (!PlanTabViewOf(live, program_.policy_locks(), -1, clock_.Now().date.year).calendar_enabled) return;
+  HolidayForm form(live.holidays(), live.extra_workdays());
+  holiday_dialog_ = std::make_unique<HolidayDialog>(form, screen_);
+  const bool ok = holiday_dialog_->Open(hwnd()) && holiday_dialog_->RunModal(hwnd(), pre_translate_);
+  const HolidayForm::Outcome outcome = holiday_dialog_->outcome();
+  holiday_dialog_.reset();
+  if (!ok || !outcome.ok || !program_.AcceptsInput(kPlansTab)) return;
+  Event([&] {
+    live.SetHolidays(outcome.holidays);
+    live.SetExtraWorkdays(outcome.extra_workdays);
+  });
 }
 
 LRESULT CALLBACK Form1Window::PictureProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
@@ -552,7 +749,9 @@ LRESULT Form1Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       HDC dc = reinterpret_cast<HDC>(wp);
       const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lp));
       SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-      SetTextColor(dc, (id == kIdLabel7 || id == kIdLabel6) ? kLinkBlue : GetSysColor(COLOR_BTNTEXT));
+      SetTextColor(dc, (id == kIdLabel7 || id == kIdLabel6) ? kLinkBlue
+                       : id == kIdPlanNotice                ? kNoticeRed
+                                                            : GetSysColor(COLOR_BTNTEXT));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_CLOSE:

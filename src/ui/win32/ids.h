@@ -25,6 +25,13 @@ inline constexpr int kIdCatchUp = 275;        // 错过后两小时内补做
 inline constexpr int kIdGuard = 276;          // 防止被结束(守护服务)
 inline constexpr int kIdPostponeMinutes = 277;  // 推迟分钟数
 inline constexpr int kIdDailyLimitFirst = 280;  // 每日限时 of weekday n: 280 .. 286
+// 计划
+inline constexpr int kIdPlanList = 290;       // the plans, one row each
+inline constexpr int kIdPlanAdd = 291;        // 添加(&A)…
+inline constexpr int kIdPlanEdit = 292;       // 修改(&E)…
+inline constexpr int kIdPlanRemove = 293;     // 删除(&R)
+inline constexpr int kIdPlanCalendar = 294;   // 节假日安排…
+inline constexpr int kIdPlanNotice = 295;     // the line about a calendar without this year
 inline constexpr int kIdStatic = 299;         // labels and frames without a role
 
 // frmSplash, checkpassword, setpassword
@@ -35,6 +42,30 @@ inline constexpr int kIdSplashTitle = 303;
 inline constexpr int kIdSplashPostpone = 304;   // 推迟(&D)
 inline constexpr int kIdPasswordBox = 310;      // Textpassword / txtypassword
 inline constexpr int kIdNewPasswordBox = 311;   // txtPassword
+
+// The plan dialog
+inline constexpr int kIdPlanEnabled = 400;      // 启用
+inline constexpr int kIdPlanAction = 401;       // 操作
+inline constexpr int kIdPlanRepeat = 402;       // 重复
+inline constexpr int kIdPlanDateLabel = 403;
+inline constexpr int kIdPlanDate = 404;
+inline constexpr int kIdPlanWeekdayLabel = 405;
+inline constexpr int kIdPlanWeekdayFirst = 410;  // 日 一 二 三 四 五 六: 410 .. 416
+inline constexpr int kIdPlanEveryLabel = 420;
+inline constexpr int kIdPlanEvery = 421;        // N of every N days
+inline constexpr int kIdPlanEverySpin = 422;
+inline constexpr int kIdPlanEveryUnit = 423;
+inline constexpr int kIdPlanIdleLabel = 424;
+inline constexpr int kIdPlanIdle = 425;         // minutes without input
+inline constexpr int kIdPlanIdleSpin = 426;
+inline constexpr int kIdPlanIdleUnit = 427;
+inline constexpr int kIdPlanTimeLabel = 428;
+inline constexpr int kIdPlanTime = 429;
+inline constexpr int kIdPlanWarning = 430;      // 提示
+inline constexpr int kIdPlanSummary = 431;      // the plan in one sentence
+// The holiday dialog
+inline constexpr int kIdHolidayBox = 440;       // 假日
+inline constexpr int kIdExtraWorkdayBox = 441;  // 调休
 
 // Timers
 inline constexpr UINT_PTR kTimerSchedule = 1;    // Form1.Timer1

@@ -74,7 +74,8 @@ WinApp::WinApp(FacePipes pipes) {
 
 void WinApp::MakeWindows() {
   host_ = std::make_unique<HostWindow>(*this);
-  form1_ = std::make_unique<Form1Window>(*program_, *this);
+  form1_ = std::make_unique<Form1Window>(*program_, *this, os_, clock_);
+  form1_->SetPreTranslate([this](MSG* msg) { return PreTranslate(msg); });
   splash_ = std::make_unique<SplashWindow>(*program_, *this);
   check_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kCheck, *program_, *this);
   set_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kChange, *program_, *this);
@@ -158,9 +159,9 @@ bool WinApp::PreTranslate(MSG* msg) {
   const MSG* outer = translating_;
   translating_ = msg;
   bool handled = false;
-  for (Window* w : std::initializer_list<Window*>{set_password_.get(), check_password_.get(), splash_.get(),
-                                                  form1_.get()}) {
-    HWND h = w->hwnd();
+  for (Window* w : std::initializer_list<Window*>{form1_->open_dialog(), set_password_.get(), check_password_.get(),
+                                                  splash_.get(), form1_.get()}) {
+    HWND h = w ? w->hwnd() : nullptr;
     if (h && (msg->hwnd == h || IsChild(h, msg->hwnd)) && IsDialogMessageW(h, msg)) {
       handled = true;
       break;
@@ -422,6 +423,7 @@ void WinApp::EndProgram() {
   splash_->Close();
   check_password_->Close();
   set_password_->Close();
+  form1_->CloseDialogs();
   if (host_->hwnd()) {
     KillTimer(host_->hwnd(), kTimerSchedule);
     KillTimer(host_->hwnd(), kTimerGuard);
