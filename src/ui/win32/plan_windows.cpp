@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <vector>
+
 #include "system/win32/wide.h"
 #include "ui/win32/app_windows.h"
 #include "ui/win32/ids.h"
@@ -17,7 +19,9 @@ constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 const wchar_t* const kWeekdayLetters[] = {L"日", L"一", L"二", L"三", L"四", L"五", L"六"};
 
 // The plan dialog: the rows under 重复 come and go with the repetition.
-constexpr int kPlanClientWidth = 316, kPlanClientHeight = 298;
+constexpr int kPlanClientWidth = 360, kPlanClientHeight = 298;
+constexpr int kFieldW = 256, kWideW = 336;  // a drop-down; 提示 and the summary
+constexpr int kWeekdayStep = 36;            // a box and its day, apart from the next
 constexpr int kLabelX = 12, kLabelW = 78, kFieldX = 92;
 constexpr int kFirstFieldRow = 100, kRowStep = 30;
 
@@ -103,12 +107,12 @@ bool PlanDialog::Open(HWND owner, const std::wstring& title) {
   HWND action = AddControl(WC_COMBOBOXW, L"",
                            kChild | WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED |
                                CBS_HASSTRINGS,
-                           {kFieldX, 40, 212, 300}, kIdPlanAction);
+                           {kFieldX, 40, kFieldW, 300}, kIdPlanAction);
   for (PlanAction a : PlanForm::Actions())
     SendMessageW(action, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(PlanActionText(a)).c_str()));
   AddControl(WC_STATICW, L"重复(&R):", kChild | SS_LEFT, {kLabelX, 73, kLabelW, 16}, kIdStatic);
   HWND repeat = AddControl(WC_COMBOBOXW, L"", kChild | WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST,
-                           {kFieldX, 70, 212, 300}, kIdPlanRepeat);
+                           {kFieldX, 70, kFieldW, 300}, kIdPlanRepeat);
   for (PlanRepeat r : PlanForm::Repeats())
     SendMessageW(repeat, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(PlanForm::RepeatChoiceText(r)).c_str()));
 
@@ -120,7 +124,7 @@ bool PlanDialog::Open(HWND owner, const std::wstring& title) {
   AddControl(WC_STATICW, L"星期(&W):", kChild | SS_LEFT, {kLabelX, 0, kLabelW, 16}, kIdPlanWeekdayLabel);
   for (int d = 0; d < kWeekdays; ++d)
     AddControl(WC_BUTTONW, kWeekdayLetters[d], kChild | WS_TABSTOP | BS_CHECKBOX | (d == 0 ? WS_GROUP : 0),
-               {kFieldX + d * 30, 0, 30, 18}, kIdPlanWeekdayFirst + d);
+               {kFieldX + d * kWeekdayStep, 0, kWeekdayStep - 4, 18}, kIdPlanWeekdayFirst + d);
   AddControl(WC_STATICW, L"重复周期(&N):", kChild | SS_LEFT, {kLabelX, 0, kLabelW, 16}, kIdPlanEveryLabel);
   HWND every = AddControl(WC_EDITW, L"", kChild | WS_TABSTOP | WS_GROUP | WS_BORDER | ES_AUTOHSCROLL | ES_NUMBER,
                           {kFieldX, 0, 44, 23}, kIdPlanEvery, WS_EX_CLIENTEDGE);
@@ -144,8 +148,8 @@ bool PlanDialog::Open(HWND owner, const std::wstring& title) {
                          {kFieldX, 0, 100, 23}, kIdPlanTime);
   SendMessageW(time, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"HH':'mm':'ss"));
   AddControl(WC_BUTTONW, L"执行前提示，倒计时 120 秒(&I)", kChild | WS_TABSTOP | WS_GROUP | BS_CHECKBOX,
-             {kLabelX, 0, 292, 18}, kIdPlanWarning);
-  AddControl(WC_STATICW, L"", kChild | SS_LEFT | SS_NOPREFIX, {kLabelX, 0, 292, 34}, kIdPlanSummary);
+             {kLabelX, 0, kWideW, 18}, kIdPlanWarning);
+  AddControl(WC_STATICW, L"", kChild | SS_LEFT | SS_NOPREFIX, {kLabelX, 0, kWideW, 34}, kIdPlanSummary);
 
   AddControl(WC_BUTTONW, L"确定", kChild | WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON,
              {kPlanClientWidth - 168, kPlanClientHeight - 38, 76, 26}, IDOK);
@@ -183,10 +187,13 @@ int PlanDialog::ItemHeight() {
 
 void PlanDialog::OnDpiChanged() {
   HWND action = GetDlgItem(hwnd(), kIdPlanAction);
-  if (!action) return;
-  const int height = ItemHeight();
-  SendMessageW(action, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), height);
-  SendMessageW(action, CB_SETITEMHEIGHT, 0, height);
+  HWND repeat = GetDlgItem(hwnd(), kIdPlanRepeat);
+  if (!action || !repeat) return;
+  // The drawn drop-down as tall as the plain one beside it.
+  for (WPARAM part : {static_cast<WPARAM>(-1), WPARAM{0}}) {
+    const LRESULT height = SendMessageW(repeat, CB_GETITEMHEIGHT, part, 0);
+    SendMessageW(action, CB_SETITEMHEIGHT, part, height > 0 ? height : ItemHeight());
+  }
   LayOutFields();
 }
 
@@ -195,7 +202,7 @@ void PlanDialog::OnDpiChanged() {
 void PlanDialog::LayOutFields() {
   const PlanForm::Fields f = form_.Visible();
   int y = kFirstFieldRow;
-  auto place = [&](bool shown, std::initializer_list<std::pair<int, Rect96>> controls) {
+  auto place = [&](bool shown, const std::vector<std::pair<int, Rect96>>& controls) {
     for (const auto& [id, r] : controls) {
       HWND h = GetDlgItem(hwnd(), id);
       if (shown) MoveControl(h, {r.x, y + r.y, r.w, r.h});
@@ -204,11 +211,9 @@ void PlanDialog::LayOutFields() {
     if (shown) y += kRowStep;
   };
   place(f.date, {{kIdPlanDateLabel, {kLabelX, 3, kLabelW, 16}}, {kIdPlanDate, {kFieldX, 0, 150, 23}}});
-  std::initializer_list<std::pair<int, Rect96>> weekdays = {
-      {kIdPlanWeekdayLabel, {kLabelX, 3, kLabelW, 16}},   {kIdPlanWeekdayFirst, {kFieldX, 2, 30, 18}},
-      {kIdPlanWeekdayFirst + 1, {kFieldX + 30, 2, 30, 18}}, {kIdPlanWeekdayFirst + 2, {kFieldX + 60, 2, 30, 18}},
-      {kIdPlanWeekdayFirst + 3, {kFieldX + 90, 2, 30, 18}}, {kIdPlanWeekdayFirst + 4, {kFieldX + 120, 2, 30, 18}},
-      {kIdPlanWeekdayFirst + 5, {kFieldX + 150, 2, 30, 18}}, {kIdPlanWeekdayFirst + 6, {kFieldX + 180, 2, 30, 18}}};
+  std::vector<std::pair<int, Rect96>> weekdays = {{kIdPlanWeekdayLabel, {kLabelX, 3, kLabelW, 16}}};
+  for (int d = 0; d < kWeekdays; ++d)
+    weekdays.push_back({kIdPlanWeekdayFirst + d, {kFieldX + d * kWeekdayStep, 2, kWeekdayStep - 4, 18}});
   place(f.weekdays, weekdays);
   place(f.every_days, {{kIdPlanEveryLabel, {kLabelX, 3, kLabelW, 16}},
                        {kIdPlanEvery, {kFieldX, 0, 44, 23}},
@@ -220,8 +225,8 @@ void PlanDialog::LayOutFields() {
                          {kIdPlanIdleUnit, {kFieldX + 68, 3, 150, 16}}});
   place(f.time, {{kIdPlanTimeLabel, {kLabelX, 3, kLabelW, 16}}, {kIdPlanTime, {kFieldX, 0, 100, 23}}});
   y += 4;
-  MoveControl(GetDlgItem(hwnd(), kIdPlanWarning), {kLabelX, y, 292, 18});
-  MoveControl(GetDlgItem(hwnd(), kIdPlanSummary), {kLabelX, y + 28, 292, 34});
+  MoveControl(GetDlgItem(hwnd(), kIdPlanWarning), {kLabelX, y, kWideW, 18});
+  MoveControl(GetDlgItem(hwnd(), kIdPlanSummary), {kLabelX, y + 28, kWideW, 34});
   SetWindowTextW(GetDlgItem(hwnd(), kIdPlanDateLabel), Widen(f.date_label + "(&D):").c_str());
   RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
