@@ -18,7 +18,10 @@ NS = "{http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions}"
 
 # What the program accepts for each value. ("dword", low, high) is a REG_DWORD
 # range; ("text", n) a REG_SZ that must hold at least n characters (a whole
-# time, a whole date, all 24 hours of a day, the 25-character stored password).
+# time, a whole date, all 24 hours of a day, the 25-character stored password);
+# ("dates", n) a REG_SZ list of dates that may be empty and must hold at least
+# n characters; ("list",) the numbered values 1, 2, 3 ... of a key of that
+# name under the policy key, each REG_SZ.
 WEEKDAYS = ["星期日", "星期一", "星期二", "星期三", "星期四", "星期五", "星期六"]
 VALUES = {
     "ScheduleFrequency": ("dword", 0, 3),
@@ -40,6 +43,10 @@ VALUES = {
     "CatchUpMissed": ("dword", 0, 1),
     "PostponeMinutes": ("dword", 5, 120),
     "GuardService": ("dword", 0, 1),
+    "Plans": ("list",),
+    # A year of holidays and extra working days as ranges, many times over.
+    "HolidayDates": ("dates", 1000),
+    "ExtraWorkdays": ("dates", 1000),
 }
 for day in ("Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"):
     VALUES["AllowedHours" + day] = ("text", len("+".join("%02d:00" % h for h in range(24))))
@@ -182,6 +189,9 @@ for p in policies:
     for e in (elements if elements is not None else []):
         if e.get("valueName"):
             writers.setdefault(e.get("valueName"), []).append((p.get("name"), local(e.tag), e))
+        # A list element writes the values of a key of its own.
+        if local(e.tag) == "list" and (e.get("key") or "").startswith(policy_key + "\\"):
+            writers.setdefault(e.get("key")[len(policy_key) + 1:], []).append((p.get("name"), "list", e))
     for node in p.iter():  # lists that write further values (enabledList, valueList)
         if local(node.tag) == "item" and node.get("valueName"):
             writers.setdefault(node.get("valueName"), []).append((p.get("name"), "list", node))
@@ -211,6 +221,28 @@ zh_texts = {t.get("id"): (t.text or "") for t in zh_table.iter(NS + "string")} i
 def range_faults(value, accepts, kind, node):
     """What is wrong with the way one policy or element writes `value`."""
     faults = []
+    if accepts[0] == "list":
+        # Numbered values 1, 2, 3 ... (an empty prefix), the line as their data,
+        # and the administrator's list in place of whatever was there.
+        if kind != "list":
+            faults.append("written as %s, not as a list" % kind)
+            return faults
+        if node.get("valuePrefix") != "":
+            faults.append("valuePrefix %r does not number the values 1, 2, 3" % node.get("valuePrefix"))
+        for attribute in ("explicitValue", "expandable", "additive"):
+            if node.get(attribute) == "true":
+                faults.append("%s is true" % attribute)
+        return faults
+    if accepts[0] == "dates":
+        limit = int(node.get("maxLength", "1023"))
+        if kind != "text" or node.get("expandable") == "true":
+            faults.append("written as %s, not as REG_SZ text" % kind)
+        if limit < accepts[1]:
+            faults.append("maxLength %d leaves no room for %d characters" % (limit, accepts[1]))
+        # The program reads texts of up to 2047 characters.
+        if limit > 2047:
+            faults.append("maxLength %d is more than the program reads" % limit)
+        return faults
     if accepts[0] == "text":
         limit = int(node.get("maxLength", "1023"))
         if kind != "text" or node.get("expandable") == "true":
@@ -261,8 +293,10 @@ def range_faults(value, accepts, kind, node):
 for value, accepts in VALUES.items():
     for policy_name, kind, node in writers.get(value, []):
         faults = range_faults(value, accepts, kind, node)
-        shape = "REG_SZ of at least %d characters" % accepts[1] if accepts[0] == "text" else \
-            "REG_DWORD %d to %d" % (accepts[1], accepts[2])
+        shape = {"text": lambda: "REG_SZ of at least %d characters" % accepts[1],
+                 "dates": lambda: "REG_SZ list of dates, up to at least %d characters, maybe empty" % accepts[1],
+                 "list": lambda: "numbered REG_SZ values under %s\\%s" % (policy_key, value),
+                 "dword": lambda: "REG_DWORD %d to %d" % (accepts[1], accepts[2])}[accepts[0]]()
         check(not faults, "%s (%s of policy %s): %s%s" % (value, kind, policy_name, shape,
                                                           ": " + "; ".join(faults) if faults else ""))
 
