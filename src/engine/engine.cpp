@@ -169,6 +169,13 @@ void Engine::Postpone(const EngineSettings& s) {
 
 // ---- what comes next ----------------------------------------------------------------------
 
+std::optional<Engine::NextAction> Engine::NextScheduledAction(const EngineSettings& s) {
+  if (!timer1_ || s.schedule.frequency == kFrequencyNone || !ExitFlagsFor(s.action, true)) return std::nullopt;
+  const auto due = runner_.NextDue(s.schedule);
+  if (!due) return std::nullopt;
+  return NextAction{*due, ActionText(s.action)};
+}
+
 std::string Engine::NextEventText(const EngineSettings& s) {
   const LocalDateTime now = clock_.Now();
   if (timer1_ && s.schedule.frequency != kFrequencyNone && ExitFlagsFor(s.action, true)) {

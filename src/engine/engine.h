@@ -94,6 +94,13 @@ class Engine {
 
   // What comes next, for the tooltip's second line; empty when nothing does.
   std::string NextEventText(const EngineSettings& s);
+  // The next action the schedule performs: when, and what (the action's
+  // text); nullopt when none is due.
+  struct NextAction {
+    std::int64_t at = 0;
+    std::string action;
+  };
+  std::optional<NextAction> NextScheduledAction(const EngineSettings& s);
   // When the schedule needs its next tick, in whole seconds from the start
   // of the current second (1 to 60).
   int SecondsToNextScheduleTick(const EngineSettings& s, int max_idle = ScheduleRunner::kIdleTickSeconds) {

@@ -103,7 +103,7 @@ void GuardHost::Start() {
   engine_.StartChosenTimer(settings_);
   UpdateSession();
   engine_.SessionChanged(active_);
-  next_time_control_check_ = Now();
+  next_time_control_check_ = NowSeconds();
   engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
   Wake();
 }
@@ -157,7 +157,7 @@ void GuardHost::StorePostponements() {
   std::string postponed, held_off;
   if (const auto& moved = engine_.moved(); moved && !moved->caught_up)
     postponed = InstantText(moved->occurrence) + "," + InstantText(moved->due);
-  if (const auto& until = engine_.held_off_until(); until && *until > Now()) held_off = InstantText(*until);
+  if (const auto& until = engine_.held_off_until(); until && *until > NowSeconds()) held_off = InstantText(*until);
   if (postponed == postponed_stored_ && held_off == held_off_stored_) return;
   if (unreadable_logged_) return;
   file_.BeginBatch();
@@ -170,7 +170,7 @@ void GuardHost::StorePostponements() {
 }
 
 void GuardHost::RestorePostponements() {
-  const std::int64_t now = Now();
+  const std::int64_t now = NowSeconds();
   if (read_.postponed) {
     auto [occurrence, due] = *read_.postponed;
     postponed_stored_ = InstantText(occurrence) + "," + InstantText(due);
@@ -249,7 +249,7 @@ void GuardHost::KeepFaceRunning(std::int64_t now) {
 void GuardHost::FaceEnded(std::uint32_t exit_code) {
   exit_code_ = exit_code;
   face_since_.reset();
-  restart_at_ = Now() + 1;
+  restart_at_ = NowSeconds() + 1;
   Wake();
 }
 
@@ -276,7 +276,16 @@ void GuardHost::SendSettings() {
 
 void GuardHost::Balloon(const std::string& text) { platform_.SendToFace(p::Message(p::kBalloon).Set("text", text)); }
 
-bool GuardHost::Perform(unsigned exit_flags) { return platform_.Perform(exit_flags, session_); }
+bool GuardHost::Perform(unsigned exit_flags) {
+  const bool done = platform_.Perform(exit_flags, session_);
+  if (done) {
+    std::string what = "关闭计算机";
+    if (exit_flags & kEwxReboot) what = "重新启动计算机";
+    else if (!(exit_flags & (kEwxShutdown | kEwxPoweroff))) what = "注销用户";
+    last_performed_ = Performed{NowSeconds(), what};
+  }
+  return done;
+}
 
 void GuardHost::ActionRefused(int action_index) {
   const SystemError error = os_.LastSystemError();
@@ -289,7 +298,7 @@ void GuardHost::ActionRefused(int action_index) {
 void GuardHost::Wake() {
   CheckTimeZone();
   UpdateSession();
-  const std::int64_t now = Now();
+  const std::int64_t now = NowSeconds();
   if (engine_.timer_running(FormTimer::kSchedule)) engine_.ScheduleTick(settings_);
   // Time control, once a minute as the program checks it, and only with
   // someone logged on: an administrator must be able to log on at any hour.
@@ -316,7 +325,7 @@ void GuardHost::Wake() {
 }
 
 std::int64_t GuardHost::NextWakeUtc() {
-  const std::int64_t now = Now();
+  const std::int64_t now = NowSeconds();
   std::int64_t next = now + kLongestSleepSeconds;
   if (engine_.timer_running(FormTimer::kSchedule))
     next = std::min<std::int64_t>(next, now + engine_.SecondsToNextScheduleTick(settings_, kLongestSleepSeconds));
@@ -354,7 +363,7 @@ void GuardHost::Reply(const p::Message& request, const std::string& result, cons
 }
 
 GuardHost::PasswordVerdict GuardHost::CheckPassword(const std::string& typed, const char* where) {
-  const std::int64_t now = Now();
+  const std::int64_t now = NowSeconds();
   if (locked_out_until_ && now < *locked_out_until_ && now >= *locked_out_until_ - kLockOutSeconds) {
     Log(EventType::kWarning, events::kPasswordsRefused, {where});
     return PasswordVerdict::kLockedOut;
@@ -483,7 +492,7 @@ void GuardHost::Apply(const p::Message& m) {
   ReadSettings();
   engine_.set_interval_start(read_.interval_start);
   engine_.StartChosenTimer(settings_);
-  if (settings_.time_control) next_time_control_check_ = Now() + 60;
+  if (settings_.time_control) next_time_control_check_ = NowSeconds() + 60;
   Reply(m, problems.empty() ? p::kOk : p::kRefused, problems);
   SendSettings();
 }

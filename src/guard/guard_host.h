@@ -98,6 +98,18 @@ class GuardHost : private EngineHost {
 
   const EngineSettings& settings() const { return settings_; }
   const Engine& engine() const { return engine_; }
+  Engine& engine() { return engine_; }
+  // The settings file as last read well, and the machine policy.
+  const GuardSettingsRead& read() const { return read_; }
+  const PolicyValues& policy() const { return policy_; }
+  // The last action the service performed: when (local seconds) and what.
+  struct Performed {
+    std::int64_t at = 0;
+    std::string action;
+  };
+  const std::optional<Performed>& last_performed() const { return last_performed_; }
+  // Local time in the pinned zone.
+  LocalDateTime Now() { return clock_.Now(); }
   const TimeZoneRule& pinned_zone() const { return clock_.Rule(); }
   // Today's use, as counted now.
   const DailyUse& use() const { return engine_.use(); }
@@ -136,7 +148,7 @@ class GuardHost : private EngineHost {
   void ChangePassword(const protocol::Message& request);
   void StorePostponements();
   void RestorePostponements();
-  std::int64_t Now() { return LocalSeconds(clock_.Now()); }
+  std::int64_t NowSeconds() { return LocalSeconds(clock_.Now()); }
 
   GuardPlatform& platform_;
   OperatingSystem& os_;
@@ -167,6 +179,7 @@ class GuardHost : private EngineHost {
   std::optional<std::int64_t> locked_out_until_;
   std::optional<std::string> tip_sent_;
   std::string face_ini_sent_;
+  std::optional<Performed> last_performed_;
   std::int64_t next_time_control_check_ = 0;
   std::optional<std::int64_t> last_countdown_tick_;
   std::string postponed_stored_, held_off_stored_;
