@@ -278,16 +278,20 @@ locators = {r["Signature_"]: r for r in export("RegLocator")}
 searches = {r["Property"]: r["Signature_"] for r in export("AppSearch")}
 actions = {r["Action"]: r for r in export("CustomAction")}
 sequence = {r["Action"]: r for r in export("InstallExecuteSequence")}
+# With a user interface the client settles INSTALLDIR first and hands it
+# on as given: the recall must come before CostFinalize there too.
+ui_sequence = {r["Action"]: r for r in export("InstallUISequence")}
 for name in ("GUARD", "STARTWITHWINDOWS", "INSTALLDIR"):
     found = "REMEMBERED_" + name
     loc = locators.get(searches.get(found), {})
     check(loc.get("Root") == "2" and loc.get("Key") == remembered and loc.get("Name") == name and
           int(loc.get("Type", 0)) == 2 | 0x10, "%s is read back from the 64-bit registry: %s" % (found, loc))
     recall = [a for a in actions.values() if a["Source"] == name and a["Target"] == "[%s]" % found]
-    step = sequence.get(recall[0]["Action"], {}) if recall else {}
-    check(bool(step) and step["Condition"] == "NOT %s AND %s" % (name, found) and
-          int(sequence["AppSearch"]["Sequence"]) < int(step["Sequence"]) < int(sequence["CostFinalize"]["Sequence"]),
-          "%s is recalled when not given, between AppSearch and CostFinalize: %s" % (name, step))
+    for table, steps in (("InstallExecuteSequence", sequence), ("InstallUISequence", ui_sequence)):
+        step = steps.get(recall[0]["Action"], {}) if recall else {}
+        check(bool(step) and step["Condition"] == "NOT %s AND %s" % (name, found) and
+              int(steps["AppSearch"]["Sequence"]) < int(step["Sequence"]) < int(steps["CostFinalize"]["Sequence"]),
+              "%s is recalled when not given, between AppSearch and CostFinalize of the %s: %s" % (name, table, step))
 
 # The major upgrade.
 upgrades = export("Upgrade")
