@@ -13,10 +13,11 @@ AllowSameVersionUpgrades and the expandable type of a registry value; it gives
 the summary a code page but leaves the database's neutral, and then fails on
 Chinese text unless WINDOWS_LANGUAGE names a language of that code page; it
 records no version for a versioned file; it writes the summary's texts in
-UTF-8 whatever their code page. wixl gets a copy of the source without what
-it refuses, and each of these is then written into the package with msibuild,
-taken from the source: installer/dadado.wxs stays the one description of the
-package."""
+UTF-8 whatever their code page, and its template with the language 1033.
+wixl gets a copy of the source without what it refuses, and each of these is
+then written into the package with msibuild, taken from the source (of the
+summary's texts, the subject; the source keeps the others ASCII):
+installer/dadado.wxs stays the one description of the package."""
 
 import os
 import shutil
