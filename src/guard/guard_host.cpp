@@ -1,6 +1,7 @@
 #include "guard/guard_host.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "base/date_time_text.h"
 #include "engine/program_name.h"
@@ -105,6 +106,8 @@ void GuardHost::Start() {
   engine_.SessionChanged(active_);
   next_time_control_check_ = NowSeconds();
   engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
+  engine_.CatchUpMissedPlan(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
+  engine_.IdleRestarts();
   Wake();
 }
 
@@ -201,6 +204,7 @@ void GuardHost::SessionChanged() {
 }
 
 void GuardHost::SessionLogon() {
+  engine_.IdleRestarts();
   // 退出 lets the program go for the session it was given in.
   released_ = false;
   starts_.clear();
@@ -287,6 +291,41 @@ bool GuardHost::Perform(unsigned exit_flags) {
   return done;
 }
 
+bool GuardHost::PerformPlan(PlanAction action) {
+  switch (action) {
+    case PlanAction::kRestart:
+    case PlanAction::kShutDown:
+    case PlanAction::kLogOff:
+      return Perform(*ExitFlagsFor(static_cast<int>(action), true));
+    case PlanAction::kSleep:
+    case PlanAction::kHibernate:
+      return platform_.Suspend(action == PlanAction::kHibernate);
+    case PlanAction::kLock:
+    case PlanAction::kScreenOff:
+      // The user's desktop is the face's to lock or darken.
+      if (!platform_.FaceRunning()) {
+        Log(EventType::kWarning, events::kPlanNotDone, {"", PlanActionText(action), "用户会话中没有运行本程序"});
+        return true;
+      }
+      platform_.SendToFace(p::Message(p::kDo).Set("what", action == PlanAction::kLock ? "lock" : "screen_off"));
+      return true;
+    case PlanAction::kWake:
+      return true;
+  }
+  return false;
+}
+
+void GuardHost::ArmWake(std::optional<std::int64_t> instant) {
+  platform_.ArmWake(instant ? std::optional<std::int64_t>(UtcOf(clock_.Rule(), *instant)) : std::nullopt);
+}
+
+void GuardHost::Notice(const std::string& text) { platform_.SendToFace(p::Message(p::kNotice).Set("text", text)); }
+
+void GuardHost::WokeForPlan() {
+  engine_.WokeForPlan();
+  Wake();
+}
+
 void GuardHost::ActionRefused(int action_index) {
   const SystemError error = os_.LastSystemError();
   Log(EventType::kError, events::kActionFailed, {ActionText(action_index), std::to_string(error.code), error.text});
@@ -307,6 +346,7 @@ void GuardHost::Wake() {
     engine_.TimeControlCheck(settings_);
   }
   if (!session_ || !settings_.time_control) next_time_control_check_ = now;
+  engine_.PlanTick(settings_);
   // The countdown counts the seconds of the clock, however often or late
   // the service is woken.
   if (engine_.countdown().is_open()) {
@@ -332,6 +372,8 @@ std::int64_t GuardHost::NextWakeUtc() {
   if (engine_.timer_running(FormTimer::kTimeControl) && settings_.time_control && session_)
     next = std::min(next, std::max(next_time_control_check_, now + 1));
   if (engine_.countdown().is_open()) next = std::min(next, now + 1);
+  if (!settings_.plans.empty())
+    next = std::min<std::int64_t>(next, now + engine_.SecondsToNextPlanTick(settings_, kLongestSleepSeconds));
   if (session_ && !released_ && !platform_.FaceRunning()) {
     std::int64_t start = restart_at_ ? *restart_at_ : now + 1;
     if (backing_off_ && !starts_.empty()) start = std::max(start, starts_.back() + kBackOffSeconds);
@@ -343,8 +385,10 @@ std::int64_t GuardHost::NextWakeUtc() {
 
 void GuardHost::Resumed() {
   engine_.ClockDiscontinuity();
+  engine_.IdleRestarts();
   UpdateSession();
   engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
+  engine_.CatchUpMissedPlan(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
   Wake();
 }
 
@@ -394,7 +438,7 @@ void GuardHost::FaceMessage(const p::Message& m) {
   if (m.type == p::kCancel) {
     if (!engine_.countdown().is_open()) return Reply(m, p::kOk);  // nothing left to cancel
     if (answered(CheckPassword(m.Get("password"), kAtCountdown))) return;
-    engine_.Enter(m.Get("password"), [](const std::string&) { return true; });
+    engine_.Enter(settings_, m.Get("password"), [](const std::string&) { return true; });
     StorePostponements();
     Reply(m, p::kOk);
   } else if (m.type == p::kPostpone) {
@@ -410,6 +454,10 @@ void GuardHost::FaceMessage(const p::Message& m) {
     Apply(m);
   } else if (m.type == p::kChangePassword) {
     ChangePassword(m);
+  } else if (m.type == p::kIdle) {
+    // Measured in the user's session; with nobody there nothing counts.
+    if (session_) engine_.IdleObserved(settings_, static_cast<int>(std::clamp<long long>(m.Number("seconds", 0), 0, 366LL * 86400)));
+    engine_.PlanTick(settings_);
   } else if (m.type == p::kExit) {
     if (answered(CheckPassword(m.Get("password"), kAtExit))) return;
     // Only the program ends, until the next logon; the control stays.

@@ -52,6 +52,11 @@ class GuardPlatform {
   virtual bool Perform(unsigned exit_flags, std::optional<SessionId> session) = 0;
   // The time zone the system is set to now; nullopt when it cannot be read.
   virtual std::optional<TimeZoneRule> CurrentTimeZone() = 0;
+  // Sleep or hibernate, with wake timers left on.
+  virtual bool Suspend(bool hibernate) = 0;
+  // The timer that wakes the machine at a UTC second (none: no wake).
+  virtual void ArmWake(std::optional<std::int64_t> utc) = 0;
+  virtual void KeepAwake(bool keep) = 0;
 };
 
 class GuardHost : private EngineHost {
@@ -92,6 +97,8 @@ class GuardHost : private EngineHost {
   void FaceEnded(std::uint32_t exit_code);
   // A message from the face.
   void FaceMessage(const protocol::Message& message);
+  // The wake timer fired: the machine woke for a 唤醒计算机 plan.
+  void WokeForPlan();
 
   // When Wake is next needed, in UTC seconds.
   std::int64_t NextWakeUtc();
@@ -127,6 +134,11 @@ class GuardHost : private EngineHost {
   void Balloon(const std::string& text) override;
   bool RememberOccurrence(std::int64_t instant) override;
   void StoreUse(const Date& day, int minutes) override;
+  bool PerformPlan(PlanAction action) override;
+  void ArmWake(std::optional<std::int64_t> instant) override;
+  void KeepAwake(bool keep) override { platform_.KeepAwake(keep); }
+  SystemError LastSystemError() override { return os_.LastSystemError(); }
+  void Notice(const std::string& text) override;
 
   // Reads the settings file; a file that cannot be read leaves the last
   // settings read well in force. True when the settings were read.

@@ -2,6 +2,7 @@
 // so that the decisions can be tested without it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,20 @@ class OperatingSystem {
   // where it goes when the settings file cannot be written.
   virtual std::optional<std::string> ReadUserValue(const std::string& name) = 0;
   virtual bool WriteUserValue(const std::string& name, const std::string& value) = 0;
+
+  // What plans do, in this session: sleep or hibernate (wake timers left
+  // on), lock the workstation, turn the screens off; each false when the
+  // system refused.
+  virtual bool Suspend(bool hibernate) = 0;
+  virtual bool LockSession() = 0;
+  virtual bool TurnScreenOff() = 0;
+  // The timer that wakes the machine at a local instant (none: no wake).
+  virtual void ArmWakeTimer(std::optional<std::int64_t> local_instant) = 0;
+  // Keeps the machine from sleeping for lack of input, or lets it.
+  virtual void KeepAwake(bool keep) = 0;
+  // Seconds without keyboard or mouse input in this session; 0 while a
+  // program keeps the display on (a video, a presentation).
+  virtual int IdleSeconds() = 0;
 
   // Starts a command line in a normal window with the focus, not waiting.
   virtual bool StartCommand(const std::string& command_line) = 0;

@@ -40,6 +40,7 @@ void Program::Start() {
   // before the first time-control check counts on.
   const ProgramState::Use use = state_.LoadUse();
   engine_.use().Load(use.day, use.minutes, clock_.Now());
+  engine_.IdleRestarts();
   Form_Load();
   if (!ended_) {
     if (!link_) {
@@ -57,6 +58,7 @@ void Program::SessionChanged(bool active) {
 
 void Program::Resumed() {
   ClockDiscontinuity();
+  engine_.IdleRestarts();
   CatchUpMissed();
   screen_.Refresh();
 }
@@ -64,6 +66,7 @@ void Program::Resumed() {
 void Program::CatchUpMissed() {
   if (ended_ || link_) return;
   const EngineSettings s = EngineSettingsOf(live_);
+  engine_.CatchUpMissedPlan(s, state_.LastOccurrence());
   if (!engine_.timer_running(FormTimer::kSchedule) || !s.catch_up) return;
   engine_.CatchUpMissed(s, state_.LastOccurrence());
 }
@@ -79,6 +82,74 @@ void Program::ActionRefused(int action_index) { ReportRefused(action_index); }
 bool Program::RememberOccurrence(std::int64_t instant) { return state_.RememberOccurrence(instant); }
 // At most once a minute.
 void Program::StoreUse(const Date& day, int minutes) { state_.StoreUse(day, minutes); }
+
+bool Program::PerformPlan(PlanAction action) {
+  switch (action) {
+    case PlanAction::kRestart:
+    case PlanAction::kShutDown:
+    case PlanAction::kLogOff:
+      return PerformAction(*ExitFlagsFor(static_cast<int>(action), true));
+    case PlanAction::kSleep: return os_.Suspend(false);
+    case PlanAction::kHibernate: return os_.Suspend(true);
+    case PlanAction::kLock: return os_.LockSession();
+    case PlanAction::kScreenOff: return os_.TurnScreenOff();
+    case PlanAction::kWake: return true;  // the timer woke the machine already
+  }
+  return false;
+}
+
+namespace {
+
+bool HasIdlePlans(const EngineSettings& s) {
+  for (const Plan& p : s.plans)
+    if (p.enabled && p.repeat == PlanRepeat::kIdle) return true;
+  return false;
+}
+
+}  // namespace
+
+void Program::UpdatePlanTimer() {
+  // The face asks its service; it only measures the idle time for it.
+  const EngineSettings s = EngineSettingsOf(live_);
+  const bool wanted = link_ ? HasIdlePlans(s) : !s.plans.empty();
+  if (wanted != plan_timer_) {
+    plan_timer_ = wanted;
+    screen_.SetTimerRunning(FormTimer::kPlans, wanted);
+  }
+  if (!link_) engine_.ArmWake(s);
+}
+
+int Program::SecondsToNextPlanTick() {
+  const EngineSettings s = EngineSettingsOf(live_);
+  // Idle is looked at every ten seconds, so that a countdown for an idle
+  // machine goes as soon as someone is back.
+  const int most = HasIdlePlans(s) ? 10 : ScheduleRunner::kIdleTickSeconds;
+  if (link_) return most;
+  return engine_.SecondsToNextPlanTick(s, most);
+}
+
+void Program::PlanTimer_Timer() {
+  if (ended_ || !plan_timer_) return;
+  const EngineSettings s = EngineSettingsOf(live_);
+  if (link_) {
+    // Told to the service when it changes by a minute, and at once when
+    // someone is back.
+    const int idle = os_.IdleSeconds();
+    if (idle / 60 != idle_told_ / 60 || (idle < idle_told_ && idle_told_ >= 60)) {
+      idle_told_ = idle;
+      link_->Tell(protocol::Message(protocol::kIdle).Set("seconds", idle));
+    }
+    return;
+  }
+  if (HasIdlePlans(s)) engine_.IdleObserved(s, os_.IdleSeconds());
+  engine_.PlanTick(s);
+  if (ended_) return;
+  UpdateTrayTip();
+}
+
+void Program::WokeForPlan() {
+  if (!link_) engine_.WokeForPlan();
+}
 
 void Program::ShowForm(bool visible) {
   form_visible_ = visible;
@@ -184,6 +255,8 @@ void Program::Form_Load() {
                            "\n文件可能正被其他程序占用。在能够读取之前，程序不保存任何设置，也不接受任何密码。",
                        kNotice, MessageIcon::kWarning);
 
+  UpdatePlanTimer();
+
   // 21, 22. Nothing is pending; the first time-control check.
   live_.SetApplyEnabled(false);
   CheckTimeControl();
@@ -246,6 +319,7 @@ void Program::RetryUnreadSettings() {
 
 void Program::StartChosenTimer() {
   if (!link_) engine_.StartChosenTimer(EngineSettingsOf(live_));
+  UpdatePlanTimer();
 }
 
 void Program::ShowTrayIconByCheck1() {
@@ -312,7 +386,7 @@ void Program::Countdown_Timer1_Timer() {
 void Program::Countdown_Enter() {
   if (link_) return FaceCountdownAnswer(protocol::kCancel);
   const std::uint64_t generation = countdown().generation;
-  switch (engine_.Enter(countdown().password, [this](const std::string& text) { return PasswordAccepted(text); })) {
+  switch (engine_.Enter(EngineSettingsOf(live_), countdown().password, [this](const std::string& text) { return PasswordAccepted(text); })) {
     case CountdownAnswer::kNoWindow:
     case CountdownAnswer::kCancelled:
       return;

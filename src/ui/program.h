@@ -79,6 +79,17 @@ class Program : private EngineHost {
   void Form_Load();
   void Timer1_Timer();           // schedule tick
   void Timer2_Timer() { CheckTimeControl(); }
+  // The plans' timer: it runs while there are plans.
+  void PlanTimer_Timer();
+  // When the plans' timer next needs to run (as the schedule timer's).
+  int SecondsToNextPlanTick();
+  // The machine woke at a plan's 唤醒计算机 instant.
+  void WokeForPlan();
+  // The plans' timer runs while there are plans (in the face: while there
+  // are idle plans, whose idle time it measures for the service); the wake
+  // timer follows the plans. After every event, as the controls may have
+  // changed.
+  void UpdatePlanTimer();
   void CheckTimeControl();
   void OpenShutdownScreen(int mode);
   // The machine policy may have changed: the controls it holds follow it at
@@ -181,6 +192,11 @@ class Program : private EngineHost {
   void Balloon(const std::string& text) override { ShowBalloon(text); }
   bool RememberOccurrence(std::int64_t instant) override;
   void StoreUse(const Date& day, int minutes) override;
+  bool PerformPlan(PlanAction action) override;
+  void ArmWake(std::optional<std::int64_t> instant) override { os_.ArmWakeTimer(instant); }
+  void KeepAwake(bool keep) override { os_.KeepAwake(keep); }
+  SystemError LastSystemError() override { return os_.LastSystemError(); }
+  void Notice(const std::string& text) override { screen_.ShowNotice(text, "提示", MessageIcon::kWarning); }
 
   void ShowForm(bool visible);
   void StartChosenTimer();
@@ -233,6 +249,8 @@ class Program : private EngineHost {
   bool label7_pressed_ = false;
   bool image1_pressed_ = false;
   bool settings_unread_ = false;
+  bool plan_timer_ = false;
+  int idle_told_ = 0;
   GuardLink* link_ = nullptr;
   MemoryStore* face_store_ = nullptr;
   CountdownScreen face_countdown_;

@@ -64,6 +64,15 @@ struct FakePlatform : GuardPlatform {
     return perform_ok;
   }
   std::optional<TimeZoneRule> CurrentTimeZone() override { return zone; }
+  std::vector<std::string> suspends;
+  std::optional<std::int64_t> wake_at;
+  bool awake = false;
+  bool Suspend(bool hibernate) override {
+    suspends.push_back(hibernate ? "hibernate" : "sleep");
+    return true;
+  }
+  void ArmWake(std::optional<std::int64_t> utc) override { wake_at = utc; }
+  void KeepAwake(bool keep) override { awake = keep; }
 
   // The last message of a type sent to the face.
   const p::Message* Last(const char* type) const {

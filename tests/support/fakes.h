@@ -59,6 +59,31 @@ class FakeOs : public OperatingSystem {
   std::string ExecutableBaseName() override { return "dadado"; }
   char PathSeparator() override { return '\\'; }
   std::string SystemFolder() override { return "C:\\Windows\\system32"; }
+  // What plans asked of this session.
+  std::vector<std::string> plan_actions;  // "sleep", "hibernate", "lock", "screen off"
+  bool plan_actions_ok = true;
+  std::optional<std::int64_t> wake_timer;
+  int wake_timer_sets = 0;
+  bool kept_awake = false;
+  int idle_seconds = 0;
+  bool Suspend(bool hibernate) override {
+    plan_actions.push_back(hibernate ? "hibernate" : "sleep");
+    return plan_actions_ok;
+  }
+  bool LockSession() override {
+    plan_actions.push_back("lock");
+    return plan_actions_ok;
+  }
+  bool TurnScreenOff() override {
+    plan_actions.push_back("screen off");
+    return plan_actions_ok;
+  }
+  void ArmWakeTimer(std::optional<std::int64_t> at) override {
+    wake_timer = at;
+    ++wake_timer_sets;
+  }
+  void KeepAwake(bool keep) override { kept_awake = keep; }
+  int IdleSeconds() override { return idle_seconds; }
   // HKEY_CURRENT_USER\Software\dadado
   std::map<std::string, std::string> user_values;
   bool user_values_fail = false;
@@ -147,8 +172,9 @@ class FakeScreen : public Screen {
   std::function<void()> during_set_password;  // runs while the modal dialog is open
 
   void ShowSettingsWindow(bool visible) override { form_visible = visible; }
+  bool plan_timer = false;
   void SetTimerRunning(FormTimer t, bool running) override {
-    (t == FormTimer::kSchedule ? timer1 : timer2) = running;
+    (t == FormTimer::kSchedule ? timer1 : t == FormTimer::kTimeControl ? timer2 : plan_timer) = running;
   }
   MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
                             MessageButtons buttons) override;
