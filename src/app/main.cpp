@@ -4,7 +4,7 @@
 //                      service runs, which then has a face of its own
 //   /face R W          the guard service's face, with the pipes it handed over
 //   /guard-service     the guard service, for the service manager
-//   /install-guard, /uninstall-guard
+//   /install-guard, /uninstall-guard, /install-guard-copy
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -44,6 +44,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (Is(args, kGuardServiceArgument)) return RunGuardService() ? 0 : 1;
   if (Is(args, L"/install-guard")) return RunGuardCommand(true);
   if (Is(args, L"/uninstall-guard")) return RunGuardCommand(false);
+  if (Is(args, L"/install-guard-copy")) return RunGuardCopyCommand();
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);

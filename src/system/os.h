@@ -97,10 +97,14 @@ class OperatingSystem {
   struct GuardChange {
     bool ok = true;
     std::string why;                   // when not ok, for "以下设置没有保存"
-    bool writable_by_users = false;    // installed, but from a folder others can write
+    // Not installed: users could change the program or a folder above it.
+    bool unprotected_location = false;
   };
   virtual bool GuardInstalled() = 0;
   virtual GuardChange ChangeGuard(bool install) = 0;
+  // Copies the program and its settings into a folder only administrators
+  // may change (Program Files) and installs the guard from there.
+  virtual GuardChange InstallGuardFromProgramFiles() = 0;
   // The scheduled instant the guard performed last, as the settings file
   // writes instants; nullopt when it never did.
   virtual std::optional<std::string> GuardPerformedLast() = 0;

@@ -619,16 +619,23 @@ void Program::Command3_Click() {
   }
   // The guard service, installed or removed as the box says (the system asks
   // for an administrator when needed).
-  std::string guard_warning;
+  bool guard_took_over = false;
   if (!locks_.guard && live_.guard().value != 2 && (live_.guard().value == 1) != os_.GuardInstalled()) {
-    const OperatingSystem::GuardChange change = os_.ChangeGuard(live_.guard().value == 1);
+    const bool install = live_.guard().value == 1;
+    OperatingSystem::GuardChange change = os_.ChangeGuard(install);
+    // The guard runs only a program that users cannot replace; from
+    // anywhere else it is offered a home where they cannot.
+    if (!change.ok && change.unprotected_location && install &&
+        screen_.ShowMessage(kGuardCopyQuestion, kNotice, MessageIcon::kQuestion, MessageButtons::kOkCancel) ==
+            MessageAnswer::kOk)
+      change = os_.InstallGuardFromProgramFiles();
     if (!change.ok) {
       problems += "\n・“防止被结束(守护服务)”无法更改：" + change.why;
       not_saved("防止被结束(守护服务)", change.why);
       live_.SetGuard(os_.GuardInstalled() ? 1 : 0);
       live_.SetApplyEnabled(!file_ok);
-    } else if (change.writable_by_users) {
-      guard_warning = kGuardLocationWarning;
+    } else {
+      guard_took_over = install;
     }
   }
   // An administrator's Apply keeps the event log's texts pointing at this copy.
@@ -636,7 +643,12 @@ void Program::Command3_Click() {
   screen_.Refresh();
   if (!problems.empty())
     screen_.ShowMessage("以下设置没有保存：" + problems, kNotice, MessageIcon::kWarning, MessageButtons::kOk);
-  if (!guard_warning.empty()) screen_.ShowMessage(guard_warning, kNotice, MessageIcon::kWarning, MessageButtons::kOk);
+  if (guard_took_over) {
+    // From now on the service decides and acts, and starts the program it
+    // shows itself through; this copy would only be a second one.
+    screen_.ShowMessage(kGuardTookOver, kNotice, MessageIcon::kInformation, MessageButtons::kOk);
+    End();
+  }
 }
 
 void Program::Command4_Click() {

@@ -30,10 +30,13 @@
 namespace dadado {
 
 inline constexpr char kContactAddress[] = "dadado@example.com";
-// Said when the guard runs a program that others could replace.
-inline constexpr char kGuardLocationWarning[] =
-    "守护服务已安装，但普通用户可以修改程序所在的文件夹、程序或它的设置文件，任何人都可能替换它们。\n"
-    "请把程序放到 Program Files 下的文件夹中（例如 C:\\Program Files\\dadado），然后重新安装守护服务。";
+// Asked when the guard may not run the program where it lies.
+inline constexpr char kGuardCopyQuestion[] =
+    "守护服务以系统权限运行本程序，程序必须放在只有管理员才能修改的文件夹中。\n"
+    "是否把程序和它的设置复制到 Program Files 下的 dadado 文件夹，并从那里安装守护服务？";
+// Said when the guard has been installed and takes over.
+inline constexpr char kGuardTookOver[] =
+    "守护服务已安装并开始运行，以后由它执行定时操作和时间控制。\n本程序将退出，守护服务会立即重新启动它。";
 
 
 struct PasswordDialog {

@@ -132,6 +132,13 @@ class FakeOs : public OperatingSystem {
     return guard_change;
   }
   std::optional<std::string> GuardPerformedLast() override { return guard_performed_last; }
+  GuardChange copied_install;             // what installing from Program Files gives
+  int copied_installs = 0;
+  GuardChange InstallGuardFromProgramFiles() override {
+    ++copied_installs;
+    if (copied_install.ok) guard_installed = true;
+    return copied_install;
+  }
   SystemError LastSystemError() override { return last_error; }
   PolicyValues ReadPolicyValues() override {
     ++policy_reads;

@@ -21,4 +21,9 @@ int RunGuardCommand(bool install);
 OperatingSystem::GuardChange ChangeGuardInstallation(WinOperatingSystem& os, bool install);
 bool GuardServiceInstalled();
 
+// Copies the program and its settings into Program Files\dadado and installs
+// the guard from there (/install-guard-copy, when elevated).
+OperatingSystem::GuardChange InstallGuardFromProgramFiles(WinOperatingSystem& os);
+int RunGuardCopyCommand();
+
 }  // namespace dadado::win32

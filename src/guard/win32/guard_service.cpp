@@ -3,6 +3,7 @@
 // start the program in the console session as its face, with its ends of two
 // unnamed pipes and nothing else inherited, and act on the machine.
 #include <windows.h>
+#include <powrprof.h>
 #include <userenv.h>
 #include <wtsapi32.h>
 
@@ -19,6 +20,7 @@
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
 #include "system/win32/win_os.h"
+#include "system/win32/wake_timer.h"
 #include "system/win32/win_time_zone.h"
 
 namespace dadado::win32 {
@@ -187,6 +189,16 @@ class WinGuardPlatform : public GuardPlatform {
 
   std::optional<TimeZoneRule> CurrentTimeZone() override { return CurrentTimeZoneRule(); }
 
+  bool Suspend(bool hibernate) override {
+    EnablePrivilege(SE_SHUTDOWN_NAME);
+    return SetSuspendState(hibernate ? TRUE : FALSE, FALSE, FALSE) != FALSE;
+  }
+  void ArmWake(std::optional<std::int64_t> utc) override { wake_.Arm(utc); }
+  void KeepAwake(bool keep) override {
+    SetThreadExecutionState(keep ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+  }
+  HANDLE wake_timer() const { return wake_.handle(); }
+
   // The face's process, to wait on; null when none runs.
   HANDLE face_process() const { return process_.get(); }
   std::vector<protocol::Message> Received() { return channel_ ? channel_->Received() : std::vector<protocol::Message>{}; }
@@ -209,6 +221,7 @@ class WinGuardPlatform : public GuardPlatform {
   bool reversed_ = LockFlagsReversed();
   UniqueHandle process_;
   std::unique_ptr<PipeChannel> channel_;
+  WakeTimer wake_;
 };
 
 // What the control handler passes to the loop.
@@ -362,16 +375,18 @@ void RunLoop(ServiceState& state) {
     due.QuadPart = (wake + 11644473600LL) * 10000000LL + 200000LL;  // 20 ms into that second
     SetWaitableTimer(timer.get(), &due, 0, nullptr, nullptr, FALSE);
 
-    HANDLE waits[7];
+    HANDLE waits[8];
     DWORD n = 0;
     waits[n++] = state.stop.get();
     waits[n++] = state.control.get();
     waits[n++] = arrival.get();
-    waits[n++] = timer.get();
+    waits[n++] = timer.get();  // made at the start; without it nothing could run
     const DWORD folder_at = folder_change ? n : MAXDWORD;
     if (folder_change) waits[n++] = folder_change.get();
-    const DWORD policy_at = n;
-    waits[n++] = policy.event();
+    const DWORD policy_at = policy.event() ? n : MAXDWORD;
+    if (policy.event()) waits[n++] = policy.event();
+    const DWORD wake_at = platform.wake_timer() ? n : MAXDWORD;
+    if (platform.wake_timer()) waits[n++] = platform.wake_timer();
     const DWORD face_at = platform.face_process() ? n : MAXDWORD;
     if (platform.face_process()) waits[n++] = platform.face_process();
 
@@ -407,6 +422,8 @@ void RunLoop(ServiceState& state) {
       // A folder written to all the time must not keep the file from being
       // read: the first change sets the moment.
       if (!settled_at) settled_at = GetTickCount64() + kSettleMs;
+    } else if (i == wake_at) {
+      host.WokeForPlan();
     } else if (i == policy_at) {
       policy.Arm();
       host.PolicyChanged();

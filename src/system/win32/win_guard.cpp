@@ -12,6 +12,10 @@ OperatingSystem::GuardChange WinOperatingSystem::ChangeGuard(bool install) {
   return ChangeGuardInstallation(*this, install);
 }
 
+OperatingSystem::GuardChange WinOperatingSystem::InstallGuardFromProgramFiles() {
+  return dadado::win32::InstallGuardFromProgramFiles(*this);
+}
+
 std::optional<std::string> WinOperatingSystem::GuardPerformedLast() {
   if (auto text = dadado::win32::GuardPerformedLast()) return Narrow(*text);
   return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <powrprof.h>
 
 #include <vector>
 
@@ -79,6 +80,42 @@ bool WinOperatingSystem::WriteUserValue(const std::string& name, const std::stri
   const std::wstring data = Widen(value);
   return RegSetValueExW(raw, Widen(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                         static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+bool WinOperatingSystem::Suspend(bool hibernate) {
+  // Sleeping needs the shutdown privilege too; wake timers stay on, so that
+  // a 唤醒计算机 plan can wake the machine again.
+  EnableShutdownPrivilege();
+  return SetSuspendState(hibernate ? TRUE : FALSE, FALSE, FALSE) != FALSE;
+}
+
+bool WinOperatingSystem::LockSession() { return LockWorkStation() != FALSE; }
+
+bool WinOperatingSystem::TurnScreenOff() {
+  // 2: the screens off. Sent to every top-level window, as the system's own
+  // power settings do; a window that hangs is not waited for.
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(HWND_BROADCAST, WM_SYSCOMMAND, SC_MONITORPOWER, 2, SMTO_ABORTIFHUNG, 1000, &result) != 0;
+}
+
+void WinOperatingSystem::ArmWakeTimer(std::optional<std::int64_t> local_instant) {
+  wake_timer_.Arm(local_instant ? UtcOfSystemLocal(*local_instant) : std::nullopt);
+}
+
+void WinOperatingSystem::KeepAwake(bool keep) {
+  SetThreadExecutionState(keep ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+}
+
+int WinOperatingSystem::IdleSeconds() {
+  // A program that keeps the display on (a video, a presentation) means
+  // someone is watching.
+  EXECUTION_STATE state = 0;
+  if (CallNtPowerInformation(SystemExecutionState, nullptr, 0, &state, sizeof state) == 0 &&
+      (state & ES_DISPLAY_REQUIRED))
+    return 0;
+  LASTINPUTINFO info{sizeof info, 0};
+  if (!GetLastInputInfo(&info)) return 0;
+  return static_cast<int>((GetTickCount() - info.dwTime) / 1000);
 }
 
 bool WinOperatingSystem::EnableShutdownPrivilege() {
