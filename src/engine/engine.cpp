@@ -198,6 +198,13 @@ void Engine::Postpone(const EngineSettings& s) {
   host_.CountdownClosed();
 }
 
+void Engine::WallClockSkipped(const EngineSettings& s, std::int64_t from) {
+  if (stopped_) return;
+  const std::int64_t now = LocalSeconds(clock_.Now());
+  if (timer1_ && s.schedule.frequency != kFrequencyNone) runner_.SkippedForward(s.schedule, from, now);
+  plan_runner_.SkippedForward(s.plans, s.calendar, from, now);
+}
+
 // ---- plans ------------------------------------------------------------------------------
 
 void Engine::PlanTick(const EngineSettings& s) {
@@ -284,7 +291,9 @@ void Engine::PerformPlanOccurrence(const EngineSettings& s, const PlanOccurrence
     host_.Log(EventType::kError, events::kPlanFailed, {number, PlanActionText(action), "0", "无法记录这次补做，没有执行"});
     return;
   }
-  if (!host_.PerformPlan(action)) {
+  const PlanOutcome outcome = host_.PerformPlan(action, o.plan);
+  if (outcome == PlanOutcome::kNotDone) return;
+  if (outcome == PlanOutcome::kRefused) {
     const SystemError error = host_.LastSystemError();
     host_.Log(EventType::kError, events::kPlanFailed,
               {number, PlanActionText(action), std::to_string(error.code), error.text});

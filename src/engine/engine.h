@@ -25,6 +25,13 @@
 
 namespace dadado {
 
+// What became of a plan's action.
+enum class PlanOutcome {
+  kDone,
+  kRefused,  // the system refused it
+  kNotDone,  // it could not be done here; the host has said why
+};
+
 // What the engine asks of whoever hosts it.
 class EngineHost {
  public:
@@ -50,8 +57,8 @@ class EngineHost {
   virtual void StoreUse(const Date& day, int minutes) = 0;
 
   // A plan's action (restart, shutdown and log-off forced, as scheduled
-  // actions always are); false when it could not be done.
-  virtual bool PerformPlan(PlanAction action) = 0;
+  // actions always are) for plan number `plan`.
+  virtual PlanOutcome PerformPlan(PlanAction action, int plan) = 0;
   // The instant the next 唤醒计算机 wakes the machine at, or none.
   virtual void ArmWake(std::optional<std::int64_t> instant) = 0;
   // After a wake the engine caused: keep the machine from sleeping again,
@@ -103,6 +110,9 @@ class Engine {
   // At start-up and on resume, with 错过补做 on: the latest due instant of the
   // last two hours after `last_done` is performed after the usual countdown.
   void CatchUpMissed(const EngineSettings& s, std::optional<std::int64_t> last_done);
+  // Summer time began: the wall clock skipped from `from` to now while time
+  // ran on. What fell due in between is done now, after its countdown.
+  void WallClockSkipped(const EngineSettings& s, std::int64_t from);
   // The clock jumped or the machine resumed: the next tick starts afresh.
   void ClockDiscontinuity() {
     runner_.Restart();

@@ -291,28 +291,30 @@ bool GuardHost::Perform(unsigned exit_flags) {
   return done;
 }
 
-bool GuardHost::PerformPlan(PlanAction action) {
+PlanOutcome GuardHost::PerformPlan(PlanAction action, int plan) {
+  auto outcome = [](bool done) { return done ? PlanOutcome::kDone : PlanOutcome::kRefused; };
   switch (action) {
     case PlanAction::kRestart:
     case PlanAction::kShutDown:
     case PlanAction::kLogOff:
-      return Perform(*ExitFlagsFor(static_cast<int>(action), true));
+      return outcome(Perform(*ExitFlagsFor(static_cast<int>(action), true)));
     case PlanAction::kSleep:
     case PlanAction::kHibernate:
-      return platform_.Suspend(action == PlanAction::kHibernate);
+      return outcome(platform_.Suspend(action == PlanAction::kHibernate));
     case PlanAction::kLock:
     case PlanAction::kScreenOff:
       // The user's desktop is the face's to lock or darken.
       if (!platform_.FaceRunning()) {
-        Log(EventType::kWarning, events::kPlanNotDone, {"", PlanActionText(action), "用户会话中没有运行本程序"});
-        return true;
+        Log(EventType::kWarning, events::kPlanNotDone,
+            {std::to_string(plan), PlanActionText(action), "用户会话中没有运行本程序"});
+        return PlanOutcome::kNotDone;
       }
       platform_.SendToFace(p::Message(p::kDo).Set("what", action == PlanAction::kLock ? "lock" : "screen_off"));
-      return true;
+      return PlanOutcome::kDone;
     case PlanAction::kWake:
-      return true;
+      return PlanOutcome::kDone;
   }
-  return false;
+  return PlanOutcome::kRefused;
 }
 
 void GuardHost::ArmWake(std::optional<std::int64_t> instant) {
@@ -338,6 +340,7 @@ void GuardHost::Wake() {
   CheckTimeZone();
   UpdateSession();
   const std::int64_t now = NowSeconds();
+  if (auto from = wall_clock_.Observe(now, utc_.UtcNow())) engine_.WallClockSkipped(settings_, *from);
   if (engine_.timer_running(FormTimer::kSchedule)) engine_.ScheduleTick(settings_);
   // Time control, once a minute as the program checks it, and only with
   // someone logged on: an administrator must be able to log on at any hour.

@@ -134,7 +134,7 @@ class GuardHost : private EngineHost {
   void Balloon(const std::string& text) override;
   bool RememberOccurrence(std::int64_t instant) override;
   void StoreUse(const Date& day, int minutes) override;
-  bool PerformPlan(PlanAction action) override;
+  PlanOutcome PerformPlan(PlanAction action, int plan) override;
   void ArmWake(std::optional<std::int64_t> instant) override;
   void KeepAwake(bool keep) override { platform_.KeepAwake(keep); }
   SystemError LastSystemError() override { return os_.LastSystemError(); }
@@ -192,6 +192,7 @@ class GuardHost : private EngineHost {
   std::optional<std::string> tip_sent_;
   std::string face_ini_sent_;
   std::optional<Performed> last_performed_;
+  WallClockWatch wall_clock_;
   std::int64_t next_time_control_check_ = 0;
   std::optional<std::int64_t> last_countdown_tick_;
   std::string postponed_stored_, held_off_stored_;

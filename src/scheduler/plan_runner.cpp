@@ -147,6 +147,18 @@ std::optional<std::int64_t> PlanRunner::NextWake(const std::vector<Plan>& plans,
   return next;
 }
 
+void PlanRunner::SkippedForward(const std::vector<Plan>& plans, const WorkCalendar& calendar, std::int64_t from,
+                                std::int64_t to) {
+  for (int i = 1; i <= static_cast<int>(plans.size()); ++i) {
+    const Plan& plan = plans[i - 1];
+    if (!Acts(plan)) continue;
+    const auto due = NextPlanDueAfter(plan, calendar, from);
+    const Key key = KeyOf(plans, i);
+    if (!due || *due >= to || !FirstTime(last_due_, key, *due)) continue;
+    moved_.push_back({{i, *due}, key.second, plan.warning ? to + kPlanWarningLeadSeconds : to, false, false, false});
+  }
+}
+
 std::int64_t PlanRunner::Postpone(const std::vector<Plan>& plans, const PlanOccurrence& occurrence, int seconds) {
   const int i = occurrence.plan;
   if (i < 1 || i > static_cast<int>(plans.size())) return occurrence.instant + seconds;

@@ -59,6 +59,12 @@ class PlanRunner {
   // The next instant a 唤醒计算机 plan wakes the machine.
   std::optional<std::int64_t> NextWake(const std::vector<Plan>& plans, const WorkCalendar& calendar);
 
+  // The wall clock skipped from `from` to `to` while time ran on (summer
+  // time began): an occurrence in between was never shown, and is done at
+  // `to`, after its warning when it has one.
+  void SkippedForward(const std::vector<Plan>& plans, const WorkCalendar& calendar, std::int64_t from,
+                      std::int64_t to);
+
   // Moves an occurrence `seconds` later than it is due now; its countdown
   // opens again 121 seconds before the new time. Returns the new time.
   std::int64_t Postpone(const std::vector<Plan>& plans, const PlanOccurrence& occurrence, int seconds);

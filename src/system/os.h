@@ -69,6 +69,9 @@ class OperatingSystem {
   virtual void ArmWakeTimer(std::optional<std::int64_t> local_instant) = 0;
   // Keeps the machine from sleeping for lack of input, or lets it.
   virtual void KeepAwake(bool keep) = 0;
+  // The system's clock in UTC seconds since 1970; nullopt when not known.
+  // Against the local clock it tells summer time from a clock being set.
+  virtual std::optional<std::int64_t> UtcSeconds() = 0;
   // Seconds without keyboard or mouse input in this session; 0 while a
   // program keeps the display on (a video, a presentation).
   virtual int IdleSeconds() = 0;

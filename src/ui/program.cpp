@@ -83,19 +83,21 @@ bool Program::RememberOccurrence(std::int64_t instant) { return state_.RememberO
 // At most once a minute.
 void Program::StoreUse(const Date& day, int minutes) { state_.StoreUse(day, minutes); }
 
-bool Program::PerformPlan(PlanAction action) {
+PlanOutcome Program::PerformPlan(PlanAction action, int) {
+  bool done = false;
   switch (action) {
     case PlanAction::kRestart:
     case PlanAction::kShutDown:
     case PlanAction::kLogOff:
-      return PerformAction(*ExitFlagsFor(static_cast<int>(action), true));
-    case PlanAction::kSleep: return os_.Suspend(false);
-    case PlanAction::kHibernate: return os_.Suspend(true);
-    case PlanAction::kLock: return os_.LockSession();
-    case PlanAction::kScreenOff: return os_.TurnScreenOff();
-    case PlanAction::kWake: return true;  // the timer woke the machine already
+      done = PerformAction(*ExitFlagsFor(static_cast<int>(action), true));
+      break;
+    case PlanAction::kSleep: done = os_.Suspend(false); break;
+    case PlanAction::kHibernate: done = os_.Suspend(true); break;
+    case PlanAction::kLock: done = os_.LockSession(); break;
+    case PlanAction::kScreenOff: done = os_.TurnScreenOff(); break;
+    case PlanAction::kWake: done = true; break;  // the timer woke the machine already
   }
-  return false;
+  return done ? PlanOutcome::kDone : PlanOutcome::kRefused;
 }
 
 namespace {
@@ -128,8 +130,17 @@ int Program::SecondsToNextPlanTick() {
   return engine_.SecondsToNextPlanTick(s, most);
 }
 
+void Program::WatchWallClock() {
+  if (link_) return;
+  const auto utc = os_.UtcSeconds();
+  if (!utc) return;
+  if (auto from = wall_clock_.Observe(LocalSeconds(clock_.Now()), *utc))
+    engine_.WallClockSkipped(EngineSettingsOf(live_), *from);
+}
+
 void Program::PlanTimer_Timer() {
   if (ended_ || !plan_timer_) return;
+  WatchWallClock();
   const EngineSettings s = EngineSettingsOf(live_);
   if (link_) {
     // Told to the service when it changes by a minute, and at once when
@@ -334,6 +345,7 @@ void Program::Timer1_Timer() {
   if (ended_ || link_ || !engine_.timer_running(FormTimer::kSchedule)) return;
   RetryUnreadSettings();
   if (ended_) return;
+  WatchWallClock();
   engine_.ScheduleTick(EngineSettingsOf(live_));
   if (ended_) return;
   UpdateTrayTip();

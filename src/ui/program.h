@@ -16,6 +16,7 @@
 #include "base/calendar.h"
 #include "engine/engine.h"
 #include "engine/program_name.h"
+#include "base/time_zone.h"
 #include "settings/live_settings.h"
 #include "settings/settings_file.h"
 #include "system/os.h"
@@ -195,7 +196,7 @@ class Program : private EngineHost {
   void Balloon(const std::string& text) override { ShowBalloon(text); }
   bool RememberOccurrence(std::int64_t instant) override;
   void StoreUse(const Date& day, int minutes) override;
-  bool PerformPlan(PlanAction action) override;
+  PlanOutcome PerformPlan(PlanAction action, int plan) override;
   void ArmWake(std::optional<std::int64_t> instant) override { os_.ArmWakeTimer(instant); }
   void KeepAwake(bool keep) override { os_.KeepAwake(keep); }
   SystemError LastSystemError() override { return os_.LastSystemError(); }
@@ -253,6 +254,9 @@ class Program : private EngineHost {
   bool image1_pressed_ = false;
   bool settings_unread_ = false;
   bool plan_timer_ = false;
+  WallClockWatch wall_clock_;
+  // Summer time beginning is told to the engine from either timer.
+  void WatchWallClock();
   int idle_told_ = 0;
   GuardLink* link_ = nullptr;
   MemoryStore* face_store_ = nullptr;

@@ -84,6 +84,8 @@ class FakeOs : public OperatingSystem {
   }
   void KeepAwake(bool keep) override { kept_awake = keep; }
   int IdleSeconds() override { return idle_seconds; }
+  std::optional<std::int64_t> utc_seconds;
+  std::optional<std::int64_t> UtcSeconds() override { return utc_seconds; }
   // HKEY_CURRENT_USER\Software\dadado
   std::map<std::string, std::string> user_values;
   bool user_values_fail = false;

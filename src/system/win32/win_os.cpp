@@ -106,6 +106,13 @@ void WinOperatingSystem::KeepAwake(bool keep) {
   SetThreadExecutionState(keep ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
 }
 
+std::optional<std::int64_t> WinOperatingSystem::UtcSeconds() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  const std::int64_t ticks = (static_cast<std::int64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return ticks / 10000000LL - 11644473600LL;
+}
+
 int WinOperatingSystem::IdleSeconds() {
   // A program that keeps the display on (a video, a presentation) means
   // someone is watching.
