@@ -69,6 +69,10 @@ class OperatingSystem {
   virtual void ArmWakeTimer(std::optional<std::int64_t> local_instant) = 0;
   // Keeps the machine from sleeping for lack of input, or lets it.
   virtual void KeepAwake(bool keep) = 0;
+  // Whether the power plan lets wake timers wake the machine, and letting
+  // it (an administrator's to do); nullopt when it cannot be said.
+  virtual std::optional<bool> WakeTimersAllowed() = 0;
+  virtual bool AllowWakeTimers() = 0;
   // The system's clock in UTC seconds since 1970; nullopt when not known.
   // Against the local clock it tells summer time from a clock being set.
   virtual std::optional<std::int64_t> UtcSeconds() = 0;

@@ -84,6 +84,13 @@ class FakeOs : public OperatingSystem {
   }
   void KeepAwake(bool keep) override { kept_awake = keep; }
   int IdleSeconds() override { return idle_seconds; }
+  std::optional<bool> wake_timers_allowed = true;
+  std::optional<bool> WakeTimersAllowed() override { return wake_timers_allowed; }
+  bool AllowWakeTimers() override {
+    if (read_only) return false;
+    wake_timers_allowed = true;
+    return true;
+  }
   std::optional<std::int64_t> utc_seconds;
   std::optional<std::int64_t> UtcSeconds() override { return utc_seconds; }
   // HKEY_CURRENT_USER\Software\dadado

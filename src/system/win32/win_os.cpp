@@ -113,6 +113,35 @@ std::optional<std::int64_t> WinOperatingSystem::UtcSeconds() {
   return ticks / 10000000LL - 11644473600LL;
 }
 
+namespace {
+
+// The power plan's "allow wake timers" setting (Sleep → Allow wake timers).
+constexpr GUID kSleepSubgroup = {0x238C9FA8, 0x0AAD, 0x41ED, {0x83, 0xF4, 0x97, 0xBE, 0x24, 0x2C, 0x8F, 0x20}};
+constexpr GUID kAllowWakeTimers = {0xBD3B718A, 0x0680, 0x4D9D, {0x8A, 0xB2, 0xE1, 0xD2, 0xB4, 0xAC, 0x80, 0x6D}};
+
+}  // namespace
+
+std::optional<bool> WinOperatingSystem::WakeTimersAllowed() {
+  GUID* scheme = nullptr;
+  if (PowerGetActiveScheme(nullptr, &scheme) != ERROR_SUCCESS || !scheme) return std::nullopt;
+  DWORD ac = 0, dc = 0;
+  const bool read = PowerReadACValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, &ac) == ERROR_SUCCESS &&
+                    PowerReadDCValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, &dc) == ERROR_SUCCESS;
+  LocalFree(scheme);
+  if (!read) return std::nullopt;
+  return ac != 0 && dc != 0;  // 0 disabled, 1 enabled, 2 important ones only
+}
+
+bool WinOperatingSystem::AllowWakeTimers() {
+  GUID* scheme = nullptr;
+  if (PowerGetActiveScheme(nullptr, &scheme) != ERROR_SUCCESS || !scheme) return false;
+  const bool ok = PowerWriteACValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, 1) == ERROR_SUCCESS &&
+                  PowerWriteDCValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, 1) == ERROR_SUCCESS &&
+                  PowerSetActiveScheme(nullptr, scheme) == ERROR_SUCCESS;
+  LocalFree(scheme);
+  return ok;
+}
+
 int WinOperatingSystem::IdleSeconds() {
   // A program that keeps the display on (a video, a presentation) means
   // someone is watching.

@@ -26,6 +26,8 @@ class WinOperatingSystem : public OperatingSystem {
   void KeepAwake(bool keep) override;
   int IdleSeconds() override;
   std::optional<std::int64_t> UtcSeconds() override;
+  std::optional<bool> WakeTimersAllowed() override;
+  bool AllowWakeTimers() override;
   // Called, from a thread of the timer's, when the wake timer fires.
   void OnWake(std::function<void()> woke) { wake_timer_.CallBack(std::move(woke)); }
   std::optional<std::string> ReadUserValue(const std::string& name) override;
