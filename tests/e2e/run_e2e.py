@@ -675,9 +675,9 @@ def status_command(wine):
     code, out = wine_cmd(wine, ["sc", "create", "dadadoGuard", "binPath=", windows_exe + " /guard-service",
                                 "start=", "demand"])
     assert code == 0, "sc create ended with %s: %s" % (code, out)
+    status_file = os.path.join(folder, "dadado.status.json")
     try:
         wine_cmd(wine, ["sc", "start", "dadadoGuard"])
-        status_file = os.path.join(folder, "dadado.status.json")
         assert wait_for(lambda: os.path.exists(status_file), 30), "the guard wrote no status"
         code, s = status()
         assert code == 0, "the guard runs, yet /status ended with %s: %s" % (code, s)
@@ -696,6 +696,7 @@ def status_command(wine):
     finally:
         code, _ = wine_cmd(wine, ["dadado.exe", "/uninstall-guard"], folder)
         assert code == 0, "/uninstall-guard ended with %s" % code
+    assert not os.path.exists(status_file), "the guard's status stayed after /uninstall-guard"
 
 
 SCENARIOS = [code_page, first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel, policy_schedule,
