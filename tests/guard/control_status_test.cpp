@@ -359,7 +359,7 @@ TEST_F(StatusWithoutGuardTest, NothingIsNextWhenNothingWouldBeDone) {
   const std::string cases[] = {
       "",                                                                                   // no schedule at all
       "[常规设置]\r\n频率= 0\r\n定时时间=2026/12/1 12:00:00\r\n操作方式= 3\r\n启动后隐藏界面= 1\r\n",  // no action
-      // Time control with the window shown cancels the schedule at start-up.
+      // Time control on cancels the schedule at start-up.
       "[常规设置]\r\n频率= 0\r\n定时时间=2026/12/1 12:00:00\r\n操作方式= 1\r\n[时间控制]\r\n启用= 1\r\n",
       "[常规设置]\r\n频率= 2\r\n定时时间=2026/12/1 12:00:00\r\n操作方式= 1\r\n启动后隐藏界面= 1\r\n间隔起始时间=never\r\n",
   };
