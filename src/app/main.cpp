@@ -5,6 +5,7 @@
 //   /face R W          the guard service's face, with the pipes it handed over
 //   /guard-service     the guard service, for the service manager
 //   /install-guard, /uninstall-guard, /install-guard-copy
+//   /status            the status for administrators' scripts, as JSON
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -14,6 +15,7 @@
 
 #include "guard/win32/guard_commands.h"
 #include "guard/win32/guard_win.h"
+#include "guard/win32/status_command.h"
 #include "ui/win32/win_app.h"
 
 namespace {
@@ -45,6 +47,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (Is(args, L"/install-guard")) return RunGuardCommand(true);
   if (Is(args, L"/uninstall-guard")) return RunGuardCommand(false);
   if (Is(args, L"/install-guard-copy")) return RunGuardCopyCommand();
+  if (Is(args, kStatusArgument)) return RunStatusCommand(args);
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "guard/win32/guard_win.h"
+#include "guard/win32/status_file.h"
 #include "system/win32/win_os.h"
 
 namespace dadado::win32 {
@@ -129,6 +130,9 @@ GuardSetupResult UninstallGuardService(const std::wstring& name) {
   if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
     return Failed(GetLastError() == ERROR_ACCESS_DENIED ? GuardSetupOutcome::kNotAdministrator
                                                          : GuardSetupOutcome::kRefused);
+  // The status the service left would only be taken for stale from now on;
+  // nothing of the guard stays behind in the program's folder.
+  if (!executable.empty()) DeleteFileW(StatusPathOf(executable).c_str());
   // Without the guard the program reads its settings as the user again.
   const std::wstring ini = executable.empty() ? std::wstring() : SettingsPathOf(executable);
   if (!ini.empty() && Exists(ini) && !RestoreInheritedAccess(ini))

@@ -16,6 +16,7 @@
 #include "guard/guard_host.h"
 #include "guard/win32/guard_win.h"
 #include "guard/win32/pipe_channel.h"
+#include "guard/win32/status_file.h"
 #include "system/power.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
@@ -368,6 +369,9 @@ void RunLoop(ServiceState& state) {
         host.SettingsChanged();
       }
     }
+    // Here the loop has come round from the start, from every event and
+    // from a settled change of the file alike: what /status reads follows.
+    UpdateStatusFile(host);
     // One timer, set to the next instant anything can happen; an absolute
     // time follows any change of the clock by itself.
     const std::int64_t wake = host.NextWakeUtc();
