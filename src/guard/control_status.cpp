@@ -134,7 +134,19 @@ class QuietHost : public EngineHost {
   void Balloon(const std::string&) override {}
   bool RememberOccurrence(std::int64_t) override { return false; }
   void StoreUse(const Date&, int) override {}
+  PlanOutcome PerformPlan(PlanAction, int) override { return PlanOutcome::kNotDone; }
+  void ArmWake(std::optional<std::int64_t>) override {}
+  void KeepAwake(bool) override {}
+  SystemError LastSystemError() override { return {}; }
+  void Notice(const std::string&) override {}
 };
+
+// The next action of the schedule or of a plan, whichever comes first.
+std::optional<Engine::NextAction> NextActionOf(Engine& engine, const EngineSettings& s) {
+  auto next = engine.NextScheduledAction(s);
+  if (auto plan = engine.NextPlanAction(s); plan && (!next || plan->at < next->at)) next = plan;
+  return next;
+}
 
 int TodaysLimit(const EngineSettings& s, const Date& today) {
   return s.rules.daily_limits[WeekdayOf(DayNumber(today))];
@@ -279,7 +291,7 @@ ControlStatus StatusWithoutGuard(const std::optional<std::string>& file_bytes, c
   Engine engine(host, clock, VersionText());
   engine.set_interval_start(read.interval_start);
   engine.StartChosenTimer(read.settings);
-  if (auto next = engine.NextScheduledAction(read.settings)) s.next = StatusAction{next->at, next->action};
+  if (auto next = NextActionOf(engine, read.settings)) s.next = StatusAction{next->at, next->action};
   if (read.use_day && *read.use_day == now.date) s.used_minutes = std::clamp(read.used_minutes, 0, kSecondsPerDay / 60);
   if (read.last_scheduled) s.last_action = StatusAction{*read.last_scheduled, ActionText(read.settings.action)};
   return s;
@@ -299,7 +311,7 @@ ControlStatus StatusOfGuard(GuardHost& host, bool run_value) {
   // The table's keys as the file held them when last read well: the
   // service's own keys play no part in them.
   s.settings = StatusSettings(Utf8ToGbk(host.read().face_ini), host.policy(), now, settings, around);
-  if (auto next = host.engine().NextScheduledAction(settings)) s.next = StatusAction{next->at, next->action};
+  if (auto next = NextActionOf(host.engine(), settings)) s.next = StatusAction{next->at, next->action};
   s.today = now.date;
   if (host.use().day() == now.date) s.used_minutes = host.use().minutes();
   s.limit_minutes = TodaysLimit(settings, now.date);

@@ -481,6 +481,9 @@ struct FakePlatform : GuardPlatform {
     return true;
   }
   std::optional<TimeZoneRule> CurrentTimeZone() override { return kChina; }
+  bool Suspend(bool) override { return true; }
+  void ArmWake(std::optional<std::int64_t>) override {}
+  void KeepAwake(bool) override {}
 };
 
 std::int64_t At(int day, int h, int m, int s) { return LocalSeconds({{2026, 12, day}, h * 3600 + m * 60 + s}); }
