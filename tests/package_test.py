@@ -260,8 +260,18 @@ registry = {(r["Key"], r["Name"]): (r["Value"], components[r["Component_"]]["Con
 check(all(r["Root"] == "2" for r in rows), "every registry value is under HKEY_LOCAL_MACHINE: %s"
       % [(r["Root"], r["Key"], r["Name"]) for r in rows if r["Root"] != "2"])
 run_key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
-check(registry.get((run_key, "dadado")) == ('"[INSTALLDIR]dadado.exe"', 'STARTWITHWINDOWS = "1"'),
-      "the Run value, quoted, only under STARTWITHWINDOWS=1: %s" % (registry.get((run_key, "dadado")),))
+# Not with the guard, which starts the program itself at every logon.
+check(registry.get((run_key, "dadado")) == ('"[INSTALLDIR]dadado.exe"', 'STARTWITHWINDOWS = "1" AND GUARD <> "1"'),
+      "the Run value, quoted, only under STARTWITHWINDOWS=1 without the guard: %s" % (registry.get((run_key, "dadado")),))
+actions = {r["Action"]: r for r in export("CustomAction")}
+restore = actions.get("RestoreSettingsAccess", {})
+check(restore.get("Source") == "ProgramExeWithGuard" and restore.get("Target") == "/restore-settings-access" and
+      int(restore.get("Type", "0")) & 0x0C3F == (18 | 1024 | 2048),
+      "uninstall gives the settings file its access back, deferred and as the system: %s" % restore)
+sequence = {r["Action"]: r for r in export("InstallExecuteSequence")}
+check(sequence.get("RestoreSettingsAccess", {}).get("Condition") == 'REMOVE = "ALL" AND GUARD = "1" AND NOT UPGRADINGPRODUCTCODE'
+      and 2000 < int(sequence.get("RestoreSettingsAccess", {}).get("Sequence", "0")) < 3500,
+      "after the service is removed and before the files: %s" % sequence.get("RestoreSettingsAccess"))
 source_key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\dadado"
 check(registry.get((source_key, "EventMessageFile")) == ("#%[INSTALLDIR]dadado.exe", ""),
       "EventMessageFile, REG_EXPAND_SZ, the installed dadado.exe: %s" % (registry.get((source_key, "EventMessageFile")),))

@@ -224,7 +224,9 @@ bool GuardHost::StartAllowed(std::int64_t now) {
 
 void GuardHost::KeepFaceRunning(std::int64_t now) {
   if (!session_ || released_) return;
-  if (platform_.FaceRunning()) {
+  // A face in a session that is no longer at the console (another user
+  // switched in) shows nothing to anyone: the console gets its own.
+  if (platform_.FaceRunning() && face_session_ == session_) {
     if (!face_since_) face_since_ = now;
     // A face that stays a minute ends the back-off.
     if (now - *face_since_ >= kBackOffSeconds) backing_off_ = false;
@@ -239,6 +241,7 @@ void GuardHost::KeepFaceRunning(std::int64_t now) {
     restart_at_ = now + 5;
     return;
   }
+  face_session_ = session_;
   restart_at_.reset();
   // A face that ended without 退出 was brought back: worth a warning.
   if (exit_code_) Log(EventType::kWarning, events::kGuardRestarted, {std::to_string(*exit_code_)});
@@ -377,7 +380,7 @@ std::int64_t GuardHost::NextWakeUtc() {
   if (engine_.countdown().is_open()) next = std::min(next, now + 1);
   if (!settings_.plans.empty())
     next = std::min<std::int64_t>(next, now + engine_.SecondsToNextPlanTick(settings_, kLongestSleepSeconds));
-  if (session_ && !released_ && !platform_.FaceRunning()) {
+  if (session_ && !released_ && !(platform_.FaceRunning() && face_session_ == session_)) {
     std::int64_t start = restart_at_ ? *restart_at_ : now + 1;
     if (backing_off_ && !starts_.empty()) start = std::max(start, starts_.back() + kBackOffSeconds);
     next = std::min(next, std::max(start, now + 1));

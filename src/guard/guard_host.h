@@ -186,6 +186,7 @@ class GuardHost : private EngineHost {
   std::optional<std::int64_t> face_since_;   // the face running without a break since
   std::optional<std::int64_t> restart_at_;   // when the face is to be started again
   std::optional<std::uint32_t> exit_code_;   // of the face that ended last
+  std::optional<SessionId> face_session_;    // where the face runs
 
   int wrong_passwords_ = 0;
   std::optional<std::int64_t> locked_out_until_;

@@ -73,6 +73,9 @@ class OperatingSystem {
   // it (an administrator's to do); nullopt when it cannot be said.
   virtual std::optional<bool> WakeTimersAllowed() = 0;
   virtual bool AllowWakeTimers() = 0;
+  // Whether nobody is at this session (locked, or disconnected), as the
+  // system says; nullopt when it cannot say.
+  virtual std::optional<bool> SessionLocked() = 0;
   // The system's clock in UTC seconds since 1970; nullopt when not known.
   // Against the local clock it tells summer time from a clock being set.
   virtual std::optional<std::int64_t> UtcSeconds() = 0;
@@ -108,6 +111,9 @@ class OperatingSystem {
     bool unprotected_location = false;
   };
   virtual bool GuardInstalled() = 0;
+  // Whether the guard service runs now (it then enforces, and starts its
+  // own face of the program).
+  virtual bool GuardRunning() = 0;
   virtual GuardChange ChangeGuard(bool install) = 0;
   // Copies the program and its settings into a folder only administrators
   // may change (Program Files) and installs the guard from there.

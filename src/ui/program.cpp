@@ -140,6 +140,8 @@ void Program::WatchWallClock() {
 
 void Program::PlanTimer_Timer() {
   if (ended_ || !plan_timer_) return;
+  EveryMinute();
+  if (ended_) return;
   WatchWallClock();
   const EngineSettings s = EngineSettingsOf(live_);
   if (link_) {
@@ -317,12 +319,18 @@ bool Program::AcceptsInput(int tab) const {
   return tab < 0 || tab >= kTabCount || live_.tab_enabled(tab);
 }
 
-void Program::RetryUnreadSettings() {
-  if (!settings_unread_ || ended_) return;
+void Program::EveryMinute() {
+  if (ended_ || link_) return;
   const std::int64_t now = LocalSeconds(clock_.Now());
-  if (last_settings_retry_ && now >= *last_settings_retry_ && now - *last_settings_retry_ < 60) return;
-  last_settings_retry_ = now;
-  if (!settings_.Refresh()) return;
+  if (last_minute_ && now >= *last_minute_ && now - *last_minute_ < 60) return;
+  last_minute_ = now;
+  // Installed by a script while this copy ran: the service enforces now and
+  // starts its own face; two would act on every countdown.
+  if (os_.GuardRunning()) {
+    End();
+    return;
+  }
+  if (!settings_unread_ || !settings_.Refresh()) return;
   LoadedExtras unused;
   LoadSettings(LoadStep::kCancel, settings_, live_, unused, clock_.Now());
   Form_Load();
@@ -343,7 +351,7 @@ void Program::ShowTrayIconByCheck1() {
 
 void Program::Timer1_Timer() {
   if (ended_ || link_ || !engine_.timer_running(FormTimer::kSchedule)) return;
-  RetryUnreadSettings();
+  EveryMinute();
   if (ended_) return;
   WatchWallClock();
   engine_.ScheduleTick(EngineSettingsOf(live_));
@@ -365,7 +373,7 @@ bool Program::PerformAction(unsigned flags) {
 
 void Program::CheckTimeControl() {
   if (ended_ || link_) return;
-  RetryUnreadSettings();
+  EveryMinute();
   if (ended_) return;
   engine_.TimeControlCheck(EngineSettingsOf(live_));
   UpdateTrayTip();

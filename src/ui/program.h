@@ -223,10 +223,11 @@ class Program : private EngineHost {
   bool PasswordAccepted(const std::string& typed);
   // Reads the machine policy into policy_ and locks_.
   void ReadPolicy();
-  // While the settings file could not be read at start-up: once a minute,
-  // whether it can be read now; then the settings are loaded as Cancel
-  // loads them.
-  void RetryUnreadSettings();
+  // Once a minute, from whichever timer runs: whether the guard has taken
+  // over (this copy then goes), and while the settings file could not be
+  // read at start-up, whether it can be now (the settings are then loaded
+  // as Cancel loads them).
+  void EveryMinute();
   // The immediate paths: on success the program ends; on failure the user is
   // told and the program keeps running.
   void RunNow(int action_index, bool forced);
@@ -268,7 +269,7 @@ class Program : private EngineHost {
   // 退出; kept only while the window is open.
   std::optional<std::string> face_password_;
   bool gate_for_exit_ = false;
-  std::optional<std::int64_t> last_settings_retry_;
+  std::optional<std::int64_t> last_minute_;
 };
 
 }  // namespace dadado

@@ -182,7 +182,9 @@ def install(machine, packages):
     # The guard starts the program in the console session.
     assert wait_for(lambda: program_pid(machine.wine), 30), "the guard did not start the program"
 
-    assert machine.values(RUN_KEY).get("dadado") == ("REG_SZ", '"%s\\dadado.exe"' % FOLDER), machine.values(RUN_KEY)
+    # With the guard the service starts the program at every logon; a Run
+    # value would only start a second copy.
+    assert "dadado" not in machine.values(RUN_KEY), machine.values(RUN_KEY)
     source = machine.values(SOURCE_KEY)
     assert source.get("EventMessageFile") == ("REG_EXPAND_SZ", FOLDER + "\\dadado.exe"), source
     assert source.get("TypesSupported") == ("REG_DWORD", 7), source
@@ -204,15 +206,15 @@ def install(machine, packages):
 
 
 def repair(machine, packages):
-    """A repair without properties, the Run value deleted beforehand: it
+    """A repair without properties, the event source deleted beforehand: it
     comes back, and the choices of the install stay. (Wine's msiexec /f
     finds no product; REINSTALL=ALL is the same repair.)"""
     _, older_msi = packages["older"]
-    machine.wine.reg("delete", RUN_KEY, "/v", "dadado", "/f")
-    assert "dadado" not in machine.values(RUN_KEY), "the Run value could not be deleted"
+    machine.wine.reg("delete", SOURCE_KEY, "/f")
+    assert not machine.values(SOURCE_KEY), "the event source could not be deleted"
     code = machine.msiexec("/i", windows_path(older_msi), "/qn", "REINSTALL=ALL", "REINSTALLMODE=omus")
     assert code == 0, "the repair ended with %d" % code
-    assert machine.values(RUN_KEY).get("dadado") == ("REG_SZ", '"%s\\dadado.exe"' % FOLDER), machine.values(RUN_KEY)
+    assert machine.values(SOURCE_KEY).get("TypesSupported") == ("REG_DWORD", 7), machine.values(SOURCE_KEY)
     remembered = machine.values(REMEMBERED_KEY)
     assert remembered == CHOSEN, remembered
     assert machine.service_state() == "RUNNING", "the guard is %s" % machine.service_state()
@@ -246,7 +248,7 @@ def upgrade(machine, packages):
     # What the first install chose, kept without a word on the command line.
     remembered = machine.values(REMEMBERED_KEY)
     assert remembered == CHOSEN, remembered
-    assert machine.values(RUN_KEY).get("dadado") == ("REG_SZ", '"%s\\dadado.exe"' % FOLDER), machine.values(RUN_KEY)
+    assert "dadado" not in machine.values(RUN_KEY), machine.values(RUN_KEY)
     assert os.path.exists(os.path.join(machine.drive_c, "windows", "PolicyDefinitions", "dadado.admx"))
 
     if code == RESTART_REQUIRED:
@@ -296,6 +298,19 @@ def install_again_and_uninstall(machine, packages):
     assert_removed(machine)
 
 
+def start_with_windows_without_guard(machine, packages):
+    """Without the guard, STARTWITHWINDOWS=1 writes the Run value, quoted, and
+    the uninstall takes it away."""
+    _, newer_msi = packages["newer"]
+    code = machine.msiexec("/i", windows_path(newer_msi), "/qn", "STARTWITHWINDOWS=1", "INSTALLDIR=" + FOLDER)
+    assert code == 0, "msiexec /i ended with %d" % code
+    assert machine.service_state() is None, "a guard without GUARD=1: %s" % machine.service_state()
+    assert machine.values(RUN_KEY).get("dadado") == ("REG_SZ", '"%s\\dadado.exe"' % FOLDER), machine.values(RUN_KEY)
+    code = machine.msiexec("/x", windows_path(newer_msi), "/qn")
+    assert code == 0, "msiexec /x ended with %d" % code
+    assert_removed(machine)
+
+
 def assert_removed(machine):
     assert machine.service_state() is None, "the guard is still there: %s" % machine.service_state()
     assert not machine.values(SERVICE_KEY), "the service's key is still there"
@@ -305,7 +320,7 @@ def assert_removed(machine):
     assert not machine.products(), "still in Apps & features: %s" % list(machine.products())
 
 
-STEPS = [install, repair, upgrade, uninstall, install_again_and_uninstall]
+STEPS = [install, repair, upgrade, uninstall, install_again_and_uninstall, start_with_windows_without_guard]
 
 
 def main():

@@ -135,6 +135,10 @@ class FakeOs : public OperatingSystem {
   std::vector<bool> guard_changes;        // install (true) or remove, in order
   std::optional<std::string> guard_performed_last;
   bool GuardInstalled() override { return guard_installed; }
+  bool guard_running = false;
+  bool GuardRunning() override { return guard_running; }
+  std::optional<bool> session_locked;
+  std::optional<bool> SessionLocked() override { return session_locked; }
   GuardChange ChangeGuard(bool install) override {
     guard_changes.push_back(install);
     if (guard_change.ok) guard_installed = install;

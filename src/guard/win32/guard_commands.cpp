@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <psapi.h>
 
 #include "guard/win32/guard_win.h"
 #include "system/win32/wide.h"
@@ -128,17 +129,44 @@ std::wstring GuardHome() {
   return folder + L"\\dadado";
 }
 
+// The file this process was started from, held so that nobody can change
+// it while it is copied: found by the name its image is mapped under now (a
+// rename since the start follows it), never by the path it was started
+// with, which another file may have taken in a folder users can write.
+UniqueHandle OpenOwnImage() {
+  wchar_t device[MAX_PATH * 2] = {};
+  if (!GetMappedFileNameW(GetCurrentProcess(), GetModuleHandleW(nullptr), device, MAX_PATH * 2)) return {};
+  const std::wstring path = L"\\\\?\\GLOBALROOT" + std::wstring(device);
+  return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+bool CopyOwnImage(const std::wstring& exe, const std::wstring& target) {
+  UniqueHandle source = OpenOwnImage();
+  if (!source) return CopyFileW(exe.c_str(), target.c_str(), FALSE) != FALSE;
+  UniqueHandle out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) return false;
+  char buffer[64 * 1024];
+  for (;;) {
+    DWORD got = 0, put = 0;
+    if (!ReadFile(source.get(), buffer, sizeof buffer, &got, nullptr)) return false;
+    if (got == 0) return true;
+    if (!WriteFile(out.get(), buffer, got, &put, nullptr) || put != got) return false;
+  }
+}
+
 GuardSetupResult CopyAndInstall() {
   const std::wstring exe = WinOperatingSystem::ModulePath();
   const std::wstring home = GuardHome();
   const std::wstring target = home + L"\\dadado.exe";
   auto failed = [] {
     const DWORD code = GetLastError();
-    return GuardSetupResult{GuardSetupOutcome::kRefused, code, L"", L""};
+    return GuardSetupResult{code == ERROR_ACCESS_DENIED ? GuardSetupOutcome::kNotAdministrator
+                                                        : GuardSetupOutcome::kRefused,
+                            code, L"", L""};
   };
   if (!CreateDirectoryW(home.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return failed();
   if (_wcsicmp(exe.c_str(), target.c_str()) != 0) {
-    if (!CopyFileW(exe.c_str(), target.c_str(), FALSE)) return failed();
+    if (!CopyOwnImage(exe, target)) return failed();
     // The settings go along; a copy already there is replaced by these.
     const std::wstring ini = SettingsPathOf(exe);
     if (GetFileAttributesW(ini.c_str()) != INVALID_FILE_ATTRIBUTES &&
@@ -152,13 +180,25 @@ GuardSetupResult CopyAndInstall() {
 
 }  // namespace
 
+int RunRestoreSettingsAccess() {
+  // The package's uninstall, after the service it removes has stopped: the
+  // settings file stays, as the program without the guard can read it.
+  const std::wstring exe = WinOperatingSystem::ModulePath();
+  const std::wstring ini = SettingsPathOf(exe);
+  if (GetFileAttributesW(ini.c_str()) != INVALID_FILE_ATTRIBUTES && !RestoreInheritedAccess(ini)) return 2;
+  DeleteFileW((exe.substr(0, exe.size() - 4) + L".status.json").c_str());
+  return 0;
+}
+
 int RunGuardCopyCommand() {
   WinOperatingSystem os;
   const GuardSetupResult r = CopyAndInstall();
   if (r.outcome != GuardSetupOutcome::kDone) {
     const std::string text = "无法安装守护服务：" + WhyFailed(r) + "。";
     MessageBoxW(nullptr, Widen(text).c_str(), L"dadado", MB_OK | MB_ICONHAND | MB_SETFOREGROUND);
-    return r.outcome == GuardSetupOutcome::kNotAdministrator ? 5 : 2;
+    // The exit codes of /install-guard.
+    if (r.outcome == GuardSetupOutcome::kNotAdministrator) return 5;
+    return r.outcome == GuardSetupOutcome::kUnprotectedLocation ? kUnprotectedLocationExit : 2;
   }
   Logged(os, true);
   return 0;

@@ -25,5 +25,9 @@ bool GuardServiceInstalled();
 // the guard from there (/install-guard-copy, when elevated).
 OperatingSystem::GuardChange InstallGuardFromProgramFiles(WinOperatingSystem& os);
 int RunGuardCopyCommand();
+// /restore-settings-access: what the package's uninstall gives back once it
+// has removed the service (the settings file's inherited access; the status
+// file goes). 0 on success.
+int RunRestoreSettingsAccess();
 
 }  // namespace dadado::win32

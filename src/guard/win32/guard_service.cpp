@@ -7,7 +7,6 @@
 #include <userenv.h>
 #include <wtsapi32.h>
 
-#include <cstddef>
 #include <deque>
 #include <optional>
 #include <memory>
@@ -21,6 +20,7 @@
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
 #include "system/win32/win_os.h"
+#include "system/win32/win_session.h"
 #include "system/win32/wake_timer.h"
 #include "system/win32/win_time_zone.h"
 
@@ -39,35 +39,6 @@ bool EnablePrivilege(const wchar_t* name) {
   TOKEN_PRIVILEGES tp{1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
   if (!LookupPrivilegeValueW(nullptr, name, &tp.Privileges[0].Luid)) return false;
   return AdjustTokenPrivileges(token.get(), FALSE, &tp, 0, nullptr, nullptr) && GetLastError() == ERROR_SUCCESS;
-}
-
-// The session's extended information (WTSSessionInfoEx), as Windows lays it
-// out; MinGW's headers lack it.
-constexpr WTS_INFO_CLASS kSessionInfoEx = static_cast<WTS_INFO_CLASS>(25);
-constexpr LONG kSessionStateLock = 0, kSessionStateUnknown = -1;
-struct SessionInfoEx {
-  DWORD Level;
-  struct {
-    ULONG SessionId;
-    WTS_CONNECTSTATE_CLASS SessionState;
-    LONG SessionFlags;
-    WCHAR WinStationName[33];
-    WCHAR UserName[21];
-    WCHAR DomainName[18];
-    LARGE_INTEGER LogonTime, ConnectTime, DisconnectTime, LastInputTime, CurrentTime;
-    DWORD IncomingBytes, OutgoingBytes, IncomingFrames, OutgoingFrames, IncomingCompressedBytes, OutgoingCompressedBytes;
-  } Level1;
-};
-
-// Windows 7 and Server 2008 R2 report the lock state the wrong way round.
-bool LockFlagsReversed() {
-  OSVERSIONINFOEXW v{};
-  v.dwOSVersionInfoSize = sizeof v;
-  v.dwMajorVersion = 6;
-  v.dwMinorVersion = 1;
-  const DWORDLONG mask = VerSetConditionMask(VerSetConditionMask(0, VER_MAJORVERSION, VER_LESS_EQUAL), VER_MINORVERSION,
-                                             VER_LESS_EQUAL);
-  return VerifyVersionInfoW(&v, VER_MAJORVERSION | VER_MINORVERSION, mask) != FALSE;
 }
 
 struct AttributeListDeleter {
@@ -93,20 +64,7 @@ class WinGuardPlatform : public GuardPlatform {
   }
 
   // Asked of the system, never taken from a message anyone could send.
-  bool SessionLocked(SessionId session) override {
-    SessionInfoEx* info = nullptr;
-    DWORD bytes = 0;
-    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, kSessionInfoEx,
-                                     reinterpret_cast<LPWSTR*>(&info), &bytes))
-      return false;
-    LONG flags = kSessionStateUnknown;
-    if (info && bytes >= offsetof(SessionInfoEx, Level1.WinStationName) && info->Level == 1)
-      flags = info->Level1.SessionFlags;
-    WTSFreeMemory(info);
-    if (flags == kSessionStateUnknown) return false;
-    const bool locked = flags == kSessionStateLock;
-    return reversed_ ? !locked : locked;
-  }
+  bool SessionLocked(SessionId session) override { return SessionIsLocked(session).value_or(false); }
 
   bool StartFace(SessionId session) override {
     StopFace();
@@ -202,7 +160,14 @@ class WinGuardPlatform : public GuardPlatform {
 
   // The face's process, to wait on; null when none runs.
   HANDLE face_process() const { return process_.get(); }
-  std::vector<protocol::Message> Received() { return channel_ ? channel_->Received() : std::vector<protocol::Message>{}; }
+  std::vector<protocol::Message> Received() {
+    if (!channel_) return {};
+    std::vector<protocol::Message> got = channel_->Received();
+    // A face that sent what is no message, or flooded the pipe, is not one
+    // the service talks to: it is ended, and the console gets a new one.
+    if (channel_->broken() && FaceRunning()) TerminateProcess(process_.get(), 1);
+    return got;
+  }
   // The face ended: its exit code.
   DWORD FaceEnded() {
     DWORD code = 1;
@@ -213,13 +178,14 @@ class WinGuardPlatform : public GuardPlatform {
 
  private:
   void StopFace() {
+    // A face still running in another session is the service's own to end.
+    if (FaceRunning()) TerminateProcess(process_.get(), 1);
     channel_.reset();
     process_.reset();
   }
 
   std::wstring exe_;
   HANDLE arrival_;
-  bool reversed_ = LockFlagsReversed();
   UniqueHandle process_;
   std::unique_ptr<PipeChannel> channel_;
   WakeTimer wake_;
@@ -365,7 +331,10 @@ void RunLoop(ServiceState& state) {
       settled_at.reset();
       const FileStamp now = StampOf(ini);
       if (!(now == stamp)) {
-        stamp = now;
+        // An administrator's editor may have saved it as a new file, which
+        // takes the folder's access: it is the service's and theirs again.
+        ProtectSettingsFile(ini);
+        stamp = StampOf(ini);
         host.SettingsChanged();
       }
     }

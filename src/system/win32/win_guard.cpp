@@ -8,6 +8,8 @@ namespace dadado::win32 {
 
 bool WinOperatingSystem::GuardInstalled() { return GuardServiceInstalled(); }
 
+bool WinOperatingSystem::GuardRunning() { return GuardServiceRunning(); }
+
 OperatingSystem::GuardChange WinOperatingSystem::ChangeGuard(bool install) {
   return ChangeGuardInstallation(*this, install);
 }

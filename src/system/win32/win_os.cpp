@@ -3,11 +3,13 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <powrprof.h>
+#include <wtsapi32.h>
 
 #include <vector>
 
 #include "guard/win32/guard_win.h"
 #include "system/win32/wide.h"
+#include "system/win32/win_session.h"
 
 namespace dadado::win32 {
 
@@ -104,6 +106,12 @@ void WinOperatingSystem::ArmWakeTimer(std::optional<std::int64_t> local_instant)
 
 void WinOperatingSystem::KeepAwake(bool keep) {
   SetThreadExecutionState(keep ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+}
+
+std::optional<bool> WinOperatingSystem::SessionLocked() {
+  const auto active = SessionIsActive(WTS_CURRENT_SESSION);
+  if (!active) return std::nullopt;
+  return !*active;
 }
 
 std::optional<std::int64_t> WinOperatingSystem::UtcSeconds() {

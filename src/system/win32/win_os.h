@@ -50,6 +50,8 @@ class WinOperatingSystem : public OperatingSystem {
   void UpdateEventSource() override;
   // win_guard.cpp
   bool GuardInstalled() override;
+  bool GuardRunning() override;
+  std::optional<bool> SessionLocked() override;
   GuardChange ChangeGuard(bool install) override;
   GuardChange InstallGuardFromProgramFiles() override;
   std::optional<std::string> GuardPerformedLast() override;

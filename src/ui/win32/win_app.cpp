@@ -272,6 +272,12 @@ void WinApp::OnPolicyChanged() {
 
 void WinApp::OnSessionChange(WPARAM event) {
   if (ended_) return;
+  // Anyone may send this message; the system is asked what is so, and the
+  // message's word is taken only when the system cannot say.
+  if (const auto locked = os_.SessionLocked()) {
+    program_->SessionChanged(!*locked);
+    return;
+  }
   switch (event) {
     case WTS_SESSION_LOCK:
     case WTS_SESSION_LOGOFF:
