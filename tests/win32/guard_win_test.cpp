@@ -455,6 +455,19 @@ TEST(PipeChannelTest, WhatIsNoMessageBreaksTheChannel) {
   EXPECT_TRUE(channel.Received().empty());
 }
 
+// The face knows the service's pipes by their server: the process that made
+// them. An unnamed pipe is a named pipe without a name, and has one.
+TEST(GuardObjectsTest, AnUnnamedPipeNamesTheProcessThatMadeIt) {
+  HANDLE read, write;
+  ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 4096));
+  UniqueHandle r(read), w(write);
+  for (HANDLE h : {read, write}) {
+    ULONG server = 0;
+    ASSERT_TRUE(GetNamedPipeServerProcessId(h, &server)) << GetLastError();
+    EXPECT_EQ(server, GetCurrentProcessId());
+  }
+}
+
 // Handle numbers on a command line mean nothing unless they are pipes the
 // running guard service handed over.
 TEST(GuardObjectsTest, OnlyPipesFromTheRunningGuardMakeAFace) {
