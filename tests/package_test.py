@@ -71,9 +71,9 @@ def fixed_file_version(exe):
 
 with zipfile.ZipFile(zip_path) as z:
     names = sorted(z.namelist())
-    check(names == ["dadado/LICENSE", "dadado/README.md", "dadado/dadado.exe", "dadado/policy/dadado.admx",
-                    "dadado/policy/en-US/dadado.adml", "dadado/policy/zh-CN/dadado.adml"],
-          "package holds exe, README, licence and the policy templates: %s" % names)
+    check(names == ["dadado/LICENSE", "dadado/README.md", "dadado/dadado.exe", "dadado/docs/attack-surface.md",
+                    "dadado/policy/dadado.admx", "dadado/policy/en-US/dadado.adml", "dadado/policy/zh-CN/dadado.adml"],
+          "package holds exe, README, licence, the attack-surface document and the policy templates: %s" % names)
     exe = z.read("dadado/dadado.exe")
     # Each language's file in its own folder: a swapped pair would show an
     # administrator English texts under zh-CN.
