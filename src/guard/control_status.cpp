@@ -28,9 +28,10 @@ constexpr std::string_view kServiceStarted = ", \"started\": \"";
 constexpr std::string_view kServiceTail = "\"},\r\n";
 constexpr std::size_t kLongestStarted = 64;
 
+// One UTF-16 unit as \uXXXX.
 void AppendEscape(std::string& out, std::uint32_t unit) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(unit));
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(unit & 0xFFFF));
   out += buf;
 }
 

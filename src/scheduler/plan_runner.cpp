@@ -35,12 +35,6 @@ PlanStep PlanRunner::Tick(const std::vector<Plan>& plans, const WorkCalendar& ca
   const std::vector<std::int64_t> seconds = seconds_.Advance(now);
   if (seconds.empty()) return step;
   const std::int64_t first = seconds.front(), last = seconds.back();
-  // A moved occurrence stands in for its plan's own instant.
-  auto moved_for = [&](const Key& key) {
-    return std::find_if(moved_.begin(), moved_.end(), [&](const Moved& m) {
-      return m.occurrence.plan == key.first && m.line == key.second;
-    });
-  };
   for (int i = 1; i <= static_cast<int>(plans.size()); ++i) {
     const Plan& plan = plans[i - 1];
     if (!Acts(plan)) continue;
