@@ -100,6 +100,7 @@ void GuardHost::Start() {
   ReadSettings();
   engine_.set_interval_start(read_.interval_start);
   engine_.use().Load(read_.use_day, read_.used_minutes, clock_.Now());
+  if (read_.use_day) stored_use_ = {*read_.use_day, read_.used_minutes};
   RestorePostponements();
   engine_.StartChosenTimer(settings_);
   UpdateSession();
@@ -112,8 +113,13 @@ void GuardHost::Start() {
 }
 
 void GuardHost::Stop() {
-  engine_.use().Count(clock_.Now());
-  StoreUse(engine_.use().day(), engine_.use().minutes());
+  // Today's use is counted under time control only, and stored only when it
+  // moved: a stop for an upgrade must leave the settings file as it was.
+  if (settings_.time_control) {
+    engine_.use().Count(clock_.Now());
+    if (!(engine_.use().day() == stored_use_.first) || engine_.use().minutes() != stored_use_.second)
+      StoreUse(engine_.use().day(), engine_.use().minutes());
+  }
   StorePostponements();
 }
 
@@ -153,7 +159,7 @@ void GuardHost::StoreUse(const Date& day, int minutes) {
   file_.BeginBatch();
   file_.WriteIniString(keys::kUsage, keys::kUsageDate, FormatShortDate(day));
   file_.WriteIniString(keys::kUsage, keys::kUsedMinutes, std::to_string(minutes));
-  file_.EndBatch();
+  if (file_.EndBatch()) stored_use_ = {day, minutes};
 }
 
 void GuardHost::StorePostponements() {

@@ -193,6 +193,7 @@ class GuardHost : private EngineHost {
   std::optional<std::string> tip_sent_;
   std::string face_ini_sent_;
   std::optional<Performed> last_performed_;
+  std::pair<Date, int> stored_use_{Date{0, 0, 0}, -1};  // what the file holds of today's use
   WallClockWatch wall_clock_;
   std::int64_t next_time_control_check_ = 0;
   std::optional<std::int64_t> last_countdown_tick_;

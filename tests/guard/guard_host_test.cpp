@@ -428,6 +428,23 @@ TEST_F(GuardHostTest, TodaysUseCountsWhatTheSystemSaysAndSurvivesRestarts) {
   EXPECT_EQ(host->use().minutes(), 50);
 }
 
+// An upgrade stops the service and starts the new one: the settings file
+// must come out of it as it went in.
+TEST_F(GuardHostTest, AStopAndAStartLeaveTheFileAsItWas) {
+  GivenDailyRestart();
+  Start();
+  RunUntil(At(11, 30, 0));
+  const std::string before = files.files[kIniPath];
+  const int writes = files.writes;
+  host->Stop();
+  host.reset();
+  Start();
+  RunUntil(At(11, 31, 0));
+  host->Stop();
+  EXPECT_EQ(files.files[kIniPath], before);
+  EXPECT_EQ(files.writes, writes);
+}
+
 TEST_F(GuardHostTest, TimeControlShutsDownAfterThirtySecondsOnlyWithSomeoneLoggedOn) {
   GivenFile("[时间控制]\r\n启用= 1\r\n");
   platform.console.reset();
