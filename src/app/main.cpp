@@ -4,7 +4,9 @@
 //                      service runs, which then has a face of its own
 //   /face R W          the guard service's face, with the pipes it handed over
 //   /guard-service     the guard service, for the service manager
-//   /install-guard, /uninstall-guard
+//   /install-guard, /uninstall-guard, /install-guard-copy,
+//   /restore-settings-access (the package's uninstall)
+//   /status            the status for administrators' scripts, as JSON
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -14,6 +16,7 @@
 
 #include "guard/win32/guard_commands.h"
 #include "guard/win32/guard_win.h"
+#include "guard/win32/status_command.h"
 #include "ui/win32/win_app.h"
 
 namespace {
@@ -44,6 +47,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (Is(args, kGuardServiceArgument)) return RunGuardService() ? 0 : 1;
   if (Is(args, L"/install-guard")) return RunGuardCommand(true);
   if (Is(args, L"/uninstall-guard")) return RunGuardCommand(false);
+  if (Is(args, L"/install-guard-copy")) return RunGuardCopyCommand();
+  if (Is(args, L"/restore-settings-access")) return RunRestoreSettingsAccess();
+  if (Is(args, kStatusArgument)) return RunStatusCommand(args);
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);

@@ -201,4 +201,18 @@ std::optional<TimeZoneRule> ParseTimeZoneRule(std::string_view text) {
   return r;
 }
 
+std::optional<std::int64_t> WallClockWatch::Observe(std::int64_t local, std::int64_t utc) {
+  std::optional<std::int64_t> skipped;
+  if (local_ && utc_) {
+    const std::int64_t local_ran = local - *local_, utc_ran = utc - *utc_;
+    // No zone moves its clock by less than a quarter of an hour or more than
+    // a few; UTC must have run on as it does.
+    const std::int64_t jump = local_ran - utc_ran;
+    if (utc_ran >= 0 && jump >= 15 * 60 && jump <= 3 * 3600) skipped = *local_;
+  }
+  local_ = local;
+  utc_ = utc;
+  return skipped;
+}
+
 }  // namespace dadado

@@ -80,4 +80,17 @@ class PinnedClock : public Clock {
   TimeZoneRule rule_;
 };
 
+// Tells a jump of the wall clock that is the time zone's own (summer time
+// beginning: the local clock skips forward while UTC runs on) from one made
+// by setting the clock, which moves both.
+class WallClockWatch {
+ public:
+  // The local second the wall clock skipped from, when it did so since the
+  // last look; nullopt otherwise.
+  std::optional<std::int64_t> Observe(std::int64_t local, std::int64_t utc);
+
+ private:
+  std::optional<std::int64_t> local_, utc_;
+};
+
 }  // namespace dadado

@@ -59,6 +59,16 @@ class Countdown {
   // a visible one stays so.
   void Open(bool time_control, const std::string& action_text, const std::string& version_text, bool show);
   void SetActionLine(const std::string& line) { screen_.action_line = line; }
+  // Counts on to at least `seconds` from now (an action that joined later).
+  void ExtendTo(int seconds) {
+    if (screen_.exists && seconds > screen_.seconds_left) {
+      screen_.seconds_left = seconds;
+      screen_.remaining = RemainingText(seconds);
+    }
+  }
+  void Show() {
+    if (screen_.exists) screen_.visible = true;
+  }
   void SetPassword(const std::string& text) { screen_.password = text; }
   void Close() {
     screen_ = CountdownScreen{};

@@ -1,5 +1,7 @@
 #include "engine/engine.h"
 
+#include <algorithm>
+
 #include "base/date_time_text.h"
 #include "system/power.h"
 
@@ -39,6 +41,10 @@ void Engine::ScheduleTick(const EngineSettings& s) {
   if (step.open_warning) {
     OpenCountdown(s, s.prompt);
     if (step.occurrence) countdown_.SetOccurrence(*step.occurrence);
+    if (!merged_.empty()) {
+      NameStrongest(s);
+      host_.CountdownChanged();
+    }
   }
   if (step.notice_for && s.prompt == 1) {
     if (ExitFlagsFor(s.action, true))
@@ -109,7 +115,12 @@ void Engine::OpenCountdown(const EngineSettings& s, int mode) {
 void Engine::CountdownTick(const EngineSettings& s) {
   if (stopped_ || !countdown_.is_open()) return;
   const CountdownPurpose purpose = countdown_.purpose();
-  switch (countdown_.Tick(s.TimeControlInForce())) {
+  // A countdown the plans opened ends in their actions, never in time
+  // control's shutdown.
+  const bool by_plans = countdown_by_plans_ && !countdown_.occurrence();
+  const dadado::CountdownTick tick = countdown_.Tick(s.TimeControlInForce() && !by_plans);
+  if (tick != dadado::CountdownTick::kCounting) countdown_by_plans_ = false;
+  switch (tick) {
     case CountdownTick::kCounting:
       host_.CountdownChanged();
       return;
@@ -133,18 +144,30 @@ void Engine::CountdownTick(const EngineSettings& s) {
   host_.CountdownClosed();
 }
 
-CountdownAnswer Engine::Enter(const std::string& typed, const std::function<bool(const std::string&)>& password_matches) {
+CountdownAnswer Engine::Enter(const EngineSettings& s, const std::string& typed,
+                              const std::function<bool(const std::string&)>& password_matches) {
   if (!countdown_.is_open()) return CountdownAnswer::kNoWindow;
   countdown_.SetPassword(typed);
   const std::string counted_down_to = countdown_.screen().action_line;
   const auto occurrence = countdown_.occurrence();
+  // A countdown only plans opened leaves the schedule and time control alone.
+  const bool plans_only = countdown_by_plans_ && !occurrence;
   const CountdownAnswer answer = countdown_.Enter(password_matches);
   if (answer != CountdownAnswer::kCancelled) return answer;
   host_.Log(EventType::kInformation, events::kCountdownCancelled, {counted_down_to});
   if (occurrence) host_.RememberOccurrence(*occurrence);
-  runner_.DropMoved();
-  SetTimer(FormTimer::kSchedule, false);
-  SetTimer(FormTimer::kTimeControl, false);
+  // That occurrence of each plan it stood for is cancelled, and only that.
+  for (const PlanOccurrence& o : merged_) {
+    plan_runner_.Drop(s.plans, o);
+    host_.RememberOccurrence(o.instant);
+  }
+  merged_.clear();
+  countdown_by_plans_ = false;
+  if (!plans_only) {
+    runner_.DropMoved();
+    SetTimer(FormTimer::kSchedule, false);
+    SetTimer(FormTimer::kTimeControl, false);
+  }
   host_.CountdownClosed();
   return answer;
 }
@@ -158,30 +181,230 @@ void Engine::Postpone(const EngineSettings& s) {
     const std::int64_t occurrence = *countdown_.occurrence();
     until = runner_.Postpone(occurrence, minutes * 60);
     host_.RememberOccurrence(occurrence);
-  } else {
+  } else if (countdown_.purpose() != CountdownPurpose::kSchedule) {
     // Time control and the daily limit: the check holds off, then runs again.
     guard_.HoldOff(until);
   }
+  // Each plan it stood for: that occurrence, as much later.
+  for (const PlanOccurrence& o : merged_) {
+    const std::int64_t later = plan_runner_.Postpone(s.plans, o, minutes * 60);
+    if (!countdown_.occurrence()) until = later;
+    host_.RememberOccurrence(o.instant);
+  }
+  merged_.clear();
+  countdown_by_plans_ = false;
   host_.Log(EventType::kInformation, events::kPostponed, {std::to_string(minutes), InstantText(until)});
   countdown_.Close();
   host_.CountdownClosed();
 }
 
+void Engine::WallClockSkipped(const EngineSettings& s, std::int64_t from) {
+  if (stopped_) return;
+  const std::int64_t now = LocalSeconds(clock_.Now());
+  if (timer1_ && s.schedule.frequency != kFrequencyNone) runner_.SkippedForward(s.schedule, from, now);
+  plan_runner_.SkippedForward(s.plans, s.calendar, from, now);
+}
+
+// ---- plans ------------------------------------------------------------------------------
+
+void Engine::PlanTick(const EngineSettings& s) {
+  if (stopped_) return;
+  const PlanStep step = plan_runner_.Tick(s.plans, s.calendar);
+  for (const PlanOccurrence& o : step.warnings) JoinCountdown(s, o);
+  for (const auto& [o, at] : step.notices) {
+    if (o.plan < 1 || o.plan > static_cast<int>(s.plans.size())) continue;
+    host_.Balloon("将在10分钟后" + PlanActionText(s.plans[o.plan - 1].action) + "（" +
+                  FormatClock(FromLocalSeconds(at).second_of_day, true) + "）。");
+  }
+  for (std::size_t i = 0; i < step.due.size(); ++i) PerformPlanOccurrence(s, step.due[i], step.caught_up[i]);
+  const std::int64_t now = LocalSeconds(clock_.Now());
+  if (awake_until_ && now >= *awake_until_) {
+    awake_until_.reset();
+    host_.KeepAwake(false);
+  }
+  ArmWake(s);
+}
+
+void Engine::JoinCountdown(const EngineSettings& s, const PlanOccurrence& o) {
+  if (o.plan < 1 || o.plan > static_cast<int>(s.plans.size())) return;
+  // Time control's countdown is its own; a plan then acts on its own.
+  if (countdown_.is_open() && countdown_.purpose() != CountdownPurpose::kSchedule) return;
+  const std::int64_t now = LocalSeconds(clock_.Now());
+  if (!countdown_.is_open()) {
+    countdown_.Open(false, PlanActionText(s.plans[o.plan - 1].action), version_text_, true);
+    countdown_by_plans_ = true;
+    merged_.clear();
+  } else {
+    countdown_.Show();
+  }
+  merged_.push_back(o);
+  countdown_.ExtendTo(static_cast<int>(std::max<std::int64_t>(1, o.instant - now - 1)));
+  NameStrongest(s);
+  host_.CountdownOpened(true);
+  host_.CountdownChanged();
+}
+
+void Engine::NameStrongest(const EngineSettings& s) {
+  int best = -1;
+  std::string text;
+  if (countdown_.occurrence() && ExitFlagsFor(s.action, true)) {
+    best = ActionStrength(static_cast<PlanAction>(s.action));
+    text = ActionText(s.action);
+  }
+  for (const PlanOccurrence& o : merged_) {
+    if (o.plan < 1 || o.plan > static_cast<int>(s.plans.size())) continue;
+    const PlanAction a = s.plans[o.plan - 1].action;
+    if (ActionStrength(a) > best) {
+      best = ActionStrength(a);
+      text = PlanActionText(a);
+    }
+  }
+  if (best >= 0) countdown_.SetActionLine("操作: " + text);
+}
+
+void Engine::PerformPlanOccurrence(const EngineSettings& s, const PlanOccurrence& o, bool caught_up) {
+  if (o.plan < 1 || o.plan > static_cast<int>(s.plans.size())) return;
+  const PlanAction action = s.plans[o.plan - 1].action;
+  const std::string number = std::to_string(o.plan);
+  auto member = std::find(merged_.begin(), merged_.end(), o);
+  if (member != merged_.end()) {
+    // Due together, only the strongest acts; the others pass with it.
+    int strongest = ActionStrength(action);
+    bool stronger_elsewhere = countdown_.occurrence() && ExitFlagsFor(s.action, true) &&
+                              ActionStrength(static_cast<PlanAction>(s.action)) > strongest;
+    for (const PlanOccurrence& other : merged_)
+      if (!(other == o) && other.plan >= 1 && other.plan <= static_cast<int>(s.plans.size()) &&
+          ActionStrength(s.plans[other.plan - 1].action) > strongest)
+        stronger_elsewhere = true;
+    merged_.erase(member);
+    if (stronger_elsewhere) {
+      plan_runner_.Drop(s.plans, o);
+      return;
+    }
+    // The weaker ones still to come went into this one.
+    for (const PlanOccurrence& other : merged_) plan_runner_.Drop(s.plans, other);
+    merged_.clear();
+  }
+  // A missed one that could be stored nowhere is not caught up, or every
+  // boot it causes would catch it up once more.
+  if (CanCatchUp(action) && !host_.RememberOccurrence(o.instant) && caught_up) {
+    host_.Log(EventType::kError, events::kPlanFailed, {number, PlanActionText(action), "0", "无法记录这次补做，没有执行"});
+    return;
+  }
+  const PlanOutcome outcome = host_.PerformPlan(action, o.plan);
+  if (outcome == PlanOutcome::kNotDone) return;
+  if (outcome == PlanOutcome::kRefused) {
+    const SystemError error = host_.LastSystemError();
+    host_.Log(EventType::kError, events::kPlanFailed,
+              {number, PlanActionText(action), std::to_string(error.code), error.text});
+    host_.Notice("无法" + PlanActionText(action) + "（计划" + number + "）：系统拒绝了这个操作。");
+    return;
+  }
+  host_.Log(EventType::kInformation, caught_up ? events::kPlanCaughtUp : events::kPlanPerformed,
+            {number, PlanActionText(action), InstantText(o.instant)});
+}
+
+void Engine::IdleObserved(const EngineSettings& s, int idle_seconds) {
+  if (stopped_) return;
+  const std::int64_t now = LocalSeconds(clock_.Now());
+  std::int64_t idle = std::max(0, idle_seconds);
+  if (idle_floor_) idle = std::min(idle, std::max<std::int64_t>(0, now - *idle_floor_));
+  // Someone used the machine a wake had kept awake: it may sleep again.
+  if (awake_until_ && idle < 60) {
+    awake_until_.reset();
+    host_.KeepAwake(false);
+  }
+  for (int i = 1; i <= static_cast<int>(s.plans.size()); ++i) {
+    const Plan& plan = s.plans[i - 1];
+    if (!plan.enabled || plan.repeat != PlanRepeat::kIdle || plan.action == PlanAction::kWake) continue;
+    const auto key = std::make_pair(i, FormatPlanLine(plan));
+    bool& fired = idle_fired_[key];
+    if (idle >= static_cast<std::int64_t>(plan.idle_minutes) * 60) {
+      if (fired) continue;
+      fired = true;  // once for each stretch without input
+      const PlanOccurrence o{i, now};
+      if (plan.warning) {
+        plan_runner_.Postpone(s.plans, o, kPlanWarningLeadSeconds);
+        idle_pending_.push_back(o);
+      } else {
+        PerformPlanOccurrence(s, o, false);
+      }
+      continue;
+    }
+    if (!fired) continue;
+    // Back at the keyboard: what was waiting for the idle machine is off.
+    fired = false;
+    for (auto it = idle_pending_.begin(); it != idle_pending_.end();) {
+      if (it->plan != i) {
+        ++it;
+        continue;
+      }
+      plan_runner_.Drop(s.plans, *it);
+      merged_.erase(std::remove(merged_.begin(), merged_.end(), *it), merged_.end());
+      it = idle_pending_.erase(it);
+    }
+    if (countdown_.is_open() && countdown_by_plans_ && !countdown_.occurrence() && merged_.empty()) {
+      countdown_.Close();
+      countdown_by_plans_ = false;
+      host_.CountdownClosed();
+    }
+  }
+}
+
+void Engine::WokeForPlan() {
+  awake_until_ = LocalSeconds(clock_.Now()) + 30 * 60;
+  host_.KeepAwake(true);
+}
+
+void Engine::ArmWake(const EngineSettings& s) {
+  const auto next = plan_runner_.NextWake(s.plans, s.calendar);
+  if (wake_ever_armed_ && next == wake_armed_) return;
+  wake_ever_armed_ = true;
+  wake_armed_ = next;
+  host_.ArmWake(next);
+}
+
+void Engine::CatchUpMissedPlan(const EngineSettings& s, std::optional<std::int64_t> last_done) {
+  if (stopped_ || !s.catch_up) return;
+  if (auto o = plan_runner_.StartCatchUp(s.plans, s.calendar, last_done)) JoinCountdown(s, *o);
+}
+
+std::optional<Engine::NextAction> Engine::NextPlanAction(const EngineSettings& s) {
+  const auto next = plan_runner_.NextDue(s.plans, s.calendar);
+  if (!next || next->plan < 1 || next->plan > static_cast<int>(s.plans.size())) return std::nullopt;
+  return NextAction{next->instant, PlanActionText(s.plans[next->plan - 1].action)};
+}
+
 // ---- what comes next ----------------------------------------------------------------------
+
+std::optional<Engine::NextAction> Engine::NextScheduledAction(const EngineSettings& s) {
+  if (!timer1_ || s.schedule.frequency == kFrequencyNone || !ExitFlagsFor(s.action, true)) return std::nullopt;
+  const auto due = runner_.NextDue(s.schedule);
+  if (!due) return std::nullopt;
+  return NextAction{*due, ActionText(s.action)};
+}
 
 std::string Engine::NextEventText(const EngineSettings& s) {
   const LocalDateTime now = clock_.Now();
-  if (timer1_ && s.schedule.frequency != kFrequencyNone && ExitFlagsFor(s.action, true)) {
-    const auto due = runner_.NextDue(s.schedule);
-    if (!due) return "";
-    const LocalDateTime at = FromLocalSeconds(*due);
+  std::string text;
+  auto next = NextScheduledAction(s);
+  if (auto plan = NextPlanAction(s); plan && (!next || plan->at < next->at)) next = plan;
+  if (next) {
+    const LocalDateTime at = FromLocalSeconds(next->at);
     const std::string day = at.date == now.date
                                 ? std::string("今天")
                                 : std::to_string(at.date.month) + "月" + std::to_string(at.date.day) + "日";
-    return "下次：" + day + " " + FormatClock(at.second_of_day, true) + " " + ActionText(s.action);
+    text = "下次：" + day + " " + FormatClock(at.second_of_day, true) + " " + next->action;
+  } else if (timer2_ && s.time_control) {
+    text = guard_.NextText(s.rules, now);
   }
-  if (timer2_ && s.time_control) return guard_.NextText(s.rules, now);
-  return "";
+  // A calendar nobody has brought up to date makes working days plain
+  // Monday to Friday.
+  const bool by_calendar = std::any_of(s.plans.begin(), s.plans.end(), [](const Plan& p) {
+    return p.enabled && (p.repeat == PlanRepeat::kWorkingDays || p.repeat == PlanRepeat::kRestDays);
+  });
+  if (by_calendar && !s.calendar.HasDateIn(now.date.year)) text += (text.empty() ? "" : "\n") + std::string("节假日安排缺少今年的日期");
+  return text;
 }
 
 }  // namespace dadado

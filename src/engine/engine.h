@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,11 +17,20 @@
 #include "engine/countdown.h"
 #include "engine/engine_settings.h"
 #include "engine/timers.h"
+#include "scheduler/plan_runner.h"
 #include "scheduler/schedule_runner.h"
 #include "scheduler/time_control_guard.h"
 #include "system/event_log.h"
+#include "system/os.h"
 
 namespace dadado {
+
+// What became of a plan's action.
+enum class PlanOutcome {
+  kDone,
+  kRefused,  // the system refused it
+  kNotDone,  // it could not be done here; the host has said why
+};
 
 // What the engine asks of whoever hosts it.
 class EngineHost {
@@ -45,12 +55,25 @@ class EngineHost {
   virtual bool RememberOccurrence(std::int64_t instant) = 0;
   // Today's use, at most once a minute.
   virtual void StoreUse(const Date& day, int minutes) = 0;
+
+  // A plan's action (restart, shutdown and log-off forced, as scheduled
+  // actions always are) for plan number `plan`.
+  virtual PlanOutcome PerformPlan(PlanAction action, int plan) = 0;
+  // The instant the next 唤醒计算机 wakes the machine at, or none.
+  virtual void ArmWake(std::optional<std::int64_t> instant) = 0;
+  // After a wake the engine caused: keep the machine from sleeping again,
+  // or let it.
+  virtual void KeepAwake(bool keep) = 0;
+  // Why the last system call failed, for the log.
+  virtual SystemError LastSystemError() = 0;
+  // A message for the user that holds nothing up.
+  virtual void Notice(const std::string& text) = 0;
 };
 
 class Engine {
  public:
   Engine(EngineHost& host, Clock& clock, std::string version_text)
-      : host_(host), clock_(clock), version_text_(std::move(version_text)), runner_(clock) {}
+      : host_(host), clock_(clock), version_text_(std::move(version_text)), runner_(clock), plan_runner_(clock) {}
 
   const Countdown& countdown() const { return countdown_; }
   bool timer_running(FormTimer t) const { return t == FormTimer::kSchedule ? timer1_ : timer2_; }
@@ -73,7 +96,8 @@ class Engine {
   void CountdownTick(const EngineSettings& s);     // the countdown's own second
   // Enter in the countdown's password box. When the password is right the
   // occurrence is stored, the countdown closes and both timers stop.
-  CountdownAnswer Enter(const std::string& typed, const std::function<bool(const std::string&)>& password_matches);
+  CountdownAnswer Enter(const EngineSettings& s, const std::string& typed,
+                        const std::function<bool(const std::string&)>& password_matches);
   // After the wrong-password message: empties the box of the window it was
   // shown for, if that is still open.
   bool EmptyBoxAfterWrongPassword(std::uint64_t generation) {
@@ -86,19 +110,55 @@ class Engine {
   // At start-up and on resume, with 错过补做 on: the latest due instant of the
   // last two hours after `last_done` is performed after the usual countdown.
   void CatchUpMissed(const EngineSettings& s, std::optional<std::int64_t> last_done);
+  // Summer time began: the wall clock skipped from `from` to now while time
+  // ran on. What fell due in between is done now, after its countdown.
+  void WallClockSkipped(const EngineSettings& s, std::int64_t from);
   // The clock jumped or the machine resumed: the next tick starts afresh.
-  void ClockDiscontinuity() { runner_.Restart(); }
+  void ClockDiscontinuity() {
+    runner_.Restart();
+    plan_runner_.Restart();
+  }
   // Someone is at the console (logged on, unlocked) or not: today's use
   // counts only while someone is.
   void SessionChanged(bool active) { guard_.use().SetActive(active, clock_.Now()); }
 
   // What comes next, for the tooltip's second line; empty when nothing does.
   std::string NextEventText(const EngineSettings& s);
+  // The next action the schedule performs: when, and what (the action's
+  // text); nullopt when none is due.
+  struct NextAction {
+    std::int64_t at = 0;
+    std::string action;
+  };
+  std::optional<NextAction> NextScheduledAction(const EngineSettings& s);
   // When the schedule needs its next tick, in whole seconds from the start
   // of the current second (1 to 60).
   int SecondsToNextScheduleTick(const EngineSettings& s, int max_idle = ScheduleRunner::kIdleTickSeconds) {
     return runner_.SecondsToNextTick(s.schedule, max_idle);
   }
+
+  // ---- plans --------------------------------------------------------------
+  // The plans' own tick: it runs while there are plans, whatever the
+  // schedule's timer does.
+  void PlanTick(const EngineSettings& s);
+  int SecondsToNextPlanTick(const EngineSettings& s, int max_idle = ScheduleRunner::kIdleTickSeconds) {
+    return plan_runner_.SecondsToNextTick(s.plans, s.calendar, max_idle);
+  }
+  // The seconds without keyboard or mouse input in the user's session, as
+  // measured there (time a program kept the display on counts as use).
+  void IdleObserved(const EngineSettings& s, int idle_seconds);
+  // The machine resumed, or someone logged on: idle counts afresh.
+  void IdleRestarts() { idle_floor_ = LocalSeconds(clock_.Now()); }
+  // The machine woke at a 唤醒计算机 instant: it stays awake until someone
+  // uses it or half an hour has passed.
+  void WokeForPlan();
+  // Re-arms the wake timer for the plans as they stand.
+  void ArmWake(const EngineSettings& s);
+  // At start-up and on resume, with 错过补做 on, a missed plan as the
+  // schedule's (restart, shutdown and log-off only).
+  void CatchUpMissedPlan(const EngineSettings& s, std::optional<std::int64_t> last_done);
+  // The next plan occurrence that acts, for the tooltip and the status.
+  std::optional<NextAction> NextPlanAction(const EngineSettings& s);
 
   // Postponements, for a host that keeps them across its restarts.
   const std::optional<MovedOccurrence>& moved() const { return runner_.moved(); }
@@ -107,6 +167,11 @@ class Engine {
   void HoldOff(std::int64_t until) { guard_.HoldOff(until); }
 
  private:
+  // A plan's warning: it opens the countdown, or joins the one open.
+  void JoinCountdown(const EngineSettings& s, const PlanOccurrence& o);
+  // The action line names the strongest action the countdown stands for.
+  void NameStrongest(const EngineSettings& s);
+  void PerformPlanOccurrence(const EngineSettings& s, const PlanOccurrence& o, bool caught_up);
   void PerformScheduled(const EngineSettings& s, std::int64_t occurrence, std::int64_t due_at, bool caught_up);
 
   EngineHost& host_;
@@ -115,6 +180,17 @@ class Engine {
   ScheduleRunner runner_;
   TimeControlGuard guard_;
   Countdown countdown_;
+  PlanRunner plan_runner_;
+  // The plans' occurrences the countdown stands for (with the schedule's,
+  // when that opened it): of those due together only the strongest acts.
+  std::vector<PlanOccurrence> merged_;
+  bool countdown_by_plans_ = false;   // opened by a plan, not by the schedule
+  std::optional<std::int64_t> idle_floor_;
+  std::map<std::pair<int, std::string>, bool> idle_fired_;
+  std::vector<PlanOccurrence> idle_pending_;
+  std::optional<std::int64_t> awake_until_;
+  std::optional<std::int64_t> wake_armed_;
+  bool wake_ever_armed_ = false;
   bool timer1_ = false;
   bool timer2_ = true;  // Timer2 is created running
   bool stopped_ = false;

@@ -1,8 +1,9 @@
-// The engine's two timers, under the names of the settings window's timers.
+// The engine's timers: the settings window's two under their names, and the
+// plans' own.
 #pragma once
 
 namespace dadado {
 
-enum class FormTimer { kSchedule, kTimeControl };  // Form1.Timer1, Form1.Timer2
+enum class FormTimer { kSchedule, kTimeControl, kPlans };  // Form1.Timer1, Form1.Timer2, the plans
 
 }  // namespace dadado

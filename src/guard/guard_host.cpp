@@ -1,6 +1,7 @@
 #include "guard/guard_host.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "base/date_time_text.h"
 #include "engine/program_name.h"
@@ -99,18 +100,26 @@ void GuardHost::Start() {
   ReadSettings();
   engine_.set_interval_start(read_.interval_start);
   engine_.use().Load(read_.use_day, read_.used_minutes, clock_.Now());
+  if (read_.use_day) stored_use_ = {*read_.use_day, read_.used_minutes};
   RestorePostponements();
   engine_.StartChosenTimer(settings_);
   UpdateSession();
   engine_.SessionChanged(active_);
-  next_time_control_check_ = Now();
+  next_time_control_check_ = NowSeconds();
   engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
+  engine_.CatchUpMissedPlan(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
+  engine_.IdleRestarts();
   Wake();
 }
 
 void GuardHost::Stop() {
-  engine_.use().Count(clock_.Now());
-  StoreUse(engine_.use().day(), engine_.use().minutes());
+  // Today's use is counted under time control only, and stored only when it
+  // moved: a stop for an upgrade must leave the settings file as it was.
+  if (settings_.time_control) {
+    engine_.use().Count(clock_.Now());
+    if (!(engine_.use().day() == stored_use_.first) || engine_.use().minutes() != stored_use_.second)
+      StoreUse(engine_.use().day(), engine_.use().minutes());
+  }
   StorePostponements();
 }
 
@@ -150,14 +159,14 @@ void GuardHost::StoreUse(const Date& day, int minutes) {
   file_.BeginBatch();
   file_.WriteIniString(keys::kUsage, keys::kUsageDate, FormatShortDate(day));
   file_.WriteIniString(keys::kUsage, keys::kUsedMinutes, std::to_string(minutes));
-  file_.EndBatch();
+  if (file_.EndBatch()) stored_use_ = {day, minutes};
 }
 
 void GuardHost::StorePostponements() {
   std::string postponed, held_off;
   if (const auto& moved = engine_.moved(); moved && !moved->caught_up)
     postponed = InstantText(moved->occurrence) + "," + InstantText(moved->due);
-  if (const auto& until = engine_.held_off_until(); until && *until > Now()) held_off = InstantText(*until);
+  if (const auto& until = engine_.held_off_until(); until && *until > NowSeconds()) held_off = InstantText(*until);
   if (postponed == postponed_stored_ && held_off == held_off_stored_) return;
   if (unreadable_logged_) return;
   file_.BeginBatch();
@@ -170,7 +179,7 @@ void GuardHost::StorePostponements() {
 }
 
 void GuardHost::RestorePostponements() {
-  const std::int64_t now = Now();
+  const std::int64_t now = NowSeconds();
   if (read_.postponed) {
     auto [occurrence, due] = *read_.postponed;
     postponed_stored_ = InstantText(occurrence) + "," + InstantText(due);
@@ -201,6 +210,7 @@ void GuardHost::SessionChanged() {
 }
 
 void GuardHost::SessionLogon() {
+  engine_.IdleRestarts();
   // 退出 lets the program go for the session it was given in.
   released_ = false;
   starts_.clear();
@@ -220,7 +230,9 @@ bool GuardHost::StartAllowed(std::int64_t now) {
 
 void GuardHost::KeepFaceRunning(std::int64_t now) {
   if (!session_ || released_) return;
-  if (platform_.FaceRunning()) {
+  // A face in a session that is no longer at the console (another user
+  // switched in) shows nothing to anyone: the console gets its own.
+  if (platform_.FaceRunning() && face_session_ == session_) {
     if (!face_since_) face_since_ = now;
     // A face that stays a minute ends the back-off.
     if (now - *face_since_ >= kBackOffSeconds) backing_off_ = false;
@@ -235,6 +247,7 @@ void GuardHost::KeepFaceRunning(std::int64_t now) {
     restart_at_ = now + 5;
     return;
   }
+  face_session_ = session_;
   restart_at_.reset();
   // A face that ended without 退出 was brought back: worth a warning.
   if (exit_code_) Log(EventType::kWarning, events::kGuardRestarted, {std::to_string(*exit_code_)});
@@ -249,7 +262,7 @@ void GuardHost::KeepFaceRunning(std::int64_t now) {
 void GuardHost::FaceEnded(std::uint32_t exit_code) {
   exit_code_ = exit_code;
   face_since_.reset();
-  restart_at_ = Now() + 1;
+  restart_at_ = NowSeconds() + 1;
   Wake();
 }
 
@@ -276,7 +289,53 @@ void GuardHost::SendSettings() {
 
 void GuardHost::Balloon(const std::string& text) { platform_.SendToFace(p::Message(p::kBalloon).Set("text", text)); }
 
-bool GuardHost::Perform(unsigned exit_flags) { return platform_.Perform(exit_flags, session_); }
+bool GuardHost::Perform(unsigned exit_flags) {
+  const bool done = platform_.Perform(exit_flags, session_);
+  if (done) {
+    std::string what = "关闭计算机";
+    if (exit_flags & kEwxReboot) what = "重新启动计算机";
+    else if (!(exit_flags & (kEwxShutdown | kEwxPoweroff))) what = "注销用户";
+    last_performed_ = Performed{NowSeconds(), what};
+  }
+  return done;
+}
+
+PlanOutcome GuardHost::PerformPlan(PlanAction action, int plan) {
+  auto outcome = [](bool done) { return done ? PlanOutcome::kDone : PlanOutcome::kRefused; };
+  switch (action) {
+    case PlanAction::kRestart:
+    case PlanAction::kShutDown:
+    case PlanAction::kLogOff:
+      return outcome(Perform(*ExitFlagsFor(static_cast<int>(action), true)));
+    case PlanAction::kSleep:
+    case PlanAction::kHibernate:
+      return outcome(platform_.Suspend(action == PlanAction::kHibernate));
+    case PlanAction::kLock:
+    case PlanAction::kScreenOff:
+      // The user's desktop is the face's to lock or darken.
+      if (!platform_.FaceRunning()) {
+        Log(EventType::kWarning, events::kPlanNotDone,
+            {std::to_string(plan), PlanActionText(action), "用户会话中没有运行本程序"});
+        return PlanOutcome::kNotDone;
+      }
+      platform_.SendToFace(p::Message(p::kDo).Set("what", action == PlanAction::kLock ? "lock" : "screen_off"));
+      return PlanOutcome::kDone;
+    case PlanAction::kWake:
+      return PlanOutcome::kDone;
+  }
+  return PlanOutcome::kRefused;
+}
+
+void GuardHost::ArmWake(std::optional<std::int64_t> instant) {
+  platform_.ArmWake(instant ? std::optional<std::int64_t>(UtcOf(clock_.Rule(), *instant)) : std::nullopt);
+}
+
+void GuardHost::Notice(const std::string& text) { platform_.SendToFace(p::Message(p::kNotice).Set("text", text)); }
+
+void GuardHost::WokeForPlan() {
+  engine_.WokeForPlan();
+  Wake();
+}
 
 void GuardHost::ActionRefused(int action_index) {
   const SystemError error = os_.LastSystemError();
@@ -289,7 +348,8 @@ void GuardHost::ActionRefused(int action_index) {
 void GuardHost::Wake() {
   CheckTimeZone();
   UpdateSession();
-  const std::int64_t now = Now();
+  const std::int64_t now = NowSeconds();
+  if (auto from = wall_clock_.Observe(now, utc_.UtcNow())) engine_.WallClockSkipped(settings_, *from);
   if (engine_.timer_running(FormTimer::kSchedule)) engine_.ScheduleTick(settings_);
   // Time control, once a minute as the program checks it, and only with
   // someone logged on: an administrator must be able to log on at any hour.
@@ -298,6 +358,7 @@ void GuardHost::Wake() {
     engine_.TimeControlCheck(settings_);
   }
   if (!session_ || !settings_.time_control) next_time_control_check_ = now;
+  engine_.PlanTick(settings_);
   // The countdown counts the seconds of the clock, however often or late
   // the service is woken.
   if (engine_.countdown().is_open()) {
@@ -316,14 +377,16 @@ void GuardHost::Wake() {
 }
 
 std::int64_t GuardHost::NextWakeUtc() {
-  const std::int64_t now = Now();
+  const std::int64_t now = NowSeconds();
   std::int64_t next = now + kLongestSleepSeconds;
   if (engine_.timer_running(FormTimer::kSchedule))
     next = std::min<std::int64_t>(next, now + engine_.SecondsToNextScheduleTick(settings_, kLongestSleepSeconds));
   if (engine_.timer_running(FormTimer::kTimeControl) && settings_.time_control && session_)
     next = std::min(next, std::max(next_time_control_check_, now + 1));
   if (engine_.countdown().is_open()) next = std::min(next, now + 1);
-  if (session_ && !released_ && !platform_.FaceRunning()) {
+  if (!settings_.plans.empty())
+    next = std::min<std::int64_t>(next, now + engine_.SecondsToNextPlanTick(settings_, kLongestSleepSeconds));
+  if (session_ && !released_ && !(platform_.FaceRunning() && face_session_ == session_)) {
     std::int64_t start = restart_at_ ? *restart_at_ : now + 1;
     if (backing_off_ && !starts_.empty()) start = std::max(start, starts_.back() + kBackOffSeconds);
     next = std::min(next, std::max(start, now + 1));
@@ -334,8 +397,10 @@ std::int64_t GuardHost::NextWakeUtc() {
 
 void GuardHost::Resumed() {
   engine_.ClockDiscontinuity();
+  engine_.IdleRestarts();
   UpdateSession();
   engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
+  engine_.CatchUpMissedPlan(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
   Wake();
 }
 
@@ -354,7 +419,7 @@ void GuardHost::Reply(const p::Message& request, const std::string& result, cons
 }
 
 GuardHost::PasswordVerdict GuardHost::CheckPassword(const std::string& typed, const char* where) {
-  const std::int64_t now = Now();
+  const std::int64_t now = NowSeconds();
   if (locked_out_until_ && now < *locked_out_until_ && now >= *locked_out_until_ - kLockOutSeconds) {
     Log(EventType::kWarning, events::kPasswordsRefused, {where});
     return PasswordVerdict::kLockedOut;
@@ -385,7 +450,7 @@ void GuardHost::FaceMessage(const p::Message& m) {
   if (m.type == p::kCancel) {
     if (!engine_.countdown().is_open()) return Reply(m, p::kOk);  // nothing left to cancel
     if (answered(CheckPassword(m.Get("password"), kAtCountdown))) return;
-    engine_.Enter(m.Get("password"), [](const std::string&) { return true; });
+    engine_.Enter(settings_, m.Get("password"), [](const std::string&) { return true; });
     StorePostponements();
     Reply(m, p::kOk);
   } else if (m.type == p::kPostpone) {
@@ -401,6 +466,10 @@ void GuardHost::FaceMessage(const p::Message& m) {
     Apply(m);
   } else if (m.type == p::kChangePassword) {
     ChangePassword(m);
+  } else if (m.type == p::kIdle) {
+    // Measured in the user's session; with nobody there nothing counts.
+    if (session_) engine_.IdleObserved(settings_, static_cast<int>(std::clamp<long long>(m.Number("seconds", 0), 0, 366LL * 86400)));
+    engine_.PlanTick(settings_);
   } else if (m.type == p::kExit) {
     if (answered(CheckPassword(m.Get("password"), kAtExit))) return;
     // Only the program ends, until the next logon; the control stays.
@@ -483,7 +552,7 @@ void GuardHost::Apply(const p::Message& m) {
   ReadSettings();
   engine_.set_interval_start(read_.interval_start);
   engine_.StartChosenTimer(settings_);
-  if (settings_.time_control) next_time_control_check_ = Now() + 60;
+  if (settings_.time_control) next_time_control_check_ = NowSeconds() + 60;
   Reply(m, problems.empty() ? p::kOk : p::kRefused, problems);
   SendSettings();
 }

@@ -52,6 +52,11 @@ class GuardPlatform {
   virtual bool Perform(unsigned exit_flags, std::optional<SessionId> session) = 0;
   // The time zone the system is set to now; nullopt when it cannot be read.
   virtual std::optional<TimeZoneRule> CurrentTimeZone() = 0;
+  // Sleep or hibernate, with wake timers left on.
+  virtual bool Suspend(bool hibernate) = 0;
+  // The timer that wakes the machine at a UTC second (none: no wake).
+  virtual void ArmWake(std::optional<std::int64_t> utc) = 0;
+  virtual void KeepAwake(bool keep) = 0;
 };
 
 class GuardHost : private EngineHost {
@@ -92,12 +97,26 @@ class GuardHost : private EngineHost {
   void FaceEnded(std::uint32_t exit_code);
   // A message from the face.
   void FaceMessage(const protocol::Message& message);
+  // The wake timer fired: the machine woke for a 唤醒计算机 plan.
+  void WokeForPlan();
 
   // When Wake is next needed, in UTC seconds.
   std::int64_t NextWakeUtc();
 
   const EngineSettings& settings() const { return settings_; }
   const Engine& engine() const { return engine_; }
+  Engine& engine() { return engine_; }
+  // The settings file as last read well, and the machine policy.
+  const GuardSettingsRead& read() const { return read_; }
+  const PolicyValues& policy() const { return policy_; }
+  // The last action the service performed: when (local seconds) and what.
+  struct Performed {
+    std::int64_t at = 0;
+    std::string action;
+  };
+  const std::optional<Performed>& last_performed() const { return last_performed_; }
+  // Local time in the pinned zone.
+  LocalDateTime Now() { return clock_.Now(); }
   const TimeZoneRule& pinned_zone() const { return clock_.Rule(); }
   // Today's use, as counted now.
   const DailyUse& use() const { return engine_.use(); }
@@ -115,6 +134,11 @@ class GuardHost : private EngineHost {
   void Balloon(const std::string& text) override;
   bool RememberOccurrence(std::int64_t instant) override;
   void StoreUse(const Date& day, int minutes) override;
+  PlanOutcome PerformPlan(PlanAction action, int plan) override;
+  void ArmWake(std::optional<std::int64_t> instant) override;
+  void KeepAwake(bool keep) override { platform_.KeepAwake(keep); }
+  SystemError LastSystemError() override { return os_.LastSystemError(); }
+  void Notice(const std::string& text) override;
 
   // Reads the settings file; a file that cannot be read leaves the last
   // settings read well in force. True when the settings were read.
@@ -136,7 +160,7 @@ class GuardHost : private EngineHost {
   void ChangePassword(const protocol::Message& request);
   void StorePostponements();
   void RestorePostponements();
-  std::int64_t Now() { return LocalSeconds(clock_.Now()); }
+  std::int64_t NowSeconds() { return LocalSeconds(clock_.Now()); }
 
   GuardPlatform& platform_;
   OperatingSystem& os_;
@@ -162,11 +186,15 @@ class GuardHost : private EngineHost {
   std::optional<std::int64_t> face_since_;   // the face running without a break since
   std::optional<std::int64_t> restart_at_;   // when the face is to be started again
   std::optional<std::uint32_t> exit_code_;   // of the face that ended last
+  std::optional<SessionId> face_session_;    // where the face runs
 
   int wrong_passwords_ = 0;
   std::optional<std::int64_t> locked_out_until_;
   std::optional<std::string> tip_sent_;
   std::string face_ini_sent_;
+  std::optional<Performed> last_performed_;
+  std::pair<Date, int> stored_use_{Date{0, 0, 0}, -1};  // what the file holds of today's use
+  WallClockWatch wall_clock_;
   std::int64_t next_time_control_check_ = 0;
   std::optional<std::int64_t> last_countdown_tick_;
   std::string postponed_stored_, held_off_stored_;

@@ -62,7 +62,7 @@ class FrameReader {
 
 // The message types. The service sends:
 inline constexpr char kSettings[] = "settings";    // ini: the settings file as the service reads it, no password
-inline constexpr char kCountdown[] = "countdown";  // open, visible, seconds, title, action, remaining, generation, postpone
+inline constexpr char kCountdown[] = "countdown";  // open, visible, seconds, title, action, remaining, generation
 inline constexpr char kTip[] = "tip";              // text: the tooltip's second line
 inline constexpr char kBalloon[] = "balloon";      // text
 inline constexpr char kNotice[] = "notice";        // text

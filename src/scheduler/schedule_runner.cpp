@@ -76,6 +76,13 @@ std::optional<MovedOccurrence> ScheduleRunner::StartCatchUp(ScheduleInputs in, s
   return moved_;
 }
 
+void ScheduleRunner::SkippedForward(ScheduleInputs in, std::int64_t from, std::int64_t to) {
+  const auto due = NextDueAfter(WithStartDay(in), from);
+  if (!due || *due >= to || (last_due_ && *last_due_ == *due) || moved_) return;
+  last_due_ = *due;
+  moved_ = MovedOccurrence{*due, to + kWarningLeadSeconds, false, false, false};
+}
+
 std::int64_t ScheduleRunner::Postpone(std::int64_t occurrence, int seconds) {
   if (moved_ && moved_->occurrence == occurrence) {
     moved_->due += seconds;

@@ -80,6 +80,11 @@ class ScheduleRunner {
   // seconds from now. Returns it then.
   std::optional<MovedOccurrence> StartCatchUp(ScheduleInputs in, std::optional<std::int64_t> last_done);
 
+  // The wall clock skipped from `from` to `to` while time ran on (summer
+  // time began): an instant in between was never shown, and is done after
+  // the usual countdown from `to`.
+  void SkippedForward(ScheduleInputs in, std::int64_t from, std::int64_t to);
+
   // Moves an occurrence `seconds` later than it is now due; its countdown
   // opens again 121 seconds before the new time. Returns the new time.
   std::int64_t Postpone(std::int64_t occurrence, int seconds);

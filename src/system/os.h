@@ -2,6 +2,7 @@
 // so that the decisions can be tested without it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +67,30 @@ class OperatingSystem {
   virtual std::optional<std::string> ReadUserValue(const std::string& name) = 0;
   virtual bool WriteUserValue(const std::string& name, const std::string& value) = 0;
 
+  // What plans do, in this session: sleep or hibernate (wake timers left
+  // on), lock the workstation, turn the screens off; each false when the
+  // system refused.
+  virtual bool Suspend(bool hibernate) = 0;
+  virtual bool LockSession() = 0;
+  virtual bool TurnScreenOff() = 0;
+  // The timer that wakes the machine at a local instant (none: no wake).
+  virtual void ArmWakeTimer(std::optional<std::int64_t> local_instant) = 0;
+  // Keeps the machine from sleeping for lack of input, or lets it.
+  virtual void KeepAwake(bool keep) = 0;
+  // Whether the power plan lets wake timers wake the machine, and letting
+  // it (an administrator's to do); nullopt when it cannot be said.
+  virtual std::optional<bool> WakeTimersAllowed() = 0;
+  virtual bool AllowWakeTimers() = 0;
+  // Whether nobody is at this session (locked, or disconnected), as the
+  // system says; nullopt when it cannot say.
+  virtual std::optional<bool> SessionLocked() = 0;
+  // The system's clock in UTC seconds since 1970; nullopt when not known.
+  // Against the local clock it tells summer time from a clock being set.
+  virtual std::optional<std::int64_t> UtcSeconds() = 0;
+  // Seconds without keyboard or mouse input in this session; 0 while a
+  // program keeps the display on (a video, a presentation).
+  virtual int IdleSeconds() = 0;
+
   // Starts a command line in a normal window with the focus, not waiting.
   virtual bool StartCommand(const std::string& command_line) = 0;
   // Hands "mailto:" & address to the shell.
@@ -94,10 +119,17 @@ class OperatingSystem {
   struct GuardChange {
     bool ok = true;
     std::string why;                   // when not ok, for "以下设置没有保存"
-    bool writable_by_users = false;    // installed, but from a folder others can write
+    // Not installed: users could change the program or a folder above it.
+    bool unprotected_location = false;
   };
   virtual bool GuardInstalled() = 0;
+  // Whether the guard service runs now (it then enforces, and starts its
+  // own face of the program).
+  virtual bool GuardRunning() = 0;
   virtual GuardChange ChangeGuard(bool install) = 0;
+  // Copies the program and its settings into a folder only administrators
+  // may change (Program Files) and installs the guard from there.
+  virtual GuardChange InstallGuardFromProgramFiles() = 0;
   // The scheduled instant the guard performed last, as the settings file
   // writes instants; nullopt when it never did.
   virtual std::optional<std::string> GuardPerformedLast() = 0;

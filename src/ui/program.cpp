@@ -40,6 +40,7 @@ void Program::Start() {
   // before the first time-control check counts on.
   const ProgramState::Use use = state_.LoadUse();
   engine_.use().Load(use.day, use.minutes, clock_.Now());
+  engine_.IdleRestarts();
   Form_Load();
   if (!ended_) {
     if (!link_) {
@@ -57,6 +58,7 @@ void Program::SessionChanged(bool active) {
 
 void Program::Resumed() {
   ClockDiscontinuity();
+  engine_.IdleRestarts();
   CatchUpMissed();
   screen_.Refresh();
 }
@@ -64,6 +66,7 @@ void Program::Resumed() {
 void Program::CatchUpMissed() {
   if (ended_ || link_) return;
   const EngineSettings s = EngineSettingsOf(live_);
+  engine_.CatchUpMissedPlan(s, state_.LastOccurrence());
   if (!engine_.timer_running(FormTimer::kSchedule) || !s.catch_up) return;
   engine_.CatchUpMissed(s, state_.LastOccurrence());
 }
@@ -79,6 +82,87 @@ void Program::ActionRefused(int action_index) { ReportRefused(action_index); }
 bool Program::RememberOccurrence(std::int64_t instant) { return state_.RememberOccurrence(instant); }
 // At most once a minute.
 void Program::StoreUse(const Date& day, int minutes) { state_.StoreUse(day, minutes); }
+
+PlanOutcome Program::PerformPlan(PlanAction action, int) {
+  bool done = false;
+  switch (action) {
+    case PlanAction::kRestart:
+    case PlanAction::kShutDown:
+    case PlanAction::kLogOff:
+      done = PerformAction(*ExitFlagsFor(static_cast<int>(action), true));
+      break;
+    case PlanAction::kSleep: done = os_.Suspend(false); break;
+    case PlanAction::kHibernate: done = os_.Suspend(true); break;
+    case PlanAction::kLock: done = os_.LockSession(); break;
+    case PlanAction::kScreenOff: done = os_.TurnScreenOff(); break;
+    case PlanAction::kWake: done = true; break;  // the timer woke the machine already
+  }
+  return done ? PlanOutcome::kDone : PlanOutcome::kRefused;
+}
+
+namespace {
+
+bool HasIdlePlans(const EngineSettings& s) {
+  for (const Plan& p : s.plans)
+    if (p.enabled && p.repeat == PlanRepeat::kIdle) return true;
+  return false;
+}
+
+}  // namespace
+
+void Program::UpdatePlanTimer() {
+  // The face asks its service; it only measures the idle time for it.
+  const EngineSettings s = EngineSettingsOf(live_);
+  const bool wanted = link_ ? HasIdlePlans(s) : !s.plans.empty();
+  if (wanted != plan_timer_) {
+    plan_timer_ = wanted;
+    screen_.SetTimerRunning(FormTimer::kPlans, wanted);
+  }
+  if (!link_) engine_.ArmWake(s);
+}
+
+int Program::SecondsToNextPlanTick() {
+  const EngineSettings s = EngineSettingsOf(live_);
+  // Idle is looked at every ten seconds, so that a countdown for an idle
+  // machine goes as soon as someone is back.
+  const int most = HasIdlePlans(s) ? 10 : ScheduleRunner::kIdleTickSeconds;
+  if (link_) return most;
+  return engine_.SecondsToNextPlanTick(s, most);
+}
+
+void Program::WatchWallClock() {
+  if (link_) return;
+  const auto utc = os_.UtcSeconds();
+  if (!utc) return;
+  if (auto from = wall_clock_.Observe(LocalSeconds(clock_.Now()), *utc))
+    engine_.WallClockSkipped(EngineSettingsOf(live_), *from);
+}
+
+void Program::PlanTimer_Timer() {
+  if (ended_ || !plan_timer_) return;
+  EveryMinute();
+  if (ended_) return;
+  WatchWallClock();
+  const EngineSettings s = EngineSettingsOf(live_);
+  if (link_) {
+    // Told to the service when it changes by a minute, and at once when
+    // someone is back.
+    const int idle = os_.IdleSeconds();
+    if (idle / 60 != idle_told_ / 60 || (idle < idle_told_ && idle_told_ >= 60)) {
+      idle_told_ = idle;
+      link_->Tell(protocol::Message(protocol::kIdle).Set("seconds", idle));
+    }
+    return;
+  }
+  if (HasIdlePlans(s)) engine_.IdleObserved(s, os_.IdleSeconds());
+  engine_.PlanTick(s);
+  if (ended_) return;
+  UpdateTrayTip();
+}
+
+void Program::WokeForPlan() {
+  if (!link_) engine_.WokeForPlan();
+}
 
 void Program::ShowForm(bool visible) {
   form_visible_ = visible;
@@ -184,6 +268,8 @@ void Program::Form_Load() {
                            "\n文件可能正被其他程序占用。在能够读取之前，程序不保存任何设置，也不接受任何密码。",
                        kNotice, MessageIcon::kWarning);
 
+  UpdatePlanTimer();
+
   // 21, 22. Nothing is pending; the first time-control check.
   live_.SetApplyEnabled(false);
   CheckTimeControl();
@@ -233,12 +319,18 @@ bool Program::AcceptsInput(int tab) const {
   return tab < 0 || tab >= kTabCount || live_.tab_enabled(tab);
 }
 
-void Program::RetryUnreadSettings() {
-  if (!settings_unread_ || ended_) return;
+void Program::EveryMinute() {
+  if (ended_ || link_) return;
   const std::int64_t now = LocalSeconds(clock_.Now());
-  if (last_settings_retry_ && now >= *last_settings_retry_ && now - *last_settings_retry_ < 60) return;
-  last_settings_retry_ = now;
-  if (!settings_.Refresh()) return;
+  if (last_minute_ && now >= *last_minute_ && now - *last_minute_ < 60) return;
+  last_minute_ = now;
+  // Installed by a script while this copy ran: the service enforces now and
+  // starts its own face; two would act on every countdown.
+  if (os_.GuardRunning()) {
+    End();
+    return;
+  }
+  if (!settings_unread_ || !settings_.Refresh()) return;
   LoadedExtras unused;
   LoadSettings(LoadStep::kCancel, settings_, live_, unused, clock_.Now());
   Form_Load();
@@ -246,6 +338,7 @@ void Program::RetryUnreadSettings() {
 
 void Program::StartChosenTimer() {
   if (!link_) engine_.StartChosenTimer(EngineSettingsOf(live_));
+  UpdatePlanTimer();
 }
 
 void Program::ShowTrayIconByCheck1() {
@@ -258,8 +351,9 @@ void Program::ShowTrayIconByCheck1() {
 
 void Program::Timer1_Timer() {
   if (ended_ || link_ || !engine_.timer_running(FormTimer::kSchedule)) return;
-  RetryUnreadSettings();
+  EveryMinute();
   if (ended_) return;
+  WatchWallClock();
   engine_.ScheduleTick(EngineSettingsOf(live_));
   if (ended_) return;
   UpdateTrayTip();
@@ -279,7 +373,7 @@ bool Program::PerformAction(unsigned flags) {
 
 void Program::CheckTimeControl() {
   if (ended_ || link_) return;
-  RetryUnreadSettings();
+  EveryMinute();
   if (ended_) return;
   engine_.TimeControlCheck(EngineSettingsOf(live_));
   UpdateTrayTip();
@@ -312,7 +406,7 @@ void Program::Countdown_Timer1_Timer() {
 void Program::Countdown_Enter() {
   if (link_) return FaceCountdownAnswer(protocol::kCancel);
   const std::uint64_t generation = countdown().generation;
-  switch (engine_.Enter(countdown().password, [this](const std::string& text) { return PasswordAccepted(text); })) {
+  switch (engine_.Enter(EngineSettingsOf(live_), countdown().password, [this](const std::string& text) { return PasswordAccepted(text); })) {
     case CountdownAnswer::kNoWindow:
     case CountdownAnswer::kCancelled:
       return;
@@ -547,16 +641,23 @@ void Program::Command3_Click() {
   }
   // The guard service, installed or removed as the box says (the system asks
   // for an administrator when needed).
-  std::string guard_warning;
+  bool guard_took_over = false;
   if (!locks_.guard && live_.guard().value != 2 && (live_.guard().value == 1) != os_.GuardInstalled()) {
-    const OperatingSystem::GuardChange change = os_.ChangeGuard(live_.guard().value == 1);
+    const bool install = live_.guard().value == 1;
+    OperatingSystem::GuardChange change = os_.ChangeGuard(install);
+    // The guard runs only a program that users cannot replace; from
+    // anywhere else it is offered a home where they cannot.
+    if (!change.ok && change.unprotected_location && install &&
+        screen_.ShowMessage(kGuardCopyQuestion, kNotice, MessageIcon::kQuestion, MessageButtons::kOkCancel) ==
+            MessageAnswer::kOk)
+      change = os_.InstallGuardFromProgramFiles();
     if (!change.ok) {
       problems += "\n・“防止被结束(守护服务)”无法更改：" + change.why;
       not_saved("防止被结束(守护服务)", change.why);
       live_.SetGuard(os_.GuardInstalled() ? 1 : 0);
       live_.SetApplyEnabled(!file_ok);
-    } else if (change.writable_by_users) {
-      guard_warning = kGuardLocationWarning;
+    } else {
+      guard_took_over = install;
     }
   }
   // An administrator's Apply keeps the event log's texts pointing at this copy.
@@ -564,7 +665,12 @@ void Program::Command3_Click() {
   screen_.Refresh();
   if (!problems.empty())
     screen_.ShowMessage("以下设置没有保存：" + problems, kNotice, MessageIcon::kWarning, MessageButtons::kOk);
-  if (!guard_warning.empty()) screen_.ShowMessage(guard_warning, kNotice, MessageIcon::kWarning, MessageButtons::kOk);
+  if (guard_took_over) {
+    // From now on the service decides and acts, and starts the program it
+    // shows itself through; this copy would only be a second one.
+    screen_.ShowMessage(kGuardTookOver, kNotice, MessageIcon::kInformation, MessageButtons::kOk);
+    End();
+  }
 }
 
 void Program::Command4_Click() {

@@ -16,6 +16,7 @@
 #include "base/calendar.h"
 #include "engine/engine.h"
 #include "engine/program_name.h"
+#include "base/time_zone.h"
 #include "settings/live_settings.h"
 #include "settings/settings_file.h"
 #include "system/os.h"
@@ -30,10 +31,13 @@
 namespace dadado {
 
 inline constexpr char kContactAddress[] = "dadado@example.com";
-// Said when the guard runs a program that others could replace.
-inline constexpr char kGuardLocationWarning[] =
-    "守护服务已安装，但普通用户可以修改程序所在的文件夹、程序或它的设置文件，任何人都可能替换它们。\n"
-    "请把程序放到 Program Files 下的文件夹中（例如 C:\\Program Files\\dadado），然后重新安装守护服务。";
+// Asked when the guard may not run the program where it lies.
+inline constexpr char kGuardCopyQuestion[] =
+    "守护服务以系统权限运行本程序，程序必须放在只有管理员才能修改的文件夹中。\n"
+    "是否把程序和它的设置复制到 Program Files 下的 dadado 文件夹，并从那里安装守护服务？";
+// Said when the guard has been installed and takes over.
+inline constexpr char kGuardTookOver[] =
+    "守护服务已安装并开始运行，以后由它执行定时操作和时间控制。\n本程序将退出，守护服务会立即重新启动它。";
 
 
 struct PasswordDialog {
@@ -79,6 +83,17 @@ class Program : private EngineHost {
   void Form_Load();
   void Timer1_Timer();           // schedule tick
   void Timer2_Timer() { CheckTimeControl(); }
+  // The plans' timer: it runs while there are plans.
+  void PlanTimer_Timer();
+  // When the plans' timer next needs to run (as the schedule timer's).
+  int SecondsToNextPlanTick();
+  // The machine woke at a plan's 唤醒计算机 instant.
+  void WokeForPlan();
+  // The plans' timer runs while there are plans (in the face: while there
+  // are idle plans, whose idle time it measures for the service); the wake
+  // timer follows the plans. After every event, as the controls may have
+  // changed.
+  void UpdatePlanTimer();
   void CheckTimeControl();
   void OpenShutdownScreen(int mode);
   // The machine policy may have changed: the controls it holds follow it at
@@ -181,6 +196,11 @@ class Program : private EngineHost {
   void Balloon(const std::string& text) override { ShowBalloon(text); }
   bool RememberOccurrence(std::int64_t instant) override;
   void StoreUse(const Date& day, int minutes) override;
+  PlanOutcome PerformPlan(PlanAction action, int plan) override;
+  void ArmWake(std::optional<std::int64_t> instant) override { os_.ArmWakeTimer(instant); }
+  void KeepAwake(bool keep) override { os_.KeepAwake(keep); }
+  SystemError LastSystemError() override { return os_.LastSystemError(); }
+  void Notice(const std::string& text) override { screen_.ShowNotice(text, "提示", MessageIcon::kWarning); }
 
   void ShowForm(bool visible);
   void StartChosenTimer();
@@ -203,10 +223,11 @@ class Program : private EngineHost {
   bool PasswordAccepted(const std::string& typed);
   // Reads the machine policy into policy_ and locks_.
   void ReadPolicy();
-  // While the settings file could not be read at start-up: once a minute,
-  // whether it can be read now; then the settings are loaded as Cancel
-  // loads them.
-  void RetryUnreadSettings();
+  // Once a minute, from whichever timer runs: whether the guard has taken
+  // over (this copy then goes), and while the settings file could not be
+  // read at start-up, whether it can be now (the settings are then loaded
+  // as Cancel loads them).
+  void EveryMinute();
   // The immediate paths: on success the program ends; on failure the user is
   // told and the program keeps running.
   void RunNow(int action_index, bool forced);
@@ -233,6 +254,11 @@ class Program : private EngineHost {
   bool label7_pressed_ = false;
   bool image1_pressed_ = false;
   bool settings_unread_ = false;
+  bool plan_timer_ = false;
+  WallClockWatch wall_clock_;
+  // Summer time beginning is told to the engine from either timer.
+  void WatchWallClock();
+  int idle_told_ = 0;
   GuardLink* link_ = nullptr;
   MemoryStore* face_store_ = nullptr;
   CountdownScreen face_countdown_;
@@ -243,7 +269,7 @@ class Program : private EngineHost {
   // 退出; kept only while the window is open.
   std::optional<std::string> face_password_;
   bool gate_for_exit_ = false;
-  std::optional<std::int64_t> last_settings_retry_;
+  std::optional<std::int64_t> last_minute_;
 };
 
 }  // namespace dadado

@@ -75,6 +75,10 @@ void Program::FaceMessage(const p::Message& m) {
     ShowBalloon(m.Get("text"));
   } else if (m.type == p::kNotice) {
     screen_.ShowNotice(m.Get("text"), kNotice, MessageIcon::kWarning);
+  } else if (m.type == p::kDo) {
+    // What a plan does to the user's desktop, which only this session can.
+    if (m.Get("what") == "lock") os_.LockSession();
+    else if (m.Get("what") == "screen_off") os_.TurnScreenOff();
   }
 }
 

@@ -11,6 +11,13 @@ fail on a slow machine.
              tray for five minutes with a daily schedule hours away, against
              a minimal Win32 program with a one-second timer under the same
              Wine in the same run
+  guard      the guard service registered and started under Wine with a daily
+             schedule hours away: the wake-ups and CPU of its process over five
+             minutes, against the same minimal program in the same run; the
+             face it starts in the session is shown for information
+  pipe       the round trip of a request from the face through the pipes to a
+             real guard host and back (pipe_roundtrip.exe): cancel with the
+             password while a countdown is open, and check, N of each
   startup    time from process start to the window shown, against the same
              minimal program
   soak       the program over the test fakes for a simulated year (natively,
@@ -19,7 +26,7 @@ fail on a slow machine.
              memory and the objects they hold, which should stay flat
 
 Usage: bench.py --build build/win [--native-build build/bench] [--trials N]
-                [--idle-seconds S] [--soak-seconds S] [which ...]"""
+                [--idle-seconds S] [--soak-seconds S] [--roundtrips N] [which ...]"""
 
 import argparse
 import datetime
@@ -28,10 +35,11 @@ import os
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from run_e2e import Wine, run_locale, write_ini  # noqa: E402
+from run_e2e import Wine, read_ini, run_locale, wait_for, wine_cmd, write_ini  # noqa: E402
 
 
 def busy(stop_at):
@@ -72,17 +80,37 @@ def precision(wine, trials, loaded):
               % (got[0], statistics.median(got), q(0.9), got[-1]), flush=True)
 
 
-def find_pid(name):
-    out = subprocess.run(["pgrep", "-f", name], capture_output=True, text=True).stdout.split()
-    for pid in out:
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                cmd = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
-            if cmd.strip().endswith(name) and not cmd.startswith("wine "):
-                return int(pid)
-        except OSError:
-            pass
-    return int(out[0]) if out else None
+def in_prefix(pid, prefix):
+    """Whether a process belongs to this Wine prefix: other runs on a shared
+    machine have programs of the same names under prefixes of their own."""
+    try:
+        with open("/proc/%s/environ" % pid, "rb") as f:
+            return ("WINEPREFIX=" + prefix).encode() in f.read().split(b"\0")
+    except OSError:
+        return False
+
+
+def command_line(pid):
+    try:
+        with open("/proc/%s/cmdline" % pid, "rb") as f:
+            return f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip()
+    except OSError:
+        return None
+
+
+def find_pid(name, prefix, matches=None):
+    """The Wine process of this prefix whose command line ends with `name`
+    (or that `matches` accepts), not the launcher that started it."""
+    matches = matches or (lambda cmd: cmd.endswith(name))
+    others = []
+    for pid in subprocess.run(["pgrep", "-f", name], capture_output=True, text=True).stdout.split():
+        cmd = command_line(pid)
+        if cmd is None or not in_prefix(pid, prefix):
+            continue
+        if matches(cmd) and not cmd.startswith("wine "):
+            return int(pid)
+        others.append(int(pid))
+    return others[0] if others else None
 
 
 def find_server(prefix):
@@ -154,45 +182,186 @@ def sample(pid):
 
 IDLE_GOAL_WAKEUPS = 0.05  # of the minimal program's
 IDLE_GOAL_CPU = 0.2
+GUARD_GOAL_WAKEUPS = 0.05  # of the minimal program's
+
+# Wine finishes loading and laying out well after a window shows, and that
+# one-off work is no idle cost: the window of measurement opens this long
+# after the start.
+SETTLE_SECONDS = 30
+
+
+class CannotRun(Exception):
+    """A benchmark that could not be run: what was missing."""
+
+
+def watch(wine, pids, seconds):
+    """Each process's wake-ups, CPU and peak memory over `seconds`, and the
+    wineserver's beside them (it does part of the kernel's work under Wine
+    and serves every process of the prefix alike)."""
+    server = find_server(wine.prefix)
+    a = {name: sample(pid) for name, pid in pids.items()}
+    server0 = (wakeups(server), cpu_seconds(server)) if server else (0, 0.0)
+    time.sleep(seconds)
+    server1 = (wakeups(server), cpu_seconds(server)) if server else (0, 0.0)
+    results = {}
+    for name, pid in pids.items():
+        b = sample(pid)
+        if not b["threads"]:
+            raise CannotRun("%s (pid %d) ended while it was measured" % (name, pid))
+        results[name] = {"wake": b["wake"] - a[name]["wake"], "ticks": b["ticks"] - a[name]["ticks"],
+                         "cpu": b["cpu"] - a[name]["cpu"], "peak": status_kib(pid, "VmHWM"), "threads": b["threads"]}
+    return results, (server1[0] - server0[0], server1[1] - server0[1])
+
+
+def figures_line(label, name, seconds, r, server):
+    return ("%s %s for %d s: %d wake-ups (%.2f a second, %d threads), CPU %.3f s by utime+stime, %.4f s by the "
+            "scheduler; wineserver %d wake-ups, %.4f s CPU; peak memory %d KiB"
+            % (label, name, seconds, r["wake"], r["wake"] / seconds, r["threads"], r["ticks"], r["cpu"], server[0],
+               server[1], r["peak"]))
+
+
+def minimal_timer(wine, label, seconds):
+    """The yardstick: the one-second timer program, alone in the prefix."""
+    folder = wine.folder(label)
+    subprocess.run(["cp", os.path.join(wine.build, "tests", "win32", "minimal_timer.exe"), folder])
+    proc = subprocess.Popen(["wine", os.path.join(folder, "minimal_timer.exe")], cwd=folder, env=wine.env,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(SETTLE_SECONDS)
+    pid = find_pid("minimal_timer.exe", wine.prefix)
+    if not pid:
+        raise CannotRun("minimal_timer.exe is not running")
+    results, server = watch(wine, {"minimal_timer.exe": pid}, seconds)
+    print(figures_line(label, "minimal_timer.exe", seconds, results["minimal_timer.exe"], server), flush=True)
+    wine.stop()
+    proc.wait(timeout=30)
+    return results["minimal_timer.exe"]
 
 
 def idle(wine, seconds):
-    results = {}
-    for name, exe in (("dadado.exe", wine.dadado_exe), ("minimal_timer.exe", os.path.join(wine.build, "tests", "win32", "minimal_timer.exe"))):
-        folder = wine.folder("idle")
-        if name == "dadado.exe":
-            # Hidden in the tray; the daily shutdown three hours away.
-            due = datetime.datetime.now() + datetime.timedelta(hours=3)
-            write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 1\n启动后隐藏界面= 1\n关机画面= 1\n"
-                      % due.strftime("%Y/%m/%d %H:%M:%S"))
-        else:
-            subprocess.run(["cp", exe, folder])
-        proc = subprocess.Popen(["wine", os.path.join(folder, name)], cwd=folder, env=wine.env,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # Past start-up: Wine finishes loading and laying out well after the
-        # window shows, and that one-off work is no idle cost.
-        time.sleep(30)
-        pid = find_pid(name)
-        server = find_server(wine.prefix)
-        a = sample(pid)
-        server0 = (wakeups(server), cpu_seconds(server)) if server else (0, 0.0)
-        time.sleep(seconds)
-        b = sample(pid)
-        server1 = (wakeups(server), cpu_seconds(server)) if server else (0, 0.0)
-        peak = status_kib(pid, "VmHWM")
-        r = {"wake": b["wake"] - a["wake"], "ticks": b["ticks"] - a["ticks"], "cpu": b["cpu"] - a["cpu"], "peak": peak}
-        results[name] = r
-        print("idle %s for %d s: %d wake-ups (%.2f a second, %d threads), CPU %.3f s by utime+stime, %.4f s by the "
-              "scheduler; wineserver %d wake-ups, %.4f s CPU; peak memory %d KiB"
-              % (name, seconds, r["wake"], r["wake"] / seconds, b["threads"], r["ticks"], r["cpu"],
-                 server1[0] - server0[0], server1[1] - server0[1], peak), flush=True)
-        wine.stop()
-        proc.wait(timeout=30)
-    d, m = results["dadado.exe"], results["minimal_timer.exe"]
+    folder = wine.folder("idle")
+    # Hidden in the tray; the daily shutdown three hours away.
+    due = datetime.datetime.now() + datetime.timedelta(hours=3)
+    write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 1\n启动后隐藏界面= 1\n关机画面= 1\n"
+              % due.strftime("%Y/%m/%d %H:%M:%S"))
+    proc = subprocess.Popen(["wine", os.path.join(folder, "dadado.exe")], cwd=folder, env=wine.env,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(SETTLE_SECONDS)
+    pid = find_pid("dadado.exe", wine.prefix)
+    if not pid:
+        raise CannotRun("dadado.exe is not running")
+    results, server = watch(wine, {"dadado.exe": pid}, seconds)
+    d = results["dadado.exe"]
+    print(figures_line("idle", "dadado.exe", seconds, d, server), flush=True)
+    wine.stop()
+    proc.wait(timeout=30)
+    m = minimal_timer(wine, "idle", seconds)
     print("idle ratios dadado/minimal: wake-ups %.3f (goal at most %.2f), CPU %.3f by utime+stime, %.3f by the "
           "scheduler (goal at most %.1f), peak memory %.2f"
           % (d["wake"] / max(m["wake"], 1), IDLE_GOAL_WAKEUPS, d["ticks"] / max(m["ticks"], 1e-6),
              d["cpu"] / max(m["cpu"], 1e-6), IDLE_GOAL_CPU, d["peak"] / max(m["peak"], 1)), flush=True)
+
+
+def service_state(wine):
+    out = wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1]
+    for line in out.splitlines():
+        if "STATE" in line:
+            return line.split()[-1]
+    return None
+
+
+def guard(wine, seconds):
+    # The yardstick first: once the service is registered to start with the
+    # prefix, every later start of the prefix starts it too.
+    m = minimal_timer(wine, "guard", seconds)
+    folder = wine.folder("guard")
+    exe = os.path.join(folder, "dadado.exe")
+    # The only schedule a daily shutdown three hours away; a schedule leaves
+    # the time control off.
+    due = datetime.datetime.now() + datetime.timedelta(hours=3)
+    write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 1\n启动后隐藏界面= 1\n关机画面= 1\n"
+              % due.strftime("%Y/%m/%d %H:%M:%S"))
+    # Registered as the end-to-end scenario does it: /install-guard refuses
+    # under Wine, where every file is the user's own. Wine's sc takes the
+    # command unquoted, so the folder must have no spaces.
+    windows_exe = "Z:" + exe.replace("/", "\\")
+    if " " in windows_exe:
+        raise CannotRun("the temporary folder has a space in it: %s" % windows_exe)
+    code, out = wine_cmd(wine, ["sc", "create", "dadadoGuard", "binPath=", windows_exe + " /guard-service",
+                                "start=", "auto"])
+    if code != 0:
+        raise CannotRun("sc create ended with %s: %s" % (code, out.strip()))
+    try:
+        # The prefix started afresh, as a machine starts: the service starts
+        # with it, and starts its face.
+        wine.stop()
+        wine_cmd(wine, ["sc", "start", "dadadoGuard"])
+        if not wait_for(lambda: service_state(wine) == "RUNNING", 30):
+            raise CannotRun("the service is not running: %s" % service_state(wine))
+        time.sleep(SETTLE_SECONDS)
+        # The service has read the settings and pinned its time zone in them:
+        # it runs on the schedule that was written, not on defaults.
+        if "[守护服务]" not in (read_ini(folder) or ""):
+            raise CannotRun("the service wrote nothing into its settings file")
+        service = find_pid("/guard-service", wine.prefix)
+        face = find_pid("/face", wine.prefix, lambda cmd: " /face " in cmd + " ")
+        if not service:
+            raise CannotRun("no process of this prefix has /guard-service in its command line")
+        pids = {"service": service}
+        if face:
+            pids["face"] = face
+        else:
+            print("guard: the service started no face (the figures are the service's alone)", flush=True)
+        results, server = watch(wine, pids, seconds)
+        s = results["service"]
+        print(figures_line("guard", "service (dadado.exe /guard-service)", seconds, s, server), flush=True)
+        if face:
+            print(figures_line("guard", "face (dadado.exe /face, for information)", seconds, results["face"], server),
+                  flush=True)
+        print("guard ratios service/minimal: wake-ups %.3f (goal at most %.2f), CPU %.3f by utime+stime, %.3f by the "
+              "scheduler, peak memory %.2f"
+              % (s["wake"] / max(m["wake"], 1), GUARD_GOAL_WAKEUPS, s["ticks"] / max(m["ticks"], 1e-6),
+                 s["cpu"] / max(m["cpu"], 1e-6), s["peak"] / max(m["peak"], 1)), flush=True)
+    finally:
+        # Later benchmarks share the prefix: nothing of the service stays.
+        code, _ = wine_cmd(wine, ["dadado.exe", "/uninstall-guard"], folder)
+        if code != 0 or service_state(wine):
+            wine_cmd(wine, ["sc", "stop", "dadadoGuard"])
+            wine_cmd(wine, ["sc", "delete", "dadadoGuard"])
+        wine.stop()
+
+
+PIPE_ROWS = {
+    "cancel": "cancel with the password, a countdown open, settings in memory",
+    "check": "check (the settings gate), settings in memory",
+    "cancel_file": "cancel with the password, a countdown open, settings file on the disk",
+}
+
+
+def pipe(wine, roundtrips):
+    folder = wine.folder("pipe")
+    subprocess.run(["cp", os.path.join(wine.build, "tests", "win32", "pipe_roundtrip.exe"), folder])
+    with tempfile.TemporaryFile() as out:
+        # Output through a file: Wine's helpers may inherit a pipe and hold it.
+        code = subprocess.run(["wine", os.path.join(folder, "pipe_roundtrip.exe"), str(roundtrips)], cwd=folder,
+                              env=wine.env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                              timeout=1800).returncode
+        out.seek(0)
+        lines = out.read().decode("utf-8", "replace").splitlines()
+    wine.stop()
+    rows = 0
+    for line in lines:
+        if not line.startswith("ROUNDTRIP "):
+            if line.startswith("FAILED"):
+                raise CannotRun("pipe_roundtrip.exe: " + line)
+            continue
+        parts = line.split()
+        f = dict(part.split("=", 1) for part in parts[2:])
+        print("pipe round trip, %s: %s requests, median %s µs, 90%% %s µs, worst %s µs (fastest %s µs; the first "
+              "request, unmeasured, %s µs)" % (PIPE_ROWS.get(parts[1], parts[1]), f["n"], f["median_us"], f["p90_us"],
+                                              f["worst_us"], f["min_us"], f["first_us"]), flush=True)
+        rows += 1
+    if code != 0 or rows == 0:
+        raise CannotRun("pipe_roundtrip.exe ended with %s and printed %r" % (code, lines[-3:]))
 
 
 def fd_count(pid):
@@ -222,7 +391,7 @@ def soak(wine, native_build, seconds):
             if line.startswith("DONE") or line.startswith("FAILED"):
                 break
             continue
-        pid = pid or find_pid("soak_win.exe")
+        pid = pid or find_pid("soak_win.exe", wine.prefix)
         fields = dict(part.split("=", 1) for part in line.split()[2:])
         fields["label"] = " ".join(line.split()[:2])
         if pid:
@@ -280,10 +449,11 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
     ap.add_argument("--trials", type=int, default=20)
-    ap.add_argument("--idle-seconds", type=int, default=300)
+    ap.add_argument("--idle-seconds", type=int, default=300, help="the window of the idle and guard benchmarks")
     ap.add_argument("--soak-seconds", type=int, default=600)
+    ap.add_argument("--roundtrips", type=int, default=1000, help="requests of each kind in the pipe benchmark")
     ap.add_argument("--native-build", help="the native build with the benchmarks (DADADO_BENCH=ON)")
-    ap.add_argument("which", nargs="*", default=["precision", "idle", "startup", "soak"])
+    ap.add_argument("which", nargs="*", default=["precision", "idle", "guard", "pipe", "startup", "soak"])
     args = ap.parse_args()
     # A prefix of the locale we run under, made afresh: Wine keeps the regional
     # settings and system fonts of the locale a prefix was made under.
@@ -294,17 +464,31 @@ def main():
     print("machine: %d cores; %s; locale %s (%s); commit %s" % (
         os.cpu_count(), subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip(),
         run_locale(), wine.probe("codepage").strip(), commit or "?"), flush=True)
-    if "precision" in args.which:
-        precision(wine, args.trials, False)
-        precision(wine, args.trials, True)
-    if "idle" in args.which:
-        idle(wine, args.idle_seconds)
-    if "startup" in args.which:
-        startup(wine, max(3, args.trials // 4))
-    if "soak" in args.which:
-        soak(wine, args.native_build and os.path.abspath(args.native_build), args.soak_seconds)
+    benchmarks = [
+        ("precision", lambda: (precision(wine, args.trials, False), precision(wine, args.trials, True))),
+        ("idle", lambda: idle(wine, args.idle_seconds)),
+        ("guard", lambda: guard(wine, args.idle_seconds)),
+        ("pipe", lambda: pipe(wine, args.roundtrips)),
+        ("startup", lambda: startup(wine, max(3, args.trials // 4))),
+        ("soak", lambda: soak(wine, args.native_build and os.path.abspath(args.native_build), args.soak_seconds)),
+    ]
+    unknown = set(args.which) - {name for name, _ in benchmarks}
+    if unknown:
+        ap.error("no benchmark named %s" % ", ".join(sorted(unknown)))
+    failed = []
+    for name, run in benchmarks:
+        if name not in args.which:
+            continue
+        try:
+            run()
+        except CannotRun as e:
+            # A benchmark that cannot run says why; the others still run.
+            print("FAILED %s: %s" % (name, e), flush=True)
+            failed.append(name)
+            wine.stop()
     wine.stop(restart=False)
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -55,12 +55,17 @@ struct World {
   Program program{settings, os, screen, clock};
   // What the fakes recorded and was cleared, so that their own records do not
   // count as the program's memory.
-  std::size_t exit_calls = 0, messages = 0, os_operations = 0;
+  std::size_t exit_calls = 0, messages = 0, os_operations = 0, events = 0;
 
   void ClearRecords() {
     exit_calls += os.exit_calls.size();
-    messages += screen.messages.size() + screen.notices.size();
+    messages += screen.messages.size() + screen.notices.size() + screen.balloons.size();
     os_operations += os.log.size();
+    events += os.events.size();
+    os.events.clear();
+    os.events.shrink_to_fit();
+    screen.balloons.clear();
+    screen.balloons.shrink_to_fit();
     os.exit_calls.clear();
     os.exit_calls.shrink_to_fit();
     os.log.clear();

@@ -7,6 +7,7 @@ Needs DISPLAY (tools/test provides a virtual one)."""
 
 import argparse
 import datetime
+import json
 import os
 import shutil
 import subprocess
@@ -635,8 +636,71 @@ def guard_service(wine):
     assert "RUNNING" not in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], "still there after /uninstall-guard"
 
 
+def status_command(wine):
+    # /status as administrators' scripts run it: the JSON on standard output
+    # (a file here, as in wine_cmd) and an exit code that says whether the
+    # control is in force; it writes nothing.
+    folder = wine.folder("status")
+    exe = os.path.join(folder, "dadado.exe")
+    due = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(hours=3)
+    write_ini(folder, guard_ini(due, 1))
+    ini = read_ini(folder)
+    next_at = due.strftime("%Y-%m-%dT%H:%M:%S")
+
+    def status(*extra):
+        code, out = wine_cmd(wine, ["dadado.exe", "/status"] + list(extra), folder)
+        return code, (json.loads(out) if out.strip() else None)
+
+    code, s = status()
+    assert code == 1, "no program running, yet /status ended with %s" % code
+    assert s["enforcing"] == "none" and s["guard"] == {"installed": False, "running": False}, s
+    assert s["next"] == {"at": next_at, "action": "关闭计算机"}, s["next"]
+    assert s["settings"]["Action"] == {"value": 1, "policy": False}, s["settings"]["Action"]
+    assert s["settings"]["ScheduleTime"] == {"value": due.strftime("%H:%M:%S"), "policy": False}
+    assert s["version"] == "1.0.0", s["version"]
+    assert read_ini(folder) == ini, "/status changed the settings file"
+    code, s = status("/now")
+    assert code == 2 and s is None, "a usage error ended with %s and wrote %s" % (code, s)
+
+    wine.start(folder)
+    assert form1(wine), "the program did not start"
+    code, s = status()
+    assert code == 0, "the program runs, yet /status ended with %s" % code
+    assert s["enforcing"] == "program", s["enforcing"]
+    assert s["next"] == {"at": next_at, "action": "关闭计算机"}, s["next"]
+    wine.stop()
+
+    windows_exe = "Z:" + exe.replace("/", "\\")
+    assert " " not in windows_exe, windows_exe
+    code, out = wine_cmd(wine, ["sc", "create", "dadadoGuard", "binPath=", windows_exe + " /guard-service",
+                                "start=", "demand"])
+    assert code == 0, "sc create ended with %s: %s" % (code, out)
+    status_file = os.path.join(folder, "dadado.status.json")
+    try:
+        wine_cmd(wine, ["sc", "start", "dadadoGuard"])
+        assert wait_for(lambda: os.path.exists(status_file), 30), "the guard wrote no status"
+        code, s = status()
+        assert code == 0, "the guard runs, yet /status ended with %s: %s" % (code, s)
+        assert s["enforcing"] == "guard" and s["guard"] == {"installed": True, "running": True}, s
+        assert s["next"] == {"at": next_at, "action": "关闭计算机"}, s["next"]
+        assert s["settings"]["GuardService"]["value"] is True, s["settings"]["GuardService"]
+        assert s["service"]["pid"] > 0, s["service"]
+
+        # Stopped, the guard leaves its last status behind: stale, not believed.
+        wine_cmd(wine, ["sc", "stop", "dadadoGuard"])
+        assert wait_for(lambda: "STOPPED" in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], 30), "still running"
+        assert os.path.exists(status_file)
+        code, s = status()
+        assert code == 1, "the guard stopped, yet /status ended with %s" % code
+        assert s["guard"] == {"installed": True, "running": False} and s["enforcing"] != "guard", s
+    finally:
+        code, _ = wine_cmd(wine, ["dadado.exe", "/uninstall-guard"], folder)
+        assert code == 0, "/uninstall-guard ended with %s" % code
+    assert not os.path.exists(status_file), "the guard's status stayed after /uninstall-guard"
+
+
 SCENARIOS = [code_page, first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel, policy_schedule,
-             policy_window, daily_limit, event_log, catch_up, guard_service]
+             policy_window, daily_limit, event_log, catch_up, guard_service, status_command]
 # Minutes each, and nothing in them depends on the code page: they run under
 # the Chinese locale only, to keep a whole test run within its time.
 CHINESE_ONLY = {daily_limit, catch_up, guard_service}

@@ -64,6 +64,15 @@ struct FakePlatform : GuardPlatform {
     return perform_ok;
   }
   std::optional<TimeZoneRule> CurrentTimeZone() override { return zone; }
+  std::vector<std::string> suspends;
+  std::optional<std::int64_t> wake_at;
+  bool awake = false;
+  bool Suspend(bool hibernate) override {
+    suspends.push_back(hibernate ? "hibernate" : "sleep");
+    return true;
+  }
+  void ArmWake(std::optional<std::int64_t> utc) override { wake_at = utc; }
+  void KeepAwake(bool keep) override { awake = keep; }
 
   // The last message of a type sent to the face.
   const p::Message* Last(const char* type) const {
@@ -419,6 +428,23 @@ TEST_F(GuardHostTest, TodaysUseCountsWhatTheSystemSaysAndSurvivesRestarts) {
   EXPECT_EQ(host->use().minutes(), 50);
 }
 
+// An upgrade stops the service and starts the new one: the settings file
+// must come out of it as it went in.
+TEST_F(GuardHostTest, AStopAndAStartLeaveTheFileAsItWas) {
+  GivenDailyRestart();
+  Start();
+  RunUntil(At(11, 30, 0));
+  const std::string before = files.files[kIniPath];
+  const int writes = files.writes;
+  host->Stop();
+  host.reset();
+  Start();
+  RunUntil(At(11, 31, 0));
+  host->Stop();
+  EXPECT_EQ(files.files[kIniPath], before);
+  EXPECT_EQ(files.writes, writes);
+}
+
 TEST_F(GuardHostTest, TimeControlShutsDownAfterThirtySecondsOnlyWithSomeoneLoggedOn) {
   GivenFile("[时间控制]\r\n启用= 1\r\n");
   platform.console.reset();
@@ -463,6 +489,74 @@ TEST_F(GuardHostTest, HostileSettingsFilesGiveTheProgramsValuesAndAreNeverWritte
     program.Start();
     EXPECT_EQ(read.settings, EngineSettingsOf(program.live()));
     EXPECT_EQ(read.interval_start, program.interval_start());
+  }
+}
+
+}  // namespace
+}  // namespace dadado
+
+namespace dadado {
+namespace {
+
+// Summer time: the service judges in a pinned zone that has it. An instant
+// the clock skips is done after its countdown from the first second after
+// the skip; an instant the clock shows twice is done once.
+struct SummerTimeTest : GuardHostTest {
+  TimeZoneRule london = *ParseTimeZoneRule("0,0,-60,10/5/0/7200,3/5/0/3600");
+  void StartIn(int y, int mo, int d, int h, int m) {
+    platform.zone = london;
+    GivenFile("[常规设置]\r\n频率= 0\r\n定时时间=2027/1/1 01:30:00\r\n操作方式= 0\r\n关机画面= 1\r\n启动后隐藏界面= 1\r\n");
+    utc.now = UtcOf(london, LocalSeconds({{y, mo, d}, h * 3600 + m * 60}));
+    Start();
+  }
+  std::int64_t LondonLocal() const { return LocalSeconds(LocalTimeOf(london, utc.now)); }
+  void RunUntilLocal(std::int64_t local) {
+    std::int64_t next = host->NextWakeUtc();
+    while (LondonLocal() < local) {
+      ++utc.now;
+      if (utc.now < next) continue;
+      const std::size_t before = platform.performed.size();
+      host->Wake();
+      for (std::size_t i = before; i < platform.performed.size(); ++i) performed_at.push_back(LondonLocal());
+      next = host->NextWakeUtc();
+    }
+  }
+};
+
+TEST_F(SummerTimeTest, AnInstantTheClockSkipsComesAfterItsCountdown) {
+  StartIn(2027, 3, 28, 0, 0);  // at 01:00 the clock goes to 02:00
+  EXPECT_EQ(Key("守护服务", "时区"), "0,0,-60,10/5/0/7200,3/5/0/3600");
+  RunUntilLocal(LocalSeconds({{2027, 3, 28}, 2 * 3600 + 1}));
+  ASSERT_TRUE(host->engine().countdown().is_open());
+  RunUntilLocal(LocalSeconds({{2027, 3, 28}, 3 * 3600}));
+  EXPECT_EQ(performed_at, std::vector<std::int64_t>{LocalSeconds({{2027, 3, 28}, 2 * 3600 + 121})});
+}
+
+TEST_F(SummerTimeTest, AnInstantTheClockShowsTwiceIsDoneOnce) {
+  StartIn(2027, 10, 31, 0, 0);  // at 02:00 the clock goes back to 01:00
+  RunUntilLocal(LocalSeconds({{2027, 10, 31}, 3 * 3600}));
+  EXPECT_EQ(platform.performed, std::vector<unsigned>{6});
+}
+
+TEST(WallClockWatch, TellsSummerTimeFromAClockBeingSet) {
+  struct Case {
+    const char* what;
+    std::int64_t local_ran, utc_ran;
+    bool skipped;
+  } cases[] = {
+      {"a second", 1, 1, false},
+      {"a quiet hour", 3600, 3600, false},
+      {"summer time begins", 3601, 1, true},
+      {"half an hour's zone", 1801, 1, true},
+      {"summer time ends", -3599, 1, false},
+      {"the clock set on", 7200, 7200, false},
+      {"the clock set back", -600, -600, false},
+      {"a day forward on the wall clock alone", 86400, 1, false},
+  };
+  for (const Case& c : cases) {
+    WallClockWatch watch;
+    EXPECT_FALSE(watch.Observe(1000, 5000));
+    EXPECT_EQ(watch.Observe(1000 + c.local_ran, 5000 + c.utc_ran).has_value(), c.skipped) << c.what;
   }
 }
 

@@ -59,6 +59,40 @@ class FakeOs : public OperatingSystem {
   std::string ExecutableBaseName() override { return "dadado"; }
   char PathSeparator() override { return '\\'; }
   std::string SystemFolder() override { return "C:\\Windows\\system32"; }
+  // What plans asked of this session.
+  std::vector<std::string> plan_actions;  // "sleep", "hibernate", "lock", "screen off"
+  bool plan_actions_ok = true;
+  std::optional<std::int64_t> wake_timer;
+  int wake_timer_sets = 0;
+  bool kept_awake = false;
+  int idle_seconds = 0;
+  bool Suspend(bool hibernate) override {
+    plan_actions.push_back(hibernate ? "hibernate" : "sleep");
+    return plan_actions_ok;
+  }
+  bool LockSession() override {
+    plan_actions.push_back("lock");
+    return plan_actions_ok;
+  }
+  bool TurnScreenOff() override {
+    plan_actions.push_back("screen off");
+    return plan_actions_ok;
+  }
+  void ArmWakeTimer(std::optional<std::int64_t> at) override {
+    wake_timer = at;
+    ++wake_timer_sets;
+  }
+  void KeepAwake(bool keep) override { kept_awake = keep; }
+  int IdleSeconds() override { return idle_seconds; }
+  std::optional<bool> wake_timers_allowed = true;
+  std::optional<bool> WakeTimersAllowed() override { return wake_timers_allowed; }
+  bool AllowWakeTimers() override {
+    if (read_only) return false;
+    wake_timers_allowed = true;
+    return true;
+  }
+  std::optional<std::int64_t> utc_seconds;
+  std::optional<std::int64_t> UtcSeconds() override { return utc_seconds; }
   // HKEY_CURRENT_USER\Software\dadado
   std::map<std::string, std::string> user_values;
   bool user_values_fail = false;
@@ -101,12 +135,23 @@ class FakeOs : public OperatingSystem {
   std::vector<bool> guard_changes;        // install (true) or remove, in order
   std::optional<std::string> guard_performed_last;
   bool GuardInstalled() override { return guard_installed; }
+  bool guard_running = false;
+  bool GuardRunning() override { return guard_running; }
+  std::optional<bool> session_locked;
+  std::optional<bool> SessionLocked() override { return session_locked; }
   GuardChange ChangeGuard(bool install) override {
     guard_changes.push_back(install);
     if (guard_change.ok) guard_installed = install;
     return guard_change;
   }
   std::optional<std::string> GuardPerformedLast() override { return guard_performed_last; }
+  GuardChange copied_install;             // what installing from Program Files gives
+  int copied_installs = 0;
+  GuardChange InstallGuardFromProgramFiles() override {
+    ++copied_installs;
+    if (copied_install.ok) guard_installed = true;
+    return copied_install;
+  }
   SystemError LastSystemError() override { return last_error; }
   PolicyValues ReadPolicyValues() override {
     ++policy_reads;
@@ -149,8 +194,9 @@ class FakeScreen : public Screen {
   std::function<void()> during_set_password;  // runs while the modal dialog is open
 
   void ShowSettingsWindow(bool visible) override { form_visible = visible; }
+  bool plan_timer = false;
   void SetTimerRunning(FormTimer t, bool running) override {
-    (t == FormTimer::kSchedule ? timer1 : timer2) = running;
+    (t == FormTimer::kSchedule ? timer1 : t == FormTimer::kTimeControl ? timer2 : plan_timer) = running;
   }
   MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
                             MessageButtons buttons) override;

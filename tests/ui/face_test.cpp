@@ -53,6 +53,15 @@ struct Pipe : GuardPlatform, GuardLink {
     return true;
   }
   std::optional<TimeZoneRule> CurrentTimeZone() override { return TimeZoneRule{-480, 0, 0, {}, {}}; }
+  std::vector<std::string> suspends;
+  std::optional<std::int64_t> wake_at;
+  bool awake = false;
+  bool Suspend(bool hibernate) override {
+    suspends.push_back(hibernate ? "hibernate" : "sleep");
+    return true;
+  }
+  void ArmWake(std::optional<std::int64_t> utc) override { wake_at = utc; }
+  void KeepAwake(bool keep) override { awake = keep; }
 
   std::optional<p::Message> Ask(p::Message request) override {
     const std::string id = std::to_string(++next_id);

@@ -21,7 +21,7 @@ TEST_F(GuardSettingTest, StartUpShowsWhetherTheGuardIsInstalled) {
   EXPECT_FALSE(again.live().apply_enabled());
 }
 
-TEST_F(GuardSettingTest, ApplyInstallsAndRemovesOnlyWhenTheBoxChanged) {
+TEST_F(GuardSettingTest, ApplyInstallsOnlyWhenTheBoxChangedAndTheGuardTakesOver) {
   program.Start();
   program.Command3_Click();
   EXPECT_TRUE(os.guard_changes.empty());
@@ -29,10 +29,18 @@ TEST_F(GuardSettingTest, ApplyInstallsAndRemovesOnlyWhenTheBoxChanged) {
   EXPECT_TRUE(live().apply_enabled());
   program.Command3_Click();
   EXPECT_EQ(os.guard_changes, (std::vector<bool>{true}));
-  EXPECT_TRUE(screen.messages.empty());
+  // The service starts the program it shows itself through: this copy goes.
+  EXPECT_EQ(screen.LastMessage(), kGuardTookOver);
+  EXPECT_TRUE(program.ended());
+}
+
+TEST_F(GuardSettingTest, ApplyRemovesTheGuardWhenTheBoxIsCleared) {
+  os.guard_installed = true;
+  program.Start();
   live().SetGuard(0);
   program.Command3_Click();
-  EXPECT_EQ(os.guard_changes, (std::vector<bool>{true, false}));
+  EXPECT_EQ(os.guard_changes, (std::vector<bool>{false}));
+  EXPECT_FALSE(program.ended());
 }
 
 TEST_F(GuardSettingTest, AFailureJoinsTheMessageOfWhatWasNotSaved) {
@@ -46,13 +54,24 @@ TEST_F(GuardSettingTest, AFailureJoinsTheMessageOfWhatWasNotSaved) {
   EXPECT_EQ(Key("常规设置", "频率"), "3");  // the rest was saved
 }
 
-TEST_F(GuardSettingTest, AnInstallFromAFolderOthersCanWriteWarnsAndNamesProgramFiles) {
+// A folder users can change is refused; the window offers Program Files.
+TEST_F(GuardSettingTest, FromAFolderUsersCanChangeTheGuardIsOfferedProgramFiles) {
   program.Start();
-  os.guard_change = {true, "", true};
+  os.guard_change = {false, "普通用户可能修改“C:\\Users\\kid\\Downloads”。", true};
+  os.copied_install = {true, "", false};
   live().SetGuard(1);
+  screen.answers = {MessageAnswer::kCancel};
   program.Command3_Click();
-  ASSERT_EQ(screen.messages.size(), 1u);
-  EXPECT_NE(screen.LastMessage().find("Program Files"), std::string::npos);
+  EXPECT_EQ(screen.messages[0].text, kGuardCopyQuestion);
+  EXPECT_EQ(os.copied_installs, 0);
+  EXPECT_NE(screen.LastMessage().find("Downloads"), std::string::npos);
+  EXPECT_FALSE(program.ended());
+  EXPECT_EQ(live().guard().value, 0);
+
+  live().SetGuard(1);
+  program.Command3_Click();  // this time yes
+  EXPECT_EQ(os.copied_installs, 1);
+  EXPECT_TRUE(program.ended());
 }
 
 TEST_F(GuardSettingTest, OnlyTheConfirmedExitLetsTheGuardGo) {

@@ -41,6 +41,21 @@ TEST_F(WindowInputTest, BehindThePasswordOnlyWhatTheGateOpened) {
   for (int tab = -1; tab < kTabCount; ++tab) EXPECT_TRUE(program.AcceptsInput(tab)) << tab;
 }
 
+// Installed by a script while the program ran: within a minute the program
+// leaves the control to the service, which starts its own face; two would
+// each act on every countdown.
+TEST_F(WindowInputTest, AProgramRunningWhenTheGuardStartsLeavesItTheControl) {
+  GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n");
+  program.Start();
+  clock.Advance(30);
+  os.guard_running = true;
+  program.Timer2_Timer();
+  EXPECT_FALSE(program.ended());
+  clock.Advance(30);
+  program.Timer2_Timer();
+  EXPECT_TRUE(program.ended());
+}
+
 // ---- a settings file that cannot be read ----------------------------------------
 
 struct UnreadableFileTest : ProgramTest {

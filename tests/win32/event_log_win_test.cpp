@@ -120,6 +120,17 @@ TEST_F(MessageTableWin, EveryEntryReadsInChineseAndEnglishWithItsStringsInserted
        "程序未运行，守护服务自行执行了操作：关机",
        "The program was not running; the guard service performed the action itself: 关机"},
       {events::kGuardInstalled, {"安装"}, "守护服务已安装。", "Guard service 安装."},
+      {events::kPlanIgnored, {"计划3", "1,9,9,,x,1"}, "无法读取计划 计划3（1,9,9,,x,1），已忽略这一行。",
+       "The plan 计划3 (1,9,9,,x,1) cannot be read; the line is ignored."},
+      {events::kPlanPerformed, {"2", "睡眠", "2026/12/8 19:00:00"}, "已执行计划2：睡眠，预定时间 2026/12/8 19:00:00。",
+       "Plan 2 performed: 睡眠, due at 2026/12/8 19:00:00."},
+      {events::kPlanFailed, {"2", "休眠", "50", "不支持该请求。"}, "计划2失败：休眠。Windows 错误代码 50：不支持该请求。",
+       "Plan 2 failed: 休眠. Windows error 50: 不支持该请求。"},
+      {events::kPlanCaughtUp, {"1", "重新启动计算机", "2026/12/8 12:00:00"},
+       "已补做错过的计划1：重新启动计算机，原定时间 2026/12/8 12:00:00。",
+       "Missed plan 1 caught up: 重新启动计算机, originally due at 2026/12/8 12:00:00."},
+      {events::kPlanNotDone, {"4", "锁定计算机", "用户会话中没有运行本程序"},
+       "计划4没有执行：锁定计算机。原因：用户会话中没有运行本程序", "Plan 4 was not done: 锁定计算机. Reason: 用户会话中没有运行本程序"},
       {events::kPasswordsRefused, {"倒计时窗口"}, "密码错误次数过多，一分钟内不再接受密码（倒计时窗口）。",
        "Too many wrong passwords: passwords are refused for a minute (倒计时窗口)."},
       {events::kSettingsUnreadable, {"C:\\dadado\\dadado.ini"},
@@ -140,7 +151,7 @@ TEST_F(MessageTableWin, EveryEntryReadsInChineseAndEnglishWithItsStringsInserted
 TEST_F(MessageTableWin, TheTableHoldsThePlainNumbersOnly) {
   // The Event Viewer looks the entry up by the full id it was written with;
   // an id with severity or facility bits set would find no text.
-  for (int id : {999, 1003, 1104, 1204, 1302, 1405, 0x0FFF03E8, 0x400003E8}) {
+  for (int id : {999, 1004, 1108, 1204, 1302, 1405, 0x0FFF03E8, 0x400003E8}) {
     SCOPED_TRACE(id);
     EXPECT_FALSE(Format(program->get(), id, kEnglish, {"x", "y", "z"}));
     EXPECT_FALSE(Format(program->get(), id, kChinese, {"x", "y", "z"}));

@@ -19,6 +19,7 @@
 
 #include "guard/win32/guard_win.h"
 #include "guard/win32/pipe_channel.h"
+#include "guard/win32/status_file.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
 
@@ -454,6 +455,19 @@ TEST(PipeChannelTest, WhatIsNoMessageBreaksTheChannel) {
   EXPECT_TRUE(channel.Received().empty());
 }
 
+// The face knows the service's pipes by their server: the process that made
+// them. An unnamed pipe is a named pipe without a name, and has one.
+TEST(GuardObjectsTest, AnUnnamedPipeNamesTheProcessThatMadeIt) {
+  HANDLE read, write;
+  ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 4096));
+  UniqueHandle r(read), w(write);
+  for (HANDLE h : {read, write}) {
+    ULONG server = 0;
+    ASSERT_TRUE(GetNamedPipeServerProcessId(h, &server)) << GetLastError();
+    EXPECT_EQ(server, GetCurrentProcessId());
+  }
+}
+
 // Handle numbers on a command line mean nothing unless they are pipes the
 // running guard service handed over.
 TEST(GuardObjectsTest, OnlyPipesFromTheRunningGuardMakeAFace) {
@@ -471,6 +485,60 @@ TEST(GuardObjectsTest, OnlyPipesFromTheRunningGuardMakeAFace) {
 }
 
 TEST(GuardObjectsTest, NoRecordBeforeTheGuardPerformedAnything) { EXPECT_FALSE(GuardPerformedLast()); }
+
+// ---- the status file ---------------------------------------------------------------
+
+TEST(StatusFileTest, TheStatusLiesBesideTheExecutableUnderItsName) {
+  const struct {
+    const wchar_t* exe;
+    const wchar_t* status;
+  } cases[] = {
+      {L"C:\\Program Files\\dadado\\dadado.exe", L"C:\\Program Files\\dadado\\dadado.status.json"},
+      {L"D:\\tools\\Renamed.EXE", L"D:\\tools\\Renamed.status.json"},
+      {L"C:\\a.b\\tool.v2.exe", L"C:\\a.b\\tool.v2.status.json"},
+      {L"\\\\server\\share\\dadado.exe", L"\\\\server\\share\\dadado.status.json"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StatusPathOf(c.exe), c.status) << Narrow(c.exe);
+}
+
+// /status believes a file only from the process that runs as the service
+// now: the mark the service writes must read back, stay the same for its
+// whole life, and differ for a process started later under the same id.
+TEST(StatusFileTest, AProcessMarkReadsBackAndTellsOneStartFromAnother) {
+  const auto self = WriterOfProcess(GetCurrentProcessId(), GetCurrentProcess());
+  ASSERT_TRUE(self);
+  EXPECT_EQ(self->pid, GetCurrentProcessId());
+  EXPECT_EQ(self->started.size(), std::string("2026-12-08T06:00:00.1234567Z").size()) << self->started;
+  EXPECT_EQ(WriterOfStatus(StatusJson(ControlStatus{}, self)), self);
+  Sleep(20);
+  EXPECT_EQ(WriterOfProcess(GetCurrentProcessId(), GetCurrentProcess()), self);
+
+  wchar_t command[MAX_PATH + 32] = {};
+  GetSystemDirectoryW(command, MAX_PATH);
+  lstrcatW(command, L"\\cmd.exe /c exit");
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi));
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  const auto child = WriterOfProcess(GetCurrentProcessId(), process.get());
+  ASSERT_TRUE(child);
+  EXPECT_NE(child->started, self->started);
+  WaitForSingleObject(process.get(), 10000);
+}
+
+TEST(StatusFileTest, NoServiceNoStatusWhateverTheFileSays) {
+  wchar_t temp[MAX_PATH];
+  ASSERT_TRUE(GetTempPathW(MAX_PATH, temp));
+  const std::wstring exe = std::wstring(temp) + L"dadado-status-test.exe";
+  const auto self = WriterOfProcess(GetCurrentProcessId(), GetCurrentProcess());
+  ASSERT_TRUE(self);
+  WinFileStore files;
+  ASSERT_TRUE(files.WriteAtomically(Narrow(StatusPathOf(exe)), StatusJson(ControlStatus{}, self)));
+  EXPECT_FALSE(GuardServiceRunning());
+  EXPECT_EQ(CurrentGuardStatus(exe), std::nullopt);
+  DeleteFileW(StatusPathOf(exe).c_str());
+}
 
 // What Wine's service manager does with the guard's installation. A service
 // of its own name, never started: its command would start this test.

@@ -21,4 +21,13 @@ int RunGuardCommand(bool install);
 OperatingSystem::GuardChange ChangeGuardInstallation(WinOperatingSystem& os, bool install);
 bool GuardServiceInstalled();
 
+// Copies the program and its settings into Program Files\dadado and installs
+// the guard from there (/install-guard-copy, when elevated).
+OperatingSystem::GuardChange InstallGuardFromProgramFiles(WinOperatingSystem& os);
+int RunGuardCopyCommand();
+// /restore-settings-access: what the package's uninstall gives back once it
+// has removed the service (the settings file's inherited access; the status
+// file goes). 0 on success.
+int RunRestoreSettingsAccess();
+
 }  // namespace dadado::win32

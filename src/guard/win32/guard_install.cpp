@@ -1,7 +1,12 @@
 // Installing and removing the guard with the service manager.
 #include <vector>
 
+#include "guard/guard_settings.h"
 #include "guard/win32/guard_win.h"
+#include "settings/settings_file.h"
+#include "system/win32/wide.h"
+#include "system/win32/win_file_store.h"
+#include "guard/win32/status_file.h"
 #include "system/win32/win_os.h"
 
 namespace dadado::win32 {
@@ -89,15 +94,23 @@ GuardSetupResult InstallGuardService(const GuardServiceConfig& config) {
   std::wstring description = config.description;
   SERVICE_DESCRIPTIONW desc{description.data()};
   if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &desc)) return Failed(GuardSetupOutcome::kRefused);
-  // Restarted five seconds after every failure; the count starts again
-  // after a day without one.
-  SC_ACTION actions[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}};
+  // Restarted 5, 10 and 30 seconds after a failure, as the service sets it
+  // itself when it starts; the count starts again after a day without one.
+  SC_ACTION actions[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 10000}, {SC_ACTION_RESTART, 30000}};
   SERVICE_FAILURE_ACTIONSW failure{24 * 60 * 60, nullptr, nullptr, 3, actions};
   if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
     return Failed(GuardSetupOutcome::kRefused);
   // From its first start the service owns the settings: users may neither
   // read the stored password form nor hold the file open.
   if (!ProtectSettingsFile(SettingsPathOf(exe))) return Failed(GuardSetupOutcome::kSettingsFileRefused);
+  // Installed now: the time zone of this moment is the one the service
+  // pins, not one left from an earlier installation.
+  {
+    ProtectedFileSecurity security;
+    WinFileStore files(security.descriptor());
+    SettingsFile settings(files, Narrow(SettingsPathOf(exe)));
+    if (settings.Peek(guard_keys::kSection, guard_keys::kTimeZone)) settings.WriteIniString(guard_keys::kSection, guard_keys::kTimeZone, "");
+  }
   if (config.start && !StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
     return Failed(GuardSetupOutcome::kRefused);
   return {};
@@ -129,6 +142,9 @@ GuardSetupResult UninstallGuardService(const std::wstring& name) {
   if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
     return Failed(GetLastError() == ERROR_ACCESS_DENIED ? GuardSetupOutcome::kNotAdministrator
                                                          : GuardSetupOutcome::kRefused);
+  // The status the service left would only be taken for stale from now on;
+  // nothing of the guard stays behind in the program's folder.
+  if (!executable.empty()) DeleteFileW(StatusPathOf(executable).c_str());
   // Without the guard the program reads its settings as the user again.
   const std::wstring ini = executable.empty() ? std::wstring() : SettingsPathOf(executable);
   if (!ini.empty() && Exists(ini) && !RestoreInheritedAccess(ini))

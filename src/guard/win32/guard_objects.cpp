@@ -43,7 +43,7 @@ std::optional<FacePipes> FacePipesFromArguments(const wchar_t* in, const wchar_t
   if (!guard) return std::nullopt;
   for (HANDLE h : {read, write}) {
     ULONG server = 0;
-    if (GetNamedPipeServerProcessId(h, &server) && server != *guard) return std::nullopt;
+    if (!GetNamedPipeServerProcessId(h, &server) || server != *guard) return std::nullopt;
   }
   // The numbers are ours now; nothing else in this process uses them.
   return FacePipes{UniqueHandle(read), UniqueHandle(write)};

@@ -3,10 +3,10 @@
 // start the program in the console session as its face, with its ends of two
 // unnamed pipes and nothing else inherited, and act on the machine.
 #include <windows.h>
+#include <powrprof.h>
 #include <userenv.h>
 #include <wtsapi32.h>
 
-#include <cstddef>
 #include <deque>
 #include <optional>
 #include <memory>
@@ -15,10 +15,13 @@
 #include "guard/guard_host.h"
 #include "guard/win32/guard_win.h"
 #include "guard/win32/pipe_channel.h"
+#include "guard/win32/status_file.h"
 #include "system/power.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
 #include "system/win32/win_os.h"
+#include "system/win32/win_session.h"
+#include "system/win32/wake_timer.h"
 #include "system/win32/win_time_zone.h"
 
 namespace dadado::win32 {
@@ -36,35 +39,6 @@ bool EnablePrivilege(const wchar_t* name) {
   TOKEN_PRIVILEGES tp{1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
   if (!LookupPrivilegeValueW(nullptr, name, &tp.Privileges[0].Luid)) return false;
   return AdjustTokenPrivileges(token.get(), FALSE, &tp, 0, nullptr, nullptr) && GetLastError() == ERROR_SUCCESS;
-}
-
-// The session's extended information (WTSSessionInfoEx), as Windows lays it
-// out; MinGW's headers lack it.
-constexpr WTS_INFO_CLASS kSessionInfoEx = static_cast<WTS_INFO_CLASS>(25);
-constexpr LONG kSessionStateLock = 0, kSessionStateUnknown = -1;
-struct SessionInfoEx {
-  DWORD Level;
-  struct {
-    ULONG SessionId;
-    WTS_CONNECTSTATE_CLASS SessionState;
-    LONG SessionFlags;
-    WCHAR WinStationName[33];
-    WCHAR UserName[21];
-    WCHAR DomainName[18];
-    LARGE_INTEGER LogonTime, ConnectTime, DisconnectTime, LastInputTime, CurrentTime;
-    DWORD IncomingBytes, OutgoingBytes, IncomingFrames, OutgoingFrames, IncomingCompressedBytes, OutgoingCompressedBytes;
-  } Level1;
-};
-
-// Windows 7 and Server 2008 R2 report the lock state the wrong way round.
-bool LockFlagsReversed() {
-  OSVERSIONINFOEXW v{};
-  v.dwOSVersionInfoSize = sizeof v;
-  v.dwMajorVersion = 6;
-  v.dwMinorVersion = 1;
-  const DWORDLONG mask = VerSetConditionMask(VerSetConditionMask(0, VER_MAJORVERSION, VER_LESS_EQUAL), VER_MINORVERSION,
-                                             VER_LESS_EQUAL);
-  return VerifyVersionInfoW(&v, VER_MAJORVERSION | VER_MINORVERSION, mask) != FALSE;
 }
 
 struct AttributeListDeleter {
@@ -90,20 +64,7 @@ class WinGuardPlatform : public GuardPlatform {
   }
 
   // Asked of the system, never taken from a message anyone could send.
-  bool SessionLocked(SessionId session) override {
-    SessionInfoEx* info = nullptr;
-    DWORD bytes = 0;
-    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, kSessionInfoEx,
-                                     reinterpret_cast<LPWSTR*>(&info), &bytes))
-      return false;
-    LONG flags = kSessionStateUnknown;
-    if (info && bytes >= offsetof(SessionInfoEx, Level1.WinStationName) && info->Level == 1)
-      flags = info->Level1.SessionFlags;
-    WTSFreeMemory(info);
-    if (flags == kSessionStateUnknown) return false;
-    const bool locked = flags == kSessionStateLock;
-    return reversed_ ? !locked : locked;
-  }
+  bool SessionLocked(SessionId session) override { return SessionIsLocked(session).value_or(false); }
 
   bool StartFace(SessionId session) override {
     StopFace();
@@ -187,9 +148,26 @@ class WinGuardPlatform : public GuardPlatform {
 
   std::optional<TimeZoneRule> CurrentTimeZone() override { return CurrentTimeZoneRule(); }
 
+  bool Suspend(bool hibernate) override {
+    EnablePrivilege(SE_SHUTDOWN_NAME);
+    return SetSuspendState(hibernate ? TRUE : FALSE, FALSE, FALSE) != FALSE;
+  }
+  void ArmWake(std::optional<std::int64_t> utc) override { wake_.Arm(utc); }
+  void KeepAwake(bool keep) override {
+    SetThreadExecutionState(keep ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+  }
+  HANDLE wake_timer() const { return wake_.handle(); }
+
   // The face's process, to wait on; null when none runs.
   HANDLE face_process() const { return process_.get(); }
-  std::vector<protocol::Message> Received() { return channel_ ? channel_->Received() : std::vector<protocol::Message>{}; }
+  std::vector<protocol::Message> Received() {
+    if (!channel_) return {};
+    std::vector<protocol::Message> got = channel_->Received();
+    // A face that sent what is no message, or flooded the pipe, is not one
+    // the service talks to: it is ended, and the console gets a new one.
+    if (channel_->broken() && FaceRunning()) TerminateProcess(process_.get(), 1);
+    return got;
+  }
   // The face ended: its exit code.
   DWORD FaceEnded() {
     DWORD code = 1;
@@ -200,15 +178,17 @@ class WinGuardPlatform : public GuardPlatform {
 
  private:
   void StopFace() {
+    // A face still running in another session is the service's own to end.
+    if (FaceRunning()) TerminateProcess(process_.get(), 1);
     channel_.reset();
     process_.reset();
   }
 
   std::wstring exe_;
   HANDLE arrival_;
-  bool reversed_ = LockFlagsReversed();
   UniqueHandle process_;
   std::unique_ptr<PipeChannel> channel_;
+  WakeTimer wake_;
 };
 
 // What the control handler passes to the loop.
@@ -351,10 +331,16 @@ void RunLoop(ServiceState& state) {
       settled_at.reset();
       const FileStamp now = StampOf(ini);
       if (!(now == stamp)) {
-        stamp = now;
+        // An administrator's editor may have saved it as a new file, which
+        // takes the folder's access: it is the service's and theirs again.
+        ProtectSettingsFile(ini);
+        stamp = StampOf(ini);
         host.SettingsChanged();
       }
     }
+    // Here the loop has come round from the start, from every event and
+    // from a settled change of the file alike: what /status reads follows.
+    UpdateStatusFile(host);
     // One timer, set to the next instant anything can happen; an absolute
     // time follows any change of the clock by itself.
     const std::int64_t wake = host.NextWakeUtc();
@@ -362,16 +348,18 @@ void RunLoop(ServiceState& state) {
     due.QuadPart = (wake + 11644473600LL) * 10000000LL + 200000LL;  // 20 ms into that second
     SetWaitableTimer(timer.get(), &due, 0, nullptr, nullptr, FALSE);
 
-    HANDLE waits[7];
+    HANDLE waits[8];
     DWORD n = 0;
     waits[n++] = state.stop.get();
     waits[n++] = state.control.get();
     waits[n++] = arrival.get();
-    waits[n++] = timer.get();
+    waits[n++] = timer.get();  // made at the start; without it nothing could run
     const DWORD folder_at = folder_change ? n : MAXDWORD;
     if (folder_change) waits[n++] = folder_change.get();
-    const DWORD policy_at = n;
-    waits[n++] = policy.event();
+    const DWORD policy_at = policy.event() ? n : MAXDWORD;
+    if (policy.event()) waits[n++] = policy.event();
+    const DWORD wake_at = platform.wake_timer() ? n : MAXDWORD;
+    if (platform.wake_timer()) waits[n++] = platform.wake_timer();
     const DWORD face_at = platform.face_process() ? n : MAXDWORD;
     if (platform.face_process()) waits[n++] = platform.face_process();
 
@@ -407,6 +395,8 @@ void RunLoop(ServiceState& state) {
       // A folder written to all the time must not keep the file from being
       // read: the first change sets the moment.
       if (!settled_at) settled_at = GetTickCount64() + kSettleMs;
+    } else if (i == wake_at) {
+      host.WokeForPlan();
     } else if (i == policy_at) {
       policy.Arm();
       host.PolicyChanged();

@@ -8,8 +8,14 @@ namespace dadado::win32 {
 
 bool WinOperatingSystem::GuardInstalled() { return GuardServiceInstalled(); }
 
+bool WinOperatingSystem::GuardRunning() { return GuardServiceRunning(); }
+
 OperatingSystem::GuardChange WinOperatingSystem::ChangeGuard(bool install) {
   return ChangeGuardInstallation(*this, install);
+}
+
+OperatingSystem::GuardChange WinOperatingSystem::InstallGuardFromProgramFiles() {
+  return dadado::win32::InstallGuardFromProgramFiles(*this);
 }
 
 std::optional<std::string> WinOperatingSystem::GuardPerformedLast() {

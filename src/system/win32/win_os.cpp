@@ -3,11 +3,13 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <powrprof.h>
+#include <wtsapi32.h>
 
 #include <vector>
 
 #include "guard/win32/guard_win.h"
 #include "system/win32/wide.h"
+#include "system/win32/win_session.h"
 
 namespace dadado::win32 {
 
@@ -80,6 +82,84 @@ bool WinOperatingSystem::WriteUserValue(const std::string& name, const std::stri
   const std::wstring data = Widen(value);
   return RegSetValueExW(raw, Widen(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                         static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+bool WinOperatingSystem::Suspend(bool hibernate) {
+  // Sleeping needs the shutdown privilege too; wake timers stay on, so that
+  // a 唤醒计算机 plan can wake the machine again.
+  EnableShutdownPrivilege();
+  return SetSuspendState(hibernate ? TRUE : FALSE, FALSE, FALSE) != FALSE;
+}
+
+bool WinOperatingSystem::LockSession() { return LockWorkStation() != FALSE; }
+
+bool WinOperatingSystem::TurnScreenOff() {
+  // 2: the screens off. Sent to every top-level window, as the system's own
+  // power settings do; a window that hangs is not waited for.
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(HWND_BROADCAST, WM_SYSCOMMAND, SC_MONITORPOWER, 2, SMTO_ABORTIFHUNG, 1000, &result) != 0;
+}
+
+void WinOperatingSystem::ArmWakeTimer(std::optional<std::int64_t> local_instant) {
+  wake_timer_.Arm(local_instant ? UtcOfSystemLocal(*local_instant) : std::nullopt);
+}
+
+void WinOperatingSystem::KeepAwake(bool keep) {
+  SetThreadExecutionState(keep ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+}
+
+std::optional<bool> WinOperatingSystem::SessionLocked() {
+  const auto active = SessionIsActive(WTS_CURRENT_SESSION);
+  if (!active) return std::nullopt;
+  return !*active;
+}
+
+std::optional<std::int64_t> WinOperatingSystem::UtcSeconds() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  const std::int64_t ticks = (static_cast<std::int64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return ticks / 10000000LL - 11644473600LL;
+}
+
+namespace {
+
+// The power plan's "allow wake timers" setting (Sleep → Allow wake timers).
+constexpr GUID kSleepSubgroup = {0x238C9FA8, 0x0AAD, 0x41ED, {0x83, 0xF4, 0x97, 0xBE, 0x24, 0x2C, 0x8F, 0x20}};
+constexpr GUID kAllowWakeTimers = {0xBD3B718A, 0x0680, 0x4D9D, {0x8A, 0xB2, 0xE1, 0xD2, 0xB4, 0xAC, 0x80, 0x6D}};
+
+}  // namespace
+
+std::optional<bool> WinOperatingSystem::WakeTimersAllowed() {
+  GUID* scheme = nullptr;
+  if (PowerGetActiveScheme(nullptr, &scheme) != ERROR_SUCCESS || !scheme) return std::nullopt;
+  DWORD ac = 0, dc = 0;
+  const bool read = PowerReadACValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, &ac) == ERROR_SUCCESS &&
+                    PowerReadDCValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, &dc) == ERROR_SUCCESS;
+  LocalFree(scheme);
+  if (!read) return std::nullopt;
+  return ac != 0 && dc != 0;  // 0 disabled, 1 enabled, 2 important ones only
+}
+
+bool WinOperatingSystem::AllowWakeTimers() {
+  GUID* scheme = nullptr;
+  if (PowerGetActiveScheme(nullptr, &scheme) != ERROR_SUCCESS || !scheme) return false;
+  const bool ok = PowerWriteACValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, 1) == ERROR_SUCCESS &&
+                  PowerWriteDCValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, 1) == ERROR_SUCCESS &&
+                  PowerSetActiveScheme(nullptr, scheme) == ERROR_SUCCESS;
+  LocalFree(scheme);
+  return ok;
+}
+
+int WinOperatingSystem::IdleSeconds() {
+  // A program that keeps the display on (a video, a presentation) means
+  // someone is watching.
+  EXECUTION_STATE state = 0;
+  if (CallNtPowerInformation(SystemExecutionState, nullptr, 0, &state, sizeof state) == 0 &&
+      (state & ES_DISPLAY_REQUIRED))
+    return 0;
+  LASTINPUTINFO info{sizeof info, 0};
+  if (!GetLastInputInfo(&info)) return 0;
+  return static_cast<int>((GetTickCount() - info.dwTime) / 1000);
 }
 
 bool WinOperatingSystem::EnableShutdownPrivilege() {

@@ -4,7 +4,10 @@
 #include <map>
 
 #include "system/os.h"
+#include <functional>
+
 #include "system/win32/handle.h"
+#include "system/win32/wake_timer.h"
 
 namespace dadado::win32 {
 
@@ -16,6 +19,17 @@ class WinOperatingSystem : public OperatingSystem {
   std::string ExecutableBaseName() override;
   char PathSeparator() override { return '\\'; }
   std::string SystemFolder() override;
+  bool Suspend(bool hibernate) override;
+  bool LockSession() override;
+  bool TurnScreenOff() override;
+  void ArmWakeTimer(std::optional<std::int64_t> local_instant) override;
+  void KeepAwake(bool keep) override;
+  int IdleSeconds() override;
+  std::optional<std::int64_t> UtcSeconds() override;
+  std::optional<bool> WakeTimersAllowed() override;
+  bool AllowWakeTimers() override;
+  // Called, from a thread of the timer's, when the wake timer fires.
+  void OnWake(std::function<void()> woke) { wake_timer_.CallBack(std::move(woke)); }
   std::optional<std::string> ReadUserValue(const std::string& name) override;
   bool WriteUserValue(const std::string& name, const std::string& value) override;
   bool EnableShutdownPrivilege() override;
@@ -37,7 +51,10 @@ class WinOperatingSystem : public OperatingSystem {
   void UpdateEventSource() override;
   // win_guard.cpp
   bool GuardInstalled() override;
+  bool GuardRunning() override;
+  std::optional<bool> SessionLocked() override;
   GuardChange ChangeGuard(bool install) override;
+  GuardChange InstallGuardFromProgramFiles() override;
   std::optional<std::string> GuardPerformedLast() override;
   // Lets another copy start: for a program that ends early. The instance is
   // otherwise held until this object goes.
@@ -52,6 +69,7 @@ class WinOperatingSystem : public OperatingSystem {
 
   std::map<RegKey, UniqueKey> keys_;
   RegKey next_key_ = 1;
+  WakeTimer wake_timer_;
   // The instance mutex lives as long as this process.
   UniqueHandle instance_mutex_;
   bool another_copy_ = false;

@@ -760,6 +760,13 @@ LRESULT Form1Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_QUERYENDSESSION:
       Event([&] { program_.Form_QueryUnload(true); });
       return TRUE;
+    case WM_ENDSESSION:
+      // An installer's restart manager asks the program itself to close
+      // (ENDSESSION_CLOSEAPP) so that the program file can be replaced; the
+      // session goes on. Without the guard nobody starts it again but the
+      // next logon; with it, the service does.
+      if (wp && (lp & ENDSESSION_CLOSEAPP)) screen_.EndProgram();
+      return 0;
     case WM_LBUTTONDOWN:
       Event([&] { program_.Form_MouseDown(1); });
       return 0;

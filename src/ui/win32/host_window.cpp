@@ -19,6 +19,7 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kTimerSchedule) app_.OnScheduleTimer();
       else if (wp == kTimerGuard) app_.OnGuardTimer();
       else if (wp == kTimerTrayRetry) app_.tray().OnRetryTimer();
+      else if (wp == kTimerPlans) app_.OnPlanTimer();
       return 0;
     case WM_TIMECHANGE:
       app_.OnClockChanged();
@@ -37,6 +38,9 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case kFaceMessage:
       app_.OnFaceMessages();
+      return 0;
+    case kWokeMessage:
+      app_.OnWokeForPlan();
       return 0;
     case 0x02E0:  // WM_DPICHANGED: nothing here is laid out; only the tray icon is drawn again
       app_.tray().OnDpiChanged(HIWORD(wp));

@@ -100,6 +100,9 @@ bool WinApp::Start() {
   }
   tray_.Attach(host_->hwnd());
   host_hwnd_ = host_->hwnd();
+  os_.OnWake([this] {
+    if (HWND h = host_hwnd_.load()) PostMessageW(h, kWokeMessage, 0, 0);
+  });
   // Lock, unlock, logon and logoff: today's use counts only while someone
   // is at the console.
   WTSRegisterSessionNotification(host_->hwnd(), NOTIFY_FOR_THIS_SESSION);
@@ -223,6 +226,26 @@ void WinApp::OnScheduleTimer() {
   ArmScheduleTimerIfWantedSooner();
 }
 
+void WinApp::ArmPlanTimer() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  const UINT delay = ScheduleDelayMs(program_->SecondsToNextPlanTick(), st.wMilliseconds);
+  plans_armed_ = SetTimer(host_->hwnd(), kTimerPlans, delay, nullptr) != 0;
+  plans_due_ = GetTickCount64() + delay;
+}
+
+void WinApp::OnPlanTimer() {
+  if (ended_) return;
+  ArmPlanTimer();
+  program_->PlanTimer_Timer();
+}
+
+void WinApp::OnWokeForPlan() {
+  if (ended_) return;
+  program_->WokeForPlan();
+  Refresh();
+}
+
 void WinApp::OnGuardTimer() {
   if (ended_ || program_->ended()) return;
   program_->Timer2_Timer();
@@ -250,6 +273,12 @@ void WinApp::OnPolicyChanged() {
 
 void WinApp::OnSessionChange(WPARAM event) {
   if (ended_) return;
+  // Anyone may send this message; the system is asked what is so, and the
+  // message's word is taken only when the system cannot say.
+  if (const auto locked = os_.SessionLocked()) {
+    program_->SessionChanged(!*locked);
+    return;
+  }
   switch (event) {
     case WTS_SESSION_LOCK:
     case WTS_SESSION_LOGOFF:
@@ -281,6 +310,13 @@ void WinApp::SetTimerRunning(FormTimer timer, bool running) {
     } else {
       KillTimer(h, kTimerSchedule);
       schedule_armed_ = false;
+    }
+  } else if (timer == FormTimer::kPlans) {
+    if (running) {
+      ArmPlanTimer();
+    } else {
+      KillTimer(h, kTimerPlans);
+      plans_armed_ = false;
     }
   } else if (running) {
     SetTimer(h, kTimerGuard, kGuardIntervalMs, nullptr);
@@ -427,6 +463,7 @@ void WinApp::EndProgram() {
   if (host_->hwnd()) {
     KillTimer(host_->hwnd(), kTimerSchedule);
     KillTimer(host_->hwnd(), kTimerGuard);
+    KillTimer(host_->hwnd(), kTimerPlans);
   }
   schedule_armed_ = false;
   if (form1_->hwnd()) ShowWindow(form1_->hwnd(), SW_HIDE);
@@ -442,6 +479,15 @@ void WinApp::Refresh() {
   check_password_->Mirror();
   set_password_->Mirror();
   ArmScheduleTimerIfWantedSooner();
+  // The plans may have changed with the controls: their timer and the wake
+  // timer follow, and a plan wanted sooner is ticked sooner.
+  program_->UpdatePlanTimer();
+  if (plans_armed_) {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    if (GetTickCount64() + ScheduleDelayMs(program_->SecondsToNextPlanTick(), st.wMilliseconds) + 500 <= plans_due_)
+      ArmPlanTimer();
+  }
 }
 
 }  // namespace dadado::win32

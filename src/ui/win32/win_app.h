@@ -100,6 +100,8 @@ class WinApp : public Screen, private GuardLink {
   void ShowNextNotice();
   // What the guard service sent has arrived.
   void OnFaceMessages();
+  void OnPlanTimer();
+  void OnWokeForPlan();
 
  private:
   // GuardLink
@@ -117,6 +119,7 @@ class WinApp : public Screen, private GuardLink {
   // The window objects, made once the program is.
   void MakeWindows();
   void ArmScheduleTimer();
+  void ArmPlanTimer();
   void ArmScheduleTimerIfWantedSooner();
   void DispatchMenu(int command);
 
@@ -141,6 +144,8 @@ class WinApp : public Screen, private GuardLink {
   bool notice_open_ = false;
   bool schedule_armed_ = false;
   ULONGLONG schedule_due_ = 0;  // GetTickCount64 when the schedule timer fires
+  bool plans_armed_ = false;
+  ULONGLONG plans_due_ = 0;
   bool ended_ = false;
   int exit_code_ = 0;
 };
