@@ -62,6 +62,8 @@ bool GuardHost::ReadSettings() {
   read_ = ReadGuardSettings(content.status == ReadStatus::kOk ? content.bytes : std::string(), policy_, clock_.Now());
   read_ever_ = true;
   settings_ = read_.settings;
+  // The wake timer follows the plans as soon as they change.
+  engine_.ArmWake(settings_);
   return true;
 }
 

@@ -562,3 +562,90 @@ TEST(WallClockWatch, TellsSummerTimeFromAClockBeingSet) {
 
 }  // namespace
 }  // namespace dadado
+
+namespace dadado {
+namespace {
+
+// Plans in the service: it performs what the machine does by itself, asks
+// the face for what belongs to the user's desktop, arms the wake timer, and
+// hears of idle time from the face.
+struct GuardPlansTest : GuardHostTest {
+  void GivenPlans(const std::string& lines) {
+    GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n[计划]\r\n" + lines + "[时间控制]\r\n密码=" + EncodePassword("owner") + "\r\n");
+  }
+  std::vector<std::string> Done() const {
+    std::vector<std::string> done;
+    for (const auto& m : platform.sent)
+      if (m.type == p::kDo) done.push_back(m.Get("what"));
+    return done;
+  }
+};
+
+TEST_F(GuardPlansTest, TheServicePerformsAndTheFaceLocks) {
+  GivenPlans("计划1=1,6,1,,11:10:00,0\r\n计划2=1,4,1,,11:20:00,0\r\n计划3=1,1,1,,11:30:00,1\r\n");
+  Start();
+  RunUntil(At(11, 10, 1));
+  EXPECT_EQ(Done(), std::vector<std::string>{"lock"});
+  RunUntil(At(11, 20, 1));
+  EXPECT_EQ(platform.suspends, std::vector<std::string>{"sleep"});
+  RunUntil(At(11, 27, 59));
+  ASSERT_TRUE(host->engine().countdown().is_open());
+  EXPECT_EQ(platform.Last(p::kCountdown)->Get("action"), "操作: 关闭计算机");
+  RunUntil(At(11, 30, 1));
+  EXPECT_EQ(platform.performed, std::vector<unsigned>{13});
+  EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(11, 30, 0)});
+  EXPECT_EQ(Events(events::kPlanPerformed), 3);
+}
+
+TEST_F(GuardPlansTest, WithoutAFaceTheDesktopIsLeftAloneAndThatIsLogged) {
+  GivenPlans("计划1=1,7,1,,11:10:00,0\r\n");
+  platform.start_ok = false;
+  Start();
+  RunUntil(At(11, 10, 1));
+  EXPECT_TRUE(Done().empty());
+  EXPECT_EQ(Events(events::kPlanNotDone), 1);
+  EXPECT_EQ(Events(events::kPlanPerformed), 0);
+}
+
+TEST_F(GuardPlansTest, TheWakeTimerIsArmedInUtcAndFollowsAnApply) {
+  GivenPlans("计划1=1,8,1,,07:30:00,0\r\n");
+  Start();
+  ASSERT_TRUE(platform.wake_at);
+  EXPECT_EQ(*platform.wake_at, UtcOfChina(LocalSeconds({{2026, 12, 8}, 7 * 3600 + 30 * 60})));
+  Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "[计划]\r\n计划1=1,8,1,,06:00:00,0\r\n"));
+  RunUntil(At(11, 0, 2));
+  EXPECT_EQ(*platform.wake_at, UtcOfChina(LocalSeconds({{2026, 12, 8}, 6 * 3600})));
+  host->WokeForPlan();
+  EXPECT_TRUE(platform.awake);
+}
+
+TEST_F(GuardPlansTest, IdleTimeTheFaceMeasuresPutsTheMachineToSleep) {
+  GivenPlans("计划1=1,4,6,30,,0\r\n");
+  Start();
+  Send(p::Message(p::kIdle).Set("seconds", 20 * 60));
+  EXPECT_TRUE(platform.suspends.empty());
+  RunUntil(At(11, 40, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 31 * 60));
+  EXPECT_EQ(platform.suspends, std::vector<std::string>{"sleep"});
+  // With nobody logged on nothing is counted, whatever arrives.
+  platform.console.reset();
+  host->SessionChanged();
+  Send(p::Message(p::kIdle).Set("seconds", 0));
+  Send(p::Message(p::kIdle).Set("seconds", 99 * 60));
+  EXPECT_EQ(platform.suspends.size(), 1u);
+}
+
+TEST_F(SummerTimeTest, APlanTheClockSkipsComesAtTheFirstSecondAfter) {
+  platform.zone = london;
+  GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n[计划]\r\n计划1=1,6,1,,01:30:00,0\r\n");
+  utc.now = UtcOf(london, LocalSeconds({{2027, 3, 28}, 0}));
+  Start();
+  RunUntilLocal(LocalSeconds({{2027, 3, 28}, 3 * 3600}));
+  std::vector<std::string> done;
+  for (const auto& m : platform.sent)
+    if (m.type == p::kDo) done.push_back(m.Get("what"));
+  EXPECT_EQ(done, std::vector<std::string>{"lock"});
+}
+
+}  // namespace
+}  // namespace dadado
