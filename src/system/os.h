@@ -80,6 +80,8 @@ class OperatingSystem {
   // Whether the power plan lets wake timers wake the machine, and letting
   // it (an administrator's to do); nullopt when it cannot be said.
   virtual std::optional<bool> WakeTimersAllowed() = 0;
+  // Whether this process runs with an administrator's rights.
+  virtual bool IsAdministrator() = 0;
   virtual bool AllowWakeTimers() = 0;
   // Whether nobody is at this session (locked, or disconnected), as the
   // system says; nullopt when it cannot say.

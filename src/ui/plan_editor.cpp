@@ -1,5 +1,7 @@
 #include "ui/plan_editor.h"
 
+#include <algorithm>
+
 #include "base/date_time_text.h"
 #include "scheduler/work_calendar.h"
 
@@ -63,6 +65,14 @@ std::string CalendarWarning(const std::vector<Plan>& plans, const std::string& h
   calendar.SetHolidays(holidays);
   calendar.SetExtraWorkdays(extra_workdays);
   return calendar.HasDateIn(year) ? "" : kCalendarOutdated;
+}
+
+WakeTimerNotice WakeTimerNoticeOf(const std::vector<Plan>& plans, std::optional<bool> wake_timers_allowed,
+                                  bool administrator) {
+  const bool wakes = std::any_of(plans.begin(), plans.end(),
+                                 [](const Plan& p) { return p.enabled && p.action == PlanAction::kWake; });
+  if (!wakes || wake_timers_allowed.value_or(true)) return {};
+  return {kWakeTimersOff, administrator};
 }
 
 PlanTabView PlanTabViewOf(const LiveSettings& live, const PolicyLocks& locks, int selected, int year) {

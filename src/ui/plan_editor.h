@@ -42,6 +42,18 @@ inline constexpr char kCalendarOutdated[] =
 std::string CalendarWarning(const std::vector<Plan>& plans, const std::string& holidays,
                             const std::string& extra_workdays, int year);
 
+// While an enabled plan wakes the computer and the power plan does not let
+// wake timers wake it: a line that says so, and whether to offer to allow
+// them (an administrator may).
+inline constexpr char kWakeTimersOff[] = "电源计划不允许唤醒定时器，唤醒计算机的计划不会执行。";
+struct WakeTimerNotice {
+  std::string text;
+  bool offer_to_allow = false;
+  bool operator==(const WakeTimerNotice&) const = default;
+};
+WakeTimerNotice WakeTimerNoticeOf(const std::vector<Plan>& plans, std::optional<bool> wake_timers_allowed,
+                                  bool administrator);
+
 // What the tab's controls can do, with row `selected` chosen (-1: none).
 struct PlanTabView {
   bool list_enabled = true;

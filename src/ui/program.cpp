@@ -160,6 +160,13 @@ void Program::PlanTimer_Timer() {
   UpdateTrayTip();
 }
 
+void Program::AllowWakeTimers() {
+  if (!AcceptsInput(kPlansTab)) return;
+  if (!os_.AllowWakeTimers())
+    screen_.ShowMessage("无法更改电源计划：需要管理员权限。", kNotice, MessageIcon::kWarning, MessageButtons::kOk);
+  screen_.Refresh();
+}
+
 void Program::WokeForPlan() {
   if (!link_) engine_.WokeForPlan();
 }

@@ -87,6 +87,8 @@ class Program : private EngineHost {
   void PlanTimer_Timer();
   // When the plans' timer next needs to run (as the schedule timer's).
   int SecondsToNextPlanTick();
+  // The 计划 tab's offer: lets the power plan's wake timers wake the machine.
+  void AllowWakeTimers();
   // The machine woke at a plan's 唤醒计算机 instant.
   void WokeForPlan();
   // The plans' timer runs while there are plans (in the face: while there

@@ -86,6 +86,8 @@ class FakeOs : public OperatingSystem {
   int IdleSeconds() override { return idle_seconds; }
   std::optional<bool> wake_timers_allowed = true;
   std::optional<bool> WakeTimersAllowed() override { return wake_timers_allowed; }
+  bool administrator = false;
+  bool IsAdministrator() override { return administrator; }
   bool AllowWakeTimers() override {
     if (read_only) return false;
     wake_timers_allowed = true;

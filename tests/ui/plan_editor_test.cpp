@@ -372,3 +372,34 @@ TEST(HolidayForm, ShowsAnEntryALineAndReadsBothListsOrNamesWhatIsNoDate) {
 
 }  // namespace
 }  // namespace dadado
+
+namespace dadado {
+namespace {
+
+TEST(WakeTimerNotice, SaidOnlyForAnEnabledWakePlanAndOfferedOnlyToAnAdministrator) {
+  Plan wake;
+  wake.action = PlanAction::kWake;
+  wake.repeat = PlanRepeat::kDaily;
+  Plan sleep = wake;
+  sleep.action = PlanAction::kSleep;
+  Plan off = wake;
+  off.enabled = false;
+  struct Case {
+    std::vector<Plan> plans;
+    std::optional<bool> allowed;
+    bool admin;
+    WakeTimerNotice want;
+  } cases[] = {
+      {{wake}, false, true, {kWakeTimersOff, true}},
+      {{wake}, false, false, {kWakeTimersOff, false}},
+      {{wake}, true, true, {}},
+      {{wake}, std::nullopt, true, {}},  // the power plan cannot be read: nothing to say
+      {{sleep}, false, true, {}},
+      {{off}, false, true, {}},
+      {{}, false, true, {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WakeTimerNoticeOf(c.plans, c.allowed, c.admin), c.want);
+}
+
+}  // namespace
+}  // namespace dadado

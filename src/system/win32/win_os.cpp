@@ -150,6 +150,14 @@ bool WinOperatingSystem::AllowWakeTimers() {
   return ok;
 }
 
+bool WinOperatingSystem::IsAdministrator() {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof sid;
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size)) return false;
+  BOOL member = FALSE;
+  return CheckTokenMembership(nullptr, sid, &member) && member;
+}
+
 int WinOperatingSystem::IdleSeconds() {
   // A program that keeps the display on (a video, a presentation) means
   // someone is watching.

@@ -28,6 +28,7 @@ class WinOperatingSystem : public OperatingSystem {
   std::optional<std::int64_t> UtcSeconds() override;
   std::optional<bool> WakeTimersAllowed() override;
   bool AllowWakeTimers() override;
+  bool IsAdministrator() override;
   // Called, from a thread of the timer's, when the wake timer fires.
   void OnWake(std::function<void()> woke) { wake_timer_.CallBack(std::move(woke)); }
   std::optional<std::string> ReadUserValue(const std::string& name) override;

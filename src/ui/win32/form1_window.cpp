@@ -434,8 +434,8 @@ void Form1Window::Mirror() {
   EnableWindow(Control(kIdCommand3), live.apply_enabled());
   SetBorder(Control(kIdLabel7), program_.label7_pressed());
   SetBorder(Control(kIdImage1), program_.image1_pressed());
-  MirrorPlans();
   MirrorTabs();
+  MirrorPlans();  // after the page is chosen: what it shows depends on it
   MirrorPolicyLocks();
   mirroring_ = false;
 }
@@ -519,6 +519,8 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
   } else if (id == kIdPlanRemove && code == BN_CLICKED) {
     if (PlanTabViewOf(live, program_.policy_locks(), selected_plan_, clock_.Now().date.year).remove_enabled)
       Event([&] { RemovePlan(live, selected_plan_); });
+  } else if (id == kIdPlanAllowWake && code == BN_CLICKED) {
+    Event([&] { program_.AllowWakeTimers(); });
   } else if (id == kIdPlanCalendar && code == BN_CLICKED) {
     EditCalendar();
   }
@@ -566,6 +568,8 @@ void Form1Window::AddPlanPage() {
   AddPage(kPlansTab,
           AddControl(WC_BUTTONW, L"节假日安排…", kChild | WS_TABSTOP, {274, 200, 100, 25}, kIdPlanCalendar));
   AddPage(kPlansTab, AddControl(WC_STATICW, L"", kLabel | SS_NOPREFIX, {12, 231, 362, 32}, kIdPlanNotice));
+  // Shown by MirrorPlans, only on this tab and only when it is offered.
+  AddControl(WC_BUTTONW, L"允许唤醒(&W)", (kChild & ~WS_VISIBLE) | WS_TABSTOP, {290, 233, 84, 25}, kIdPlanAllowWake);
 }
 
 void Form1Window::SetPlanColumnWidths() {
@@ -621,7 +625,20 @@ void Form1Window::MirrorPlans() {
   EnableWindow(Control(kIdPlanEdit), v.edit_enabled);
   EnableWindow(Control(kIdPlanRemove), v.remove_enabled);
   EnableWindow(Control(kIdPlanCalendar), v.calendar_enabled);
-  SetTextIfDifferent(Control(kIdPlanNotice), Widen(v.calendar_warning));
+  // The power plan is asked only while the tab is in view.
+  const WakeTimerNotice wake =
+      page_ == kPlansTab ? WakeTimerNoticeOf(live.plans(), os_.WakeTimersAllowed(), os_.IsAdministrator())
+                         : WakeTimerNotice{};
+  std::string notice = v.calendar_warning;
+  if (!wake.text.empty()) notice += (notice.empty() ? "" : "\n") + wake.text;
+  SetTextIfDifferent(Control(kIdPlanNotice), Widen(notice));
+  // The button takes the right end of the line when it is offered.
+  HWND allow = Control(kIdPlanAllowWake);
+  const bool offer = page_ == kPlansTab && wake.offer_to_allow && v.list_enabled;
+  if (offer != (IsWindowVisible(allow) != FALSE)) {
+    ShowWindow(allow, offer ? SW_SHOWNA : SW_HIDE);
+    MoveControl(Control(kIdPlanNotice), {12, 231, offer ? 274 : 362, 32});
+  }
   mirroring_ = was_mirroring;
 }
 

@@ -32,6 +32,7 @@ inline constexpr int kIdPlanEdit = 292;       // 修改(&E)…
 inline constexpr int kIdPlanRemove = 293;     // 删除(&R)
 inline constexpr int kIdPlanCalendar = 294;   // 节假日安排…
 inline constexpr int kIdPlanNotice = 295;     // the line about a calendar without this year
+inline constexpr int kIdPlanAllowWake = 296;  // 允许唤醒(&W): the power plan's wake timers
 inline constexpr int kIdStatic = 299;         // labels and frames without a role
 
 // frmSplash, checkpassword, setpassword
