@@ -86,6 +86,10 @@ class QuietOs : public OperatingSystem {
   void ArmWakeTimer(std::optional<std::int64_t>) override {}
   void KeepAwake(bool) override {}
   int IdleSeconds() override { return 0; }
+  std::optional<bool> WakeTimersAllowed() override { return true; }
+  bool AllowWakeTimers() override { return true; }
+  std::optional<bool> SessionLocked() override { return false; }
+  std::optional<std::int64_t> UtcSeconds() override { return std::nullopt; }
   bool StartCommand(const std::string&) override { return true; }
   bool OpenMailLink(const std::string&) override { return true; }
   bool AnotherCopyRunning() override { return false; }
@@ -93,6 +97,7 @@ class QuietOs : public OperatingSystem {
   void WriteEvent(EventType, int, const std::vector<std::string>&) override {}
   void UpdateEventSource() override {}
   bool GuardInstalled() override { return true; }
+  bool GuardRunning() override { return true; }
   GuardChange ChangeGuard(bool) override { return {}; }
   GuardChange InstallGuardFromProgramFiles() override { return {}; }
   std::optional<std::string> GuardPerformedLast() override { return std::nullopt; }
