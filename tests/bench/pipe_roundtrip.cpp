@@ -87,6 +87,8 @@ class QuietOs : public OperatingSystem {
   void KeepAwake(bool) override {}
   int IdleSeconds() override { return 0; }
   std::optional<bool> WakeTimersAllowed() override { return true; }
+  bool IsAdministrator() override { return false; }
+  PowerSupport PowerCapabilities() override { return {}; }
   bool AllowWakeTimers() override { return true; }
   std::optional<bool> SessionLocked() override { return false; }
   std::optional<std::int64_t> UtcSeconds() override { return std::nullopt; }
