@@ -699,8 +699,33 @@ def status_command(wine):
     assert not os.path.exists(status_file), "the guard's status stayed after /uninstall-guard"
 
 
+def plans(wine):
+    # Two plans each in its own second (the screens off: what leaves the
+    # program running under Wine); a working-day shutdown on a day the
+    # calendar marks as a holiday does nothing, while a rest-day plan of the
+    # same second acts. Each action done is event 1104 in the relay trace.
+    folder = wine.folder("plans")
+    t1 = datetime.datetime.now().replace(microsecond=0) + datetime.timedelta(seconds=12)
+    t2, t3 = t1 + datetime.timedelta(seconds=3), t1 + datetime.timedelta(seconds=6)
+    today = datetime.date.today()
+
+    def at(t):
+        return "%d:%02d:%02d" % (t.hour, t.minute, t.second)
+
+    write_ini(folder, "[常规设置]\n启动后隐藏界面= 1\n[计划]\n计划1=1,7,1,,%s,0\n计划2=1,7,1,,%s,0\n"
+                      "计划3=1,1,4,,%s,0\n计划4=1,7,5,,%s,0\n[节假日]\n假日=%d/%d/%d\n"
+              % (at(t1), at(t2), at(t3), at(t3), today.year, today.month, today.day))
+    run = wine.start(folder)
+    wait_for(lambda: time.time() > t3.timestamp() + 4, 60, step=0.5)
+    done = [when for when, event in run.events if event == 1104]
+    late = [round(d - t.timestamp(), 2) for d, t in zip(done, (t1, t2, t3))]
+    assert len(done) == 3, "plans done at %s (wanted three): %s" % (late, run.events)
+    assert all(0 <= x < 1.5 for x in late), "each plan in its own second: %s s late" % late
+    assert not run.exit_calls, "the working-day shutdown came on a holiday: %s" % run.exit_calls
+
+
 SCENARIOS = [code_page, first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel, policy_schedule,
-             policy_window, daily_limit, event_log, catch_up, guard_service, status_command]
+             policy_window, daily_limit, event_log, catch_up, guard_service, status_command, plans]
 # Minutes each, and nothing in them depends on the code page: they run under
 # the Chinese locale only, to keep a whole test run within its time.
 CHINESE_ONLY = {daily_limit, catch_up, guard_service}
