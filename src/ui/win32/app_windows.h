@@ -121,7 +121,11 @@ class Form1Window : public Window {
   // Tools of the tooltip for locked controls, by area; their ids start here
   // (control handles, which the other tools use, are never this small).
   static constexpr UINT_PTR kPolicyTipFirst = 1;
-  std::vector<RECT> policy_tip_areas_;
+  struct TipArea {
+    RECT rect;
+    const wchar_t* tip;
+  };
+  std::vector<TipArea> policy_tip_areas_;
   void Event(const std::function<void()>& f);
   static LRESULT CALLBACK PictureProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 

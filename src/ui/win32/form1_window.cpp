@@ -15,6 +15,7 @@ namespace {
 // daily limits, the postponement, catching up and the guard as well.
 constexpr int kClientWidth = 386, kClientHeight = 307;
 constexpr wchar_t kPolicyTip[] = L"此设置由管理员通过组策略管理";
+constexpr wchar_t kGuardStartsTip[] = L"守护服务会在每次登录时启动本程序";
 constexpr COLORREF kLinkBlue = RGB(0, 0, 255);
 const wchar_t* const kWeekdayNames[] = {L"星期日", L"星期一", L"星期二", L"星期三", L"星期四", L"星期五", L"星期六"};
 const wchar_t* const kIntervals[] = {L"间隔一天", L"间隔二天", L"间隔三天",   L"间隔四天",   L"间隔五天",
@@ -317,19 +318,21 @@ void Form1Window::MirrorPolicyLocks() {
 
   // A disabled control gets no mouse messages; its parent does, so the tip
   // is a rectangle of the window's, for the controls of the page shown.
-  std::vector<RECT> areas;
+  std::vector<TipArea> areas;
   for (int id : locked) {
     HWND h = Control(id);
     if (!h || !IsWindowVisible(h)) continue;
     RECT r;
     GetWindowRect(h, &r);
     MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&r), 2);
-    areas.push_back(r);
+    // With the guard, it is the service that starts the program at logon.
+    const bool by_guard = id == kIdCheckFirst + 2 && program_.is_face();
+    areas.push_back({r, by_guard ? kGuardStartsTip : kPolicyTip});
   }
-  auto same = [](const std::vector<RECT>& a, const std::vector<RECT>& b) {
+  auto same = [](const std::vector<TipArea>& a, const std::vector<TipArea>& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-      if (!EqualRect(&a[i], &b[i])) return false;
+      if (!EqualRect(&a[i].rect, &b[i].rect) || a[i].tip != b[i].tip) return false;
     return true;
   };
   if (same(areas, policy_tip_areas_)) return;
@@ -347,8 +350,8 @@ void Form1Window::MirrorPolicyLocks() {
     ti.uFlags = TTF_SUBCLASS;
     ti.hwnd = hwnd();
     ti.uId = kPolicyTipFirst + i;
-    ti.rect = areas[i];
-    ti.lpszText = const_cast<wchar_t*>(kPolicyTip);
+    ti.rect = areas[i].rect;
+    ti.lpszText = const_cast<wchar_t*>(areas[i].tip);
     SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
   }
 }
