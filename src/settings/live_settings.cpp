@@ -172,11 +172,7 @@ void LiveSettings::Check8_Click() { apply_enabled_ = true; }
 
 void LiveSettings::Check9_Click() { apply_enabled_ = true; }
 
-namespace {
-
-// Whole minutes written as plain digits with blanks around; nullopt for
-// anything else.
-std::optional<int> WholeMinutes(const std::string& text) {
+std::optional<int> TypedWholeNumber(const std::string& text) {
   std::size_t i = 0, end = text.size();
   while (i < end && (text[i] == ' ' || text[i] == '\t')) ++i;
   while (end > i && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
@@ -189,16 +185,14 @@ std::optional<int> WholeMinutes(const std::string& text) {
   return v;
 }
 
-}  // namespace
-
 int LiveSettings::DailyLimitMinutes(int n) const {
   if (n < 0 || n >= kWeekdays) return 0;
-  const auto v = WholeMinutes(daily_limits_[n]);
+  const auto v = TypedWholeNumber(daily_limits_[n]);
   return v && *v >= 1 && *v <= kMaxDailyLimitMinutes ? *v : 0;
 }
 
 int LiveSettings::PostponeMinutes() const {
-  const auto v = WholeMinutes(postpone_minutes_);
+  const auto v = TypedWholeNumber(postpone_minutes_);
   return v && *v >= kMinPostponeMinutes && *v <= kMaxPostponeMinutes ? *v : kDefaultPostponeMinutes;
 }
 

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,10 @@ class LiveSettings {
   std::array<bool, kTabCount> tab_enabled_{true, true, true, true, true};
   int selected_tab_ = 0;
 };
+
+// A whole number typed into a box: plain digits with blanks around, at most
+// five; nullopt for anything else.
+std::optional<int> TypedWholeNumber(const std::string& text);
 
 // The allowed-hours string the editor builds from a set of marked hours.
 std::string BuildAllowedHours(const std::array<bool, kHourCount>& marks);

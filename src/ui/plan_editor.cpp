@@ -15,19 +15,6 @@ bool UsesCalendar(const Plan& plan) {
   return plan.repeat == PlanRepeat::kWorkingDays || plan.repeat == PlanRepeat::kRestDays;
 }
 
-// A whole number typed into a box: digits with blanks around, at most five.
-std::optional<int> TypedNumber(const std::string& text) {
-  std::size_t i = 0, end = text.size();
-  while (i < end && (text[i] == ' ' || text[i] == '\t')) ++i;
-  while (end > i && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-  if (i == end || end - i > 5) return std::nullopt;
-  int v = 0;
-  for (; i < end; ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    v = v * 10 + (text[i] - '0');
-  }
-  return v;
-}
 
 unsigned WeekdayBit(const Date& date) { return 1u << WeekdayOf(DayNumber(date)); }
 
@@ -225,8 +212,8 @@ void PlanForm::SetTime(int second_of_day) {
 Plan PlanForm::Assembled() const {
   Plan p = plan_;
   // A number that does not read is 0, which no plan takes.
-  p.every_days = TypedNumber(every_days_text_).value_or(0);
-  p.idle_minutes = TypedNumber(idle_minutes_text_).value_or(0);
+  p.every_days = TypedWholeNumber(every_days_text_).value_or(0);
+  p.idle_minutes = TypedWholeNumber(idle_minutes_text_).value_or(0);
   return p;
 }
 

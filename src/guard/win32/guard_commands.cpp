@@ -62,6 +62,24 @@ DWORD WaitForExitCode(HANDLE process) {
   return code;
 }
 
+// This program again, through the system's prompt for an administrator,
+// with `argument`; its exit code, once it has ended, or why it never ran.
+std::optional<std::string> RunElevated(const wchar_t* argument, DWORD& code) {
+  const std::wstring exe = WinOperatingSystem::ModulePath();
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  info.lpVerb = L"runas";
+  info.lpFile = exe.c_str();
+  info.lpParameters = argument;
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&info) || !info.hProcess)
+    return GetLastError() == ERROR_CANCELLED ? "没有得到管理员权限" : "需要管理员权限";
+  UniqueHandle process(info.hProcess);
+  code = WaitForExitCode(process.get());
+  return std::nullopt;
+}
+
 }  // namespace
 
 int RunGuardCommand(bool install) {
@@ -100,18 +118,8 @@ OperatingSystem::GuardChange ChangeGuardInstallation(WinOperatingSystem& os, boo
     return {false, WhyFailed(r), r.outcome == GuardSetupOutcome::kUnprotectedLocation};
   // The system's own prompt asks for an administrator; the elevated copy
   // says itself what went wrong and logs what it did.
-  const std::wstring exe = WinOperatingSystem::ModulePath();
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
-  info.lpVerb = L"runas";
-  info.lpFile = exe.c_str();
-  info.lpParameters = install ? kInstallArgument : kUninstallArgument;
-  info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExW(&info) || !info.hProcess)
-    return {false, GetLastError() == ERROR_CANCELLED ? "没有得到管理员权限" : "需要管理员权限", false};
-  UniqueHandle process(info.hProcess);
-  const DWORD code = WaitForExitCode(process.get());
+  DWORD code = 0;
+  if (auto refused = RunElevated(install ? kInstallArgument : kUninstallArgument, code)) return {false, *refused, false};
   if (code == 0) return {true, "", false};
   if (code == kUnprotectedLocationExit) return {false, kProtectedFolderAdvice, true};
   return {false, code == 5 ? "需要管理员权限" : "服务管理器拒绝了这个操作", false};
@@ -217,18 +225,8 @@ OperatingSystem::GuardChange InstallGuardFromProgramFiles(WinOperatingSystem& os
     }
     return {false, WhyFailed(r), false};
   }
-  const std::wstring exe = WinOperatingSystem::ModulePath();
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
-  info.lpVerb = L"runas";
-  info.lpFile = exe.c_str();
-  info.lpParameters = kCopyArgument;
-  info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExW(&info) || !info.hProcess)
-    return {false, GetLastError() == ERROR_CANCELLED ? "没有得到管理员权限" : "需要管理员权限", false};
-  UniqueHandle process(info.hProcess);
-  const DWORD code = WaitForExitCode(process.get());
+  DWORD code = 0;
+  if (auto refused = RunElevated(kCopyArgument, code)) return {false, *refused, false};
   if (code == 0) return {true, "", false};
   return {false, code == 5 ? "需要管理员权限" : "程序没有复制或守护服务没有安装", false};
 }
