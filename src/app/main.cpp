@@ -17,6 +17,7 @@
 #include "guard/win32/guard_commands.h"
 #include "guard/win32/guard_win.h"
 #include "guard/win32/status_command.h"
+#include "system/win32/system_library.h"
 #include "ui/win32/win_app.h"
 
 namespace {
@@ -43,6 +44,9 @@ int RunProgram(dadado::win32::WinApp& app) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace dadado::win32;
+  // Before anything loads a DLL by name: a folder the user may write to
+  // (Downloads, say) could hold one of the same name.
+  LoadLibrariesFromSystemFolderOnly();
   const std::vector<std::wstring> args = Arguments();
   if (Is(args, kGuardServiceArgument)) return RunGuardService() ? 0 : 1;
   if (Is(args, L"/install-guard")) return RunGuardCommand(true);

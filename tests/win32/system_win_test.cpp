@@ -3,12 +3,15 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <vector>
 
 #include "system/win32/wide.h"
 #include "system/win32/win_os.h"
+#include "system/win32/win_session.h"
 #include "system/windows_integration.h"
 
 namespace dadado::win32 {
@@ -156,3 +159,31 @@ TEST(SingleInstanceWin, TenCopiesStartedTogetherLeaveExactlyOne) {
 
 }  // namespace
 }  // namespace dadado::win32
+
+// The block as Windows returns it: the level's data starts at offset 8 (its
+// times make it 8-aligned), so SessionState sits at 12 and SessionFlags at
+// 16. A reader that takes 12 for the flags sees an active session (0) as
+// locked (0).
+TEST(SessionStateWin, LockFlagsAreReadWhereWindowsPutsThem) {
+  struct Case {
+    LONG flags;
+    bool reversed;
+    std::optional<bool> locked;
+  };
+  const Case cases[] = {
+      {0, false, true},  {1, false, false}, {-1, false, std::nullopt},
+      {0, true, false},  {1, true, true},   {-1, true, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    alignas(8) unsigned char block[232] = {};
+    const DWORD level = 1, state = 0 /* WTSActive */;
+    std::memcpy(block, &level, 4);
+    std::memcpy(block + 12, &state, 4);
+    std::memcpy(block + 16, &c.flags, 4);
+    EXPECT_EQ(dadado::win32::LockStateOf(block, sizeof block, c.reversed), c.locked)
+        << "flags " << c.flags << (c.reversed ? ", reversed" : "");
+  }
+  alignas(8) unsigned char short_block[16] = {1};
+  EXPECT_EQ(dadado::win32::LockStateOf(short_block, sizeof short_block, false), std::nullopt);
+  EXPECT_EQ(dadado::win32::LockStateOf(nullptr, 0, false), std::nullopt);
+}

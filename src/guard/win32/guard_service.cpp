@@ -3,8 +3,6 @@
 // start the program in the console session as its face, with its ends of two
 // unnamed pipes and nothing else inherited, and act on the machine.
 #include <windows.h>
-#include <powrprof.h>
-#include <userenv.h>
 #include <wtsapi32.h>
 
 #include <deque>
@@ -17,6 +15,7 @@
 #include "guard/win32/pipe_channel.h"
 #include "guard/win32/status_file.h"
 #include "system/power.h"
+#include "system/win32/system_library.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
 #include "system/win32/win_os.h"
@@ -57,9 +56,9 @@ class WinGuardPlatform : public GuardPlatform {
     if (id == 0xFFFFFFFF) return std::nullopt;
     wchar_t* user = nullptr;
     DWORD bytes = 0;
-    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, id, WTSUserName, &user, &bytes)) return std::nullopt;
+    if (!SystemWTSQuerySessionInformation(id, WTSUserName, &user, &bytes)) return std::nullopt;
     const bool someone = user && *user;
-    WTSFreeMemory(user);
+    SystemWTSFreeMemory(user);
     return someone ? std::optional<SessionId>(id) : std::nullopt;
   }
 
@@ -69,7 +68,7 @@ class WinGuardPlatform : public GuardPlatform {
   bool StartFace(SessionId session) override {
     StopFace();
     HANDLE raw = nullptr;
-    if (!WTSQueryUserToken(session, &raw)) return false;
+    if (!SystemWTSQueryUserToken(session, &raw)) return false;
     UniqueHandle user(raw);
     HANDLE primary_raw = nullptr;
     if (!DuplicateTokenEx(user.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary_raw))
@@ -112,12 +111,12 @@ class WinGuardPlatform : public GuardPlatform {
       }
     }
     void* environment = nullptr;
-    if (!CreateEnvironmentBlock(&environment, primary.get(), FALSE)) environment = nullptr;
+    if (!SystemCreateEnvironmentBlock(&environment, primary.get(), FALSE)) environment = nullptr;
     PROCESS_INFORMATION pi{};
     const std::wstring folder = exe_.substr(0, exe_.find_last_of(L'\\'));
     const BOOL ok = CreateProcessAsUserW(primary.get(), exe_.c_str(), command.data(), nullptr, nullptr, TRUE, flags,
                                          environment, folder.c_str(), &si.StartupInfo, &pi);
-    if (environment) DestroyEnvironmentBlock(environment);
+    if (environment) SystemDestroyEnvironmentBlock(environment);
     if (!ok) return false;
     CloseHandle(pi.hThread);
     process_ = UniqueHandle(pi.hProcess);
@@ -136,7 +135,7 @@ class WinGuardPlatform : public GuardPlatform {
     if (!(exit_flags & (kEwxShutdown | kEwxReboot | kEwxPoweroff))) {
       // A log-off is of the console's user; with nobody there, nothing to do.
       if (!session) return true;
-      return WTSLogoffSession(WTS_CURRENT_SERVER_HANDLE, *session, FALSE) != FALSE;
+      return SystemWTSLogoffSession(*session) != FALSE;
     }
     EnablePrivilege(SE_SHUTDOWN_NAME);
     DWORD flags = SHUTDOWN_FORCE_OTHERS | SHUTDOWN_FORCE_SELF;
@@ -150,7 +149,7 @@ class WinGuardPlatform : public GuardPlatform {
 
   bool Suspend(bool hibernate) override {
     EnablePrivilege(SE_SHUTDOWN_NAME);
-    return SetSuspendState(hibernate ? TRUE : FALSE, FALSE, FALSE) != FALSE;
+    return SystemSetSuspendState(hibernate) != FALSE;
   }
   void ArmWake(std::optional<std::int64_t> utc) override { wake_.Arm(utc); }
   void KeepAwake(bool keep) override {

@@ -2,12 +2,12 @@
 
 #include <windows.h>
 #include <shellapi.h>
-#include <powrprof.h>
 #include <wtsapi32.h>
 
 #include <vector>
 
 #include "guard/win32/guard_win.h"
+#include "system/win32/system_library.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_session.h"
 
@@ -88,7 +88,7 @@ bool WinOperatingSystem::Suspend(bool hibernate) {
   // Sleeping needs the shutdown privilege too; wake timers stay on, so that
   // a 唤醒计算机 plan can wake the machine again.
   EnableShutdownPrivilege();
-  return SetSuspendState(hibernate ? TRUE : FALSE, FALSE, FALSE) != FALSE;
+  return SystemSetSuspendState(hibernate) != FALSE;
 }
 
 bool WinOperatingSystem::LockSession() { return LockWorkStation() != FALSE; }
@@ -131,10 +131,10 @@ constexpr GUID kAllowWakeTimers = {0xBD3B718A, 0x0680, 0x4D9D, {0x8A, 0xB2, 0xE1
 
 std::optional<bool> WinOperatingSystem::WakeTimersAllowed() {
   GUID* scheme = nullptr;
-  if (PowerGetActiveScheme(nullptr, &scheme) != ERROR_SUCCESS || !scheme) return std::nullopt;
+  if (SystemPowerGetActiveScheme(&scheme) != ERROR_SUCCESS || !scheme) return std::nullopt;
   DWORD ac = 0, dc = 0;
-  const bool read = PowerReadACValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, &ac) == ERROR_SUCCESS &&
-                    PowerReadDCValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, &dc) == ERROR_SUCCESS;
+  const bool read = SystemPowerReadValueIndex(true, scheme, &kSleepSubgroup, &kAllowWakeTimers, &ac) == ERROR_SUCCESS &&
+                    SystemPowerReadValueIndex(false, scheme, &kSleepSubgroup, &kAllowWakeTimers, &dc) == ERROR_SUCCESS;
   LocalFree(scheme);
   if (!read) return std::nullopt;
   return ac != 0 && dc != 0;  // 0 disabled, 1 enabled, 2 important ones only
@@ -142,10 +142,10 @@ std::optional<bool> WinOperatingSystem::WakeTimersAllowed() {
 
 bool WinOperatingSystem::AllowWakeTimers() {
   GUID* scheme = nullptr;
-  if (PowerGetActiveScheme(nullptr, &scheme) != ERROR_SUCCESS || !scheme) return false;
-  const bool ok = PowerWriteACValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, 1) == ERROR_SUCCESS &&
-                  PowerWriteDCValueIndex(nullptr, scheme, &kSleepSubgroup, &kAllowWakeTimers, 1) == ERROR_SUCCESS &&
-                  PowerSetActiveScheme(nullptr, scheme) == ERROR_SUCCESS;
+  if (SystemPowerGetActiveScheme(&scheme) != ERROR_SUCCESS || !scheme) return false;
+  const bool ok = SystemPowerWriteValueIndex(true, scheme, &kSleepSubgroup, &kAllowWakeTimers, 1) == ERROR_SUCCESS &&
+                  SystemPowerWriteValueIndex(false, scheme, &kSleepSubgroup, &kAllowWakeTimers, 1) == ERROR_SUCCESS &&
+                  SystemPowerSetActiveScheme(scheme) == ERROR_SUCCESS;
   LocalFree(scheme);
   return ok;
 }
@@ -162,7 +162,7 @@ int WinOperatingSystem::IdleSeconds() {
   // A program that keeps the display on (a video, a presentation) means
   // someone is watching.
   EXECUTION_STATE state = 0;
-  if (CallNtPowerInformation(SystemExecutionState, nullptr, 0, &state, sizeof state) == 0 &&
+  if (SystemCallNtPowerInformation(SystemExecutionState, nullptr, 0, &state, sizeof state) == 0 &&
       (state & ES_DISPLAY_REQUIRED))
     return 0;
   LASTINPUTINFO info{sizeof info, 0};
@@ -311,7 +311,7 @@ PowerSupport WinOperatingSystem::PowerCapabilities() {
   SYSTEM_POWER_CAPABILITIES caps{};
   // Without an answer nothing is ruled out: the action itself then says
   // whether the machine could do it.
-  if (!GetPwrCapabilities(&caps)) return {};
+  if (!SystemGetPwrCapabilities(&caps)) return {};
   PowerSupport support;
   support.can_sleep = caps.SystemS1 || caps.SystemS2 || caps.SystemS3;
   // A machine that could hibernate but has hibernation turned off has no

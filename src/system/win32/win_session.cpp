@@ -4,24 +4,41 @@
 
 #include <cstddef>
 
+#include "system/win32/system_library.h"
+
 namespace dadado::win32 {
 
 namespace {
 
-// WTSSessionInfoEx, as Windows lays it out; MinGW's headers lack it.
+// WTSSessionInfoEx, as Windows lays it out; MinGW's headers lack it. The
+// times make the block 8-aligned, so the level's data starts at offset 8.
 constexpr WTS_INFO_CLASS kSessionInfoEx = static_cast<WTS_INFO_CLASS>(25);
 constexpr LONG kSessionStateLock = 0, kSessionStateUnknown = -1;
 struct SessionInfoEx {
   DWORD Level;
-  struct {
-    ULONG SessionId;
-    WTS_CONNECTSTATE_CLASS SessionState;
-    LONG SessionFlags;
-    WCHAR WinStationName[33];
-    WCHAR UserName[21];
-    WCHAR DomainName[18];
-  } Level1;
+  union {
+    struct {
+      ULONG SessionId;
+      WTS_CONNECTSTATE_CLASS SessionState;
+      LONG SessionFlags;
+      WCHAR WinStationName[33];
+      WCHAR UserName[21];
+      WCHAR DomainName[18];
+      LARGE_INTEGER LogonTime;
+      LARGE_INTEGER ConnectTime;
+      LARGE_INTEGER DisconnectTime;
+      LARGE_INTEGER LastInputTime;
+      LARGE_INTEGER CurrentTime;
+      DWORD IncomingBytes;
+      DWORD OutgoingBytes;
+      DWORD IncomingFrames;
+      DWORD OutgoingFrames;
+      DWORD IncomingCompressedBytes;
+      DWORD OutgoingCompressedBytes;
+    } Level1;
+  };
 };
+static_assert(offsetof(SessionInfoEx, Level1.SessionFlags) == 16, "SessionFlags lies at offset 16");
 
 // Windows 7 and Server 2008 R2 report the lock state the wrong way round.
 bool LockFlagsReversed() {
@@ -36,30 +53,33 @@ bool LockFlagsReversed() {
 
 }  // namespace
 
+std::optional<bool> LockStateOf(const void* block, DWORD bytes, bool reversed) {
+  if (!block || bytes < offsetof(SessionInfoEx, Level1.WinStationName)) return std::nullopt;
+  const auto* info = static_cast<const SessionInfoEx*>(block);
+  if (info->Level != 1 || info->Level1.SessionFlags == kSessionStateUnknown) return std::nullopt;
+  const bool locked = info->Level1.SessionFlags == kSessionStateLock;
+  return reversed ? !locked : locked;
+}
+
 std::optional<bool> SessionIsLocked(DWORD session) {
   static const bool reversed = LockFlagsReversed();
-  SessionInfoEx* info = nullptr;
+  LPWSTR info = nullptr;
   DWORD bytes = 0;
-  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, kSessionInfoEx, reinterpret_cast<LPWSTR*>(&info),
-                                   &bytes))
+  if (!SystemWTSQuerySessionInformation(session, kSessionInfoEx, &info, &bytes))
     return std::nullopt;
-  LONG flags = kSessionStateUnknown;
-  if (info && bytes >= offsetof(SessionInfoEx, Level1.WinStationName) && info->Level == 1)
-    flags = info->Level1.SessionFlags;
-  WTSFreeMemory(info);
-  if (flags == kSessionStateUnknown) return std::nullopt;
-  const bool locked = flags == kSessionStateLock;
-  return reversed ? !locked : locked;
+  const auto locked = LockStateOf(info, bytes, reversed);
+  SystemWTSFreeMemory(info);
+  return locked;
 }
 
 std::optional<bool> SessionIsActive(DWORD session) {
   WTS_CONNECTSTATE_CLASS* state = nullptr;
   DWORD bytes = 0;
-  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, WTSConnectState, reinterpret_cast<LPWSTR*>(&state),
+  if (!SystemWTSQuerySessionInformation(session, WTSConnectState, reinterpret_cast<LPWSTR*>(&state),
                                    &bytes))
     return std::nullopt;
   const bool connected = state && bytes >= sizeof *state && *state == WTSActive;
-  WTSFreeMemory(state);
+  SystemWTSFreeMemory(state);
   if (!connected) return false;
   const auto locked = SessionIsLocked(session);
   if (!locked) return std::nullopt;

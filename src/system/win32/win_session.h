@@ -15,4 +15,9 @@ std::optional<bool> SessionIsLocked(DWORD session);
 // remote desktop) and not locked; nullopt when the system cannot say.
 std::optional<bool> SessionIsActive(DWORD session);
 
+// The lock state in a WTSSessionInfoEx block as the system returns it, with
+// Windows 7's reversed flags turned the right way when `reversed`; nullopt
+// when the block is short, of another level, or says it does not know.
+std::optional<bool> LockStateOf(const void* block, DWORD bytes, bool reversed);
+
 }  // namespace dadado::win32

@@ -6,6 +6,7 @@
 #include <wtsapi32.h>
 
 #include "settings/text.h"
+#include "system/win32/system_library.h"
 #include "system/win32/wide.h"
 #include "ui/win32/ids.h"
 
@@ -105,7 +106,7 @@ bool WinApp::Start() {
   });
   // Lock, unlock, logon and logoff: today's use counts only while someone
   // is at the console.
-  WTSRegisterSessionNotification(host_->hwnd(), NOTIFY_FOR_THIS_SESSION);
+  SystemWTSRegisterSessionNotification(host_->hwnd(), NOTIFY_FOR_THIS_SESSION);
   t_filtering_app = this;
   message_filter_ = UniqueHook(SetWindowsHookExW(WH_MSGFILTER, &WinApp::MessageFilter, nullptr, GetCurrentThreadId()));
   program_->Start();

@@ -1,0 +1,133 @@
+#include "system/win32/system_library.h"
+
+#include <string>
+
+namespace dadado::win32 {
+
+namespace {
+
+// The DLL of that name in the system folder; its own dependencies are looked
+// for from there too.
+HMODULE SystemModule(const wchar_t* name) {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  const std::wstring path = std::wstring(folder, length) + L"\\" + name;
+  return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// Each function is looked up on its first use (a function's static, so
+// thread-safe) and kept.
+template <class F>
+F Resolve(const wchar_t* dll, const char* function) {
+  HMODULE module = SystemModule(dll);
+  return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, function))) : nullptr;
+}
+
+BOOL Missing() {
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return FALSE;
+}
+
+}  // namespace
+
+void LoadLibrariesFromSystemFolderOnly() {
+  // Windows 8 and later (and 7 with its update) know the setting; SetDllDirectory
+  // at least takes the current folder out of the search everywhere.
+  SetDllDirectoryW(L"");
+  using SetDefault = BOOL(WINAPI*)(DWORD);
+  if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll"))
+    if (auto set = reinterpret_cast<SetDefault>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories"))))
+      set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+BOOL SystemWTSQuerySessionInformation(DWORD session, WTS_INFO_CLASS what, LPWSTR* buffer, DWORD* bytes) {
+  using F = BOOL(WINAPI*)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR*, DWORD*);
+  static const F f = Resolve<F>(L"wtsapi32.dll", "WTSQuerySessionInformationW");
+  return f ? f(WTS_CURRENT_SERVER_HANDLE, session, what, buffer, bytes) : Missing();
+}
+
+void SystemWTSFreeMemory(void* memory) {
+  using F = void(WINAPI*)(void*);
+  static const F f = Resolve<F>(L"wtsapi32.dll", "WTSFreeMemory");
+  if (f && memory) f(memory);
+}
+
+BOOL SystemWTSQueryUserToken(ULONG session, HANDLE* token) {
+  using F = BOOL(WINAPI*)(ULONG, HANDLE*);
+  static const F f = Resolve<F>(L"wtsapi32.dll", "WTSQueryUserToken");
+  return f ? f(session, token) : Missing();
+}
+
+BOOL SystemWTSLogoffSession(DWORD session) {
+  using F = BOOL(WINAPI*)(HANDLE, DWORD, BOOL);
+  static const F f = Resolve<F>(L"wtsapi32.dll", "WTSLogoffSession");
+  return f ? f(WTS_CURRENT_SERVER_HANDLE, session, FALSE) : Missing();
+}
+
+BOOL SystemWTSRegisterSessionNotification(HWND window, DWORD flags) {
+  using F = BOOL(WINAPI*)(HWND, DWORD);
+  static const F f = Resolve<F>(L"wtsapi32.dll", "WTSRegisterSessionNotification");
+  return f ? f(window, flags) : Missing();
+}
+
+BOOL SystemCreateEnvironmentBlock(void** environment, HANDLE token, BOOL inherit) {
+  using F = BOOL(WINAPI*)(void**, HANDLE, BOOL);
+  static const F f = Resolve<F>(L"userenv.dll", "CreateEnvironmentBlock");
+  return f ? f(environment, token, inherit) : Missing();
+}
+
+BOOL SystemDestroyEnvironmentBlock(void* environment) {
+  using F = BOOL(WINAPI*)(void*);
+  static const F f = Resolve<F>(L"userenv.dll", "DestroyEnvironmentBlock");
+  return f ? f(environment) : Missing();
+}
+
+BOOL SystemSetSuspendState(bool hibernate) {
+  using F = BOOLEAN(WINAPI*)(BOOLEAN, BOOLEAN, BOOLEAN);
+  static const F f = Resolve<F>(L"powrprof.dll", "SetSuspendState");
+  return f ? (f(hibernate ? TRUE : FALSE, FALSE, FALSE) ? TRUE : FALSE) : Missing();
+}
+
+BOOL SystemGetPwrCapabilities(SYSTEM_POWER_CAPABILITIES* capabilities) {
+  using F = BOOLEAN(WINAPI*)(SYSTEM_POWER_CAPABILITIES*);
+  static const F f = Resolve<F>(L"powrprof.dll", "GetPwrCapabilities");
+  return f ? (f(capabilities) ? TRUE : FALSE) : Missing();
+}
+
+LONG SystemCallNtPowerInformation(POWER_INFORMATION_LEVEL level, void* in, ULONG in_bytes, void* out, ULONG out_bytes) {
+  using F = LONG(WINAPI*)(POWER_INFORMATION_LEVEL, void*, ULONG, void*, ULONG);
+  static const F f = Resolve<F>(L"powrprof.dll", "CallNtPowerInformation");
+  constexpr LONG kNotImplemented = static_cast<LONG>(0xC0000002L);
+  return f ? f(level, in, in_bytes, out, out_bytes) : kNotImplemented;
+}
+
+DWORD SystemPowerGetActiveScheme(GUID** scheme) {
+  using F = DWORD(WINAPI*)(HKEY, GUID**);
+  static const F f = Resolve<F>(L"powrprof.dll", "PowerGetActiveScheme");
+  return f ? f(nullptr, scheme) : ERROR_PROC_NOT_FOUND;
+}
+
+DWORD SystemPowerReadValueIndex(bool ac, const GUID* scheme, const GUID* subgroup, const GUID* setting, DWORD* value) {
+  using F = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD*);
+  static const F read_ac = Resolve<F>(L"powrprof.dll", "PowerReadACValueIndex");
+  static const F read_dc = Resolve<F>(L"powrprof.dll", "PowerReadDCValueIndex");
+  const F f = ac ? read_ac : read_dc;
+  return f ? f(nullptr, scheme, subgroup, setting, value) : ERROR_PROC_NOT_FOUND;
+}
+
+DWORD SystemPowerWriteValueIndex(bool ac, const GUID* scheme, const GUID* subgroup, const GUID* setting, DWORD value) {
+  using F = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
+  static const F write_ac = Resolve<F>(L"powrprof.dll", "PowerWriteACValueIndex");
+  static const F write_dc = Resolve<F>(L"powrprof.dll", "PowerWriteDCValueIndex");
+  const F f = ac ? write_ac : write_dc;
+  return f ? f(nullptr, scheme, subgroup, setting, value) : ERROR_PROC_NOT_FOUND;
+}
+
+DWORD SystemPowerSetActiveScheme(const GUID* scheme) {
+  using F = DWORD(WINAPI*)(HKEY, const GUID*);
+  static const F f = Resolve<F>(L"powrprof.dll", "PowerSetActiveScheme");
+  return f ? f(nullptr, scheme) : ERROR_PROC_NOT_FOUND;
+}
+
+}  // namespace dadado::win32
