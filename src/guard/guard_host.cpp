@@ -361,8 +361,10 @@ void GuardHost::Wake() {
   }
   if (!session_ || !settings_.time_control) next_time_control_check_ = now;
   engine_.PlanTick(settings_);
-  // The countdown counts the seconds of the clock, however often or late
-  // the service is woken.
+  // The countdown counts the seconds of the clock when the service is woken
+  // a little late; after a longer gap (the machine slept) it goes on from
+  // where it stood, as the program's own countdown does, so that nobody
+  // comes back to an action already under way.
   if (engine_.countdown().is_open()) {
     if (!last_countdown_tick_ || now < *last_countdown_tick_) last_countdown_tick_ = now;
     for (int i = 0; i < 5 && *last_countdown_tick_ < now && engine_.countdown().is_open(); ++i) {
@@ -423,10 +425,16 @@ void GuardHost::Reply(const p::Message& request, const std::string& result, cons
 GuardHost::PasswordVerdict GuardHost::CheckPassword(const std::string& typed, const char* where) {
   const std::int64_t now = NowSeconds();
   if (locked_out_until_ && now < *locked_out_until_ && now >= *locked_out_until_ - kLockOutSeconds) {
-    Log(EventType::kWarning, events::kPasswordsRefused, {where});
+    // Logged, but not without end: a program that sends guesses by the
+    // thousand must not wash older entries out of the log.
+    if (refusals_logged_ < kRefusalsLoggedPerLockOut) {
+      ++refusals_logged_;
+      Log(EventType::kWarning, events::kPasswordsRefused, {where});
+    }
     return PasswordVerdict::kLockedOut;
   }
   locked_out_until_.reset();
+  refusals_logged_ = 0;
   // The policy's password when it sets one, else the file's as last read
   // well; a file never read lets nothing in.
   std::optional<std::string> stored = PolicyPassword(policy_);
@@ -444,6 +452,9 @@ GuardHost::PasswordVerdict GuardHost::CheckPassword(const std::string& typed, co
 }
 
 void GuardHost::FaceMessage(const p::Message& m) {
+  // Our face numbers its requests; an id that is no such number would only
+  // be copied back into the reply.
+  if (m.Get("id").size() > kMaxRequestId) return;
   auto answered = [&](PasswordVerdict v) {
     if (v == PasswordVerdict::kRight) return false;
     Reply(m, v == PasswordVerdict::kLockedOut ? p::kLockedOut : p::kWrongPassword);

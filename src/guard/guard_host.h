@@ -66,6 +66,10 @@ class GuardHost : private EngineHost {
   // Wrong passwords in a row after which passwords are refused for a while.
   static constexpr int kWrongPasswordsAllowed = 5;
   static constexpr int kLockOutSeconds = 60;
+  // Refusals logged in one lock-out; the rest are refused unlogged.
+  static constexpr int kRefusalsLoggedPerLockOut = 10;
+  // The longest request id the face sends (a number).
+  static constexpr std::size_t kMaxRequestId = 20;
   // Starting the face: at most this many starts in a minute, then one a minute.
   static constexpr int kMaxStartsInWindow = 10;
   static constexpr int kStartWindowSeconds = 60;
@@ -189,6 +193,7 @@ class GuardHost : private EngineHost {
   std::optional<SessionId> face_session_;    // where the face runs
 
   int wrong_passwords_ = 0;
+  int refusals_logged_ = 0;
   std::optional<std::int64_t> locked_out_until_;
   std::optional<std::string> tip_sent_;
   std::string face_ini_sent_;

@@ -220,6 +220,14 @@ TEST_F(GuardHostTest, FiveWrongPasswordsInARowRefuseEveryPasswordForAMinute) {
   EXPECT_EQ(LastReply(), p::kLockedOut);
   EXPECT_EQ(Events(events::kPasswordsRefused), 2);  // each refusal
   EXPECT_FALSE(host->released());
+  // A program guessing by the thousand fills the log no further.
+  for (int i = 0; i < 1000; ++i) Send(p::Message(p::kCheck).Set("password", "owner"));
+  EXPECT_EQ(LastReply(), p::kLockedOut);
+  EXPECT_EQ(Events(events::kPasswordsRefused), GuardHost::kRefusalsLoggedPerLockOut);
+  // An id that is no number of ours gets no answer copied back.
+  const std::size_t sent = platform.sent.size();
+  host->FaceMessage(p::Message(p::kCheck).Set("id", std::string(5000, '7')).Set("password", "owner"));
+  EXPECT_EQ(platform.sent.size(), sent);
   RunUntil(At(11, 1, 0));
   Send(p::Message(p::kCheck).Set("password", "owner"));
   EXPECT_EQ(LastReply(), p::kOk);

@@ -455,6 +455,36 @@ TEST(PipeChannelTest, WhatIsNoMessageBreaksTheChannel) {
   EXPECT_TRUE(channel.Received().empty());
 }
 
+// A face that keeps the pipe busy must not keep the service's loop busy: a
+// frame dribbled in byte by byte wakes nothing until it is whole, and a
+// stream of messages beyond what a face ever sends breaks the channel.
+TEST(PipeChannelTest, OnlyWholeMessagesWakeTheOwnerAndAFloodBreaksTheChannel) {
+  HANDLE read, write;
+  ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 4096));
+  UniqueHandle writer(write);
+  UniqueHandle arrived(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  HANDLE event = arrived.get();
+  PipeChannel channel(UniqueHandle(read), UniqueHandle(), [event] { SetEvent(event); },
+                      PipeChannel::kFaceMessagesPerSecond);
+  const std::string frame = protocol::Encode(protocol::Message(protocol::kIdle).Set("seconds", 5));
+  DWORD put = 0;
+  for (std::size_t i = 0; i + 1 < frame.size(); ++i) {
+    ASSERT_TRUE(WriteFile(writer.get(), frame.data() + i, 1, &put, nullptr));
+    Sleep(1);
+  }
+  EXPECT_EQ(WaitForSingleObject(event, 200), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_TRUE(WriteFile(writer.get(), frame.data() + frame.size() - 1, 1, &put, nullptr));
+  ASSERT_EQ(WaitForSingleObject(event, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(channel.Received().size(), 1u);
+  EXPECT_FALSE(channel.broken());
+
+  std::string flood;
+  for (std::size_t i = 0; i <= PipeChannel::kFaceMessagesPerSecond; ++i) flood += frame;
+  ASSERT_TRUE(WriteFile(writer.get(), flood.data(), static_cast<DWORD>(flood.size()), &put, nullptr));
+  for (int i = 0; i < 50 && !channel.broken(); ++i) WaitForSingleObject(event, 100);
+  EXPECT_TRUE(channel.broken());
+}
+
 // The face knows the service's pipes by their server: the process that made
 // them. An unnamed pipe is a named pipe without a name, and has one.
 TEST(GuardObjectsTest, AnUnnamedPipeNamesTheProcessThatMadeIt) {

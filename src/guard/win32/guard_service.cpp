@@ -121,7 +121,8 @@ class WinGuardPlatform : public GuardPlatform {
     CloseHandle(pi.hThread);
     process_ = UniqueHandle(pi.hProcess);
     HANDLE arrival = arrival_;
-    channel_ = std::make_unique<PipeChannel>(std::move(ours_in), std::move(ours_out), [arrival] { SetEvent(arrival); });
+    channel_ = std::make_unique<PipeChannel>(std::move(ours_in), std::move(ours_out), [arrival] { SetEvent(arrival); },
+                                             PipeChannel::kFaceMessagesPerSecond);
     return true;
   }
 
@@ -252,6 +253,10 @@ void SetRecoveryActions() {
     SC_ACTION actions[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 10000}, {SC_ACTION_RESTART, 30000}};
     SERVICE_FAILURE_ACTIONSW failure{24 * 60 * 60, nullptr, nullptr, 3, actions};
     ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    // Also when the service stops by itself with an error, not only when it
+    // crashes.
+    SERVICE_FAILURE_ACTIONS_FLAG on_error{TRUE};
+    ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &on_error);
     CloseServiceHandle(service);
   }
   CloseServiceHandle(scm);
@@ -301,7 +306,9 @@ FileStamp StampOf(const std::wstring& path) {
 // take several steps, and every step is told.
 constexpr DWORD kSettleMs = 250;
 
-void RunLoop(ServiceState& state) {
+// Runs until the service is told to stop (NO_ERROR) or can go on no longer
+// (the error it ends with).
+DWORD RunLoop(ServiceState& state) {
   SetRecoveryActions();
   const std::wstring exe = WinOperatingSystem::ModulePath();
   const std::wstring ini = SettingsPathOf(exe);
@@ -324,10 +331,11 @@ void RunLoop(ServiceState& state) {
   host.Start();
   state.Report(SERVICE_RUNNING);
   FileStamp stamp = StampOf(ini);
-  std::optional<ULONGLONG> settled_at;  // when a change of the folder is looked at
+  ULONGLONG settled_at = 0;  // when a change of the folder is looked at; 0: none waits
+  DWORD failure = NO_ERROR;
   for (;;) {
-    if (settled_at && GetTickCount64() >= *settled_at) {
-      settled_at.reset();
+    if (settled_at && GetTickCount64() >= settled_at) {
+      settled_at = 0;
       const FileStamp now = StampOf(ini);
       if (!(now == stamp)) {
         // An administrator's editor may have saved it as a new file, which
@@ -365,12 +373,17 @@ void RunLoop(ServiceState& state) {
     DWORD timeout = INFINITE;
     if (settled_at) {
       const ULONGLONG now = GetTickCount64();
-      timeout = now >= *settled_at ? 0 : static_cast<DWORD>(*settled_at - now);
+      timeout = now >= settled_at ? 0 : static_cast<DWORD>(settled_at - now);
     }
     const DWORD r = WaitForMultipleObjects(n, waits, FALSE, timeout);
-    if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) break;
-    if (r == WAIT_TIMEOUT) continue;
-    const DWORD i = r - WAIT_OBJECT_0;
+    if (r == WAIT_OBJECT_0) break;
+    if (r == WAIT_FAILED) {
+      // Nothing can be waited for any more: the service ends as failed, so
+      // that the service manager starts it again.
+      failure = GetLastError() ? GetLastError() : ERROR_INVALID_HANDLE;
+      break;
+    }
+    const DWORD i = r == WAIT_TIMEOUT ? MAXDWORD : r - WAIT_OBJECT_0;
     if (i == 1) {
       std::deque<ServiceState::Change> changes;
       {
@@ -387,8 +400,6 @@ void RunLoop(ServiceState& state) {
       }
     } else if (i == 2) {
       for (const protocol::Message& m : platform.Received()) host.FaceMessage(m);
-    } else if (i == 3) {
-      host.Wake();
     } else if (i == folder_at) {
       FindNextChangeNotification(folder_change.get());
       // A folder written to all the time must not keep the file from being
@@ -402,8 +413,13 @@ void RunLoop(ServiceState& state) {
     } else if (i == face_at) {
       host.FaceEnded(platform.FaceEnded());
     }
+    // The wait answers with the first of the handles that are set, so a
+    // face that keeps the pipe busy would hold the timer off for ever: what
+    // is due is done by the clock, whatever woke the loop.
+    if (i == 3 || utc.UtcNow() >= wake) host.Wake();
   }
   host.Stop();
+  return failure;
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
@@ -411,7 +427,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   g_state = &state;
   state.handle = RegisterServiceCtrlHandlerExW(kGuardServiceName, ControlHandler, nullptr);
   if (!state.handle) return;
-  RunLoop(state);
+  state.status.dwWin32ExitCode = RunLoop(state);
   state.Report(SERVICE_STOPPED);
 }
 

@@ -17,6 +17,7 @@ struct PipeChannel::Shared {
   std::deque<std::string> outbox;
   bool broken = false;
   bool closing = false;
+  std::size_t max_per_second = 0;
   std::function<void()> on_arrival;
   UniqueHandle read, write;
 
@@ -34,21 +35,33 @@ DWORD WINAPI ReadLoop(void* param) {
   auto& s = **owned;
   protocol::FrameReader frames;
   char buffer[4096];
+  ULONGLONG window_start = GetTickCount64();
+  std::size_t in_window = 0;
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(s.read.get(), buffer, sizeof buffer, &got, nullptr) || got == 0) break;
     frames.Feed(std::string_view(buffer, got));
     std::lock_guard<std::mutex> guard(s.lock);
     if (s.closing) return 0;
+    bool arrived = false;
     while (auto m = frames.Next()) {
-      if (s.inbox.size() >= PipeChannel::kMaxQueued) {
-        s.broken = true;  // a flood: whoever sends it is not our peer
+      const ULONGLONG now = GetTickCount64();
+      if (now - window_start >= 1000) {
+        window_start = now;
+        in_window = 0;
+      }
+      // A flood, at once or kept up: whoever sends it is not our peer.
+      if (s.inbox.size() >= PipeChannel::kMaxQueued || (s.max_per_second && ++in_window > s.max_per_second)) {
+        s.broken = true;
         break;
       }
       s.inbox.push_back(std::move(*m));
+      arrived = true;
     }
     if (frames.broken()) s.broken = true;
-    s.Arrived();
+    // Only whole messages wake the owner: a frame dribbled in byte by byte
+    // costs it nothing.
+    if (arrived || s.broken) s.Arrived();
     if (s.broken) return 0;
   }
   std::lock_guard<std::mutex> guard(s.lock);
@@ -92,8 +105,10 @@ HANDLE StartThread(LPTHREAD_START_ROUTINE routine, const std::shared_ptr<PipeCha
 
 }  // namespace
 
-PipeChannel::PipeChannel(UniqueHandle read, UniqueHandle write, std::function<void()> on_arrival)
+PipeChannel::PipeChannel(UniqueHandle read, UniqueHandle write, std::function<void()> on_arrival,
+                         std::size_t max_per_second)
     : shared_(std::make_shared<Shared>()) {
+  shared_->max_per_second = max_per_second;
   shared_->read = std::move(read);
   shared_->write = std::move(write);
   shared_->on_arrival = std::move(on_arrival);
@@ -109,11 +124,16 @@ PipeChannel::~PipeChannel() {
     shared_->on_arrival = nullptr;
   }
   shared_->changed.notify_all();
-  // A thread blocked on the pipe is let go; where that cannot be done it
-  // ends with the pipe, holding only the shared state.
+  // A thread blocked on the pipe is let go. A cancel reaches only a call
+  // already waiting, so it is repeated while the thread may be on its way
+  // into one; a thread that still does not end (a peer holding the pipe in a
+  // way no cancel reaches) ends with the pipe, holding only the shared state.
   for (HANDLE thread : {reader_, writer_}) {
     if (!thread) continue;
-    CancelSynchronousIo(thread);
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      CancelSynchronousIo(thread);
+      if (WaitForSingleObject(thread, 20) != WAIT_TIMEOUT) break;
+    }
     CloseHandle(thread);
   }
 }

@@ -23,10 +23,15 @@ class PipeChannel {
   // Messages kept for the other side before the oldest are dropped, and
   // received messages kept before the peer counts as hostile.
   static constexpr std::size_t kMaxQueued = 512;
+  // Messages a face may send the service in one second; ours sends a few
+  // at most.
+  static constexpr std::size_t kFaceMessagesPerSecond = 100;
 
-  // Takes both ends; `on_arrival` runs on the reading thread whenever a
-  // message arrives or the channel breaks (it must only post or signal).
-  PipeChannel(UniqueHandle read, UniqueHandle write, std::function<void()> on_arrival);
+  // Takes both ends; `on_arrival` runs on the reading thread whenever whole
+  // messages arrive or the channel breaks (it must only post or signal).
+  // A peer that sends more than `max_per_second` messages in a second
+  // (0: no limit) breaks the channel.
+  PipeChannel(UniqueHandle read, UniqueHandle write, std::function<void()> on_arrival, std::size_t max_per_second = 0);
   ~PipeChannel();
   PipeChannel(const PipeChannel&) = delete;
   PipeChannel& operator=(const PipeChannel&) = delete;
