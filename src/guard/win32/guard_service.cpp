@@ -334,6 +334,10 @@ DWORD RunLoop(ServiceState& state) {
   ULONGLONG settled_at = 0;  // when a change of the folder is looked at; 0: none waits
   DWORD failure = NO_ERROR;
   for (;;) {
+    // The folder's notification is the quick way to hear of a change, not
+    // the only one: a change that came while it was being re-armed is seen
+    // here, the next time the loop comes round.
+    if (!settled_at && !(StampOf(ini) == stamp)) settled_at = GetTickCount64() + kSettleMs;
     if (settled_at && GetTickCount64() >= settled_at) {
       settled_at = 0;
       const FileStamp now = StampOf(ini);
