@@ -316,8 +316,8 @@ void LoadSettingFrom(const SettingEntry& e, const std::string& stored, LiveSetti
           std::to_string(number >= kMinPostponeMinutes && number <= kMaxPostponeMinutes ? number : kDefaultPostponeMinutes));
       break;
     case SettingControl::kPlan: break;  // read with the whole list
-    case SettingControl::kHolidays: live.SetHolidays(CanonicalDates(stored)); break;
-    case SettingControl::kExtraWorkdays: live.SetExtraWorkdays(CanonicalDates(stored)); break;
+    case SettingControl::kHolidays: live.LoadHolidays(CanonicalDates(stored)); break;
+    case SettingControl::kExtraWorkdays: live.LoadExtraWorkdays(CanonicalDates(stored)); break;
   }
 }
 
@@ -348,7 +348,7 @@ void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedE
 void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
                  const LocalDateTime& now, const PolicyValues& policy) {
   if (e.control == SettingControl::kPlan) {
-    if (e.index == 1) live.SetPlans(ReadPlans(file, policy));
+    if (e.index == 1) live.LoadPlans(ReadPlans(file, policy));
     return;
   }
   if (auto value = PolicyOverride(e, policy)) {
@@ -415,14 +415,12 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
     write_text(e, FormatIniInt(static_cast<std::int16_t>(value)));
   };
   // Plans and the calendar: written when there is something to keep, or to
-  // empty what the file held.
+  // empty what the file held; a key that already holds the value is left
+  // as it stands, blanks and all.
   auto write_new = [&](const SettingEntry& e, const std::string& value) {
-    if (!value.empty()) {
-      write_text(e, value);
-      return;
-    }
     const auto before = file.Peek(e.section, e.key);
-    if (before && !IsBlank(*before)) write_text(e, value);
+    if (before && trimmed(*before) == trimmed(value)) return;
+    if (!value.empty() || (before && !IsBlank(*before))) write_text(e, value);
   };
   std::vector<std::string> plan_lines;
   for (const Plan& plan : live.plans())
@@ -447,12 +445,18 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
       case SettingControl::kDailyLimit: write_int(e, live.DailyLimitMinutes(e.index)); break;
       case SettingControl::kPostpone: write_int(e, live.PostponeMinutes()); break;
       case SettingControl::kPlan: {
+        // An unchanged list leaves the keys as the file holds them.
+        if (!live.plans_changed()) break;
         const std::size_t slot = static_cast<std::size_t>(e.index) - 1;
         write_new(e, slot < plan_lines.size() ? plan_lines[slot] : std::string());
         break;
       }
-      case SettingControl::kHolidays: write_new(e, live.holidays()); break;
-      case SettingControl::kExtraWorkdays: write_new(e, live.extra_workdays()); break;
+      case SettingControl::kHolidays:
+        if (live.holidays_changed()) write_new(e, live.holidays());
+        break;
+      case SettingControl::kExtraWorkdays:
+        if (live.extra_workdays_changed()) write_new(e, live.extra_workdays());
+        break;
     }
   }
   return file.EndBatch() && ok;

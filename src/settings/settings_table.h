@@ -132,7 +132,9 @@ void LoadSettingFrom(const SettingEntry& entry, const std::string& stored, LiveS
 
 // Writes every key in one replacement of the file; true when the file holds
 // them all afterwards. Keys that the policy replaces are left as they are,
-// so the user's own value comes back when the policy goes. The plans are
+// so the user's own value comes back when the policy goes. The plans and
+// the calendar's lists are written only when they were changed since they
+// were read; otherwise their keys stay as the file holds them. The plans are
 // written as 计划1 .. 计划n; keys above n that hold something are emptied. A
 // plan or calendar key is written only when it has something to hold or
 // held something before: Apply adds no empty sections to a file.

@@ -1,6 +1,7 @@
 // The plans and the working-day calendar in the settings file and in the
-// machine policy: read whole, written back as a compact list, checked as the
-// window would have written them, and absent from files that never had them.
+// machine policy: read whole, left as the file holds them until the user
+// changes them, then written back as a compact list, checked as the window
+// would have written them, and absent from files that never had them.
 #include <gtest/gtest.h>
 
 #include "protection/password.h"
@@ -43,6 +44,14 @@ Plan Weekly(unsigned weekdays, int h) {
 const char kHolidays2026[] =
     "2026/1/1-2026/1/3,2026/2/15-2026/2/23,2026/4/4-2026/4/6,2026/5/1-2026/5/5,2026/6/19-2026/6/21,"
     "2026/9/25-2026/9/27,2026/10/1-2026/10/8";
+
+// One section of a file's text, from its header to the next section.
+std::string Section(const std::string& text, const std::string& name) {
+  const std::size_t start = text.find("[" + name + "]");
+  if (start == std::string::npos) return "<missing>";
+  const std::size_t end = text.find("\r\n[", start);
+  return text.substr(start, end == std::string::npos ? std::string::npos : end + 2 - start);
+}
 
 struct PlanSettingsTest : testing::ProgramTest {
   void SetUp() override { clock.Set(2026, 12, 7, 15, 4, 5); }
@@ -139,11 +148,37 @@ TEST_F(PlanSettingsTest, AHandEditedFileKeepsThePlansThatReadInTheirOrder) {
   EXPECT_FALSE(live().apply_enabled());
   EXPECT_TRUE(screen.messages.empty());  // the program starts as always
 
+  // Nothing of the 计划 tab changed: Apply leaves both sections as typed,
+  // the lines that do not read, the later fields and the numbering included.
+  const std::string before = FileText();
+  live().SetCheck(9, 0);
   program.Command3_Click();
-  EXPECT_EQ(Key("计划", "计划1"), "1,0,1,,6:00:00,1");
-  EXPECT_EQ(Key("计划", "计划2"), "0,6,6,15,,0");
-  EXPECT_EQ(Key("计划", "计划3"), "1,1,1,,22:00:00,1");
-  for (int n : {5, 7, 9}) EXPECT_EQ(Key("计划", "计划" + std::to_string(n)), "") << n;
+  EXPECT_EQ(Section(FileText(), "计划"), Section(before, "计划"));
+  EXPECT_EQ(Section(FileText(), "节假日"), Section(before, "节假日"));
+}
+
+// Apply with nothing of the 计划 tab changed, whatever else was: the keys of
+// the plans and of the calendar stay byte for byte as the file holds them.
+TEST_F(PlanSettingsTest, ListsNotChangedStayAsTheFileHoldsThem) {
+  const std::string files[] = {
+      "[计划]\r\n计划1=1,1,1,,17:30:00,1\r\n计划2=1,1,1,,17:3O:00,1\r\n计划3=1,6,1,,21:00:00,0\r\n",  // O for 0
+      "[计划]\r\n计划1=1,1,1,,17:30:00,1,5\r\n",  // a later version's seventh field
+      "[计划]\r\n计划2 = 0 , 6 , 6 , 15 , , 0 \r\n计划4=1,1,1,,07:30:00,1\r\n",
+      "[节假日]\r\n假日=2026/10/1-2026/10/8,2027/1/1,2027/2/1O\r\n调休= 2026/9/27，2026/10/10\r\n",
+  };
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n" + file);
+    const std::string section = file.substr(1, file.find(']') - 1);
+    testing::FakeScreen screen2;
+    Program again{settings, os, screen2, clock};
+    again.Start();
+    again.live().SetCombo3(2);
+    again.Command3_Click();
+    EXPECT_EQ(Section(FileText(), section), file);
+    SaveSettings(settings, again.live(), clock.now);
+    EXPECT_EQ(Section(FileText(), section), file);
+  }
 }
 
 TEST_F(PlanSettingsTest, BeyondSixteenPlansTheRestIsNotReadAndNotWritten) {
@@ -248,6 +283,16 @@ TEST_F(PlanPolicyTest, APolicyListReplacesTheFilesPlansInTheOrderOfItsNumbers) {
   EXPECT_EQ(live().plans(), (std::vector<Plan>{Daily(17, 30), Idle(30)}));
   EXPECT_EQ(live().holidays(), "2026/10/1");
   EXPECT_FALSE(program.policy_locks().plans);
+}
+
+TEST_F(PlanPolicyTest, PlansChangedWhileThePolicyHoldsThemAreNeverWritten) {
+  StartWith({{"Plans\\1", Text("1,1,1,,22:00:00,1")}, {"HolidayDates", Text("2026/5/1")}});
+  const std::string before = FileText();
+  live().SetPlans({Daily(6, 0)});  // as no window lets anyone: the list is locked
+  live().SetHolidays("2026/6/1");
+  program.Command3_Click();
+  EXPECT_EQ(Section(FileText(), "计划"), Section(before, "计划"));
+  EXPECT_EQ(Section(FileText(), "节假日"), Section(before, "节假日"));
 }
 
 TEST_F(PlanPolicyTest, AnyValueInThePlansKeyHoldsTheListEvenWhenNoneReads) {
