@@ -134,10 +134,13 @@ void LoadSettingFrom(const SettingEntry& entry, const std::string& stored, LiveS
 // them all afterwards. Keys that the policy replaces are left as they are,
 // so the user's own value comes back when the policy goes. The plans and
 // the calendar's lists are written only when they were changed since they
-// were read; otherwise their keys stay as the file holds them. The plans are
-// written as 计划1 .. 计划n; keys above n that hold something are emptied. A
-// plan or calendar key is written only when it has something to hold or
-// held something before: Apply adds no empty sections to a file.
+// were read; otherwise their keys stay as the file holds them. A changed
+// list of plans goes under the keys from 计划1 on, except that a line of the
+// file that does not read keeps its key and its text (moved after 计划16
+// only when the plans need its key), and a plan the file already holds
+// keeps its line as written there; keys left over that hold something are
+// emptied. A plan or calendar key is written only when it has something to
+// hold or held something before: Apply adds no empty sections to a file.
 // `changed`, when given, receives the keys whose stored text changed.
 bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now,
                   const PolicyValues& policy = {}, std::vector<std::string>* changed = nullptr);

@@ -1,12 +1,16 @@
 // The plans and the working-day calendar in the settings file and in the
 // machine policy: read whole, left as the file holds them until the user
-// changes them, then written back as a compact list, checked as the window
-// would have written them, and absent from files that never had them.
+// changes them, then written back without losing a line typed by hand,
+// checked as the window would have written them, and absent from files that
+// never had them.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "protection/password.h"
 #include "settings/settings_table.h"
 #include "support/program_fixture.h"
+#include "ui/plan_editor.h"
 
 namespace dadado {
 namespace {
@@ -178,6 +182,56 @@ TEST_F(PlanSettingsTest, ListsNotChangedStayAsTheFileHoldsThem) {
     EXPECT_EQ(Section(FileText(), section), file);
     SaveSettings(settings, again.live(), clock.now);
     EXPECT_EQ(Section(FileText(), section), file);
+  }
+}
+
+// The user changed the list: the plans go under the keys from 计划1 on, a
+// line that does not read keeps its key and its text, and a plan the file
+// holds keeps its line as written there.
+TEST_F(PlanSettingsTest, AChangedListKeepsTheLinesThatDoNotRead) {
+  const std::string eight = "计划1=1,1,1,,8:00:00,1\r\n", typo = "计划2=1,1,1,,9:0O:00,1\r\n",
+                    ten = "计划3=1,1,1,,10:00:00,1\r\n";
+  std::string sixteen = "计划1=我的计划\r\n";
+  for (int n = 2; n <= 16; ++n) sixteen += "计划" + std::to_string(n) + "=1,1,1,," + std::to_string(n) + ":00:00,1\r\n";
+  std::string sixteen_after;
+  for (int n = 2; n <= 17; ++n) sixteen_after += "计划" + std::to_string(n - 1) + "=1,1,1,," + std::to_string(n) + ":00:00,1\r\n";
+  struct Case {
+    const char* what;
+    std::string plans;
+    std::function<void(LiveSettings&)> edit;
+    std::string after;
+  } cases[] = {
+      {"the first removed", eight + typo + ten, [](LiveSettings& l) { RemovePlan(l, 0); },
+       "计划1=1,1,1,,10:00:00,1\r\n" + typo + "计划3=\r\n"},
+      {"one added", eight + typo + ten, [](LiveSettings& l) { AddPlan(l, Daily(11, 0)); },
+       eight + typo + ten + "计划4=1,1,1,,11:00:00,1\r\n"},
+      {"the last changed", eight + typo + ten, [](LiveSettings& l) { ReplacePlan(l, 1, Daily(12, 0)); },
+       eight + typo + "计划3=1,1,1,,12:00:00,1\r\n"},
+      {"all removed", eight + typo + ten, [](LiveSettings& l) { l.SetPlans({}); }, "计划1=\r\n" + typo + "计划3=\r\n"},
+      {"a later version's line moves up whole", eight + "计划2= 1,1,1,,9:00:00,1,5\r\n",
+       [](LiveSettings& l) { RemovePlan(l, 0); }, "计划1=1,1,1,,9:00:00,1,5\r\n计划2=\r\n"},
+      {"changed and changed back", "计划1= 1 , 1 , 1 , , 08:00:00 , 1\r\n" + typo,
+       [](LiveSettings& l) {
+         SetPlanEnabled(l, 0, false);
+         SetPlanEnabled(l, 0, true);
+       },
+       "计划1= 1 , 1 , 1 , , 08:00:00 , 1\r\n" + typo},
+      // Sixteen plans need every key: the line that does not read moves on,
+      // past a key beyond 计划16 that holds something.
+      {"sixteen plans", sixteen + "计划17=1,1,1,,17:00:00,1\r\n", [](LiveSettings& l) { AddPlan(l, Daily(17, 0)); },
+       sixteen_after + "计划17=1,1,1,,17:00:00,1\r\n计划18=我的计划\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    GivenFile("[计划]\r\n" + c.plans);
+    testing::FakeScreen screen2;
+    Program again{settings, os, screen2, clock};
+    again.Start();
+    c.edit(again.live());
+    ASSERT_TRUE(again.live().apply_enabled());
+    again.Command3_Click();
+    EXPECT_EQ(Section(FileText(), "计划"), "[计划]\r\n" + c.after);
+    EXPECT_EQ(PlansAfterRestart(), again.live().plans());
   }
 }
 
