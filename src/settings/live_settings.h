@@ -99,7 +99,9 @@ class LiveSettings {
   int PostponeMinutes() const;
 
   // 计划: the plans in the order of the list (at most kMaxPlans), and the
-  // working-day calendar's two lists as their texts (节假日安排).
+  // working-day calendar's two lists as their texts (节假日安排). A list read
+  // from the settings file is its text as the file holds it, entries that
+  // are no date included, so that the holiday dialog shows and names them.
   const std::vector<Plan>& plans() const { return plans_; }
   const std::string& holidays() const { return holidays_; }
   const std::string& extra_workdays() const { return extra_workdays_; }

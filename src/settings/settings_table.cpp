@@ -316,8 +316,10 @@ void LoadSettingFrom(const SettingEntry& e, const std::string& stored, LiveSetti
           std::to_string(number >= kMinPostponeMinutes && number <= kMaxPostponeMinutes ? number : kDefaultPostponeMinutes));
       break;
     case SettingControl::kPlan: break;  // read with the whole list
-    case SettingControl::kHolidays: live.LoadHolidays(CanonicalDates(stored)); break;
-    case SettingControl::kExtraWorkdays: live.LoadExtraWorkdays(CanonicalDates(stored)); break;
+    // As the file holds them: the calendar reads what are dates, and the
+    // holiday dialog names what are not.
+    case SettingControl::kHolidays: live.LoadHolidays(stored); break;
+    case SettingControl::kExtraWorkdays: live.LoadExtraWorkdays(stored); break;
   }
 }
 

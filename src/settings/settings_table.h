@@ -122,6 +122,7 @@ void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedE
 
 // One entry of a step: from the policy when it replaces it, else from the file.
 // The first plan entry reads the whole list; the other plan entries do nothing.
+// The calendar's lists are taken as the file holds them.
 void LoadSetting(const SettingEntry& entry, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
                  const LocalDateTime& now, const PolicyValues& policy);
 

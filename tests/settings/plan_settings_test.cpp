@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "engine/engine_settings.h"
 #include "protection/password.h"
 #include "settings/settings_table.h"
 #include "support/program_fixture.h"
@@ -148,7 +149,10 @@ TEST_F(PlanSettingsTest, AHandEditedFileKeepsThePlansThatReadInTheirOrder) {
   Plan idle = Idle(15);
   idle.enabled = false;
   ASSERT_EQ(live().plans(), (std::vector<Plan>{restart, idle, Daily(22, 0)}));
-  EXPECT_EQ(live().holidays(), "2026/10/1-2026/10/8,2027/1/1");  // the date that is none is left out
+  // The list as typed, for the holiday dialog to name what is no date; the
+  // calendar leaves that out.
+  EXPECT_EQ(live().holidays(), "2026/10/1-2026/10/8,2026/2/30,2027/1/1");
+  EXPECT_EQ(EngineSettingsOf(live()).calendar.HolidaysText(), "2026/10/1-2026/10/8,2027/1/1");
   EXPECT_FALSE(live().apply_enabled());
   EXPECT_TRUE(screen.messages.empty());  // the program starts as always
 
@@ -233,6 +237,25 @@ TEST_F(PlanSettingsTest, AChangedListKeepsTheLinesThatDoNotRead) {
     EXPECT_EQ(Section(FileText(), "计划"), "[计划]\r\n" + c.after);
     EXPECT_EQ(PlansAfterRestart(), again.live().plans());
   }
+}
+
+// The holiday dialog starts from the lists as the file holds them: it names
+// the entries that are no date, and OK writes the lists only once they read.
+TEST_F(PlanSettingsTest, TheHolidayDialogNamesTheFilesBadEntriesBeforeTheCalendarIsRewritten) {
+  GivenFile("[节假日]\r\n假日=2026/10/1-2026/10/8,2027/2/1O\r\n调休=2026/9/27，2026/10/10\r\n");
+  program.Start();
+  HolidayForm form(live().holidays(), live().extra_workdays());
+  HolidayForm::Outcome outcome = form.Check();
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_NE(outcome.message.find("2027/2/1O"), std::string::npos) << outcome.message;
+  form.holidays_text = "2026/10/1-2026/10/8\n2027/2/10";
+  outcome = form.Check();
+  ASSERT_TRUE(outcome.ok) << outcome.message;
+  live().SetHolidays(outcome.holidays);
+  live().SetExtraWorkdays(outcome.extra_workdays);
+  program.Command3_Click();
+  EXPECT_EQ(Key("节假日", "假日"), "2026/10/1-2026/10/8,2027/2/10");
+  EXPECT_EQ(Key("节假日", "调休"), "2026/9/27,2026/10/10");  // the same days, as the dialog writes them
 }
 
 TEST_F(PlanSettingsTest, BeyondSixteenPlansTheRestIsNotReadAndNotWritten) {
