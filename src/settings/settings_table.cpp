@@ -239,6 +239,15 @@ std::optional<std::string> AcceptedValue(const SettingEntry& e, const std::strin
   return std::nullopt;
 }
 
+std::optional<std::string> AcceptedValue(const SettingEntry& e, const std::string& text,
+                                         const std::optional<std::string>& stored) {
+  if (WrittenOnlyWhenHeld(e.control) && stored) {
+    if (text == *stored) return text;  // left as it stands
+    if (e.control == SettingControl::kPlan && !IsBlank(*stored) && !ParsePlanLine(*stored)) return std::nullopt;
+  }
+  return AcceptedValue(e, text);
+}
+
 std::optional<bool> PolicyGuard(const PolicyValues& policy) {
   if (auto v = NumberIn(policy, policy::kGuardService, 0, 1)) return *v == 1;
   return std::nullopt;

@@ -83,6 +83,13 @@ std::optional<std::string> PolicyOverride(const SettingEntry& entry, const Polic
 // longer than the file keeps or with a line break in it, a plan line that
 // does not read, a calendar list with an entry that is no date).
 std::optional<std::string> AcceptedValue(const SettingEntry& entry, const std::string& text);
+// The same for a key the file holds `stored` under. A plan line or calendar
+// list sent as the file holds it is accepted as it stands, whether it reads
+// or not: Apply leaves those keys alone while the lists are unchanged. A
+// stored plan line that does not read is never replaced: Apply keeps such a
+// line under its key.
+std::optional<std::string> AcceptedValue(const SettingEntry& entry, const std::string& text,
+                                         const std::optional<std::string>& stored);
 
 // The controls that a machine policy holds: shown with the policy's value,
 // disabled, and never saved.

@@ -5,9 +5,12 @@
 // never had them.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
+#include <memory>
 
 #include "engine/engine_settings.h"
+#include "guard/guard_host.h"
 #include "protection/password.h"
 #include "settings/settings_table.h"
 #include "support/program_fixture.h"
@@ -285,6 +288,7 @@ struct AcceptedCase {
   SettingControl control;
   std::string text;
   std::optional<std::string> accepted;
+  std::optional<std::string> stored = std::nullopt;  // what the file holds under the key
 };
 
 TEST(PlanSettingsAccepted, APlanLineThatReadsOrNothingAndACalendarWithoutBadEntries) {
@@ -312,10 +316,23 @@ TEST(PlanSettingsAccepted, APlanLineThatReadsOrNothingAndACalendarWithoutBadEntr
       {SettingControl::kExtraWorkdays, "2028/2/29", "2028/2/29"},
       {SettingControl::kExtraWorkdays, "2026/10/8-2026/10/1", std::nullopt},
       {SettingControl::kExtraWorkdays, "2026/10/1\r\n2026/10/2", std::nullopt},
+      // Sent as the file holds it: kept as it stands, read or not.
+      {SettingControl::kPlan, "1,1,1,,17:3O:00,1", "1,1,1,,17:3O:00,1", "1,1,1,,17:3O:00,1"},
+      {SettingControl::kPlan, "1,1,1,,17:30:00,1,5", "1,1,1,,17:30:00,1,5", "1,1,1,,17:30:00,1,5"},
+      {SettingControl::kPlan, "1,1,1,,17:30:00,1,5", "1,1,1,,17:30:00,1", "1,1,1,,8:00:00,1"},
+      {SettingControl::kPlan, "1,1,1,,8:00:00,1", std::nullopt, "1,1,1,,17:3O:00,1"},  // never over a line typed by hand
+      {SettingControl::kPlan, "", std::nullopt, "1,1,1,,17:3O:00,1"},
+      {SettingControl::kPlan, "1,1,1,,8:00:00,1", "1,1,1,,8:00:00,1", ""},
+      {SettingControl::kHolidays, "2027/1/1,2027/2/1O", "2027/1/1,2027/2/1O", "2027/1/1,2027/2/1O"},
+      {SettingControl::kHolidays, "2027/1/1,2027/2/10", "2027/1/1,2027/2/10", "2027/1/1,2027/2/1O"},
+      {SettingControl::kHolidays, "2027/2/1O", std::nullopt, "2027/1/1"},
   };
   for (const AcceptedCase& c : cases) {
     const SettingEntry& e = EntryOf(c.control, c.control == SettingControl::kPlan ? 4 : 0);
-    EXPECT_EQ(AcceptedValue(e, c.text), c.accepted) << c.text;
+    if (!c.stored) {
+      EXPECT_EQ(AcceptedValue(e, c.text), c.accepted) << c.text;
+    }
+    EXPECT_EQ(AcceptedValue(e, c.text, c.stored), c.accepted) << c.text << " over " << c.stored.value_or("<missing>");
   }
 }
 
@@ -399,6 +416,120 @@ TEST_F(PlanPolicyTest, EveryPlanEntryTakesItsSlotOfThePolicyList) {
   EXPECT_EQ(PolicyOverride(EntryOf(SettingControl::kPlan, 2), policy), "");
   EXPECT_EQ(PolicyOverride(EntryOf(SettingControl::kPlan, kMaxPlans), policy), "");
   EXPECT_EQ(PolicyOverride(EntryOf(SettingControl::kPlan, 1), {}), std::nullopt);
+}
+
+// ---- through the guard service ------------------------------------------------------
+
+// The program as the guard service's face, the two joined directly: the
+// service's reply comes back to the face's request at once; what else it
+// sends waits for Deliver.
+struct ServiceAndFace : GuardPlatform, GuardLink {
+  GuardHost* host = nullptr;
+  std::deque<protocol::Message> to_face;
+  int next_id = 0;
+
+  std::optional<SessionId> ConsoleUserSession() override { return 1; }
+  bool SessionLocked(SessionId) override { return false; }
+  bool StartFace(SessionId) override { return true; }
+  bool FaceRunning() override { return true; }
+  void SendToFace(const protocol::Message& m) override { to_face.push_back(m); }
+  bool Perform(unsigned, std::optional<SessionId>) override { return true; }
+  std::optional<TimeZoneRule> CurrentTimeZone() override { return TimeZoneRule{-480, 0, 0, {}, {}}; }
+  bool Suspend(bool) override { return true; }
+  void ArmWake(std::optional<std::int64_t>) override {}
+  void KeepAwake(bool) override {}
+  std::optional<protocol::Message> Ask(protocol::Message request) override {
+    const std::string id = std::to_string(++next_id);
+    request.Set("id", id);
+    host->FaceMessage(request);
+    for (auto it = to_face.begin(); it != to_face.end(); ++it)
+      if (it->type == protocol::kReply && it->Get("id") == id) {
+        protocol::Message reply = *it;
+        to_face.erase(it);
+        return reply;
+      }
+    return std::nullopt;
+  }
+  void Tell(const protocol::Message& m) override { host->FaceMessage(m); }
+};
+
+struct UtcOfChina : UtcClock {
+  testing::FakeClock& local;
+  explicit UtcOfChina(testing::FakeClock& c) : local(c) {}
+  std::int64_t UtcNow() override { return LocalSeconds(local.now) - 8 * 3600; }
+};
+
+struct GuardedPlansTest : ::testing::Test {
+  testing::MemoryFileStore files;  // the service's
+  testing::FakeOs service_os;
+  testing::FakeClock clock;
+  UtcOfChina utc{clock};
+  ServiceAndFace pipe;
+  std::unique_ptr<GuardHost> host;
+  MemoryStore face_store;
+  SettingsFile face_settings{face_store, testing::kIniPath};
+  testing::FakeOs os;
+  testing::FakeScreen screen;
+  Program program{face_settings, os, screen, clock};
+
+  void StartWith(const std::string& sections) {
+    files.files[testing::kIniPath] =
+        Utf8ToGbk("[常规设置]\r\n启动后隐藏界面= 1\r\n[时间控制]\r\n密码=" + EncodePassword("owner") + "\r\n" + sections);
+    host = std::make_unique<GuardHost>(pipe, service_os, files, testing::kIniPath, utc);
+    pipe.host = host.get();
+    host->Start();
+    program.BecomeFace(pipe, face_store);
+    Deliver();
+    program.Start();
+    program.clock_menu2_Click();
+    program.CheckPassword_SetText("owner");
+    program.CheckPassword_cmdOK_Click();
+    ASSERT_TRUE(program.form_visible());
+  }
+  void Deliver() {
+    while (!pipe.to_face.empty()) {
+      const protocol::Message m = pipe.to_face.front();
+      pipe.to_face.pop_front();
+      program.FaceMessage(m);
+    }
+  }
+  void Apply() {
+    ASSERT_TRUE(program.live().apply_enabled());
+    program.Command3_Click();
+    Deliver();
+    EXPECT_TRUE(screen.messages.empty()) << screen.LastMessage();
+    int not_saved = 0;
+    for (const auto& e : service_os.events) not_saved += e.id == events::kSettingsNotSaved;
+    EXPECT_EQ(not_saved, 0);
+  }
+  std::string FileText() { return GbkToUtf8(files.files[testing::kIniPath]); }
+};
+
+// The face sends the keys as Apply would write them; the service keeps what
+// the file holds where the face left it so, and refuses nothing for it.
+TEST_F(GuardedPlansTest, TheServiceKeepsWhatTheFaceLeftAsTheFileHoldsIt) {
+  const std::string plans = "[计划]\r\n计划1=1,1,1,,8:00:00,1,5\r\n计划2=1,1,1,,9:0O:00,1\r\n计划3= 1,1,1,,10:00:00,1\r\n";
+  const std::string calendar = "[节假日]\r\n假日=2026/10/1-2026/10/8,2027/2/1O\r\n";
+  StartWith(plans + calendar);
+  ASSERT_EQ(program.live().plans().size(), 2u);
+
+  program.live().SetCombo3(2);
+  Apply();
+  EXPECT_EQ(Section(FileText(), "计划"), plans);
+  EXPECT_EQ(Section(FileText(), "节假日"), calendar);
+
+  RemovePlan(program.live(), 1);
+  AddPlan(program.live(), Daily(11, 0));
+  Apply();
+  EXPECT_EQ(Section(FileText(), "计划"),
+            "[计划]\r\n计划1=1,1,1,,8:00:00,1,5\r\n计划2=1,1,1,,9:0O:00,1\r\n计划3=1,1,1,,11:00:00,1\r\n");
+  EXPECT_EQ(Section(FileText(), "节假日"), calendar);
+  ASSERT_EQ(program.live().plans().size(), 2u);
+  EXPECT_EQ(program.live().plans()[1], Daily(11, 0));
+
+  program.live().SetHolidays("2026/10/1-2026/10/8,2027/2/10");
+  Apply();
+  EXPECT_EQ(Section(FileText(), "节假日"), "[节假日]\r\n假日=2026/10/1-2026/10/8,2027/2/10\r\n");
 }
 
 }  // namespace
