@@ -407,6 +407,14 @@ std::vector<Plan> ReadPlans(SettingsFile& file, const PolicyValues& policy) {
 
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> UnreadPlanLines(SettingsFile& file) {
+  std::vector<std::pair<std::string, std::string>> unread;
+  const std::vector<StoredPlanLine> stored = StoredPlanLines(file);
+  for (std::size_t n = 0; n < stored.size(); ++n)
+    if (stored[n].unread()) unread.emplace_back(keys::PlanKey(static_cast<int>(n) + 1), stored[n].text);
+  return unread;
+}
+
 void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
                   const LocalDateTime& now, const PolicyValues& policy) {
   for (const SettingEntry& e : SettingsTable())

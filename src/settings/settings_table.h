@@ -7,6 +7,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/calendar.h"
@@ -132,6 +133,10 @@ void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedE
 // The calendar's lists are taken as the file holds them.
 void LoadSetting(const SettingEntry& entry, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
                  const LocalDateTime& now, const PolicyValues& policy);
+
+// The plan keys 计划1 .. 计划16 of the file that hold a line that does not
+// read, with the line: the plans leave them out, and Apply keeps them.
+std::vector<std::pair<std::string, std::string>> UnreadPlanLines(SettingsFile& file);
 
 // Sets one entry's control from a value in the settings file's form. A plan
 // line alone changes nothing: the plans are read as one list, by LoadSetting

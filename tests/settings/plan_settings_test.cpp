@@ -156,6 +156,8 @@ TEST_F(PlanSettingsTest, AHandEditedFileKeepsThePlansThatReadInTheirOrder) {
   // calendar leaves that out.
   EXPECT_EQ(live().holidays(), "2026/10/1-2026/10/8,2026/2/30,2027/1/1");
   EXPECT_EQ(EngineSettingsOf(live()).calendar.HolidaysText(), "2026/10/1-2026/10/8,2027/1/1");
+  EXPECT_EQ(UnreadPlanLines(settings), (std::vector<std::pair<std::string, std::string>>{
+                                           {"计划1", "1,1,1,,25:00:00,1"}, {"计划9", "我的计划"}}));
   EXPECT_FALSE(live().apply_enabled());
   EXPECT_TRUE(screen.messages.empty());  // the program starts as always
 
