@@ -515,13 +515,14 @@ void GuardHost::Apply(const p::Message& m) {
       refused.push_back(e.key);
       continue;
     }
-    const auto value = AcceptedValue(e, GbkToUtf8(*raw));
+    const auto before = file_.Peek(e.section, e.key);
+    const auto value = AcceptedValue(e, GbkToUtf8(*raw), before);
     if (!value) {
       refused.push_back(e.key);
       continue;
     }
-    const auto before = file_.Peek(e.section, e.key);
-    if (!before || *before != *value) changed.push_back(e.key);
+    if (before && *before == *value) continue;  // left as the file holds it
+    changed.push_back(e.key);
     file_.WriteIniString(e.section, e.key, *value);
   }
   // The count of days starts again on the day every-N-days is applied, by

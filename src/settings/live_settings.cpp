@@ -297,19 +297,37 @@ void LiveSettings::SetPlans(std::vector<Plan> plans) {
   if (plans.size() > static_cast<std::size_t>(kMaxPlans)) plans.resize(kMaxPlans);
   if (plans == plans_) return;
   plans_ = std::move(plans);
+  plans_changed_ = true;
   apply_enabled_ = true;
 }
 
 void LiveSettings::SetHolidays(const std::string& text) {
   if (text == holidays_) return;
   holidays_ = text;
+  holidays_changed_ = true;
   apply_enabled_ = true;
 }
 
 void LiveSettings::SetExtraWorkdays(const std::string& text) {
   if (text == extra_workdays_) return;
   extra_workdays_ = text;
+  extra_workdays_changed_ = true;
   apply_enabled_ = true;
+}
+
+void LiveSettings::LoadPlans(std::vector<Plan> plans) {
+  SetPlans(std::move(plans));
+  plans_changed_ = false;
+}
+
+void LiveSettings::LoadHolidays(const std::string& text) {
+  SetHolidays(text);
+  holidays_changed_ = false;
+}
+
+void LiveSettings::LoadExtraWorkdays(const std::string& text) {
+  SetExtraWorkdays(text);
+  extra_workdays_changed_ = false;
 }
 
 }  // namespace dadado

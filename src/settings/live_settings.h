@@ -99,10 +99,21 @@ class LiveSettings {
   int PostponeMinutes() const;
 
   // 计划: the plans in the order of the list (at most kMaxPlans), and the
-  // working-day calendar's two lists as their texts (节假日安排).
+  // working-day calendar's two lists as their texts (节假日安排). A list read
+  // from the settings file is its text as the file holds it, entries that
+  // are no date included, so that the holiday dialog shows and names them.
   const std::vector<Plan>& plans() const { return plans_; }
   const std::string& holidays() const { return holidays_; }
   const std::string& extra_workdays() const { return extra_workdays_; }
+  // Whether the plans, or a list of the calendar, were changed since they
+  // were last read. Apply rewrites their keys only then: what the file holds
+  // and the list does not show (a line that does not read, fields a later
+  // version added, the way a list was typed) stays as it stands otherwise.
+  // Apply leaves them set until the next read; writing the same list again
+  // changes nothing in the file.
+  bool plans_changed() const { return plans_changed_; }
+  bool holidays_changed() const { return holidays_changed_; }
+  bool extra_workdays_changed() const { return extra_workdays_changed_; }
 
   bool apply_enabled() const { return apply_enabled_; }
   bool tab_enabled(int t) const { return tab_enabled_[t]; }
@@ -130,6 +141,11 @@ class LiveSettings {
   void SetPlans(std::vector<Plan> plans);
   void SetHolidays(const std::string& text);
   void SetExtraWorkdays(const std::string& text);
+  // The same, for what was read from the settings file or the policy: the
+  // list counts as unchanged afterwards.
+  void LoadPlans(std::vector<Plan> plans);
+  void LoadHolidays(const std::string& text);
+  void LoadExtraWorkdays(const std::string& text);
 
   // ---- plain state, no rule ----------------------------------------------
   void SetCheckEnabled(int n, bool enabled) { checks_[n - 1].enabled = enabled; }
@@ -176,6 +192,7 @@ class LiveSettings {
   std::string postpone_minutes_ = "10";
   std::vector<Plan> plans_;
   std::string holidays_, extra_workdays_;
+  bool plans_changed_ = false, holidays_changed_ = false, extra_workdays_changed_ = false;
   bool apply_enabled_ = false;
   std::array<bool, kTabCount> tab_enabled_{true, true, true, true, true};
   int selected_tab_ = 0;

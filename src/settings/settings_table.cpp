@@ -239,6 +239,15 @@ std::optional<std::string> AcceptedValue(const SettingEntry& e, const std::strin
   return std::nullopt;
 }
 
+std::optional<std::string> AcceptedValue(const SettingEntry& e, const std::string& text,
+                                         const std::optional<std::string>& stored) {
+  if (WrittenOnlyWhenHeld(e.control) && stored) {
+    if (text == *stored) return text;  // left as it stands
+    if (e.control == SettingControl::kPlan && !IsBlank(*stored) && !ParsePlanLine(*stored)) return std::nullopt;
+  }
+  return AcceptedValue(e, text);
+}
+
 std::optional<bool> PolicyGuard(const PolicyValues& policy) {
   if (auto v = NumberIn(policy, policy::kGuardService, 0, 1)) return *v == 1;
   return std::nullopt;
@@ -316,12 +325,71 @@ void LoadSettingFrom(const SettingEntry& e, const std::string& stored, LiveSetti
           std::to_string(number >= kMinPostponeMinutes && number <= kMaxPostponeMinutes ? number : kDefaultPostponeMinutes));
       break;
     case SettingControl::kPlan: break;  // read with the whole list
-    case SettingControl::kHolidays: live.SetHolidays(CanonicalDates(stored)); break;
-    case SettingControl::kExtraWorkdays: live.SetExtraWorkdays(CanonicalDates(stored)); break;
+    // As the file holds them: the calendar reads what are dates, and the
+    // holiday dialog names what are not.
+    case SettingControl::kHolidays: live.LoadHolidays(stored); break;
+    case SettingControl::kExtraWorkdays: live.LoadExtraWorkdays(stored); break;
   }
 }
 
 namespace {
+
+// What the file holds under the plan keys 计划1 .. 计划16, by slot.
+struct StoredPlanLine {
+  std::string text;          // as the file holds it; "" when missing
+  std::optional<Plan> plan;  // nullopt when blank or when it does not read
+  bool unread() const { return !plan && !IsBlank(text); }
+};
+
+std::vector<StoredPlanLine> StoredPlanLines(SettingsFile& file) {
+  std::vector<StoredPlanLine> lines;
+  for (int n = 1; n <= kMaxPlans; ++n) {
+    StoredPlanLine stored;
+    stored.text = file.Peek(keys::kPlans, keys::PlanKey(n)).value_or("");
+    if (!IsBlank(stored.text)) stored.plan = ParsePlanLine(stored.text);
+    lines.push_back(std::move(stored));
+  }
+  return lines;
+}
+
+// What Apply stores under 计划1 .. 计划16 for a changed list; nullopt leaves
+// a key as it stands. A line of the file that does not read keeps its key
+// and its text: it was typed by hand and the list never showed it. The plans
+// take the other keys from 计划1 on, in the order of the list, each as the
+// file already has it when it holds that plan (so that fields a later
+// version added stay with it), else as its canonical line; keys left over
+// are emptied. When the plans need more keys than are left, the lines that
+// do not read give up theirs from the last one back, into `moved`, to be
+// kept after 计划16.
+std::vector<std::optional<std::string>> PlanKeyTexts(const std::vector<StoredPlanLine>& stored,
+                                                     const std::vector<Plan>& plans, std::vector<std::string>& moved) {
+  std::vector<bool> kept(stored.size()), used(stored.size());
+  for (std::size_t n = 0; n < stored.size(); ++n) kept[n] = stored[n].unread();
+  std::vector<std::string> lines;
+  for (const Plan& plan : plans) {
+    if (!IsValidPlan(plan)) continue;
+    std::string line = FormatPlanLine(plan);
+    for (std::size_t n = 0; n < stored.size(); ++n)
+      if (!used[n] && stored[n].plan == plan) {
+        used[n] = true;
+        line = stored[n].text;
+        break;
+      }
+    lines.push_back(std::move(line));
+  }
+  std::size_t room = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), false));
+  for (std::size_t n = stored.size(); n-- > 0 && room < lines.size();)
+    if (kept[n]) {
+      kept[n] = false;
+      moved.insert(moved.begin(), stored[n].text);
+      ++room;
+    }
+  std::vector<std::optional<std::string>> texts(stored.size());
+  std::size_t next = 0;
+  for (std::size_t n = 0; n < stored.size(); ++n)
+    if (!kept[n]) texts[n] = next < lines.size() ? lines[next++] : std::string();
+  return texts;
+}
 
 // The plans of the file, or of the policy when it holds the list: the lines
 // that read, in the order of their keys, with no gap for those that do not.
@@ -339,6 +407,14 @@ std::vector<Plan> ReadPlans(SettingsFile& file, const PolicyValues& policy) {
 
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> UnreadPlanLines(SettingsFile& file) {
+  std::vector<std::pair<std::string, std::string>> unread;
+  const std::vector<StoredPlanLine> stored = StoredPlanLines(file);
+  for (std::size_t n = 0; n < stored.size(); ++n)
+    if (stored[n].unread()) unread.emplace_back(keys::PlanKey(static_cast<int>(n) + 1), stored[n].text);
+  return unread;
+}
+
 void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
                   const LocalDateTime& now, const PolicyValues& policy) {
   for (const SettingEntry& e : SettingsTable())
@@ -348,7 +424,7 @@ void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedE
 void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
                  const LocalDateTime& now, const PolicyValues& policy) {
   if (e.control == SettingControl::kPlan) {
-    if (e.index == 1) live.SetPlans(ReadPlans(file, policy));
+    if (e.index == 1) live.LoadPlans(ReadPlans(file, policy));
     return;
   }
   if (auto value = PolicyOverride(e, policy)) {
@@ -415,18 +491,18 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
     write_text(e, FormatIniInt(static_cast<std::int16_t>(value)));
   };
   // Plans and the calendar: written when there is something to keep, or to
-  // empty what the file held.
+  // empty what the file held; a key that already holds the value is left
+  // as it stands, blanks and all.
   auto write_new = [&](const SettingEntry& e, const std::string& value) {
-    if (!value.empty()) {
-      write_text(e, value);
-      return;
-    }
     const auto before = file.Peek(e.section, e.key);
-    if (before && !IsBlank(*before)) write_text(e, value);
+    if (before && trimmed(*before) == trimmed(value)) return;
+    if (!value.empty() || (before && !IsBlank(*before))) write_text(e, value);
   };
-  std::vector<std::string> plan_lines;
-  for (const Plan& plan : live.plans())
-    if (IsValidPlan(plan)) plan_lines.push_back(FormatPlanLine(plan));
+  // The plans' keys, only when the list was changed (see PlanKeyTexts).
+  std::vector<std::optional<std::string>> plan_texts;
+  std::vector<std::string> moved_lines;
+  if (live.plans_changed() && !PolicyOverride(EntryOf(SettingControl::kPlan, 1), policy))
+    plan_texts = PlanKeyTexts(StoredPlanLines(file), live.plans(), moved_lines);
   for (const SettingEntry& e : SettingsTable()) {
     if (PolicyOverride(e, policy)) continue;
     switch (e.control) {
@@ -447,13 +523,27 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
       case SettingControl::kDailyLimit: write_int(e, live.DailyLimitMinutes(e.index)); break;
       case SettingControl::kPostpone: write_int(e, live.PostponeMinutes()); break;
       case SettingControl::kPlan: {
+        // An unchanged list leaves the keys as the file holds them.
         const std::size_t slot = static_cast<std::size_t>(e.index) - 1;
-        write_new(e, slot < plan_lines.size() ? plan_lines[slot] : std::string());
+        if (slot < plan_texts.size() && plan_texts[slot]) write_new(e, *plan_texts[slot]);
         break;
       }
-      case SettingControl::kHolidays: write_new(e, live.holidays()); break;
-      case SettingControl::kExtraWorkdays: write_new(e, live.extra_workdays()); break;
+      case SettingControl::kHolidays:
+        if (live.holidays_changed()) write_new(e, live.holidays());
+        break;
+      case SettingControl::kExtraWorkdays:
+        if (live.extra_workdays_changed()) write_new(e, live.extra_workdays());
+        break;
     }
+  }
+  // Lines that do not read and had to make room go on after 计划16, under
+  // the first keys that hold nothing.
+  int beyond = kMaxPlans;
+  for (const std::string& line : moved_lines) {
+    std::string key = keys::PlanKey(++beyond);
+    while (!IsBlank(file.Peek(keys::kPlans, key).value_or(""))) key = keys::PlanKey(++beyond);
+    if (changed) changed->push_back(key);
+    ok = file.WriteIniString(keys::kPlans, key, line) && ok;
   }
   return file.EndBatch() && ok;
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/calendar.h"
@@ -83,6 +84,13 @@ std::optional<std::string> PolicyOverride(const SettingEntry& entry, const Polic
 // longer than the file keeps or with a line break in it, a plan line that
 // does not read, a calendar list with an entry that is no date).
 std::optional<std::string> AcceptedValue(const SettingEntry& entry, const std::string& text);
+// The same for a key the file holds `stored` under. A plan line or calendar
+// list sent as the file holds it is accepted as it stands, whether it reads
+// or not: Apply leaves those keys alone while the lists are unchanged. A
+// stored plan line that does not read is never replaced: Apply keeps such a
+// line under its key.
+std::optional<std::string> AcceptedValue(const SettingEntry& entry, const std::string& text,
+                                         const std::optional<std::string>& stored);
 
 // The controls that a machine policy holds: shown with the policy's value,
 // disabled, and never saved.
@@ -122,8 +130,13 @@ void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedE
 
 // One entry of a step: from the policy when it replaces it, else from the file.
 // The first plan entry reads the whole list; the other plan entries do nothing.
+// The calendar's lists are taken as the file holds them.
 void LoadSetting(const SettingEntry& entry, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
                  const LocalDateTime& now, const PolicyValues& policy);
+
+// The plan keys 计划1 .. 计划16 of the file that hold a line that does not
+// read, with the line: the plans leave them out, and Apply keeps them.
+std::vector<std::pair<std::string, std::string>> UnreadPlanLines(SettingsFile& file);
 
 // Sets one entry's control from a value in the settings file's form. A plan
 // line alone changes nothing: the plans are read as one list, by LoadSetting
@@ -132,10 +145,15 @@ void LoadSettingFrom(const SettingEntry& entry, const std::string& stored, LiveS
 
 // Writes every key in one replacement of the file; true when the file holds
 // them all afterwards. Keys that the policy replaces are left as they are,
-// so the user's own value comes back when the policy goes. The plans are
-// written as 计划1 .. 计划n; keys above n that hold something are emptied. A
-// plan or calendar key is written only when it has something to hold or
-// held something before: Apply adds no empty sections to a file.
+// so the user's own value comes back when the policy goes. The plans and
+// the calendar's lists are written only when they were changed since they
+// were read; otherwise their keys stay as the file holds them. A changed
+// list of plans goes under the keys from 计划1 on, except that a line of the
+// file that does not read keeps its key and its text (moved after 计划16
+// only when the plans need its key), and a plan the file already holds
+// keeps its line as written there; keys left over that hold something are
+// emptied. A plan or calendar key is written only when it has something to
+// hold or held something before: Apply adds no empty sections to a file.
 // `changed`, when given, receives the keys whose stored text changed.
 bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now,
                   const PolicyValues& policy = {}, std::vector<std::string>* changed = nullptr);

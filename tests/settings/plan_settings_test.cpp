@@ -1,11 +1,20 @@
 // The plans and the working-day calendar in the settings file and in the
-// machine policy: read whole, written back as a compact list, checked as the
-// window would have written them, and absent from files that never had them.
+// machine policy: read whole, left as the file holds them until the user
+// changes them, then written back without losing a line typed by hand,
+// checked as the window would have written them, and absent from files that
+// never had them.
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include "engine/engine_settings.h"
+#include "guard/guard_host.h"
 #include "protection/password.h"
 #include "settings/settings_table.h"
 #include "support/program_fixture.h"
+#include "ui/plan_editor.h"
 
 namespace dadado {
 namespace {
@@ -43,6 +52,14 @@ Plan Weekly(unsigned weekdays, int h) {
 const char kHolidays2026[] =
     "2026/1/1-2026/1/3,2026/2/15-2026/2/23,2026/4/4-2026/4/6,2026/5/1-2026/5/5,2026/6/19-2026/6/21,"
     "2026/9/25-2026/9/27,2026/10/1-2026/10/8";
+
+// One section of a file's text, from its header to the next section.
+std::string Section(const std::string& text, const std::string& name) {
+  const std::size_t start = text.find("[" + name + "]");
+  if (start == std::string::npos) return "<missing>";
+  const std::size_t end = text.find("\r\n[", start);
+  return text.substr(start, end == std::string::npos ? std::string::npos : end + 2 - start);
+}
 
 struct PlanSettingsTest : testing::ProgramTest {
   void SetUp() override { clock.Set(2026, 12, 7, 15, 4, 5); }
@@ -135,15 +152,115 @@ TEST_F(PlanSettingsTest, AHandEditedFileKeepsThePlansThatReadInTheirOrder) {
   Plan idle = Idle(15);
   idle.enabled = false;
   ASSERT_EQ(live().plans(), (std::vector<Plan>{restart, idle, Daily(22, 0)}));
-  EXPECT_EQ(live().holidays(), "2026/10/1-2026/10/8,2027/1/1");  // the date that is none is left out
+  // The list as typed, for the holiday dialog to name what is no date; the
+  // calendar leaves that out.
+  EXPECT_EQ(live().holidays(), "2026/10/1-2026/10/8,2026/2/30,2027/1/1");
+  EXPECT_EQ(EngineSettingsOf(live()).calendar.HolidaysText(), "2026/10/1-2026/10/8,2027/1/1");
+  EXPECT_EQ(UnreadPlanLines(settings), (std::vector<std::pair<std::string, std::string>>{
+                                           {"计划1", "1,1,1,,25:00:00,1"}, {"计划9", "我的计划"}}));
   EXPECT_FALSE(live().apply_enabled());
   EXPECT_TRUE(screen.messages.empty());  // the program starts as always
 
+  // Nothing of the 计划 tab changed: Apply leaves both sections as typed,
+  // the lines that do not read, the later fields and the numbering included.
+  const std::string before = FileText();
+  live().SetCheck(9, 0);
   program.Command3_Click();
-  EXPECT_EQ(Key("计划", "计划1"), "1,0,1,,6:00:00,1");
-  EXPECT_EQ(Key("计划", "计划2"), "0,6,6,15,,0");
-  EXPECT_EQ(Key("计划", "计划3"), "1,1,1,,22:00:00,1");
-  for (int n : {5, 7, 9}) EXPECT_EQ(Key("计划", "计划" + std::to_string(n)), "") << n;
+  EXPECT_EQ(Section(FileText(), "计划"), Section(before, "计划"));
+  EXPECT_EQ(Section(FileText(), "节假日"), Section(before, "节假日"));
+}
+
+// Apply with nothing of the 计划 tab changed, whatever else was: the keys of
+// the plans and of the calendar stay byte for byte as the file holds them.
+TEST_F(PlanSettingsTest, ListsNotChangedStayAsTheFileHoldsThem) {
+  const std::string files[] = {
+      "[计划]\r\n计划1=1,1,1,,17:30:00,1\r\n计划2=1,1,1,,17:3O:00,1\r\n计划3=1,6,1,,21:00:00,0\r\n",  // O for 0
+      "[计划]\r\n计划1=1,1,1,,17:30:00,1,5\r\n",  // a later version's seventh field
+      "[计划]\r\n计划2 = 0 , 6 , 6 , 15 , , 0 \r\n计划4=1,1,1,,07:30:00,1\r\n",
+      "[节假日]\r\n假日=2026/10/1-2026/10/8,2027/1/1,2027/2/1O\r\n调休= 2026/9/27，2026/10/10\r\n",
+  };
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n" + file);
+    const std::string section = file.substr(1, file.find(']') - 1);
+    testing::FakeScreen screen2;
+    Program again{settings, os, screen2, clock};
+    again.Start();
+    again.live().SetCombo3(2);
+    again.Command3_Click();
+    EXPECT_EQ(Section(FileText(), section), file);
+    SaveSettings(settings, again.live(), clock.now);
+    EXPECT_EQ(Section(FileText(), section), file);
+  }
+}
+
+// The user changed the list: the plans go under the keys from 计划1 on, a
+// line that does not read keeps its key and its text, and a plan the file
+// holds keeps its line as written there.
+TEST_F(PlanSettingsTest, AChangedListKeepsTheLinesThatDoNotRead) {
+  const std::string eight = "计划1=1,1,1,,8:00:00,1\r\n", typo = "计划2=1,1,1,,9:0O:00,1\r\n",
+                    ten = "计划3=1,1,1,,10:00:00,1\r\n";
+  std::string sixteen = "计划1=我的计划\r\n";
+  for (int n = 2; n <= 16; ++n) sixteen += "计划" + std::to_string(n) + "=1,1,1,," + std::to_string(n) + ":00:00,1\r\n";
+  std::string sixteen_after;
+  for (int n = 2; n <= 17; ++n) sixteen_after += "计划" + std::to_string(n - 1) + "=1,1,1,," + std::to_string(n) + ":00:00,1\r\n";
+  struct Case {
+    const char* what;
+    std::string plans;
+    std::function<void(LiveSettings&)> edit;
+    std::string after;
+  } cases[] = {
+      {"the first removed", eight + typo + ten, [](LiveSettings& l) { RemovePlan(l, 0); },
+       "计划1=1,1,1,,10:00:00,1\r\n" + typo + "计划3=\r\n"},
+      {"one added", eight + typo + ten, [](LiveSettings& l) { AddPlan(l, Daily(11, 0)); },
+       eight + typo + ten + "计划4=1,1,1,,11:00:00,1\r\n"},
+      {"the last changed", eight + typo + ten, [](LiveSettings& l) { ReplacePlan(l, 1, Daily(12, 0)); },
+       eight + typo + "计划3=1,1,1,,12:00:00,1\r\n"},
+      {"all removed", eight + typo + ten, [](LiveSettings& l) { l.SetPlans({}); }, "计划1=\r\n" + typo + "计划3=\r\n"},
+      {"a later version's line moves up whole", eight + "计划2= 1,1,1,,9:00:00,1,5\r\n",
+       [](LiveSettings& l) { RemovePlan(l, 0); }, "计划1=1,1,1,,9:00:00,1,5\r\n计划2=\r\n"},
+      {"changed and changed back", "计划1= 1 , 1 , 1 , , 08:00:00 , 1\r\n" + typo,
+       [](LiveSettings& l) {
+         SetPlanEnabled(l, 0, false);
+         SetPlanEnabled(l, 0, true);
+       },
+       "计划1= 1 , 1 , 1 , , 08:00:00 , 1\r\n" + typo},
+      // Sixteen plans need every key: the line that does not read moves on,
+      // past a key beyond 计划16 that holds something.
+      {"sixteen plans", sixteen + "计划17=1,1,1,,17:00:00,1\r\n", [](LiveSettings& l) { AddPlan(l, Daily(17, 0)); },
+       sixteen_after + "计划17=1,1,1,,17:00:00,1\r\n计划18=我的计划\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    GivenFile("[计划]\r\n" + c.plans);
+    testing::FakeScreen screen2;
+    Program again{settings, os, screen2, clock};
+    again.Start();
+    c.edit(again.live());
+    ASSERT_TRUE(again.live().apply_enabled());
+    again.Command3_Click();
+    EXPECT_EQ(Section(FileText(), "计划"), "[计划]\r\n" + c.after);
+    EXPECT_EQ(PlansAfterRestart(), again.live().plans());
+  }
+}
+
+// The holiday dialog starts from the lists as the file holds them: it names
+// the entries that are no date, and OK writes the lists only once they read.
+TEST_F(PlanSettingsTest, TheHolidayDialogNamesTheFilesBadEntriesBeforeTheCalendarIsRewritten) {
+  GivenFile("[节假日]\r\n假日=2026/10/1-2026/10/8,2027/2/1O\r\n调休=2026/9/27，2026/10/10\r\n");
+  program.Start();
+  HolidayForm form(live().holidays(), live().extra_workdays());
+  HolidayForm::Outcome outcome = form.Check();
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_NE(outcome.message.find("2027/2/1O"), std::string::npos) << outcome.message;
+  form.holidays_text = "2026/10/1-2026/10/8\n2027/2/10";
+  outcome = form.Check();
+  ASSERT_TRUE(outcome.ok) << outcome.message;
+  live().SetHolidays(outcome.holidays);
+  live().SetExtraWorkdays(outcome.extra_workdays);
+  program.Command3_Click();
+  EXPECT_EQ(Key("节假日", "假日"), "2026/10/1-2026/10/8,2027/2/10");
+  EXPECT_EQ(Key("节假日", "调休"), "2026/9/27,2026/10/10");  // the same days, as the dialog writes them
 }
 
 TEST_F(PlanSettingsTest, BeyondSixteenPlansTheRestIsNotReadAndNotWritten) {
@@ -173,6 +290,7 @@ struct AcceptedCase {
   SettingControl control;
   std::string text;
   std::optional<std::string> accepted;
+  std::optional<std::string> stored = std::nullopt;  // what the file holds under the key
 };
 
 TEST(PlanSettingsAccepted, APlanLineThatReadsOrNothingAndACalendarWithoutBadEntries) {
@@ -200,10 +318,23 @@ TEST(PlanSettingsAccepted, APlanLineThatReadsOrNothingAndACalendarWithoutBadEntr
       {SettingControl::kExtraWorkdays, "2028/2/29", "2028/2/29"},
       {SettingControl::kExtraWorkdays, "2026/10/8-2026/10/1", std::nullopt},
       {SettingControl::kExtraWorkdays, "2026/10/1\r\n2026/10/2", std::nullopt},
+      // Sent as the file holds it: kept as it stands, read or not.
+      {SettingControl::kPlan, "1,1,1,,17:3O:00,1", "1,1,1,,17:3O:00,1", "1,1,1,,17:3O:00,1"},
+      {SettingControl::kPlan, "1,1,1,,17:30:00,1,5", "1,1,1,,17:30:00,1,5", "1,1,1,,17:30:00,1,5"},
+      {SettingControl::kPlan, "1,1,1,,17:30:00,1,5", "1,1,1,,17:30:00,1", "1,1,1,,8:00:00,1"},
+      {SettingControl::kPlan, "1,1,1,,8:00:00,1", std::nullopt, "1,1,1,,17:3O:00,1"},  // never over a line typed by hand
+      {SettingControl::kPlan, "", std::nullopt, "1,1,1,,17:3O:00,1"},
+      {SettingControl::kPlan, "1,1,1,,8:00:00,1", "1,1,1,,8:00:00,1", ""},
+      {SettingControl::kHolidays, "2027/1/1,2027/2/1O", "2027/1/1,2027/2/1O", "2027/1/1,2027/2/1O"},
+      {SettingControl::kHolidays, "2027/1/1,2027/2/10", "2027/1/1,2027/2/10", "2027/1/1,2027/2/1O"},
+      {SettingControl::kHolidays, "2027/2/1O", std::nullopt, "2027/1/1"},
   };
   for (const AcceptedCase& c : cases) {
     const SettingEntry& e = EntryOf(c.control, c.control == SettingControl::kPlan ? 4 : 0);
-    EXPECT_EQ(AcceptedValue(e, c.text), c.accepted) << c.text;
+    if (!c.stored) {
+      EXPECT_EQ(AcceptedValue(e, c.text), c.accepted) << c.text;
+    }
+    EXPECT_EQ(AcceptedValue(e, c.text, c.stored), c.accepted) << c.text << " over " << c.stored.value_or("<missing>");
   }
 }
 
@@ -250,6 +381,16 @@ TEST_F(PlanPolicyTest, APolicyListReplacesTheFilesPlansInTheOrderOfItsNumbers) {
   EXPECT_FALSE(program.policy_locks().plans);
 }
 
+TEST_F(PlanPolicyTest, PlansChangedWhileThePolicyHoldsThemAreNeverWritten) {
+  StartWith({{"Plans\\1", Text("1,1,1,,22:00:00,1")}, {"HolidayDates", Text("2026/5/1")}});
+  const std::string before = FileText();
+  live().SetPlans({Daily(6, 0)});  // as no window lets anyone: the list is locked
+  live().SetHolidays("2026/6/1");
+  program.Command3_Click();
+  EXPECT_EQ(Section(FileText(), "计划"), Section(before, "计划"));
+  EXPECT_EQ(Section(FileText(), "节假日"), Section(before, "节假日"));
+}
+
 TEST_F(PlanPolicyTest, AnyValueInThePlansKeyHoldsTheListEvenWhenNoneReads) {
   StartWith({{"Plans\\1", Text("garbage")}});
   EXPECT_TRUE(live().plans().empty());
@@ -277,6 +418,120 @@ TEST_F(PlanPolicyTest, EveryPlanEntryTakesItsSlotOfThePolicyList) {
   EXPECT_EQ(PolicyOverride(EntryOf(SettingControl::kPlan, 2), policy), "");
   EXPECT_EQ(PolicyOverride(EntryOf(SettingControl::kPlan, kMaxPlans), policy), "");
   EXPECT_EQ(PolicyOverride(EntryOf(SettingControl::kPlan, 1), {}), std::nullopt);
+}
+
+// ---- through the guard service ------------------------------------------------------
+
+// The program as the guard service's face, the two joined directly: the
+// service's reply comes back to the face's request at once; what else it
+// sends waits for Deliver.
+struct ServiceAndFace : GuardPlatform, GuardLink {
+  GuardHost* host = nullptr;
+  std::deque<protocol::Message> to_face;
+  int next_id = 0;
+
+  std::optional<SessionId> ConsoleUserSession() override { return 1; }
+  bool SessionLocked(SessionId) override { return false; }
+  bool StartFace(SessionId) override { return true; }
+  bool FaceRunning() override { return true; }
+  void SendToFace(const protocol::Message& m) override { to_face.push_back(m); }
+  bool Perform(unsigned, std::optional<SessionId>) override { return true; }
+  std::optional<TimeZoneRule> CurrentTimeZone() override { return TimeZoneRule{-480, 0, 0, {}, {}}; }
+  bool Suspend(bool) override { return true; }
+  void ArmWake(std::optional<std::int64_t>) override {}
+  void KeepAwake(bool) override {}
+  std::optional<protocol::Message> Ask(protocol::Message request) override {
+    const std::string id = std::to_string(++next_id);
+    request.Set("id", id);
+    host->FaceMessage(request);
+    for (auto it = to_face.begin(); it != to_face.end(); ++it)
+      if (it->type == protocol::kReply && it->Get("id") == id) {
+        protocol::Message reply = *it;
+        to_face.erase(it);
+        return reply;
+      }
+    return std::nullopt;
+  }
+  void Tell(const protocol::Message& m) override { host->FaceMessage(m); }
+};
+
+struct UtcOfChina : UtcClock {
+  testing::FakeClock& local;
+  explicit UtcOfChina(testing::FakeClock& c) : local(c) {}
+  std::int64_t UtcNow() override { return LocalSeconds(local.now) - 8 * 3600; }
+};
+
+struct GuardedPlansTest : ::testing::Test {
+  testing::MemoryFileStore files;  // the service's
+  testing::FakeOs service_os;
+  testing::FakeClock clock;
+  UtcOfChina utc{clock};
+  ServiceAndFace pipe;
+  std::unique_ptr<GuardHost> host;
+  MemoryStore face_store;
+  SettingsFile face_settings{face_store, testing::kIniPath};
+  testing::FakeOs os;
+  testing::FakeScreen screen;
+  Program program{face_settings, os, screen, clock};
+
+  void StartWith(const std::string& sections) {
+    files.files[testing::kIniPath] =
+        Utf8ToGbk("[常规设置]\r\n启动后隐藏界面= 1\r\n[时间控制]\r\n密码=" + EncodePassword("owner") + "\r\n" + sections);
+    host = std::make_unique<GuardHost>(pipe, service_os, files, testing::kIniPath, utc);
+    pipe.host = host.get();
+    host->Start();
+    program.BecomeFace(pipe, face_store);
+    Deliver();
+    program.Start();
+    program.clock_menu2_Click();
+    program.CheckPassword_SetText("owner");
+    program.CheckPassword_cmdOK_Click();
+    ASSERT_TRUE(program.form_visible());
+  }
+  void Deliver() {
+    while (!pipe.to_face.empty()) {
+      const protocol::Message m = pipe.to_face.front();
+      pipe.to_face.pop_front();
+      program.FaceMessage(m);
+    }
+  }
+  void Apply() {
+    ASSERT_TRUE(program.live().apply_enabled());
+    program.Command3_Click();
+    Deliver();
+    EXPECT_TRUE(screen.messages.empty()) << screen.LastMessage();
+    int not_saved = 0;
+    for (const auto& e : service_os.events) not_saved += e.id == events::kSettingsNotSaved;
+    EXPECT_EQ(not_saved, 0);
+  }
+  std::string FileText() { return GbkToUtf8(files.files[testing::kIniPath]); }
+};
+
+// The face sends the keys as Apply would write them; the service keeps what
+// the file holds where the face left it so, and refuses nothing for it.
+TEST_F(GuardedPlansTest, TheServiceKeepsWhatTheFaceLeftAsTheFileHoldsIt) {
+  const std::string plans = "[计划]\r\n计划1=1,1,1,,8:00:00,1,5\r\n计划2=1,1,1,,9:0O:00,1\r\n计划3= 1,1,1,,10:00:00,1\r\n";
+  const std::string calendar = "[节假日]\r\n假日=2026/10/1-2026/10/8,2027/2/1O\r\n";
+  StartWith(plans + calendar);
+  ASSERT_EQ(program.live().plans().size(), 2u);
+
+  program.live().SetCombo3(2);
+  Apply();
+  EXPECT_EQ(Section(FileText(), "计划"), plans);
+  EXPECT_EQ(Section(FileText(), "节假日"), calendar);
+
+  RemovePlan(program.live(), 1);
+  AddPlan(program.live(), Daily(11, 0));
+  Apply();
+  EXPECT_EQ(Section(FileText(), "计划"),
+            "[计划]\r\n计划1=1,1,1,,8:00:00,1,5\r\n计划2=1,1,1,,9:0O:00,1\r\n计划3=1,1,1,,11:00:00,1\r\n");
+  EXPECT_EQ(Section(FileText(), "节假日"), calendar);
+  ASSERT_EQ(program.live().plans().size(), 2u);
+  EXPECT_EQ(program.live().plans()[1], Daily(11, 0));
+
+  program.live().SetHolidays("2026/10/1-2026/10/8,2027/2/10");
+  Apply();
+  EXPECT_EQ(Section(FileText(), "节假日"), "[节假日]\r\n假日=2026/10/1-2026/10/8,2027/2/10\r\n");
 }
 
 }  // namespace
