@@ -172,6 +172,26 @@ std::int64_t UtcOf(const TimeZoneRule& r, std::int64_t local_seconds) {
   return SeasonAt(r, later).since.value_or(later);
 }
 
+std::optional<std::int64_t> NextClockChange(const TimeZoneRule& r, std::int64_t utc) {
+  if (!HasDaylightTime(r)) return std::nullopt;
+  std::optional<std::int64_t> next;
+  auto consider = [&](const ZoneDate& d, std::int64_t day, bool to_daylight) {
+    // The time of the change is on the clock of the season it ends.
+    const std::int64_t at = day * kSecondsPerDay + d.second + (to_daylight ? StandardOffset(r) : DaylightOffset(r));
+    // A change to the season already in force moves nothing.
+    if (at > utc && (!next || at < *next) && OffsetAt(r, at) != OffsetAt(r, at - 1)) next = at;
+  };
+  const int year = DateOfDayNumber(FloorDiv(utc, kSecondsPerDay)).year;
+  for (const auto& [date, to_daylight] : {std::pair{&r.daylight_date, true}, std::pair{&r.standard_date, false}}) {
+    if (date->year != 0) {
+      consider(*date, DayNumber({date->year, date->month, date->day}), to_daylight);
+      continue;
+    }
+    for (int y = year - 1; y <= year + 1; ++y) consider(*date, RecurringDay(*date, y), to_daylight);
+  }
+  return next;
+}
+
 std::string FormatTimeZoneRule(const TimeZoneRule& r) {
   if (r.standard_bias_minutes == 0 && r.daylight_bias_minutes == 0 && r.standard_date == ZoneDate{} &&
       r.daylight_date == ZoneDate{})
@@ -208,7 +228,7 @@ std::optional<std::int64_t> WallClockWatch::Observe(std::int64_t local, std::int
     // No zone moves its clock by less than a quarter of an hour or more than
     // a few; UTC must have run on as it does.
     const std::int64_t jump = local_ran - utc_ran;
-    if (utc_ran >= 0 && jump >= 15 * 60 && jump <= 3 * 3600) skipped = *local_;
+    if (utc_ran >= 0 && utc_ran <= longest_gap_ && jump >= 15 * 60 && jump <= 3 * 3600) skipped = *local_;
   }
   local_ = local;
   utc_ = utc;

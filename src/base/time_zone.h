@@ -51,6 +51,11 @@ LocalDateTime LocalTimeOf(const TimeZoneRule& rule, std::int64_t utc_seconds);
 // twice gives the earlier.
 std::int64_t UtcOf(const TimeZoneRule& rule, std::int64_t local_seconds);
 
+// The first UTC second after `utc` from which the wall clock runs on another
+// season's time (summer time begins or ends); nullopt for a zone without
+// summer time, or when no change comes within the next year.
+std::optional<std::int64_t> NextClockChange(const TimeZoneRule& rule, std::int64_t utc);
+
 // One line of ASCII for the settings file: "-480" for a zone without
 // daylight time, otherwise
 // "bias,standard bias,daylight bias,standard date,daylight date" with a
@@ -83,13 +88,31 @@ class PinnedClock : public Clock {
 // Tells a jump of the wall clock that is the time zone's own (summer time
 // beginning: the local clock skips forward while UTC runs on) from one made
 // by setting the clock, which moves both.
+//
+// Only two looks close together in UTC can tell: across a longer gap the
+// machine may have slept, and a sleep across the change is no skip of the
+// time it slept through. Whoever looks says how far apart its looks can be
+// while it is running.
 class WallClockWatch {
  public:
+  // Looked at least once a minute, as the program's timers do while they run.
+  static constexpr std::int64_t kDefaultLongestGap = 3 * 60;
+
+  explicit WallClockWatch(std::int64_t longest_gap = kDefaultLongestGap) : longest_gap_(longest_gap) {}
+
   // The local second the wall clock skipped from, when it did so since the
-  // last look; nullopt otherwise.
+  // last look and no more than the longest gap of UTC time ago; nullopt
+  // otherwise.
   std::optional<std::int64_t> Observe(std::int64_t local, std::int64_t utc);
+  // Nobody looked for a while (the machine slept, the timer stood still): the
+  // next look only starts the watch again.
+  void Reset() {
+    local_.reset();
+    utc_.reset();
+  }
 
  private:
+  std::int64_t longest_gap_;
   std::optional<std::int64_t> local_, utc_;
 };
 

@@ -66,6 +66,15 @@ class Countdown {
       screen_.remaining = RemainingText(seconds);
     }
   }
+  // Counts on at most `seconds` from now, and at least one (an action that
+  // comes sooner than the full count, or a shorter countdown taking over).
+  void CutTo(int seconds) {
+    if (seconds < 1) seconds = 1;
+    if (screen_.exists && seconds < screen_.seconds_left) {
+      screen_.seconds_left = seconds;
+      screen_.remaining = RemainingText(seconds);
+    }
+  }
   void Show() {
     if (screen_.exists) screen_.visible = true;
   }

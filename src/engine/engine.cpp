@@ -14,6 +14,12 @@ std::string InstantText(std::int64_t instant) {
   return FormatDateTimeText(t.date, t.second_of_day);
 }
 
+// The seconds a countdown counts so that it closes the second before an
+// action due at `due`; at least one.
+int SecondsBefore(std::int64_t due, std::int64_t now) {
+  return static_cast<int>(std::clamp<std::int64_t>(due - now - 1, 1, 86400));
+}
+
 }  // namespace
 
 void Engine::SetTimer(FormTimer t, bool running) {
@@ -37,14 +43,13 @@ void Engine::ScheduleTick(const EngineSettings& s) {
     SetTimer(FormTimer::kSchedule, false);
     return;
   }
+  ForgetPassed();
   const ScheduleStep step = runner_.Tick(s.schedule);
   if (step.open_warning) {
+    const bool fresh = !countdown_.is_open();
     OpenCountdown(s, s.prompt);
-    if (step.occurrence) countdown_.SetOccurrence(*step.occurrence);
-    if (!merged_.empty()) {
-      NameStrongest(s);
-      host_.CountdownChanged();
-    }
+    if (fresh) KeepOnlyPending();
+    if (step.occurrence) ScheduleJoins(s, *step.occurrence, step.warned_due.value_or(*step.occurrence));
   }
   if (step.notice_for && s.prompt == 1) {
     if (ExitFlagsFor(s.action, true))
@@ -56,13 +61,34 @@ void Engine::ScheduleTick(const EngineSettings& s) {
 
 void Engine::PerformScheduled(const EngineSettings& s, std::int64_t occurrence, std::int64_t due_at, bool caught_up) {
   const int action = s.action;
+  const bool in_countdown = merged_schedule_ && merged_schedule_->occurrence == occurrence;
+  if (in_countdown) merged_schedule_.reset();
   // A scheduled action is always forced.
   const auto flags = ExitFlagsFor(action, true);
   if (!flags) return;
+  std::int64_t remembered = occurrence;
+  if (in_countdown) {
+    // Of what the countdown stood for only the strongest acts: a stronger
+    // plan acts at its own second, and this one passes.
+    const int strength = ActionStrength(static_cast<PlanAction>(action));
+    for (const MergedPlan& m : merged_) {
+      const int plan = m.occurrence.plan;
+      if (plan >= 1 && plan <= static_cast<int>(s.plans.size()) && ActionStrength(s.plans[plan - 1].action) > strength) {
+        host_.RememberOccurrence(occurrence);
+        return;
+      }
+    }
+    // The plans still to come went into this one.
+    for (const MergedPlan& m : merged_) {
+      plan_runner_.Drop(s.plans, m.occurrence);
+      remembered = std::max(remembered, m.occurrence.instant);
+    }
+    merged_.clear();
+  }
   // Stored first, so that it is never caught up again; a missed one that
   // could be stored nowhere is not caught up at all, or every boot it
   // causes would catch it up once more.
-  if (!host_.RememberOccurrence(occurrence) && caught_up) {
+  if (!host_.RememberOccurrence(remembered) && caught_up) {
     host_.Log(EventType::kError, events::kActionFailed, {ActionText(action), "0", "无法记录这次补做，没有执行"});
     return;
   }
@@ -78,9 +104,21 @@ void Engine::CatchUpMissed(const EngineSettings& s, std::optional<std::int64_t> 
   if (stopped_ || !timer1_ || !s.catch_up) return;
   if (!ExitFlagsFor(s.action, true)) return;  // nothing would be done
   if (auto c = runner_.StartCatchUp(s.schedule, last_done)) {
+    const bool fresh = !countdown_.is_open();
     OpenCountdown(s, s.prompt);
-    countdown_.SetOccurrence(c->occurrence);
+    if (fresh) KeepOnlyPending();
+    ScheduleJoins(s, c->occurrence, c->due);
   }
+}
+
+void Engine::ScheduleJoins(const EngineSettings& s, std::int64_t occurrence, std::int64_t due) {
+  countdown_.SetOccurrence(occurrence);
+  merged_schedule_ = MergedSchedule{occurrence, due};
+  // A countdown the plans opened lasts until the schedule's action too.
+  const int before = countdown_.screen().seconds_left;
+  countdown_.ExtendTo(SecondsBefore(due, LocalSeconds(clock_.Now())));
+  if (!merged_.empty()) NameStrongest(s);
+  if (!merged_.empty() || countdown_.screen().seconds_left != before) host_.CountdownChanged();
 }
 
 // ---- time control -----------------------------------------------------------------
@@ -95,7 +133,16 @@ void Engine::TimeControlCheck(const EngineSettings& s) {
   if (verdict.use_changed) host_.StoreUse(guard_.use().day(), guard_.use().minutes());
   for (const std::string& notice : verdict.notices) host_.Balloon(notice);
   if (verdict.shutdown == GuardShutdown::kNone) return;
+  const bool plans_countdown = countdown_.is_open() && countdown_by_plans_ && !countdown_.occurrence();
   OpenCountdown(s, s.prompt);
+  if (plans_countdown && s.TimeControlInForce()) {
+    // Time control takes over the countdown the plans opened: it ends in
+    // time control's shutdown, no later than its own countdown would, and
+    // the password cancels it as it cancels time control's.
+    countdown_by_plans_ = false;
+    countdown_.SetPurpose(CountdownPurpose::kTimeControl);
+    countdown_.CutTo(kTimeControlCountdownSeconds);
+  }
   if (verdict.shutdown == GuardShutdown::kDailyLimitReached) {
     countdown_.SetActionLine(kDailyLimitActionLine);
     countdown_.SetPurpose(CountdownPurpose::kDailyLimit);
@@ -155,13 +202,17 @@ CountdownAnswer Engine::Enter(const EngineSettings& s, const std::string& typed,
   const CountdownAnswer answer = countdown_.Enter(password_matches);
   if (answer != CountdownAnswer::kCancelled) return answer;
   host_.Log(EventType::kInformation, events::kCountdownCancelled, {counted_down_to});
-  if (occurrence) host_.RememberOccurrence(*occurrence);
   // That occurrence of each plan it stood for is cancelled, and only that.
-  for (const PlanOccurrence& o : merged_) {
-    plan_runner_.Drop(s.plans, o);
-    host_.RememberOccurrence(o.instant);
+  // The latest of all it stood for is stored, once, so that none of them is
+  // caught up.
+  std::optional<std::int64_t> latest = occurrence;
+  for (const MergedPlan& m : merged_) {
+    plan_runner_.Drop(s.plans, m.occurrence);
+    latest = std::max(latest.value_or(m.occurrence.instant), m.occurrence.instant);
   }
+  if (latest) host_.RememberOccurrence(*latest);
   merged_.clear();
+  merged_schedule_.reset();
   countdown_by_plans_ = false;
   if (!plans_only) {
     runner_.DropMoved();
@@ -176,22 +227,28 @@ void Engine::Postpone(const EngineSettings& s) {
   if (!countdown_.is_open()) return;
   const int minutes = s.postpone_minutes;
   std::int64_t until = LocalSeconds(clock_.Now()) + minutes * 60;
-  if (countdown_.purpose() == CountdownPurpose::kSchedule && countdown_.occurrence()) {
-    // This occurrence only, later; stored so that it is never caught up.
+  const bool for_schedule = countdown_.purpose() == CountdownPurpose::kSchedule;
+  // Each occurrence it stood for moves; the latest of them is stored, once,
+  // so that none is caught up.
+  std::optional<std::int64_t> latest;
+  if (for_schedule && countdown_.occurrence()) {
+    // This occurrence only, later.
     const std::int64_t occurrence = *countdown_.occurrence();
     until = runner_.Postpone(occurrence, minutes * 60);
-    host_.RememberOccurrence(occurrence);
-  } else if (countdown_.purpose() != CountdownPurpose::kSchedule) {
+    latest = occurrence;
+  } else if (!for_schedule) {
     // Time control and the daily limit: the check holds off, then runs again.
     guard_.HoldOff(until);
   }
   // Each plan it stood for: that occurrence, as much later.
-  for (const PlanOccurrence& o : merged_) {
-    const std::int64_t later = plan_runner_.Postpone(s.plans, o, minutes * 60);
-    if (!countdown_.occurrence()) until = later;
-    host_.RememberOccurrence(o.instant);
+  for (const MergedPlan& m : merged_) {
+    const std::int64_t later = plan_runner_.Postpone(s.plans, m.occurrence, minutes * 60);
+    if (for_schedule && !countdown_.occurrence()) until = later;
+    latest = std::max(latest.value_or(m.occurrence.instant), m.occurrence.instant);
   }
+  if (latest) host_.RememberOccurrence(*latest);
   merged_.clear();
+  merged_schedule_.reset();
   countdown_by_plans_ = false;
   host_.Log(EventType::kInformation, events::kPostponed, {std::to_string(minutes), InstantText(until)});
   countdown_.Close();
@@ -201,22 +258,47 @@ void Engine::Postpone(const EngineSettings& s) {
 void Engine::WallClockSkipped(const EngineSettings& s, std::int64_t from) {
   if (stopped_) return;
   const std::int64_t now = LocalSeconds(clock_.Now());
-  if (timer1_ && s.schedule.frequency != kFrequencyNone) runner_.SkippedForward(s.schedule, from, now);
-  plan_runner_.SkippedForward(s.plans, s.calendar, from, now);
+  if (timer1_ && s.schedule.frequency != kFrequencyNone) {
+    if (auto m = runner_.SkippedForward(s.schedule, from, now)) {
+      // Its warning fell into the time skipped: the countdown opens now and
+      // closes as the action falls due.
+      const bool fresh = !countdown_.is_open();
+      OpenCountdown(s, s.prompt);
+      if (fresh) {
+        KeepOnlyPending();
+        countdown_.CutTo(SecondsBefore(m->due, now));
+      }
+      ScheduleJoins(s, m->occurrence, m->due);
+      host_.CountdownChanged();
+    }
+  }
+  for (const auto& [o, due] : plan_runner_.SkippedForward(s.plans, s.calendar, from, now)) JoinCountdown(s, o, due);
 }
 
 // ---- plans ------------------------------------------------------------------------------
 
 void Engine::PlanTick(const EngineSettings& s) {
   if (stopped_) return;
+  ForgetPassed();
   const PlanStep step = plan_runner_.Tick(s.plans, s.calendar);
-  for (const PlanOccurrence& o : step.warnings) JoinCountdown(s, o);
+  for (std::size_t i = 0; i < step.warnings.size(); ++i) JoinCountdown(s, step.warnings[i], step.warned_due[i]);
   for (const auto& [o, at] : step.notices) {
     if (o.plan < 1 || o.plan > static_cast<int>(s.plans.size())) continue;
     host_.Balloon("将在10分钟后" + PlanActionText(s.plans[o.plan - 1].action) + "（" +
                   FormatClock(FromLocalSeconds(at).second_of_day, true) + "）。");
   }
-  for (std::size_t i = 0; i < step.due.size(); ++i) PerformPlanOccurrence(s, step.due[i], step.caught_up[i]);
+  // One that was in the countdown and left it before its turn came passed
+  // with a stronger one due in the same second.
+  auto is_member = [&](const PlanOccurrence& o) {
+    return std::any_of(merged_.begin(), merged_.end(), [&](const MergedPlan& m) { return m.occurrence == o; });
+  };
+  std::vector<PlanOccurrence> members;
+  for (const MergedPlan& m : merged_) members.push_back(m.occurrence);
+  for (std::size_t i = 0; i < step.due.size(); ++i) {
+    const PlanOccurrence& o = step.due[i];
+    if (std::find(members.begin(), members.end(), o) != members.end() && !is_member(o)) continue;
+    PerformPlanOccurrence(s, o, step.caught_up[i]);
+  }
   const std::int64_t now = LocalSeconds(clock_.Now());
   if (awake_until_ && now >= *awake_until_) {
     awake_until_.reset();
@@ -225,20 +307,22 @@ void Engine::PlanTick(const EngineSettings& s) {
   ArmWake(s);
 }
 
-void Engine::JoinCountdown(const EngineSettings& s, const PlanOccurrence& o) {
+void Engine::JoinCountdown(const EngineSettings& s, const PlanOccurrence& o, std::int64_t due) {
   if (o.plan < 1 || o.plan > static_cast<int>(s.plans.size())) return;
   // Time control's countdown is its own; a plan then acts on its own.
   if (countdown_.is_open() && countdown_.purpose() != CountdownPurpose::kSchedule) return;
-  const std::int64_t now = LocalSeconds(clock_.Now());
+  const int seconds = SecondsBefore(due, LocalSeconds(clock_.Now()));
   if (!countdown_.is_open()) {
     countdown_.Open(false, PlanActionText(s.plans[o.plan - 1].action), version_text_, true);
     countdown_by_plans_ = true;
-    merged_.clear();
+    KeepOnlyPending();
+    // An action that comes sooner than the full count closes it sooner.
+    countdown_.CutTo(seconds);
   } else {
     countdown_.Show();
+    countdown_.ExtendTo(seconds);
   }
-  merged_.push_back(o);
-  countdown_.ExtendTo(static_cast<int>(std::max<std::int64_t>(1, o.instant - now - 1)));
+  merged_.push_back({o, due});
   NameStrongest(s);
   host_.CountdownOpened(true);
   host_.CountdownChanged();
@@ -247,13 +331,14 @@ void Engine::JoinCountdown(const EngineSettings& s, const PlanOccurrence& o) {
 void Engine::NameStrongest(const EngineSettings& s) {
   int best = -1;
   std::string text;
-  if (countdown_.occurrence() && ExitFlagsFor(s.action, true)) {
+  if (ScheduleStillInCountdown(s)) {
     best = ActionStrength(static_cast<PlanAction>(s.action));
     text = ActionText(s.action);
   }
-  for (const PlanOccurrence& o : merged_) {
-    if (o.plan < 1 || o.plan > static_cast<int>(s.plans.size())) continue;
-    const PlanAction a = s.plans[o.plan - 1].action;
+  for (const MergedPlan& m : merged_) {
+    const int plan = m.occurrence.plan;
+    if (plan < 1 || plan > static_cast<int>(s.plans.size())) continue;
+    const PlanAction a = s.plans[plan - 1].action;
     if (ActionStrength(a) > best) {
       best = ActionStrength(a);
       text = PlanActionText(a);
@@ -266,28 +351,40 @@ void Engine::PerformPlanOccurrence(const EngineSettings& s, const PlanOccurrence
   if (o.plan < 1 || o.plan > static_cast<int>(s.plans.size())) return;
   const PlanAction action = s.plans[o.plan - 1].action;
   const std::string number = std::to_string(o.plan);
-  auto member = std::find(merged_.begin(), merged_.end(), o);
+  auto member = std::find_if(merged_.begin(), merged_.end(), [&](const MergedPlan& m) { return m.occurrence == o; });
+  std::int64_t remembered = o.instant;
   if (member != merged_.end()) {
     // Due together, only the strongest acts; the others pass with it.
     int strongest = ActionStrength(action);
-    bool stronger_elsewhere = countdown_.occurrence() && ExitFlagsFor(s.action, true) &&
-                              ActionStrength(static_cast<PlanAction>(s.action)) > strongest;
-    for (const PlanOccurrence& other : merged_)
-      if (!(other == o) && other.plan >= 1 && other.plan <= static_cast<int>(s.plans.size()) &&
-          ActionStrength(s.plans[other.plan - 1].action) > strongest)
+    const bool schedule = ScheduleStillInCountdown(s);
+    bool stronger_elsewhere = schedule && ActionStrength(static_cast<PlanAction>(s.action)) > strongest;
+    for (const MergedPlan& other : merged_) {
+      const int plan = other.occurrence.plan;
+      if (!(other.occurrence == o) && plan >= 1 && plan <= static_cast<int>(s.plans.size()) &&
+          ActionStrength(s.plans[plan - 1].action) > strongest)
         stronger_elsewhere = true;
+    }
     merged_.erase(member);
     if (stronger_elsewhere) {
       plan_runner_.Drop(s.plans, o);
       return;
     }
-    // The weaker ones still to come went into this one.
-    for (const PlanOccurrence& other : merged_) plan_runner_.Drop(s.plans, other);
+    // The weaker ones still to come went into this one, the schedule's too:
+    // they count as done with it.
+    for (const MergedPlan& other : merged_) {
+      plan_runner_.Drop(s.plans, other.occurrence);
+      remembered = std::max(remembered, other.occurrence.instant);
+    }
     merged_.clear();
+    if (schedule) {
+      runner_.Pass(merged_schedule_->occurrence);
+      remembered = std::max(remembered, merged_schedule_->occurrence);
+    }
+    merged_schedule_.reset();
   }
   // A missed one that could be stored nowhere is not caught up, or every
   // boot it causes would catch it up once more.
-  if (CanCatchUp(action) && !host_.RememberOccurrence(o.instant) && caught_up) {
+  if (CanCatchUp(action) && !host_.RememberOccurrence(remembered) && caught_up) {
     host_.Log(EventType::kError, events::kPlanFailed, {number, PlanActionText(action), "0", "无法记录这次补做，没有执行"});
     return;
   }
@@ -308,7 +405,9 @@ void Engine::IdleObserved(const EngineSettings& s, int idle_seconds) {
   if (stopped_) return;
   const std::int64_t now = LocalSeconds(clock_.Now());
   std::int64_t idle = std::max(0, idle_seconds);
-  if (idle_floor_) idle = std::min(idle, std::max<std::int64_t>(0, now - *idle_floor_));
+  // The clock set back since idle counted afresh: it counts from now.
+  if (idle_floor_ && now < *idle_floor_) idle_floor_ = now;
+  if (idle_floor_) idle = std::min(idle, now - *idle_floor_);
   // Someone used the machine a wake had kept awake: it may sleep again.
   if (awake_until_ && idle < 60) {
     awake_until_.reset();
@@ -340,7 +439,9 @@ void Engine::IdleObserved(const EngineSettings& s, int idle_seconds) {
         continue;
       }
       plan_runner_.Drop(s.plans, *it);
-      merged_.erase(std::remove(merged_.begin(), merged_.end(), *it), merged_.end());
+      merged_.erase(std::remove_if(merged_.begin(), merged_.end(),
+                                   [&](const MergedPlan& m) { return m.occurrence == *it; }),
+                    merged_.end());
       it = idle_pending_.erase(it);
     }
     if (countdown_.is_open() && countdown_by_plans_ && !countdown_.occurrence() && merged_.empty()) {
@@ -366,7 +467,34 @@ void Engine::ArmWake(const EngineSettings& s) {
 
 void Engine::CatchUpMissedPlan(const EngineSettings& s, std::optional<std::int64_t> last_done) {
   if (stopped_ || !s.catch_up) return;
-  if (auto o = plan_runner_.StartCatchUp(s.plans, s.calendar, last_done)) JoinCountdown(s, *o);
+  // Done 121 seconds from now, after the usual countdown.
+  if (auto o = plan_runner_.StartCatchUp(s.plans, s.calendar, last_done))
+    JoinCountdown(s, *o, LocalSeconds(clock_.Now()) + kPlanWarningLeadSeconds);
+}
+
+void Engine::KeepOnlyPending() {
+  const std::int64_t now = LocalSeconds(clock_.Now());
+  // The countdown before closed the second before its last action: that
+  // action is due now or in the next second (a late tick: a little before).
+  auto pending = [&](std::int64_t due) { return due >= now - TickSeconds::kMaxCatchUp && due <= now + 1; };
+  merged_.erase(std::remove_if(merged_.begin(), merged_.end(), [&](const MergedPlan& m) { return !pending(m.due); }),
+                merged_.end());
+  if (merged_schedule_ && !pending(merged_schedule_->due)) merged_schedule_.reset();
+}
+
+void Engine::ForgetPassed() {
+  const std::int64_t now = LocalSeconds(clock_.Now());
+  auto passed = [&](std::int64_t due) { return due < now - TickSeconds::kMaxCatchUp; };
+  merged_.erase(std::remove_if(merged_.begin(), merged_.end(), [&](const MergedPlan& m) { return passed(m.due); }),
+                merged_.end());
+  if (merged_schedule_ && passed(merged_schedule_->due)) merged_schedule_.reset();
+}
+
+bool Engine::ScheduleStillInCountdown(const EngineSettings& s) {
+  if (!merged_schedule_ || !timer1_ || s.schedule.frequency == kFrequencyNone || !ExitFlagsFor(s.action, true))
+    return false;
+  return LocalSeconds(clock_.Now()) <= merged_schedule_->due + TickSeconds::kMaxCatchUp &&
+         runner_.StillDue(s.schedule, merged_schedule_->occurrence, merged_schedule_->due);
 }
 
 std::optional<Engine::NextAction> Engine::NextPlanAction(const EngineSettings& s) {

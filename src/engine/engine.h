@@ -113,10 +113,13 @@ class Engine {
   // Summer time began: the wall clock skipped from `from` to now while time
   // ran on. What fell due in between is done now, after its countdown.
   void WallClockSkipped(const EngineSettings& s, std::int64_t from);
-  // The clock jumped or the machine resumed: the next tick starts afresh.
+  // The clock jumped, the time zone changed or the machine resumed: the next
+  // tick starts afresh, and a wake timer that is set is set again at the
+  // next ArmWake (the system set it in the zone in force then).
   void ClockDiscontinuity() {
     runner_.Restart();
     plan_runner_.Restart();
+    if (wake_armed_) wake_ever_armed_ = false;
   }
   // Someone is at the console (logged on, unlocked) or not: today's use
   // counts only while someone is.
@@ -167,8 +170,31 @@ class Engine {
   void HoldOff(std::int64_t until) { guard_.HoldOff(until); }
 
  private:
-  // A plan's warning: it opens the countdown, or joins the one open.
-  void JoinCountdown(const EngineSettings& s, const PlanOccurrence& o);
+  // A plan's occurrence in the countdown, and the second it falls due.
+  struct MergedPlan {
+    PlanOccurrence occurrence;
+    std::int64_t due = 0;
+  };
+  // The schedule's occurrence in the countdown, and the second it falls due.
+  struct MergedSchedule {
+    std::int64_t occurrence = 0;
+    std::int64_t due = 0;
+  };
+
+  // A plan's warning: it opens the countdown, or joins the one open; the
+  // countdown lasts until the occurrence falls due at `due`.
+  void JoinCountdown(const EngineSettings& s, const PlanOccurrence& o, std::int64_t due);
+  // The schedule's warning, in the countdown just opened or joined: the
+  // countdown stands for its occurrence too and lasts until it falls due.
+  void ScheduleJoins(const EngineSettings& s, std::int64_t occurrence, std::int64_t due);
+  // A new countdown opens: of what the countdown before stood for, only what
+  // falls due this very second is still to be settled with it.
+  void KeepOnlyPending();
+  // Forgets what the countdown stood for that can no longer fall due.
+  void ForgetPassed();
+  // Whether the schedule's occurrence in the countdown is still to act at
+  // its second, as the settings stand now.
+  bool ScheduleStillInCountdown(const EngineSettings& s);
   // The action line names the strongest action the countdown stands for.
   void NameStrongest(const EngineSettings& s);
   void PerformPlanOccurrence(const EngineSettings& s, const PlanOccurrence& o, bool caught_up);
@@ -181,9 +207,12 @@ class Engine {
   TimeControlGuard guard_;
   Countdown countdown_;
   PlanRunner plan_runner_;
-  // The plans' occurrences the countdown stands for (with the schedule's,
-  // when that opened it): of those due together only the strongest acts.
-  std::vector<PlanOccurrence> merged_;
+  // What the countdown stands for: the plans' occurrences and the
+  // schedule's. Of those due together only the strongest acts, each at its
+  // own second; the others pass. They outlive the countdown, which closes
+  // the second before the last of them falls due.
+  std::vector<MergedPlan> merged_;
+  std::optional<MergedSchedule> merged_schedule_;
   bool countdown_by_plans_ = false;   // opened by a plan, not by the schedule
   std::optional<std::int64_t> idle_floor_;
   std::map<std::pair<int, std::string>, bool> idle_fired_;

@@ -396,10 +396,19 @@ std::int64_t GuardHost::NextWakeUtc() {
     next = std::min(next, std::max(start, now + 1));
   }
   if (locked_out_until_ && *locked_out_until_ > now) next = std::min(next, *locked_out_until_);
-  return UtcOf(clock_.Rule(), next);
+  std::int64_t wake = UtcOf(clock_.Rule(), next);
+  // Looked at just before the clock changes and as it does.
+  const std::int64_t utc = utc_.UtcNow();
+  if (const auto change = NextClockChange(clock_.Rule(), utc); change && *change <= wake) {
+    const std::int64_t before = *change - kLookBeforeClockChange;
+    wake = std::min(wake, utc < before ? before : *change);
+  }
+  return wake;
 }
 
 void GuardHost::Resumed() {
+  // What the machine slept through was no skip of summer time.
+  wall_clock_.Reset();
   engine_.ClockDiscontinuity();
   engine_.IdleRestarts();
   UpdateSession();

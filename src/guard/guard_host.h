@@ -76,6 +76,10 @@ class GuardHost : private EngineHost {
   static constexpr int kBackOffSeconds = 60;
   // The longest sleep, whatever is due: the clock is looked at once an hour.
   static constexpr int kLongestSleepSeconds = 3600;
+  // The clock is looked at this long before the pinned zone's clock changes,
+  // and again as it changes: two looks that close together tell summer time
+  // beginning from the machine sleeping across it.
+  static constexpr int kLookBeforeClockChange = 60;
 
   GuardHost(GuardPlatform& platform, OperatingSystem& os, FileStore& files, std::string settings_path, UtcClock& clock);
 
@@ -199,7 +203,7 @@ class GuardHost : private EngineHost {
   std::string face_ini_sent_;
   std::optional<Performed> last_performed_;
   std::pair<Date, int> stored_use_{Date{0, 0, 0}, -1};  // what the file holds of today's use
-  WallClockWatch wall_clock_;
+  WallClockWatch wall_clock_{3 * kLookBeforeClockChange};
   std::int64_t next_time_control_check_ = 0;
   std::optional<std::int64_t> last_countdown_tick_;
   std::string postponed_stored_, held_off_stored_;

@@ -48,8 +48,10 @@ PlanStep PlanRunner::Tick(const std::vector<Plan>& plans, const WorkCalendar& ca
     if (plan.warning) {
       if (auto due = NextPlanDueAfter(plan, calendar, first - 1 + kPlanWarningLeadSeconds)) {
         const auto warn = PlanWarningAt(plan, *due);
-        if (warn && *warn >= first && *warn <= last && FirstTime(last_warning_, key, *due))
+        if (warn && *warn >= first && *warn <= last && FirstTime(last_warning_, key, *due)) {
           step.warnings.push_back({i, *due});
+          step.warned_due.push_back(*due);
+        }
       }
       if (auto due = NextPlanDueAfter(plan, calendar, now + kPlanWarningLeadSeconds);
           due && InNoticeMinute(*due, now) && FirstTime(last_notice_, key, *due))
@@ -69,6 +71,7 @@ PlanStep PlanRunner::Tick(const std::vector<Plan>& plans, const WorkCalendar& ca
     if (warns && !it->warned && last >= it->due - kPlanWarningLeadSeconds) {
       it->warned = true;
       step.warnings.push_back(it->occurrence);
+      step.warned_due.push_back(it->due);
     }
     if (warns && !it->noticed && InNoticeMinute(it->due, now)) {
       it->noticed = true;
@@ -141,16 +144,29 @@ std::optional<std::int64_t> PlanRunner::NextWake(const std::vector<Plan>& plans,
   return next;
 }
 
-void PlanRunner::SkippedForward(const std::vector<Plan>& plans, const WorkCalendar& calendar, std::int64_t from,
-                                std::int64_t to) {
+std::vector<std::pair<PlanOccurrence, std::int64_t>> PlanRunner::SkippedForward(const std::vector<Plan>& plans,
+                                                                                 const WorkCalendar& calendar,
+                                                                                 std::int64_t from, std::int64_t to) {
+  std::vector<std::pair<PlanOccurrence, std::int64_t>> warn_now;
   for (int i = 1; i <= static_cast<int>(plans.size()); ++i) {
     const Plan& plan = plans[i - 1];
     if (!Acts(plan)) continue;
     const auto due = NextPlanDueAfter(plan, calendar, from);
+    if (!due) continue;
     const Key key = KeyOf(plans, i);
-    if (!due || *due >= to || !FirstTime(last_due_, key, *due)) continue;
-    moved_.push_back({{i, *due}, key.second, plan.warning ? to + kPlanWarningLeadSeconds : to, false, false, false});
+    if (*due < to) {
+      if (FirstTime(last_due_, key, *due))
+        moved_.push_back({{i, *due}, key.second, plan.warning ? to + kPlanWarningLeadSeconds : to, false, false, false});
+      continue;
+    }
+    // Its warning fell into the skipped time: the countdown opens now and
+    // the action keeps its second.
+    const auto warn = PlanWarningAt(plan, *due);
+    if (!warn || *warn <= from || *warn >= to || !FirstTime(last_due_, key, *due)) continue;
+    moved_.push_back({{i, *due}, key.second, *due, false, true, true});
+    warn_now.push_back({{i, *due}, *due});
   }
+  return warn_now;
 }
 
 std::int64_t PlanRunner::Postpone(const std::vector<Plan>& plans, const PlanOccurrence& occurrence, int seconds) {

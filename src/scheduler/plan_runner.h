@@ -31,6 +31,7 @@ struct PlanOccurrence {
 // What one tick found.
 struct PlanStep {
   std::vector<PlanOccurrence> warnings;  // countdowns that open now
+  std::vector<std::int64_t> warned_due;  // for each of `warnings`: the second it falls due, moved or not
   std::vector<PlanOccurrence> due;       // occurrences that fall due now
   std::vector<std::pair<PlanOccurrence, std::int64_t>> notices;  // ten minutes before: the occurrence, when
   std::vector<bool> caught_up;           // for each of `due`: a missed one done late
@@ -61,9 +62,13 @@ class PlanRunner {
 
   // The wall clock skipped from `from` to `to` while time ran on (summer
   // time began): an occurrence in between was never shown, and is done at
-  // `to`, after its warning when it has one.
-  void SkippedForward(const std::vector<Plan>& plans, const WorkCalendar& calendar, std::int64_t from,
-                      std::int64_t to);
+  // `to`, after its warning when it has one. One in the first 121 seconds
+  // from `to` whose warning was skipped keeps its own second; it is
+  // returned with that second, as its countdown is to open now (the caller
+  // opens it).
+  std::vector<std::pair<PlanOccurrence, std::int64_t>> SkippedForward(const std::vector<Plan>& plans,
+                                                                       const WorkCalendar& calendar,
+                                                                       std::int64_t from, std::int64_t to);
 
   // Moves an occurrence `seconds` later than it is due now; its countdown
   // opens again 121 seconds before the new time. Returns the new time.

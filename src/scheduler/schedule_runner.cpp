@@ -36,13 +36,14 @@ ScheduleStep ScheduleRunner::Tick(ScheduleInputs in) {
     }
     if (v.warn && seconds_.FirstTime(second, last_warning_)) {
       step.open_warning = true;
-      step.occurrence = second + kWarningLeadSeconds;
+      step.occurrence = step.warned_due = second + kWarningLeadSeconds;
     }
     if (!moved_) continue;
     if (!moved_->warned && second >= moved_->due - kWarningLeadSeconds) {
       moved_->warned = true;
       step.open_warning = true;
       step.occurrence = moved_->occurrence;
+      step.warned_due = moved_->due;
     }
     if (second == moved_->due) {
       step.action_due = true;
@@ -76,11 +77,32 @@ std::optional<MovedOccurrence> ScheduleRunner::StartCatchUp(ScheduleInputs in, s
   return moved_;
 }
 
-void ScheduleRunner::SkippedForward(ScheduleInputs in, std::int64_t from, std::int64_t to) {
+std::optional<MovedOccurrence> ScheduleRunner::SkippedForward(ScheduleInputs in, std::int64_t from, std::int64_t to) {
   const auto due = NextDueAfter(WithStartDay(in), from);
-  if (!due || *due >= to || (last_due_ && *last_due_ == *due) || moved_) return;
+  if (!due || (last_due_ && *last_due_ == *due) || moved_) return std::nullopt;
+  if (*due < to) {
+    last_due_ = *due;
+    moved_ = MovedOccurrence{*due, to + kWarningLeadSeconds, false, false, false};
+    return std::nullopt;
+  }
+  // Its warning fell into the skipped time (a time early in the day has
+  // none): the countdown opens now and the action keeps its second.
+  const std::int64_t warn = *due - kWarningLeadSeconds;
+  if (warn <= from || warn >= to || in.scheduled_time < kWarningLeadSeconds) return std::nullopt;
   last_due_ = *due;
-  moved_ = MovedOccurrence{*due, to + kWarningLeadSeconds, false, false, false};
+  moved_ = MovedOccurrence{*due, *due, false, true, true};
+  return moved_;
+}
+
+void ScheduleRunner::Pass(std::int64_t occurrence) {
+  if (moved_ && moved_->occurrence == occurrence) moved_.reset();
+  else last_due_ = occurrence;
+}
+
+bool ScheduleRunner::StillDue(ScheduleInputs in, std::int64_t occurrence, std::int64_t due) const {
+  if (moved_ && moved_->occurrence == occurrence) return moved_->due == due;
+  if (due != occurrence || (last_due_ && *last_due_ == occurrence)) return false;
+  return JudgeSecond(WithStartDay(in), occurrence).due;
 }
 
 std::int64_t ScheduleRunner::Postpone(std::int64_t occurrence, int seconds) {

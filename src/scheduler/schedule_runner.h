@@ -25,6 +25,8 @@ struct ScheduleStep {
   // postponed one, its scheduled instant).
   std::optional<std::int64_t> occurrence;
   std::optional<std::int64_t> due;  // when the due action was due, postponed or not
+  // With the warning: the second its occurrence falls due, postponed or not.
+  std::optional<std::int64_t> warned_due;
   bool caught_up = false;           // the action due now is a missed one caught up
   // An action falls due ten minutes from now, at this instant.
   std::optional<std::int64_t> notice_for;
@@ -82,8 +84,10 @@ class ScheduleRunner {
 
   // The wall clock skipped from `from` to `to` while time ran on (summer
   // time began): an instant in between was never shown, and is done after
-  // the usual countdown from `to`.
-  void SkippedForward(ScheduleInputs in, std::int64_t from, std::int64_t to);
+  // the usual countdown from `to`. An instant in the first 121 seconds from
+  // `to` had its warning skipped: it stays at its own second, and is
+  // returned, as its countdown is to open now (the caller opens it).
+  std::optional<MovedOccurrence> SkippedForward(ScheduleInputs in, std::int64_t from, std::int64_t to);
 
   // Moves an occurrence `seconds` later than it is now due; its countdown
   // opens again 121 seconds before the new time. Returns the new time.
@@ -91,6 +95,12 @@ class ScheduleRunner {
   const std::optional<MovedOccurrence>& moved() const { return moved_; }
   // The countdown of the moved occurrence was cancelled with the password.
   void DropMoved() { moved_.reset(); }
+  // The occurrence will not act: a stronger action due with it in the same
+  // countdown took its place. It counts as done.
+  void Pass(std::int64_t occurrence);
+  // Whether the occurrence is still to act at `due` as the schedule stands
+  // now: not acted on or passed, and neither moved nor changed away.
+  bool StillDue(ScheduleInputs in, std::int64_t occurrence, std::int64_t due) const;
   // A postponement kept across a restart: the occurrence is due at `due`
   // (its own instant counts as done).
   void RestorePostponed(std::int64_t occurrence, std::int64_t due) {

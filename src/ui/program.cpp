@@ -56,7 +56,13 @@ void Program::SessionChanged(bool active) {
   if (!link_) engine_.SessionChanged(active);
 }
 
+void Program::ClockDiscontinuity() {
+  engine_.ClockDiscontinuity();
+  if (!link_ && !ended_) engine_.ArmWake(EngineSettingsOf(live_));
+}
+
 void Program::Resumed() {
+  wall_clock_.Reset();
   ClockDiscontinuity();
   engine_.IdleRestarts();
   CatchUpMissed();
@@ -73,7 +79,13 @@ void Program::CatchUpMissed() {
 
 // ---- what the engine asks of the program ----------------------------------------------
 
-void Program::TimerChanged(FormTimer t, bool running) { screen_.SetTimerRunning(t, running); }
+void Program::TimerChanged(FormTimer t, bool running) {
+  if (t == FormTimer::kSchedule) {
+    if (running && !schedule_timer_ && !plan_timer_) wall_clock_.Reset();
+    schedule_timer_ = running;
+  }
+  screen_.SetTimerRunning(t, running);
+}
 void Program::CountdownOpened(bool visible) { screen_.OpenCountdown(visible); }
 void Program::CountdownChanged() { screen_.Refresh(); }
 void Program::CountdownClosed() { screen_.CloseCountdown(); }
@@ -115,6 +127,7 @@ void Program::UpdatePlanTimer() {
   const EngineSettings s = EngineSettingsOf(live_);
   const bool wanted = link_ ? HasIdlePlans(s) : !s.plans.empty();
   if (wanted != plan_timer_) {
+    if (wanted && !schedule_timer_) wall_clock_.Reset();
     plan_timer_ = wanted;
     screen_.SetTimerRunning(FormTimer::kPlans, wanted);
   }
@@ -134,8 +147,20 @@ void Program::WatchWallClock() {
   if (link_) return;
   const auto utc = os_.UtcSeconds();
   if (!utc) return;
-  if (auto from = wall_clock_.Observe(LocalSeconds(clock_.Now()), *utc))
-    engine_.WallClockSkipped(EngineSettingsOf(live_), *from);
+  const auto from = wall_clock_.Observe(LocalSeconds(clock_.Now()), *utc);
+  if (!from) return;
+  const EngineSettings s = EngineSettingsOf(live_);
+  engine_.WallClockSkipped(s, *from);
+  // What the skip brought forward may be due this very second, or before the
+  // timer that did not see it would run again: both tick now (the tick that
+  // follows finds nothing more in this second), and both are set again for
+  // what is due next.
+  if (engine_.timer_running(FormTimer::kSchedule)) engine_.ScheduleTick(s);
+  if (engine_.timer_running(FormTimer::kSchedule)) screen_.SetTimerRunning(FormTimer::kSchedule, true);
+  if (plan_timer_) {
+    engine_.PlanTick(s);
+    screen_.SetTimerRunning(FormTimer::kPlans, true);
+  }
 }
 
 void Program::PlanTimer_Timer() {

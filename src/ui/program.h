@@ -101,10 +101,12 @@ class Program : private EngineHost {
   // The machine policy may have changed: the controls it holds follow it at
   // once, and those it no longer holds get the user's own values back.
   void PolicyChanged();
-  // The clock jumped or the machine resumed: the next tick starts afresh.
-  void ClockDiscontinuity() { engine_.ClockDiscontinuity(); }
+  // The clock or the time zone changed, or the machine resumed: the next
+  // tick starts afresh, and the wake timer is set again in the zone now in
+  // force.
+  void ClockDiscontinuity();
   // The machine woke from sleep: as a clock change, and a missed action may
-  // be caught up.
+  // be caught up. What it slept through was no skip of summer time.
   void Resumed();
   // Someone is at the console (logged on, unlocked) or not (locked, logged
   // off): today's use counts only while someone is.
@@ -257,8 +259,10 @@ class Program : private EngineHost {
   bool image1_pressed_ = false;
   bool settings_unread_ = false;
   bool plan_timer_ = false;
+  bool schedule_timer_ = false;
   WallClockWatch wall_clock_;
-  // Summer time beginning is told to the engine from either timer.
+  // Summer time beginning is told to the engine from either timer. While
+  // neither runs nobody looks: the watch starts again with the first.
   void WatchWallClock();
   int idle_told_ = 0;
   GuardLink* link_ = nullptr;

@@ -171,6 +171,39 @@ TEST(TimeZone, EveryLocalSecondMapsBackToItsEarliestUtc) {
   }
 }
 
+TEST(TimeZone, NextClockChangeIsTheFirstSecondOnTheOtherSeasonsClock) {
+  const struct {
+    const char* what;
+    const TimeZoneRule* rule;
+    std::int64_t utc;
+    std::optional<std::int64_t> change;
+  } cases[] = {
+      {"London in winter", &kLondon, At(2024, 1, 15, 12, 0, 0), At(2024, 3, 31, 1, 0, 0)},
+      {"London a second before spring", &kLondon, At(2024, 3, 31, 0, 59, 59), At(2024, 3, 31, 1, 0, 0)},
+      {"London at spring", &kLondon, At(2024, 3, 31, 1, 0, 0), At(2024, 10, 27, 1, 0, 0)},
+      {"London late in the year", &kLondon, At(2024, 12, 31, 23, 0, 0), At(2025, 3, 30, 1, 0, 0)},
+      {"Sydney over the new year", &kSydney, At(2023, 12, 31, 13, 0, 0), At(2024, 4, 6, 16, 0, 0)},
+      {"Sydney in winter", &kSydney, At(2024, 7, 1, 0, 0, 0), At(2024, 10, 5, 16, 0, 0)},
+      {"London 2024 only, before its autumn", &kLondon2024, At(2024, 7, 1, 0, 0, 0), At(2024, 10, 27, 1, 0, 0)},
+      {"London 2024 only, after it", &kLondon2024, At(2024, 11, 1, 0, 0, 0), std::nullopt},
+      {"China", &kChina, At(2024, 3, 31, 0, 59, 59), std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NextClockChange(*c.rule, c.utc), c.change) << c.what;
+  // Whenever the clock's offset differs an hour later, the change lies within that hour.
+  for (const TimeZoneRule* rule : {&kLondon, &kNewYork, &kSydney, &kSydney2024}) {
+    auto offset = [&](std::int64_t u) { return u - LocalSeconds(LocalTimeOf(*rule, u)); };
+    for (std::int64_t utc = At(2023, 12, 1, 0, 0, 0); utc < At(2025, 12, 31, 0, 0, 0); utc += 3600) {
+      const auto change = NextClockChange(*rule, utc);
+      if (offset(utc + 3600) == offset(utc)) {
+        ASSERT_TRUE(!change || *change > utc + 3600) << FormatTimeZoneRule(*rule) << " " << Text(utc);
+        continue;
+      }
+      ASSERT_TRUE(change && *change > utc && *change <= utc + 3600) << FormatTimeZoneRule(*rule) << " " << Text(utc);
+      ASSERT_NE(offset(*change), offset(*change - 1)) << FormatTimeZoneRule(*rule) << " " << Text(utc);
+    }
+  }
+}
+
 TEST(TimeZone, WithoutBothDatesThereIsNoDaylightTime) {
   // Windows gives many such zones a daylight bias all the same; it must not count.
   const TimeZoneRule no_dates{-180, 0, -60, {}, {}};

@@ -546,6 +546,49 @@ TEST_F(SummerTimeTest, AnInstantTheClockShowsTwiceIsDoneOnce) {
   EXPECT_EQ(platform.performed, std::vector<unsigned>{6});
 }
 
+// London goes from 01:00 to 02:00: what is due at 02:01:00 had its warning
+// at 01:58:59, which never showed. Its countdown opens as the clock jumps,
+// and it keeps its second.
+TEST_F(SummerTimeTest, AnInstantJustAfterTheSkipKeepsItsSecondAndItsCountdown) {
+  for (const char* file : {"[常规设置]\r\n频率= 0\r\n定时时间=2027/1/1 02:01:00\r\n操作方式= 0\r\n启动后隐藏界面= 1\r\n",
+                           "[常规设置]\r\n启动后隐藏界面= 1\r\n[计划]\r\n计划1=1,0,1,,02:01:00,1\r\n"}) {
+    SCOPED_TRACE(file);
+    platform = FakePlatform{};
+    platform.clock = &utc;
+    platform.zone = london;
+    performed_at.clear();
+    GivenFile(file);
+    utc.now = UtcOf(london, LocalSeconds({{2027, 3, 28}, 0}));
+    Start();
+    RunUntilLocal(LocalSeconds({{2027, 3, 28}, 2 * 3600}));
+    ASSERT_TRUE(host->engine().countdown().is_open());
+    EXPECT_EQ(host->engine().countdown().screen().seconds_left, 59);
+    RunUntilLocal(LocalSeconds({{2027, 3, 28}, 2 * 3600 + 10 * 60}));
+    EXPECT_EQ(performed_at, std::vector<std::int64_t>{LocalSeconds({{2027, 3, 28}, 2 * 3600 + 60})});
+  }
+}
+
+// Asleep from 21:55 to 08:00, across the change: the 22:00 restart is not
+// done, whether the service hears of the resume or its timer first.
+TEST_F(SummerTimeTest, WhatTheMachineSleptThroughIsNoSkip) {
+  for (const bool timer_first : {false, true}) {
+    SCOPED_TRACE(timer_first ? "the timer first" : "the resume first");
+    platform = FakePlatform{};
+    platform.clock = &utc;
+    platform.zone = london;
+    GivenFile("[常规设置]\r\n频率= 0\r\n定时时间=2027/1/1 22:00:00\r\n操作方式= 0\r\n启动后隐藏界面= 1\r\n");
+    utc.now = UtcOf(london, LocalSeconds({{2027, 3, 27}, 21 * 3600}));
+    Start();
+    RunUntilLocal(LocalSeconds({{2027, 3, 27}, 21 * 3600 + 55 * 60}));
+    utc.now = UtcOf(london, LocalSeconds({{2027, 3, 28}, 8 * 3600}));
+    if (timer_first) host->Wake();
+    host->Resumed();
+    RunUntilLocal(LocalSeconds({{2027, 3, 28}, 8 * 3600 + 10 * 60}));
+    EXPECT_TRUE(platform.performed.empty());
+    EXPECT_FALSE(host->engine().countdown().is_open());
+  }
+}
+
 TEST(WallClockWatch, TellsSummerTimeFromAClockBeingSet) {
   struct Case {
     const char* what;
@@ -560,12 +603,31 @@ TEST(WallClockWatch, TellsSummerTimeFromAClockBeingSet) {
       {"the clock set on", 7200, 7200, false},
       {"the clock set back", -600, -600, false},
       {"a day forward on the wall clock alone", 86400, 1, false},
+      // Looked at a minute apart, as the timers look, or at most three.
+      {"summer time begins between two looks", 3600 + 60, 60, true},
+      {"summer time begins, looked at three minutes apart", 3600 + 180, 180, true},
+      // The machine slept across the change: what it slept through was
+      // no skip of the clock.
+      {"slept a little longer", 3600 + 181, 181, false},
+      {"slept the night across the change", 3600 + 11 * 3600, 11 * 3600, false},
   };
   for (const Case& c : cases) {
     WallClockWatch watch;
     EXPECT_FALSE(watch.Observe(1000, 5000));
     EXPECT_EQ(watch.Observe(1000 + c.local_ran, 5000 + c.utc_ran).has_value(), c.skipped) << c.what;
   }
+}
+
+TEST(WallClockWatch, AfterAResetTheNextLookOnlyStartsAgain) {
+  WallClockWatch watch;
+  EXPECT_FALSE(watch.Observe(1000, 5000));
+  watch.Reset();
+  EXPECT_FALSE(watch.Observe(1000 + 3601, 5001));
+  EXPECT_EQ(watch.Observe(1000 + 3601 + 3601, 5002), std::optional<std::int64_t>(1000 + 3601));
+  // Whoever looks less often says so.
+  WallClockWatch hourly(3600);
+  EXPECT_FALSE(hourly.Observe(1000, 5000));
+  EXPECT_EQ(hourly.Observe(1000 + 2 * 3600, 5000 + 3600), std::optional<std::int64_t>(1000));
 }
 
 }  // namespace
