@@ -292,7 +292,10 @@ HolidayForm::Outcome HolidayForm::Check() const {
   name("调休", x);
   if (!unread.empty() || !too_many.empty()) {
     if (!unread.empty()) out.message = "以下内容不是日期，请改正后再按“确定”：" + unread;
-    if (!too_many.empty()) out.message += (out.message.empty() ? "" : "\n") + too_many.substr(1);
+    if (!too_many.empty()) {
+      if (!out.message.empty()) out.message += '\n';
+      out.message += too_many.substr(1);
+    }
     return out;
   }
   out.ok = true;
