@@ -35,33 +35,41 @@ struct Season {
   std::optional<std::int64_t> since;
 };
 
-Season SeasonAt(const TimeZoneRule& r, std::int64_t utc) {
-  struct Change {
-    std::int64_t utc;
-    bool to_daylight;
-  };
-  std::optional<Change> latest, earliest_after;
-  auto consider = [&](const ZoneDate& d, std::int64_t day, bool to_daylight) {
+// A change of season: the UTC second it happens, and to which season.
+struct Change {
+  std::int64_t utc;
+  bool to_daylight;
+};
+
+// Calls `f` with each change of the rule in the `years` years either side of
+// the one `utc` falls in (a rule whose dates happen once: with those).
+template <typename F>
+void ForEachChange(const TimeZoneRule& r, std::int64_t utc, int years, F f) {
+  const int year = DateOfDayNumber(FloorDiv(utc, kSecondsPerDay)).year;
+  for (const auto& [date, to_daylight] : {std::pair{&r.daylight_date, true}, std::pair{&r.standard_date, false}}) {
     // The time of the change is on the clock of the season it ends.
-    const std::int64_t local = day * kSecondsPerDay + d.second;
-    const Change c{local + (to_daylight ? StandardOffset(r) : DaylightOffset(r)), to_daylight};
+    const std::int64_t offset = to_daylight ? StandardOffset(r) : DaylightOffset(r);
+    auto on = [&](std::int64_t day) { f(Change{day * kSecondsPerDay + date->second + offset, to_daylight}); };
+    if (date->year != 0) {
+      on(DayNumber({date->year, date->month, date->day}));
+      continue;
+    }
+    for (int y = year - years; y <= year + years; ++y) on(RecurringDay(*date, y));
+  }
+}
+
+Season SeasonAt(const TimeZoneRule& r, std::int64_t utc) {
+  std::optional<Change> latest, earliest_after;
+  // Offsets reach two days at most, so a year's changes fall within two
+  // days of it in UTC; two years either side hold the ones around `utc`.
+  ForEachChange(r, utc, 2, [&](const Change& c) {
     // Two changes at the same second leave standard time in force.
     if (c.utc <= utc) {
       if (!latest || c.utc > latest->utc || (c.utc == latest->utc && !c.to_daylight)) latest = c;
     } else if (!earliest_after || c.utc < earliest_after->utc || (c.utc == earliest_after->utc && c.to_daylight)) {
       earliest_after = c;
     }
-  };
-  // Offsets reach two days at most, so a year's changes fall within two
-  // days of it in UTC; two years either side hold the ones around `utc`.
-  const int year = DateOfDayNumber(FloorDiv(utc, kSecondsPerDay)).year;
-  for (const auto& [date, to_daylight] : {std::pair{&r.daylight_date, true}, std::pair{&r.standard_date, false}}) {
-    if (date->year != 0) {
-      consider(*date, DayNumber({date->year, date->month, date->day}), to_daylight);
-      continue;
-    }
-    for (int y = year - 2; y <= year + 2; ++y) consider(*date, RecurringDay(*date, y), to_daylight);
-  }
+  });
   if (latest) return {latest->to_daylight, latest->utc};
   return {earliest_after && !earliest_after->to_daylight, std::nullopt};
 }
@@ -175,20 +183,10 @@ std::int64_t UtcOf(const TimeZoneRule& r, std::int64_t local_seconds) {
 std::optional<std::int64_t> NextClockChange(const TimeZoneRule& r, std::int64_t utc) {
   if (!HasDaylightTime(r)) return std::nullopt;
   std::optional<std::int64_t> next;
-  auto consider = [&](const ZoneDate& d, std::int64_t day, bool to_daylight) {
-    // The time of the change is on the clock of the season it ends.
-    const std::int64_t at = day * kSecondsPerDay + d.second + (to_daylight ? StandardOffset(r) : DaylightOffset(r));
+  ForEachChange(r, utc, 1, [&](const Change& c) {
     // A change to the season already in force moves nothing.
-    if (at > utc && (!next || at < *next) && OffsetAt(r, at) != OffsetAt(r, at - 1)) next = at;
-  };
-  const int year = DateOfDayNumber(FloorDiv(utc, kSecondsPerDay)).year;
-  for (const auto& [date, to_daylight] : {std::pair{&r.daylight_date, true}, std::pair{&r.standard_date, false}}) {
-    if (date->year != 0) {
-      consider(*date, DayNumber({date->year, date->month, date->day}), to_daylight);
-      continue;
-    }
-    for (int y = year - 1; y <= year + 1; ++y) consider(*date, RecurringDay(*date, y), to_daylight);
-  }
+    if (c.utc > utc && (!next || c.utc < *next) && OffsetAt(r, c.utc) != OffsetAt(r, c.utc - 1)) next = c.utc;
+  });
   return next;
 }
 

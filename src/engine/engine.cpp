@@ -70,20 +70,12 @@ void Engine::PerformScheduled(const EngineSettings& s, std::int64_t occurrence, 
   if (in_countdown) {
     // Of what the countdown stood for only the strongest acts: a stronger
     // plan acts at its own second, and this one passes.
-    const int strength = ActionStrength(static_cast<PlanAction>(action));
-    for (const MergedPlan& m : merged_) {
-      const int plan = m.occurrence.plan;
-      if (plan >= 1 && plan <= static_cast<int>(s.plans.size()) && ActionStrength(s.plans[plan - 1].action) > strength) {
-        host_.RememberOccurrence(occurrence);
-        return;
-      }
+    if (StrongerPlanMerged(s, ActionStrength(static_cast<PlanAction>(action)), nullptr)) {
+      host_.RememberOccurrence(occurrence);
+      return;
     }
     // The plans still to come went into this one.
-    for (const MergedPlan& m : merged_) {
-      plan_runner_.Drop(s.plans, m.occurrence);
-      remembered = std::max(remembered, m.occurrence.instant);
-    }
-    merged_.clear();
+    remembered = DropMergedPlans(s, remembered);
   }
   // Stored first, so that it is never caught up again; a missed one that
   // could be stored nowhere is not caught up at all, or every boot it
@@ -355,15 +347,10 @@ void Engine::PerformPlanOccurrence(const EngineSettings& s, const PlanOccurrence
   std::int64_t remembered = o.instant;
   if (member != merged_.end()) {
     // Due together, only the strongest acts; the others pass with it.
-    int strongest = ActionStrength(action);
+    const int strength = ActionStrength(action);
     const bool schedule = ScheduleStillInCountdown(s);
-    bool stronger_elsewhere = schedule && ActionStrength(static_cast<PlanAction>(s.action)) > strongest;
-    for (const MergedPlan& other : merged_) {
-      const int plan = other.occurrence.plan;
-      if (!(other.occurrence == o) && plan >= 1 && plan <= static_cast<int>(s.plans.size()) &&
-          ActionStrength(s.plans[plan - 1].action) > strongest)
-        stronger_elsewhere = true;
-    }
+    const bool stronger_elsewhere = (schedule && ActionStrength(static_cast<PlanAction>(s.action)) > strength) ||
+                                    StrongerPlanMerged(s, strength, &o);
     merged_.erase(member);
     if (stronger_elsewhere) {
       plan_runner_.Drop(s.plans, o);
@@ -371,11 +358,7 @@ void Engine::PerformPlanOccurrence(const EngineSettings& s, const PlanOccurrence
     }
     // The weaker ones still to come went into this one, the schedule's too:
     // they count as done with it.
-    for (const MergedPlan& other : merged_) {
-      plan_runner_.Drop(s.plans, other.occurrence);
-      remembered = std::max(remembered, other.occurrence.instant);
-    }
-    merged_.clear();
+    remembered = DropMergedPlans(s, remembered);
     if (schedule) {
       runner_.Pass(merged_schedule_->occurrence);
       remembered = std::max(remembered, merged_schedule_->occurrence);
@@ -470,6 +453,25 @@ void Engine::CatchUpMissedPlan(const EngineSettings& s, std::optional<std::int64
   // Done 121 seconds from now, after the usual countdown.
   if (auto o = plan_runner_.StartCatchUp(s.plans, s.calendar, last_done))
     JoinCountdown(s, *o, LocalSeconds(clock_.Now()) + kPlanWarningLeadSeconds);
+}
+
+bool Engine::StrongerPlanMerged(const EngineSettings& s, int strength, const PlanOccurrence* except) const {
+  for (const MergedPlan& m : merged_) {
+    const int plan = m.occurrence.plan;
+    if ((!except || !(m.occurrence == *except)) && plan >= 1 && plan <= static_cast<int>(s.plans.size()) &&
+        ActionStrength(s.plans[plan - 1].action) > strength)
+      return true;
+  }
+  return false;
+}
+
+std::int64_t Engine::DropMergedPlans(const EngineSettings& s, std::int64_t latest) {
+  for (const MergedPlan& m : merged_) {
+    plan_runner_.Drop(s.plans, m.occurrence);
+    latest = std::max(latest, m.occurrence.instant);
+  }
+  merged_.clear();
+  return latest;
 }
 
 void Engine::KeepOnlyPending() {

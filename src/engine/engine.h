@@ -192,6 +192,12 @@ class Engine {
   void KeepOnlyPending();
   // Forgets what the countdown stood for that can no longer fall due.
   void ForgetPassed();
+  // Whether a plan the countdown stands for (other than `except`) acts more
+  // strongly than `strength`.
+  bool StrongerPlanMerged(const EngineSettings& s, int strength, const PlanOccurrence* except) const;
+  // The plans the countdown stands for went into the action being done: they
+  // count as done. Returns the latest of their instants and `latest`.
+  std::int64_t DropMergedPlans(const EngineSettings& s, std::int64_t latest);
   // Whether the schedule's occurrence in the countdown is still to act at
   // its second, as the settings stand now.
   bool ScheduleStillInCountdown(const EngineSettings& s);

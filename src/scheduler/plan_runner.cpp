@@ -94,25 +94,20 @@ PlanStep PlanRunner::Tick(const std::vector<Plan>& plans, const WorkCalendar& ca
 
 int PlanRunner::SecondsToNextTick(const std::vector<Plan>& plans, const WorkCalendar& calendar, int max_idle) {
   const std::int64_t now = LocalSeconds(clock_.Now());
-  std::int64_t wait = std::max(1, max_idle);
-  auto alert = [&](std::optional<std::int64_t> at) {
-    if (at && *at > now) wait = std::min(wait, std::max<std::int64_t>(1, *at - now - kAlertSeconds));
-  };
-  auto exactly = [&](std::optional<std::int64_t> at) {
-    if (at && *at > now) wait = std::min(wait, *at - now);
-  };
+  TickWait wait(now, max_idle);
   for (const Plan& plan : plans) {
     if (!Acts(plan)) continue;
-    alert(NextPlanEventAfter(plan, calendar, now));
+    wait.Alert(NextPlanEventAfter(plan, calendar, now));
     if (plan.warning)
-      if (auto due = NextPlanDueAfter(plan, calendar, now + kPlanWarningLeadSeconds)) exactly(*due - kNoticeLeadSeconds);
+      if (auto due = NextPlanDueAfter(plan, calendar, now + kPlanWarningLeadSeconds))
+        wait.Exactly(*due - kNoticeLeadSeconds);
   }
   for (const Moved& m : moved_) {
-    if (!m.warned) alert(m.due - kPlanWarningLeadSeconds);
-    alert(m.due);
-    if (!m.noticed) exactly(m.due - kNoticeLeadSeconds);
+    if (!m.warned) wait.Alert(m.due - kPlanWarningLeadSeconds);
+    wait.Alert(m.due);
+    if (!m.noticed) wait.Exactly(m.due - kNoticeLeadSeconds);
   }
-  return static_cast<int>(wait);
+  return wait.seconds();
 }
 
 std::optional<PlanOccurrence> PlanRunner::NextDue(const std::vector<Plan>& plans, const WorkCalendar& calendar) {

@@ -40,7 +40,6 @@ struct PlanStep {
 class PlanRunner {
  public:
   static constexpr int kNoticeLeadSeconds = 10 * 60;
-  static constexpr int kAlertSeconds = 120;
 
   explicit PlanRunner(Clock& clock) : clock_(clock) {}
 

@@ -130,23 +130,15 @@ std::optional<std::int64_t> ScheduleRunner::NextDue(ScheduleInputs in) {
 int ScheduleRunner::SecondsToNextTick(ScheduleInputs in, int max_idle) {
   in = WithStartDay(in);
   const std::int64_t now = LocalSeconds(clock_.Now());
-  std::int64_t wait = std::max(1, max_idle);
-  // Warnings and actions: every second from two minutes before.
-  auto alert = [&](std::optional<std::int64_t> at) {
-    if (at && *at > now) wait = std::min(wait, std::max<std::int64_t>(1, *at - now - kAlertSeconds));
-  };
-  // Notices: the second they are due is enough.
-  auto exactly = [&](std::optional<std::int64_t> at) {
-    if (at && *at > now) wait = std::min(wait, *at - now);
-  };
-  alert(NextEventAfter(in, now));
-  if (auto due = NextDueAfter(in, now + kWarningLeadSeconds)) exactly(*due - kNoticeLeadSeconds);
+  TickWait wait(now, max_idle);
+  wait.Alert(NextEventAfter(in, now));
+  if (auto due = NextDueAfter(in, now + kWarningLeadSeconds)) wait.Exactly(*due - kNoticeLeadSeconds);
   if (moved_) {
-    if (!moved_->warned) alert(moved_->due - kWarningLeadSeconds);
-    alert(moved_->due);
-    if (!moved_->noticed) exactly(moved_->due - kNoticeLeadSeconds);
+    if (!moved_->warned) wait.Alert(moved_->due - kWarningLeadSeconds);
+    wait.Alert(moved_->due);
+    if (!moved_->noticed) wait.Exactly(moved_->due - kNoticeLeadSeconds);
   }
-  return static_cast<int>(wait);
+  return wait.seconds();
 }
 
 }  // namespace dadado

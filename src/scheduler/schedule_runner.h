@@ -46,8 +46,6 @@ class ScheduleRunner {
   // While nothing can happen for longer than this, the timer need not run
   // every second; at most this long between two ticks.
   static constexpr int kIdleTickSeconds = 60;
-  // From this long before a warning or an action, every second is ticked.
-  static constexpr int kAlertSeconds = 120;
   // A missed action is caught up only this long after it was due.
   static constexpr int kCatchUpWindowSeconds = 2 * 60 * 60;
 

@@ -65,4 +65,33 @@ class TickSeconds {
   std::optional<std::int64_t> last_;
 };
 
+// The wait until the next tick that matters, gathered from what is coming:
+// from a little before a warning or an action every second is ticked; a
+// notice needs only its own second.
+class TickWait {
+ public:
+  // From this long before a warning or an action, every second is ticked.
+  static constexpr int kAlertSeconds = 120;
+
+  // Nothing coming: at most `max_idle` seconds (at least one).
+  TickWait(std::int64_t now, int max_idle) : now_(now), wait_(max_idle < 1 ? 1 : max_idle) {}
+
+  // A warning or an action at `at`.
+  void Alert(std::optional<std::int64_t> at) {
+    if (at && *at > now_) Take(*at - now_ - kAlertSeconds);
+  }
+  // A notice at `at`.
+  void Exactly(std::optional<std::int64_t> at) {
+    if (at && *at > now_) Take(*at - now_);
+  }
+  int seconds() const { return static_cast<int>(wait_); }
+
+ private:
+  void Take(std::int64_t wait) {
+    if (wait < 1) wait = 1;
+    if (wait < wait_) wait_ = wait;
+  }
+  std::int64_t now_, wait_;
+};
+
 }  // namespace dadado

@@ -125,24 +125,23 @@ bool PlanDialog::Open(HWND owner, const std::wstring& title) {
   for (int d = 0; d < kWeekdays; ++d)
     AddControl(WC_BUTTONW, kWeekdayLetters[d], kChild | WS_TABSTOP | BS_CHECKBOX | (d == 0 ? WS_GROUP : 0),
                {kFieldX + d * kWeekdayStep, 0, kWeekdayStep - 4, 18}, kIdPlanWeekdayFirst + d);
-  AddControl(WC_STATICW, L"重复周期(&N):", kChild | SS_LEFT, {kLabelX, 0, kLabelW, 16}, kIdPlanEveryLabel);
-  HWND every = AddControl(WC_EDITW, L"", kChild | WS_TABSTOP | WS_GROUP | WS_BORDER | ES_AUTOHSCROLL | ES_NUMBER,
-                          {kFieldX, 0, 44, 23}, kIdPlanEvery, WS_EX_CLIENTEDGE);
-  SendMessageW(every, EM_SETLIMITTEXT, 2, 0);
-  HWND every_spin = AddControl(UPDOWN_CLASSW, L"", kChild | UDS_AUTOBUDDY | UDS_SETBUDDYINT | UDS_ARROWKEYS |
-                                                       UDS_NOTHOUSANDS,
-                               {kFieldX + 44, 0, 18, 23}, kIdPlanEverySpin);
-  SendMessageW(every_spin, UDM_SETRANGE32, Plan::kMinEveryDays, Plan::kMaxEveryDays);
-  AddControl(WC_STATICW, L"天（2 到 16）", kChild | SS_LEFT, {kFieldX + 68, 0, 140, 16}, kIdPlanEveryUnit);
-  AddControl(WC_STATICW, L"空闲时间(&N):", kChild | SS_LEFT, {kLabelX, 0, kLabelW, 16}, kIdPlanIdleLabel);
-  HWND idle = AddControl(WC_EDITW, L"", kChild | WS_TABSTOP | WS_GROUP | WS_BORDER | ES_AUTOHSCROLL | ES_NUMBER,
-                         {kFieldX, 0, 44, 23}, kIdPlanIdle, WS_EX_CLIENTEDGE);
-  SendMessageW(idle, EM_SETLIMITTEXT, 4, 0);
-  HWND idle_spin = AddControl(UPDOWN_CLASSW, L"", kChild | UDS_AUTOBUDDY | UDS_SETBUDDYINT | UDS_ARROWKEYS |
-                                                      UDS_NOTHOUSANDS,
-                              {kFieldX + 44, 0, 18, 23}, kIdPlanIdleSpin);
-  SendMessageW(idle_spin, UDM_SETRANGE32, Plan::kMinIdleMinutes, Plan::kMaxIdleMinutes);
-  AddControl(WC_STATICW, L"分钟没有操作（1 到 1440）", kChild | SS_LEFT, {kFieldX + 68, 0, 150, 16}, kIdPlanIdleUnit);
+  // A number typed or spun within its range, with its unit after it.
+  auto add_number = [&](const wchar_t* label, int label_id, int edit_id, int spin_id, int digits, int low, int high,
+                        const wchar_t* unit, int unit_w, int unit_id) {
+    AddControl(WC_STATICW, label, kChild | SS_LEFT, {kLabelX, 0, kLabelW, 16}, label_id);
+    HWND edit = AddControl(WC_EDITW, L"", kChild | WS_TABSTOP | WS_GROUP | WS_BORDER | ES_AUTOHSCROLL | ES_NUMBER,
+                           {kFieldX, 0, 44, 23}, edit_id, WS_EX_CLIENTEDGE);
+    SendMessageW(edit, EM_SETLIMITTEXT, digits, 0);
+    HWND spin = AddControl(UPDOWN_CLASSW, L"",
+                           kChild | UDS_AUTOBUDDY | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS,
+                           {kFieldX + 44, 0, 18, 23}, spin_id);
+    SendMessageW(spin, UDM_SETRANGE32, low, high);
+    AddControl(WC_STATICW, unit, kChild | SS_LEFT, {kFieldX + 68, 0, unit_w, 16}, unit_id);
+  };
+  add_number(L"重复周期(&N):", kIdPlanEveryLabel, kIdPlanEvery, kIdPlanEverySpin, 2, Plan::kMinEveryDays,
+             Plan::kMaxEveryDays, L"天（2 到 16）", 140, kIdPlanEveryUnit);
+  add_number(L"空闲时间(&N):", kIdPlanIdleLabel, kIdPlanIdle, kIdPlanIdleSpin, 4, Plan::kMinIdleMinutes,
+             Plan::kMaxIdleMinutes, L"分钟没有操作（1 到 1440）", 150, kIdPlanIdleUnit);
   AddControl(WC_STATICW, L"时间(&T):", kChild | SS_LEFT, {kLabelX, 0, kLabelW, 16}, kIdPlanTimeLabel);
   HWND time = AddControl(DATETIMEPICK_CLASSW, L"", kChild | WS_TABSTOP | WS_GROUP | DTS_TIMEFORMAT | DTS_UPDOWN,
                          {kFieldX, 0, 100, 23}, kIdPlanTime);
