@@ -6,19 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "scheduler/plan.h"
+#include "support/plans.h"
 #include "support/program_fixture.h"
 
 namespace dadado {
 namespace {
 
-Plan Daily(PlanAction action, int h, int m, int s, bool warning) {
-  Plan p;
-  p.action = action;
-  p.repeat = PlanRepeat::kDaily;
-  p.time_of_day = h * 3600 + m * 60 + s;
-  p.warning = warning;
-  return p;
-}
+using testing::DailyPlan;
+using testing::IdlePlan;
 
 std::int64_t At(int d, int h, int m, int s) { return LocalSeconds({{2026, 12, d}, h * 3600 + m * 60 + s}); }
 
@@ -66,7 +61,7 @@ struct PlansTest : testing::ProgramTest {
 
 TEST_F(PlansTest, TwoPlansActEachInItsOwnSecond) {
   clock.Set(2026, 12, 7, 20, 0, 0);
-  StartWith({Daily(PlanAction::kScreenOff, 21, 0, 0, false), Daily(PlanAction::kLock, 21, 30, 0, false)});
+  StartWith({DailyPlan(PlanAction::kScreenOff, 21, 0, 0, false), DailyPlan(PlanAction::kLock, 21, 30, 0, false)});
   EXPECT_TRUE(screen.plan_timer);
   EXPECT_FALSE(screen.timer1);  // the schedule's own timer keeps to the schedule
   EXPECT_NE(screen.tray_tip.find("下次：今天 21:00:00 关闭显示器"), std::string::npos) << screen.tray_tip;
@@ -81,8 +76,8 @@ TEST_F(PlansTest, TwoPlansActEachInItsOwnSecond) {
 
 TEST_F(PlansTest, PlansDueTogetherMergeAndTheStrongestActs) {
   clock.Set(2026, 12, 7, 20, 50, 0);
-  StartWith({Daily(PlanAction::kLock, 21, 0, 0, true), Daily(PlanAction::kShutDown, 21, 1, 0, true),
-             Daily(PlanAction::kScreenOff, 21, 1, 30, true)});
+  StartWith({DailyPlan(PlanAction::kLock, 21, 0, 0, true), DailyPlan(PlanAction::kShutDown, 21, 1, 0, true),
+             DailyPlan(PlanAction::kScreenOff, 21, 1, 30, true)});
   RunUntil(At(7, 20, 57, 59));
   ASSERT_TRUE(program.countdown().exists);
   EXPECT_EQ(program.countdown().action_line, "操作: 锁定计算机");
@@ -122,8 +117,8 @@ TEST_P(DueTogetherTest, OnlyTheStrongestActs) {
   EXPECT_EQ(Key("常规设置", "上次定时"), "2026/12/7 21:00:00");
 }
 
-const Plan kShutDownAt21 = Daily(PlanAction::kShutDown, 21, 0, 0, true);
-const Plan kSleepAt21 = Daily(PlanAction::kSleep, 21, 0, 0, true);
+const Plan kShutDownAt21 = DailyPlan(PlanAction::kShutDown, 21, 0, 0, true);
+const Plan kSleepAt21 = DailyPlan(PlanAction::kSleep, 21, 0, 0, true);
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DueTogetherTest,
@@ -139,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PlansTest, OnePasswordCancelsThatOccurrenceOfEachMergedPlanAndOnlyThat) {
   clock.Set(2026, 12, 7, 20, 50, 0);
-  StartWith({Daily(PlanAction::kLock, 21, 0, 0, true), Daily(PlanAction::kShutDown, 21, 1, 0, true)});
+  StartWith({DailyPlan(PlanAction::kLock, 21, 0, 0, true), DailyPlan(PlanAction::kShutDown, 21, 1, 0, true)});
   RunUntil(At(7, 20, 59, 0));
   program.Countdown_SetText("mossgate");
   program.Countdown_Enter();
@@ -155,7 +150,7 @@ TEST_F(PlansTest, OnePasswordCancelsThatOccurrenceOfEachMergedPlanAndOnlyThat) {
 
 TEST_F(PlansTest, PostponingMovesEachMergedPlan) {
   clock.Set(2026, 12, 7, 20, 50, 0);
-  StartWith({Daily(PlanAction::kShutDown, 21, 0, 0, true)});
+  StartWith({DailyPlan(PlanAction::kShutDown, 21, 0, 0, true)});
   RunUntil(At(7, 20, 59, 0));
   program.Countdown_SetText("mossgate");
   program.Countdown_Postpone();
@@ -175,7 +170,7 @@ struct CountdownAnsweredTest : PlansTest, ::testing::WithParamInterface<bool> {}
 TEST_P(CountdownAnsweredTest, TheLatestItStoodForIsStored) {
   const bool postpone = GetParam();
   clock.Set(2026, 12, 7, 20, 50, 0);
-  StartWith({Daily(PlanAction::kLock, 21, 0, 0, true)}, Schedule(1, "21:01:00", "错过补做= 1\r\n"));
+  StartWith({DailyPlan(PlanAction::kLock, 21, 0, 0, true)}, Schedule(1, "21:01:00", "错过补做= 1\r\n"));
   RunUntil(At(7, 20, 59, 30));
   ASSERT_TRUE(program.countdown().exists);
   program.Countdown_SetText("mossgate");
@@ -204,7 +199,7 @@ struct TimeControlTakesOverTest : PlansTest, ::testing::WithParamInterface<bool>
 TEST_P(TimeControlTakesOverTest, APlansCountdown) {
   const bool cancel = GetParam();
   clock.Set(2026, 12, 7, 20, 50, 0);
-  StartWith({Daily(PlanAction::kScreenOff, 21, 1, 0, true)},
+  StartWith({DailyPlan(PlanAction::kScreenOff, 21, 1, 0, true)},
             "[常规设置]\r\n启动后隐藏界面= 1\r\n频率= 3\r\n[时间控制]\r\n启用= 1\r\n1week=08:00+09:00+10:00+"
             "11:00+12:00+13:00+14:00+15:00+16:00+17:00+18:00+19:00+20:00\r\n");
   ASSERT_TRUE(screen.timer2);
@@ -272,16 +267,16 @@ TEST_P(JoiningTest, ALaterActionKeepsTheCountdownOpenUntilItsSecond) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, JoiningTest,
-    ::testing::Values(Joining{"TheSchedule", Schedule(1, "21:01:30"), {Daily(PlanAction::kLock, 21, 0, 0, true)}, 0,
+    ::testing::Values(Joining{"TheSchedule", Schedule(1, "21:01:30"), {DailyPlan(PlanAction::kLock, 21, 0, 0, true)}, 0,
                               At(7, 20, 57, 59), At(7, 21, 1, 30)},
                       Joining{"APostponedPlan",
                               "[常规设置]\r\n启动后隐藏界面= 1\r\n",
-                              {Daily(PlanAction::kShutDown, 21, 0, 0, true), Daily(PlanAction::kLock, 21, 9, 0, true)},
+                              {DailyPlan(PlanAction::kShutDown, 21, 0, 0, true), DailyPlan(PlanAction::kLock, 21, 9, 0, true)},
                               At(7, 20, 59, 0), At(7, 21, 6, 59), At(7, 21, 10, 0)}),
     [](const ::testing::TestParamInfo<Joining>& info) { return std::string(info.param.name); });
 
 TEST_F(PlansTest, AWorkingDayPlanDoesNothingOnAHoliday) {
-  Plan p = Daily(PlanAction::kShutDown, 17, 30, 0, false);
+  Plan p = DailyPlan(PlanAction::kShutDown, 17, 30, 0, false);
   p.repeat = PlanRepeat::kWorkingDays;
   clock.Set(2026, 12, 7, 17, 0, 0);  // a Monday
   StartWith({p});
@@ -328,11 +323,7 @@ TEST_F(PlansTest, AnIdleMachineSleepsAfterTheWarningUnlessSomeoneComesBack) {
 }
 
 TEST_F(PlansTest, IdleCountsAfreshAfterResume) {
-  Plan p;
-  p.action = PlanAction::kLock;
-  p.repeat = PlanRepeat::kIdle;
-  p.idle_minutes = 10;
-  p.warning = false;
+  Plan p = IdlePlan(10);
   clock.Set(2026, 12, 7, 10, 0, 0);
   StartWith({p});
   os.idle_seconds = 3 * 3600;  // slept for hours: the last input is old
@@ -345,11 +336,7 @@ TEST_F(PlansTest, IdleCountsAfreshAfterResume) {
 
 // Set back from 10:00 to 09:00 after a resume: idle counts from 09:00.
 TEST_F(PlansTest, IdleCountsFromNowWhenTheClockIsSetBackAfterAResume) {
-  Plan p;
-  p.action = PlanAction::kLock;
-  p.repeat = PlanRepeat::kIdle;
-  p.idle_minutes = 10;
-  p.warning = false;
+  Plan p = IdlePlan(10);
   clock.Set(2026, 12, 7, 10, 0, 0);
   StartWith({p});
   program.Resumed();
@@ -366,7 +353,7 @@ TEST_F(PlansTest, IdleCountsFromNowWhenTheClockIsSetBackAfterAResume) {
 // time zone (or of the clock, or a resume) sets it again for the same hour.
 TEST_F(PlansTest, TheWakeTimerIsSetAgainWhenTheTimeZoneChanges) {
   clock.Set(2026, 12, 7, 22, 0, 0);
-  StartWith({Daily(PlanAction::kWake, 7, 30, 0, false)});
+  StartWith({DailyPlan(PlanAction::kWake, 7, 30, 0, false)});
   const int sets = os.wake_timer_sets;
   program.ClockDiscontinuity();
   EXPECT_EQ(os.wake_timer_sets, sets + 1);
@@ -374,7 +361,7 @@ TEST_F(PlansTest, TheWakeTimerIsSetAgainWhenTheTimeZoneChanges) {
   program.Resumed();
   EXPECT_EQ(os.wake_timer_sets, sets + 2);
   // With nothing to wake for there is nothing to set again.
-  live().SetPlans({Daily(PlanAction::kLock, 7, 30, 0, false)});
+  live().SetPlans({DailyPlan(PlanAction::kLock, 7, 30, 0, false)});
   program.UpdatePlanTimer();
   const int cleared = os.wake_timer_sets;
   program.ClockDiscontinuity();
@@ -382,7 +369,7 @@ TEST_F(PlansTest, TheWakeTimerIsSetAgainWhenTheTimeZoneChanges) {
 }
 
 TEST_F(PlansTest, TheWakeTimerFollowsThePlansAndAWakeKeepsTheMachineUp) {
-  Plan wake = Daily(PlanAction::kWake, 7, 30, 0, false);
+  Plan wake = DailyPlan(PlanAction::kWake, 7, 30, 0, false);
   clock.Set(2026, 12, 7, 22, 0, 0);
   StartWith({wake});
   EXPECT_EQ(os.wake_timer, At(8, 7, 30, 0));
@@ -405,7 +392,7 @@ TEST_F(PlansTest, TheWakeTimerFollowsThePlansAndAWakeKeepsTheMachineUp) {
 
 TEST_F(PlansTest, AMissedRestartPlanIsCaughtUpOnceAndASleepPlanNever) {
   clock.Set(2026, 12, 7, 12, 30, 0);
-  StartWith({Daily(PlanAction::kSleep, 12, 10, 0, false), Daily(PlanAction::kRestart, 12, 0, 0, false)},
+  StartWith({DailyPlan(PlanAction::kSleep, 12, 10, 0, false), DailyPlan(PlanAction::kRestart, 12, 0, 0, false)},
             "[常规设置]\r\n启动后隐藏界面= 1\r\n错过补做= 1\r\n");
   // The plans came after start-up's catching up; as on resume:
   program.Resumed();
@@ -420,7 +407,7 @@ TEST_F(PlansTest, AMissedRestartPlanIsCaughtUpOnceAndASleepPlanNever) {
 }
 
 TEST_F(PlansTest, ACalendarWithoutThisYearIsSaidInTheTooltip) {
-  Plan p = Daily(PlanAction::kShutDown, 17, 30, 0, true);
+  Plan p = DailyPlan(PlanAction::kShutDown, 17, 30, 0, true);
   p.repeat = PlanRepeat::kWorkingDays;
   clock.Set(2026, 12, 7, 12, 0, 0);
   StartWith({p});

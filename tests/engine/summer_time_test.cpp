@@ -8,19 +8,13 @@
 #include <optional>
 
 #include "scheduler/plan.h"
+#include "support/plans.h"
 #include "support/program_fixture.h"
 
 namespace dadado {
 namespace {
 
-Plan Daily(PlanAction action, int h, int m, int s, bool warning) {
-  Plan p;
-  p.action = action;
-  p.repeat = PlanRepeat::kDaily;
-  p.time_of_day = h * 3600 + m * 60 + s;
-  p.warning = warning;
-  return p;
-}
+using testing::DailyPlan;
 
 // Summer time of 2026 begins on Sunday 29 March: 02:00 becomes 03:00, at
 // 01:00 UTC.
@@ -133,26 +127,26 @@ struct Skipped {
 };
 
 TEST(SummerTimeInTheProgram, WhatTheClockSkipsOrWhatFollowsItAtOnceComesAfterItsCountdown) {
-  const Plan kLockAt22 = Daily(PlanAction::kLock, 22, 0, 0, false);  // keeps the plans' timer running
+  const Plan kLockAt22 = DailyPlan(PlanAction::kLock, 22, 0, 0, false);  // keeps the plans' timer running
   const Skipped cases[] = {
       {"the schedule's time skipped", Daily("02:30:00"), {}, 0, 0, At(29, 3, 0, 0), 120, {At(29, 3, 2, 1), "exit 13"}},
       // Its warning was due at 02:58:59: the countdown opens as the clock
       // jumps and the action keeps its second.
       {"the schedule's warning skipped", Daily("03:01:00"), {}, 0, 0, At(29, 3, 0, 0), 59, {At(29, 3, 1, 0), "exit 13"}},
-      {"a plan's time skipped", kNoSchedule, {Daily(PlanAction::kShutDown, 2, 30, 0, true)}, 0, 0, At(29, 3, 0, 0), 120,
+      {"a plan's time skipped", kNoSchedule, {DailyPlan(PlanAction::kShutDown, 2, 30, 0, true)}, 0, 0, At(29, 3, 0, 0), 120,
        {At(29, 3, 2, 1), "exit 13"}},
-      {"a plan's warning skipped", kNoSchedule, {Daily(PlanAction::kShutDown, 3, 1, 0, true)}, 0, 0, At(29, 3, 0, 0), 59,
+      {"a plan's warning skipped", kNoSchedule, {DailyPlan(PlanAction::kShutDown, 3, 1, 0, true)}, 0, 0, At(29, 3, 0, 0), 59,
        {At(29, 3, 1, 0), "exit 13"}},
-      {"a plan without a warning", kNoSchedule, {Daily(PlanAction::kLock, 3, 1, 0, false)}, 0, 0, std::nullopt, 0,
+      {"a plan without a warning", kNoSchedule, {DailyPlan(PlanAction::kLock, 3, 1, 0, false)}, 0, 0, std::nullopt, 0,
        {At(29, 3, 1, 0), "lock"}},
       // The timer that sees the skip first is not the one that acts: the
       // other does not wait for its time to come round.
       {"a plan's time skipped, seen by the schedule's timer", Daily("22:00:00"),
-       {Daily(PlanAction::kLock, 2, 30, 0, false)}, 0, 30, std::nullopt, 0, {At(29, 3, 0, 0), "lock"}},
+       {DailyPlan(PlanAction::kLock, 2, 30, 0, false)}, 0, 30, std::nullopt, 0, {At(29, 3, 0, 0), "lock"}},
       {"the schedule's warning skipped, seen by the plans' timer", Daily("03:00:20"), {kLockAt22}, 30, 0,
        At(29, 3, 0, 0), 19, {At(29, 3, 0, 20), "exit 13"}},
       {"a plan's warning skipped, seen by the schedule's timer", Daily("22:00:00"),
-       {Daily(PlanAction::kShutDown, 3, 0, 20, true)}, 0, 30, At(29, 3, 0, 0), 19, {At(29, 3, 0, 20), "exit 13"}},
+       {DailyPlan(PlanAction::kShutDown, 3, 0, 20, true)}, 0, 30, At(29, 3, 0, 0), 19, {At(29, 3, 0, 20), "exit 13"}},
   };
   for (const Skipped& c : cases) {
     SCOPED_TRACE(c.what);
@@ -181,8 +175,8 @@ TEST(SummerTimeInTheProgram, WhatTheMachineSleptThroughIsNoSkip) {
   } cases[] = {
       {"the schedule, resumed", Daily("22:00:00"), {}, Morning::kResumed},
       {"the schedule, a timer before the resume", Daily("22:00:00"), {}, Morning::kTimerBeforeResume},
-      {"a sleep plan, resumed", kNoSchedule, {Daily(PlanAction::kSleep, 22, 0, 0, false)}, Morning::kResumed},
-      {"a sleep plan, a timer before the resume", kNoSchedule, {Daily(PlanAction::kSleep, 22, 0, 0, false)},
+      {"a sleep plan, resumed", kNoSchedule, {DailyPlan(PlanAction::kSleep, 22, 0, 0, false)}, Morning::kResumed},
+      {"a sleep plan, a timer before the resume", kNoSchedule, {DailyPlan(PlanAction::kSleep, 22, 0, 0, false)},
        Morning::kTimerBeforeResume},
       {"the schedule, cancelled and applied again", Daily("22:00:00"), {}, Morning::kApplied},
   };

@@ -9,6 +9,7 @@
 
 #include "base/date_time_text.h"
 #include "system/power.h"
+#include "support/plans.h"
 
 namespace dadado {
 namespace {
@@ -21,32 +22,26 @@ std::string SecondText(std::optional<std::int64_t> s) {
   return FormatDateTimeText(t.date, t.second_of_day);
 }
 
-Plan Make(PlanAction action, PlanRepeat repeat, int time_of_day, bool warning = true) {
-  Plan p;
-  p.action = action;
-  p.repeat = repeat;
-  p.time_of_day = time_of_day;
-  p.warning = warning;
-  return p;
-}
+using testing::MakePlan;
+
 Plan Once(Date date, int time_of_day) {
-  Plan p = Make(PlanAction::kShutDown, PlanRepeat::kOnce, time_of_day);
+  Plan p = MakePlan(PlanAction::kShutDown, PlanRepeat::kOnce, time_of_day);
   p.date = date;
   return p;
 }
 Plan Weekly(unsigned weekdays, int time_of_day) {
-  Plan p = Make(PlanAction::kLock, PlanRepeat::kWeekly, time_of_day);
+  Plan p = MakePlan(PlanAction::kLock, PlanRepeat::kWeekly, time_of_day);
   p.weekdays = weekdays;
   return p;
 }
 Plan EveryNDays(int n, Date start, int time_of_day) {
-  Plan p = Make(PlanAction::kRestart, PlanRepeat::kEveryNDays, time_of_day);
+  Plan p = MakePlan(PlanAction::kRestart, PlanRepeat::kEveryNDays, time_of_day);
   p.every_days = n;
   p.date = start;
   return p;
 }
 Plan Idle(int minutes, PlanAction action = PlanAction::kSleep, bool warning = false) {
-  Plan p = Make(action, PlanRepeat::kIdle, 0, warning);
+  Plan p = MakePlan(action, PlanRepeat::kIdle, 0, warning);
   p.idle_minutes = minutes;
   return p;
 }
@@ -54,7 +49,7 @@ Plan Idle(int minutes, PlanAction action = PlanAction::kSleep, bool warning = fa
 // ---- the stored line --------------------------------------------------------------------
 
 TEST(PlanLine, ReadsEachRepetitionAndWritesTheCanonicalForm) {
-  Plan disabled = Make(PlanAction::kRestart, PlanRepeat::kDaily, 0, false);
+  Plan disabled = MakePlan(PlanAction::kRestart, PlanRepeat::kDaily, 0, false);
   disabled.enabled = false;
   struct Case {
     const char* line;
@@ -62,7 +57,7 @@ TEST(PlanLine, ReadsEachRepetitionAndWritesTheCanonicalForm) {
     const char* canonical;  // nullptr: the line itself
   };
   const Case cases[] = {
-      {"1,1,4,,17:30:00,1", Make(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0)), nullptr},
+      {"1,1,4,,17:30:00,1", MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0)), nullptr},
       {"0,0,1,,0:00:00,0", disabled, nullptr},
       {"1,1,0,2026/12/8,23:59:59,1", Once({2026, 12, 8}, kTime(23, 59, 59)), nullptr},
       {"1,1,0,2026-12-08,23:59:59,1", Once({2026, 12, 8}, kTime(23, 59, 59)), "1,1,0,2026/12/8,23:59:59,1"},
@@ -77,15 +72,15 @@ TEST(PlanLine, ReadsEachRepetitionAndWritesTheCanonicalForm) {
       {"1,4,6,60,,0", Idle(60), nullptr},
       {"1,4,6,1,,0", Idle(1), nullptr},
       {"1,5,6,1440,12:00:00,1", Idle(1440, PlanAction::kHibernate, true), "1,5,6,1440,,1"},
-      {"1,2,5,,9:05:07,1", Make(PlanAction::kLogOff, PlanRepeat::kRestDays, kTime(9, 5, 7)), nullptr},
-      {"1,7,1,,19:00:00,0", Make(PlanAction::kScreenOff, PlanRepeat::kDaily, kTime(19, 0, 0), false), nullptr},
-      {"1,8,4,,7:30:00,0", Make(PlanAction::kWake, PlanRepeat::kWorkingDays, kTime(7, 30, 0), false), nullptr},
-      {"1,4,1,,07:30:00,1", Make(PlanAction::kSleep, PlanRepeat::kDaily, kTime(7, 30, 0)), "1,4,1,,7:30:00,1"},
-      {" 1 ,\t1 , 4 , , 17:30:00 , 1 \r\n", Make(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0)),
+      {"1,2,5,,9:05:07,1", MakePlan(PlanAction::kLogOff, PlanRepeat::kRestDays, kTime(9, 5, 7)), nullptr},
+      {"1,7,1,,19:00:00,0", MakePlan(PlanAction::kScreenOff, PlanRepeat::kDaily, kTime(19, 0, 0), false), nullptr},
+      {"1,8,4,,7:30:00,0", MakePlan(PlanAction::kWake, PlanRepeat::kWorkingDays, kTime(7, 30, 0), false), nullptr},
+      {"1,4,1,,07:30:00,1", MakePlan(PlanAction::kSleep, PlanRepeat::kDaily, kTime(7, 30, 0)), "1,4,1,,7:30:00,1"},
+      {" 1 ,\t1 , 4 , , 17:30:00 , 1 \r\n", MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0)),
        "1,1,4,,17:30:00,1"},
-      {"1,1,4,,17:30:00,1,7,新的字段,", Make(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0)),
+      {"1,1,4,,17:30:00,1,7,新的字段,", MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0)),
        "1,1,4,,17:30:00,1"},
-      {"1,1,4,,17:30:00,1,", Make(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0)), "1,1,4,,17:30:00,1"},
+      {"1,1,4,,17:30:00,1,", MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0)), "1,1,4,,17:30:00,1"},
   };
   for (const Case& c : cases) {
     const auto plan = ParsePlanLine(c.line);
@@ -137,7 +132,7 @@ TEST(PlanLine, AVeryLongLineIsReadOrRefusedWhole) {
   EXPECT_EQ(ParsePlanLine(std::string(1'000'000, ',')), std::nullopt);
   // A later version's fields may be long; the six known ones still count.
   EXPECT_EQ(ParsePlanLine("1,1,4,,17:30:00,1," + std::string(1'000'000, 'x')),
-            Make(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0)));
+            MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0)));
 }
 
 TEST(PlanLine, APlanMissingWhatItsRepetitionNeedsIsNotValid) {
@@ -147,10 +142,10 @@ TEST(PlanLine, APlanMissingWhatItsRepetitionNeedsIsNotValid) {
   EXPECT_FALSE(IsValidPlan(EveryNDays(17, {2026, 1, 1}, 0)));
   EXPECT_FALSE(IsValidPlan(Once({2026, 2, 29}, 0)));
   EXPECT_FALSE(IsValidPlan(Once({999, 1, 1}, 0)));
-  EXPECT_FALSE(IsValidPlan(Make(PlanAction::kShutDown, PlanRepeat::kDaily, 86400)));
-  EXPECT_FALSE(IsValidPlan(Make(PlanAction::kShutDown, PlanRepeat::kDaily, -1)));
-  EXPECT_FALSE(IsValidPlan(Make(static_cast<PlanAction>(3), PlanRepeat::kDaily, 0)));
-  EXPECT_FALSE(IsValidPlan(Make(PlanAction::kShutDown, static_cast<PlanRepeat>(7), 0)));
+  EXPECT_FALSE(IsValidPlan(MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, 86400)));
+  EXPECT_FALSE(IsValidPlan(MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, -1)));
+  EXPECT_FALSE(IsValidPlan(MakePlan(static_cast<PlanAction>(3), PlanRepeat::kDaily, 0)));
+  EXPECT_FALSE(IsValidPlan(MakePlan(PlanAction::kShutDown, static_cast<PlanRepeat>(7), 0)));
   EXPECT_FALSE(IsValidPlan(Idle(0)));
   EXPECT_FALSE(IsValidPlan(Idle(1441)));
   EXPECT_TRUE(IsValidPlan(Plan{}));
@@ -197,7 +192,7 @@ TEST(PlanRepeatText, ReadsAsARowOfTheList) {
     const char* text;
   } cases[] = {
       {Once({2026, 12, 8}, 0), "仅一次（2026年12月8日）"},
-      {Make(PlanAction::kShutDown, PlanRepeat::kDaily, 0), "每天"},
+      {MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, 0), "每天"},
       {Weekly(0b0101010, 0), "每周一、三、五"},
       {Weekly(0b0000001, 0), "每周日"},
       {Weekly(0b0111110, 0), "每周一至五"},
@@ -209,8 +204,8 @@ TEST(PlanRepeatText, ReadsAsARowOfTheList) {
       {EveryNDays(2, {2026, 1, 1}, 0), "每隔1天"},
       {EveryNDays(3, {2026, 1, 1}, 0), "每隔2天"},
       {EveryNDays(16, {2026, 1, 1}, 0), "每隔15天"},
-      {Make(PlanAction::kShutDown, PlanRepeat::kWorkingDays, 0), "工作日"},
-      {Make(PlanAction::kShutDown, PlanRepeat::kRestDays, 0), "休息日"},
+      {MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, 0), "工作日"},
+      {MakePlan(PlanAction::kShutDown, PlanRepeat::kRestDays, 0), "休息日"},
       {Idle(30), "空闲30分钟"},
   };
   for (const auto& c : cases) EXPECT_EQ(PlanRepeatText(c.plan), c.text);
@@ -243,7 +238,7 @@ TEST_F(PlanDueTest, DailyAcrossMidnight) {
       {kTime(12, 0, 0), At(2027, 2, 28, 12, 0, 0), "2027/3/1 12:00:00"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(Next(Make(PlanAction::kShutDown, PlanRepeat::kDaily, c.time), c.from), c.next) << SecondText(c.from);
+    EXPECT_EQ(Next(MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, c.time), c.from), c.next) << SecondText(c.from);
 }
 
 TEST_F(PlanDueTest, OnceOnlyBeforeItsSecond) {
@@ -304,7 +299,7 @@ TEST_F(PlanDueTest, EveryNDaysFromALeapDay) {
 }
 
 TEST_F(PlanDueTest, WorkingDaysFollowTheCalendar) {
-  const Plan work = Make(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0));
+  const Plan work = MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0));
   // Saturday 9/26 is a rest day, Sunday 9/27 a working one.
   EXPECT_EQ(Next(work, At(2026, 9, 25, 17, 30, 0)), "2026/9/27 17:30:00");
   // The holidays are skipped, the Saturday made a working day is not.
@@ -312,7 +307,7 @@ TEST_F(PlanDueTest, WorkingDaysFollowTheCalendar) {
   EXPECT_EQ(Next(work, At(2026, 10, 9, 17, 30, 0)), "2026/10/10 17:30:00");
   EXPECT_EQ(Next(work, At(2026, 10, 10, 17, 30, 0)), "2026/10/12 17:30:00");
 
-  const Plan rest = Make(PlanAction::kShutDown, PlanRepeat::kRestDays, kTime(22, 0, 0));
+  const Plan rest = MakePlan(PlanAction::kShutDown, PlanRepeat::kRestDays, kTime(22, 0, 0));
   EXPECT_EQ(Next(rest, At(2026, 9, 26, 22, 0, 0)), "2026/10/1 22:00:00");
   EXPECT_TRUE(PlanDayMatches(rest, calendar, DayNumber({2026, 10, 5})));  // a holiday Monday
   EXPECT_FALSE(PlanDayMatches(work, calendar, DayNumber({2026, 10, 5})));
@@ -320,7 +315,7 @@ TEST_F(PlanDueTest, WorkingDaysFollowTheCalendar) {
 }
 
 TEST_F(PlanDueTest, AMonthOfHolidaysIsLookedPastButNoWorkingDayEndsTheSearch) {
-  const Plan work = Make(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0));
+  const Plan work = MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0));
   WorkCalendar long_break;
   long_break.SetHolidays("2026/7/1-2026/8/31");
   EXPECT_EQ(SecondText(NextPlanDueAfter(work, long_break, At(2026, 6, 30, 18, 0, 0))), "2026/9/1 17:30:00");
@@ -331,7 +326,7 @@ TEST_F(PlanDueTest, AMonthOfHolidaysIsLookedPastButNoWorkingDayEndsTheSearch) {
 }
 
 TEST_F(PlanDueTest, DisabledAndIdlePlansAreNeverDue) {
-  Plan off = Make(PlanAction::kShutDown, PlanRepeat::kDaily, kTime(12, 0, 0));
+  Plan off = MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, kTime(12, 0, 0));
   off.enabled = false;
   const std::int64_t noon = At(2026, 12, 8, 12, 0, 0);
   for (const Plan& p : {off, Idle(30)}) {
@@ -345,7 +340,7 @@ TEST_F(PlanDueTest, DisabledAndIdlePlansAreNeverDue) {
 }
 
 TEST_F(PlanDueTest, TheLatestDueWithinTheWindow) {
-  const Plan daily = Make(PlanAction::kShutDown, PlanRepeat::kDaily, kTime(22, 0, 0));
+  const Plan daily = MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, kTime(22, 0, 0));
   const std::int64_t due = At(2026, 12, 8, 22, 0, 0);
   EXPECT_EQ(LatestPlanDueWithin(daily, calendar, due, 0), due);
   EXPECT_EQ(LatestPlanDueWithin(daily, calendar, due + 1800, 1800), due);
@@ -356,7 +351,7 @@ TEST_F(PlanDueTest, TheLatestDueWithinTheWindow) {
   EXPECT_EQ(LatestPlanDueWithin(daily, calendar, due, std::numeric_limits<std::int64_t>::max()), due);
 
   // Monday morning after the weekend: Friday's.
-  const Plan work = Make(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0));
+  const Plan work = MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(17, 30, 0));
   EXPECT_EQ(SecondText(LatestPlanDueWithin(work, calendar, At(2026, 12, 7, 8, 0, 0), 3 * 86400)), "2026/12/4 17:30:00");
   EXPECT_EQ(LatestPlanDueWithin(work, calendar, At(2026, 12, 7, 8, 0, 0), 86400), std::nullopt);
 
@@ -380,21 +375,21 @@ TEST_F(PlanDueTest, TheWarningMayReachBackIntoThePreviousDay) {
       {kTime(17, 30, 0), "2027/1/1", "2027/1/1 17:27:59"},
   };
   for (const auto& c : cases) {
-    const Plan p = Make(PlanAction::kShutDown, PlanRepeat::kDaily, c.time);
+    const Plan p = MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, c.time);
     const std::int64_t due = DayNumber(*ParseCalendarDate(c.due_day)) * 86400 + c.time;
     EXPECT_EQ(SecondText(PlanWarningAt(p, due)), c.warning) << c.time;
   }
   const std::int64_t due = At(2027, 1, 1, 0, 1, 0);
-  EXPECT_EQ(PlanWarningAt(Make(PlanAction::kShutDown, PlanRepeat::kDaily, kTime(0, 1, 0), false), due), std::nullopt);
-  EXPECT_EQ(PlanWarningAt(Make(PlanAction::kWake, PlanRepeat::kDaily, kTime(0, 1, 0), true), due), std::nullopt);
+  EXPECT_EQ(PlanWarningAt(MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, kTime(0, 1, 0), false), due), std::nullopt);
+  EXPECT_EQ(PlanWarningAt(MakePlan(PlanAction::kWake, PlanRepeat::kDaily, kTime(0, 1, 0), true), due), std::nullopt);
 
   // The next event of a plan at 00:01:00 is its warning the evening before.
-  const Plan p = Make(PlanAction::kShutDown, PlanRepeat::kDaily, kTime(0, 1, 0));
+  const Plan p = MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, kTime(0, 1, 0));
   EXPECT_EQ(SecondText(NextPlanEventAfter(p, calendar, At(2026, 12, 31, 23, 58, 58))), "2026/12/31 23:58:59");
   EXPECT_EQ(SecondText(NextPlanEventAfter(p, calendar, At(2026, 12, 31, 23, 58, 59))), "2027/1/1 0:01:00");
   EXPECT_EQ(SecondText(NextPlanEventAfter(p, calendar, At(2027, 1, 1, 0, 1, 0))), "2027/1/1 23:58:59");
   // A working-day plan just after midnight warns on the evening of a rest day.
-  const Plan work = Make(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(0, 1, 0));
+  const Plan work = MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, kTime(0, 1, 0));
   EXPECT_EQ(SecondText(NextPlanEventAfter(work, calendar, At(2026, 10, 9, 12, 0, 0))), "2026/10/9 23:58:59");
   EXPECT_EQ(SecondText(NextPlanEventAfter(work, calendar, At(2026, 10, 10, 12, 0, 0))), "2026/10/11 23:58:59");
 }

@@ -14,6 +14,8 @@
 #include "protection/password.h"
 #include "settings/settings_table.h"
 #include "support/program_fixture.h"
+#include "support/guard_pipe.h"
+#include "support/plans.h"
 #include "ui/plan_editor.h"
 
 namespace dadado {
@@ -30,14 +32,7 @@ Plan Daily(int h, int m, PlanAction action = PlanAction::kShutDown) {
   return p;
 }
 
-Plan Idle(int minutes) {
-  Plan p;
-  p.repeat = PlanRepeat::kIdle;
-  p.action = PlanAction::kLock;
-  p.idle_minutes = minutes;
-  p.warning = false;
-  return p;
-}
+using testing::IdlePlan;
 
 Plan Weekly(unsigned weekdays, int h) {
   Plan p;
@@ -74,7 +69,7 @@ struct PlanSettingsTest : testing::ProgramTest {
 
 TEST_F(PlanSettingsTest, PlansAndTheCalendarComeBackAfterApplyAndRestart) {
   program.Start();
-  const std::vector<Plan> plans = {Daily(17, 30), Idle(30), Weekly(0b0101010, 21)};
+  const std::vector<Plan> plans = {Daily(17, 30), IdlePlan(30), Weekly(0b0101010, 21)};
   live().SetPlans(plans);
   live().SetHolidays(kHolidays2026);
   live().SetExtraWorkdays("2026/1/4,2026/2/14,2026/2/28");
@@ -149,7 +144,7 @@ TEST_F(PlanSettingsTest, AHandEditedFileKeepsThePlansThatReadInTheirOrder) {
       "[节假日]\r\n假日=2026/10/1-2026/10/8,2026/2/30,2027/1/1\r\n");
   program.Start();
   Plan restart = Daily(6, 0, PlanAction::kRestart);
-  Plan idle = Idle(15);
+  Plan idle = IdlePlan(15);
   idle.enabled = false;
   ASSERT_EQ(live().plans(), (std::vector<Plan>{restart, idle, Daily(22, 0)}));
   // The list as typed, for the holiday dialog to name what is no date; the
@@ -376,7 +371,7 @@ TEST_F(PlanPolicyTest, APolicyListReplacesTheFilesPlansInTheOrderOfItsNumbers) {
 
   os.policy.clear();
   program.PolicyChanged();
-  EXPECT_EQ(live().plans(), (std::vector<Plan>{Daily(17, 30), Idle(30)}));
+  EXPECT_EQ(live().plans(), (std::vector<Plan>{Daily(17, 30), IdlePlan(30)}));
   EXPECT_EQ(live().holidays(), "2026/10/1");
   EXPECT_FALSE(program.policy_locks().plans);
 }
@@ -408,7 +403,7 @@ TEST_F(PlanPolicyTest, APolicyListOfMoreThanSixteenKeepsTheFirstSixteen) {
 
 TEST_F(PlanPolicyTest, WithoutAPlansValueTheFilesPlansStay) {
   StartWith({{"Plansx\\1", Text("1,1,1,,22:00:00,1")}, {"Plans", Text("1,1,1,,22:00:00,1")}});
-  EXPECT_EQ(live().plans(), (std::vector<Plan>{Daily(17, 30), Idle(30)}));
+  EXPECT_EQ(live().plans(), (std::vector<Plan>{Daily(17, 30), IdlePlan(30)}));
   EXPECT_FALSE(program.policy_locks().plans);
 }
 
@@ -422,38 +417,8 @@ TEST_F(PlanPolicyTest, EveryPlanEntryTakesItsSlotOfThePolicyList) {
 
 // ---- through the guard service ------------------------------------------------------
 
-// The program as the guard service's face, the two joined directly: the
-// service's reply comes back to the face's request at once; what else it
-// sends waits for Deliver.
-struct ServiceAndFace : GuardPlatform, GuardLink {
-  GuardHost* host = nullptr;
-  std::deque<protocol::Message> to_face;
-  int next_id = 0;
-
-  std::optional<SessionId> ConsoleUserSession() override { return 1; }
-  bool SessionLocked(SessionId) override { return false; }
-  bool StartFace(SessionId) override { return true; }
-  bool FaceRunning() override { return true; }
-  void SendToFace(const protocol::Message& m) override { to_face.push_back(m); }
-  bool Perform(unsigned, std::optional<SessionId>) override { return true; }
-  std::optional<TimeZoneRule> CurrentTimeZone() override { return TimeZoneRule{-480, 0, 0, {}, {}}; }
-  bool Suspend(bool) override { return true; }
-  void ArmWake(std::optional<std::int64_t>) override {}
-  void KeepAwake(bool) override {}
-  std::optional<protocol::Message> Ask(protocol::Message request) override {
-    const std::string id = std::to_string(++next_id);
-    request.Set("id", id);
-    host->FaceMessage(request);
-    for (auto it = to_face.begin(); it != to_face.end(); ++it)
-      if (it->type == protocol::kReply && it->Get("id") == id) {
-        protocol::Message reply = *it;
-        to_face.erase(it);
-        return reply;
-      }
-    return std::nullopt;
-  }
-  void Tell(const protocol::Message& m) override { host->FaceMessage(m); }
-};
+// The program as the guard service's face, the two joined directly.
+using ServiceAndFace = testing::GuardPipe;
 
 struct UtcOfChina : UtcClock {
   testing::FakeClock& local;

@@ -8,6 +8,7 @@
 #include "guard/guard_host.h"
 #include "protection/password.h"
 #include "settings/ini_text.h"
+#include "support/guard_pipe.h"
 #include "support/program_fixture.h"
 #include "system/windows_integration.h"
 
@@ -32,52 +33,8 @@ struct LocalOf : Clock {
   LocalDateTime Now() override { return FromLocalSeconds(utc.now + 8 * 3600); }
 };
 
-// The service's side of the pipe and the program's, in one: what the
-// service sends waits for the program's message loop, except the reply an
-// Ask waits for.
-struct Pipe : GuardPlatform, GuardLink {
-  GuardHost* host = nullptr;
-  std::deque<p::Message> to_face;
-  std::vector<unsigned> performed;
-  bool face = false;
-  int next_id = 0;
-  std::vector<p::Message> asked;
-
-  std::optional<SessionId> ConsoleUserSession() override { return 1; }
-  bool SessionLocked(SessionId) override { return false; }
-  bool StartFace(SessionId) override { return face = true; }
-  bool FaceRunning() override { return face; }
-  void SendToFace(const p::Message& m) override { to_face.push_back(m); }
-  bool Perform(unsigned flags, std::optional<SessionId>) override {
-    performed.push_back(flags);
-    return true;
-  }
-  std::optional<TimeZoneRule> CurrentTimeZone() override { return TimeZoneRule{-480, 0, 0, {}, {}}; }
-  std::vector<std::string> suspends;
-  std::optional<std::int64_t> wake_at;
-  bool awake = false;
-  bool Suspend(bool hibernate) override {
-    suspends.push_back(hibernate ? "hibernate" : "sleep");
-    return true;
-  }
-  void ArmWake(std::optional<std::int64_t> utc) override { wake_at = utc; }
-  void KeepAwake(bool keep) override { awake = keep; }
-
-  std::optional<p::Message> Ask(p::Message request) override {
-    const std::string id = std::to_string(++next_id);
-    request.Set("id", id);
-    asked.push_back(request);
-    host->FaceMessage(request);
-    for (auto it = to_face.begin(); it != to_face.end(); ++it)
-      if (it->type == p::kReply && it->Get("id") == id) {
-        p::Message reply = *it;
-        to_face.erase(it);
-        return reply;
-      }
-    return std::nullopt;
-  }
-  void Tell(const p::Message& m) override { host->FaceMessage(m); }
-};
+// The service's side of the pipe and the program's, in one.
+using Pipe = testing::GuardPipe;
 
 std::int64_t Local(int h, int m, int s) { return LocalSeconds({{2026, 12, 7}, h * 3600 + m * 60 + s}); }
 

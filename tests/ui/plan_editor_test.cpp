@@ -5,17 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/plans.h"
+
 namespace dadado {
 namespace {
 
-Plan Make(PlanRepeat repeat, PlanAction action, int time, bool warning = true) {
-  Plan p;
-  p.repeat = repeat;
-  p.action = action;
-  p.time_of_day = time;
-  p.warning = warning;
-  return p;
-}
+using testing::MakePlan;
 
 constexpr int H = 3600;
 const LocalDateTime kNow{{2026, 12, 7}, 15 * H + 4 * 60 + 5};  // a Monday
@@ -23,14 +18,14 @@ const LocalDateTime kNow{{2026, 12, 7}, 15 * H + 4 * 60 + 5};  // a Monday
 // ---- the list ------------------------------------------------------------------
 
 TEST(PlanRows, EachColumnInWords) {
-  Plan once = Make(PlanRepeat::kOnce, PlanAction::kRestart, 8 * H + 5);
+  Plan once = MakePlan(PlanAction::kRestart, PlanRepeat::kOnce, 8 * H + 5);
   once.date = {2026, 12, 8};
-  Plan weekly = Make(PlanRepeat::kWeekly, PlanAction::kShutDown, 17 * H + 30 * 60);
+  Plan weekly = MakePlan(PlanAction::kShutDown, PlanRepeat::kWeekly, 17 * H + 30 * 60);
   weekly.weekdays = 0b0101010;
-  Plan idle = Make(PlanRepeat::kIdle, PlanAction::kLock, 0, false);
+  Plan idle = MakePlan(PlanAction::kLock, PlanRepeat::kIdle, 0, false);
   idle.idle_minutes = 30;
-  Plan wake = Make(PlanRepeat::kWorkingDays, PlanAction::kWake, 6 * H + 50 * 60);
-  Plan off = Make(PlanRepeat::kDaily, PlanAction::kScreenOff, 23 * H + 59 * 60 + 59, false);
+  Plan wake = MakePlan(PlanAction::kWake, PlanRepeat::kWorkingDays, 6 * H + 50 * 60);
+  Plan off = MakePlan(PlanAction::kScreenOff, PlanRepeat::kDaily, 23 * H + 59 * 60 + 59, false);
   off.enabled = false;
   struct Row {
     Plan plan;
@@ -58,7 +53,7 @@ TEST(PlanRows, EachColumnInWords) {
 
 TEST(PlanTab, ButtonsFollowTheListItsSelectionAndThePolicy) {
   LiveSettings live;
-  const Plan daily = Make(PlanRepeat::kDaily, PlanAction::kShutDown, 22 * H);
+  const Plan daily = MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, 22 * H);
   live.SetPlans(std::vector<Plan>(kMaxPlans - 1, daily));
   PolicyLocks none;
   PlanTabView v = PlanTabViewOf(live, none, -1, 2026);
@@ -89,8 +84,8 @@ TEST(PlanTab, ButtonsFollowTheListItsSelectionAndThePolicy) {
 }
 
 TEST(PlanTab, EditsOfTheListEnableApplyAndIgnoreRowsThatAreNotThere) {
-  const Plan a = Make(PlanRepeat::kDaily, PlanAction::kShutDown, 22 * H);
-  const Plan b = Make(PlanRepeat::kDaily, PlanAction::kRestart, 7 * H);
+  const Plan a = MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, 22 * H);
+  const Plan b = MakePlan(PlanAction::kRestart, PlanRepeat::kDaily, 7 * H);
   LiveSettings live;
   live.SetPlans({a, b});
   live.SetApplyEnabled(false);
@@ -114,9 +109,9 @@ TEST(PlanTab, EditsOfTheListEnableApplyAndIgnoreRowsThatAreNotThere) {
 // ---- the line about the calendar ----------------------------------------------------
 
 TEST(CalendarWarning, OnlyWhileAPlanGoesByTheCalendarAndNoListTouchesTheYear) {
-  const Plan working = Make(PlanRepeat::kWorkingDays, PlanAction::kShutDown, 17 * H);
-  const Plan rest = Make(PlanRepeat::kRestDays, PlanAction::kShutDown, 17 * H);
-  const Plan daily = Make(PlanRepeat::kDaily, PlanAction::kShutDown, 17 * H);
+  const Plan working = MakePlan(PlanAction::kShutDown, PlanRepeat::kWorkingDays, 17 * H);
+  const Plan rest = MakePlan(PlanAction::kShutDown, PlanRepeat::kRestDays, 17 * H);
+  const Plan daily = MakePlan(PlanAction::kShutDown, PlanRepeat::kDaily, 17 * H);
   Plan working_off = working;
   working_off.enabled = false;
   struct Case {
@@ -227,7 +222,7 @@ TEST(PlanForm, SleepAndHibernationWhereTheMachineCannotAreGreyedAndRefused) {
   }
   // A plan made elsewhere that sleeps is shown as it is, and OK says why it
   // cannot be kept here.
-  Plan sleeper = Make(PlanRepeat::kDaily, PlanAction::kSleep, 23 * H);
+  Plan sleeper = MakePlan(PlanAction::kSleep, PlanRepeat::kDaily, 23 * H);
   PlanForm f = PlanForm::ForEdit(sleeper, kNow, {false, true});
   EXPECT_EQ(f.plan().action, PlanAction::kSleep);
   EXPECT_EQ(f.Problem(), "这台计算机不支持睡眠，请选择其他操作！");
@@ -307,16 +302,16 @@ TEST(PlanForm, AOncePlanMustLieAheadWhileItIsOn) {
 }
 
 TEST(PlanForm, AnUnchangedPlanComesBackEqualAndUnusedFieldsStartSensibly) {
-  Plan once = Make(PlanRepeat::kOnce, PlanAction::kRestart, 8 * H);
+  Plan once = MakePlan(PlanAction::kRestart, PlanRepeat::kOnce, 8 * H);
   once.date = {2027, 1, 1};
-  Plan every = Make(PlanRepeat::kEveryNDays, PlanAction::kLogOff, 20 * H);
+  Plan every = MakePlan(PlanAction::kLogOff, PlanRepeat::kEveryNDays, 20 * H);
   every.every_days = 16;
   every.date = {2026, 2, 28};
-  Plan weekly = Make(PlanRepeat::kWeekly, PlanAction::kHibernate, 23 * H);
+  Plan weekly = MakePlan(PlanAction::kHibernate, PlanRepeat::kWeekly, 23 * H);
   weekly.weekdays = 0b1000001;
-  Plan idle = Make(PlanRepeat::kIdle, PlanAction::kSleep, 0, false);
+  Plan idle = MakePlan(PlanAction::kSleep, PlanRepeat::kIdle, 0, false);
   idle.idle_minutes = 1440;
-  Plan rest = Make(PlanRepeat::kRestDays, PlanAction::kScreenOff, 0);
+  Plan rest = MakePlan(PlanAction::kScreenOff, PlanRepeat::kRestDays, 0);
   for (const Plan& p : {once, every, weekly, idle, rest}) {
     const PlanForm f = PlanForm::ForEdit(p, kNow, {});
     EXPECT_EQ(f.Result(), p) << FormatPlanLine(p);

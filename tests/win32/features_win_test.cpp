@@ -9,45 +9,16 @@
 #include "system/win32/win_os.h"
 #include "ui/win32/ids.h"
 #include "ui/win32/win_app.h"
+#include "win32/fresh_app.h"
 #include "win32/win_test_support.h"
 
 namespace dadado::win32 {
 namespace {
 
-
-
-
-constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\dadado";
-
 void SetPolicyNumber(const wchar_t* name, DWORD v) {
   RegSetKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, name, REG_DWORD, &v, sizeof v);
 }
-void SetPolicyText(const wchar_t* name, const std::wstring& t) {
-  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, name, REG_SZ, t.c_str(),
-                  static_cast<DWORD>((t.size() + 1) * sizeof(wchar_t)));
-}
-void ClearPolicy() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey); }
-
-struct FeaturesWin : ::testing::Test {
-  std::unique_ptr<WinApp> app;
-  void SetUp() override {
-    DeleteFileW(Widen(SettingsPath()).c_str());
-    ClearPolicy();
-  }
-  void Start() {
-    app = std::make_unique<WinApp>();
-    app->answer_messages = true;
-    ASSERT_TRUE(app->Start());
-    Pump(100);
-  }
-  void TearDown() override {
-    app.reset();
-    Pump(50);
-    ClearPolicy();
-    DeleteFileW(Widen(SettingsPath()).c_str());
-  }
-  HWND Form1Control(int id) { return app->form1().Control(id); }
-};
+using FeaturesWin = FreshAppTest;
 
 TEST_F(FeaturesWin, TheNewControlsReachTheModel) {
   Start();
@@ -96,7 +67,7 @@ TEST_F(FeaturesWin, PostponeOnTheCountdownTakesThePassword) {
 
 TEST_F(FeaturesWin, PolicyValuesShowLockedInTheWindow) {
   SetPolicyNumber(L"ScheduleFrequency", 0);
-  SetPolicyText(L"ScheduleTime", L"21:30:00");
+  SetPolicyText(kPolicyKey, L"ScheduleTime", L"21:30:00");
   SetPolicyNumber(L"Action", 1);
   SetPolicyNumber(L"ShowWarning", 0);
   SetPolicyNumber(L"DailyLimitMonday", 45);

@@ -9,20 +9,15 @@
 
 #include "system/win32/wide.h"
 #include "system/win32/win_os.h"
+#include "support/plans.h"
 #include "ui/plan_editor.h"
 #include "ui/win32/ids.h"
 #include "ui/win32/win_app.h"
+#include "win32/fresh_app.h"
 #include "win32/win_test_support.h"
 
 namespace dadado::win32 {
 namespace {
-
-constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\dadado";
-void ClearPolicy() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey); }
-void SetPolicyText(const std::wstring& key, const wchar_t* name, const std::wstring& t) {
-  RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, t.c_str(),
-                  static_cast<DWORD>((t.size() + 1) * sizeof(wchar_t)));
-}
 
 // What the timer does once the dialog with this title has opened. A script
 // that leaves the dialog open has it closed, so that a failing test ends.
@@ -88,34 +83,10 @@ Plan Weekly(unsigned days, int time) {
   return p;
 }
 
-Plan Idle(int minutes) {
-  Plan p;
-  p.repeat = PlanRepeat::kIdle;
-  p.action = PlanAction::kLock;
-  p.idle_minutes = minutes;
-  p.warning = false;
-  return p;
-}
+using testing::IdlePlan;
 
-struct PlansWin : ::testing::Test {
-  std::unique_ptr<WinApp> app;
-  void SetUp() override {
-    DeleteFileW(Widen(SettingsPath()).c_str());
-    ClearPolicy();
-  }
-  void Start() {
-    app = std::make_unique<WinApp>();
-    app->answer_messages = true;
-    ASSERT_TRUE(app->Start());
-    Pump(100);
-  }
-  void TearDown() override {
-    app.reset();
-    Pump(50);
-    ClearPolicy();
-    DeleteFileW(Widen(SettingsPath()).c_str());
-  }
-  HWND Control(int id) { return app->form1().Control(id); }
+struct PlansWin : FreshAppTest {
+  HWND Control(int id) { return Form1Control(id); }
   LiveSettings& live() { return app->program().live(); }
   void Click(int id) {
     SendMessageW(Control(id), BM_CLICK, 0, 0);
@@ -161,7 +132,7 @@ TEST_F(PlansWin, ThePlanTabSitsBetweenTimeControlAndAbout) {
 
 TEST_F(PlansWin, TheListMirrorsThePlans) {
   Start();
-  Plan idle = Idle(30);
+  Plan idle = IdlePlan(30);
   idle.enabled = false;
   Plan working = Weekly(0, 17 * 3600 + 30 * 60);
   working.repeat = PlanRepeat::kWorkingDays;
@@ -188,7 +159,7 @@ TEST_F(PlansWin, TheListMirrorsThePlans) {
   EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 2);
   EXPECT_EQ(Text(Control(kIdPlanNotice)), L"");
 
-  live().SetPlans(std::vector<Plan>(kMaxPlans, Idle(5)));
+  live().SetPlans(std::vector<Plan>(kMaxPlans, IdlePlan(5)));
   app->Refresh();
   EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), kMaxPlans);
   EXPECT_FALSE(IsWindowEnabled(Control(kIdPlanAdd)));  // sixteen at most
@@ -196,7 +167,7 @@ TEST_F(PlansWin, TheListMirrorsThePlans) {
 
 TEST_F(PlansWin, TheEnabledBoxOfARowReachesTheModel) {
   Start();
-  live().SetPlans({Idle(30)});
+  live().SetPlans({IdlePlan(30)});
   live().SetApplyEnabled(false);
   app->Refresh();
   ListView_SetCheckState(Control(kIdPlanList), 0, FALSE);
@@ -244,7 +215,7 @@ TEST_F(PlansWin, APlanAddedThroughTheDialogReachesTheModel) {
 
 TEST_F(PlansWin, EditingAnIdlePlanShowsOnlyItsMinutes) {
   Start();
-  live().SetPlans({Idle(30)});
+  live().SetPlans({IdlePlan(30)});
   app->Refresh();
   SelectRow(0);
   std::wstring minutes;
@@ -260,7 +231,7 @@ TEST_F(PlansWin, EditingAnIdlePlanShowsOnlyItsMinutes) {
   EXPECT_TRUE(DialogScript::ran);
   EXPECT_TRUE(only_minutes);
   EXPECT_EQ(minutes, L"30");
-  EXPECT_EQ(live().plans(), std::vector<Plan>{Idle(45)});
+  EXPECT_EQ(live().plans(), std::vector<Plan>{IdlePlan(45)});
 }
 
 TEST_F(PlansWin, TheHolidayDialogNamesWhatIsNoDateAndKeepsTheRest) {

@@ -13,31 +13,19 @@
 #include "system/win32/win_os.h"
 #include "ui/win32/ids.h"
 #include "ui/win32/win_app.h"
+#include "win32/fresh_app.h"
 #include "win32/win_test_support.h"
 
 namespace dadado::win32 {
 namespace {
 
-
-
-
 bool Checked(HWND h) { return SendMessageW(h, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
-struct WindowsWin : ::testing::Test {
-  std::unique_ptr<WinApp> app;
+struct WindowsWin : FreshAppTest {
   void SetUp() override {
-    DeleteFileW(Widen(SettingsPath()).c_str());
-    app = std::make_unique<WinApp>();
-    app->answer_messages = true;
-    ASSERT_TRUE(app->Start());
-    Pump(100);
+    FreshAppTest::SetUp();
+    Start();
   }
-  void TearDown() override {
-    app.reset();
-    Pump(50);
-    DeleteFileW(Widen(SettingsPath()).c_str());
-  }
-  HWND Form1Control(int id) { return app->form1().Control(id); }
   void Click(HWND h) {
     SendMessageW(h, BM_CLICK, 0, 0);
     Pump(20);
