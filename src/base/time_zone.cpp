@@ -46,15 +46,16 @@ struct Change {
 template <typename F>
 void ForEachChange(const TimeZoneRule& r, std::int64_t utc, int years, F f) {
   const int year = DateOfDayNumber(FloorDiv(utc, kSecondsPerDay)).year;
-  for (const auto& [date, to_daylight] : {std::pair{&r.daylight_date, true}, std::pair{&r.standard_date, false}}) {
+  for (const bool to_daylight : {true, false}) {
+    const ZoneDate& date = to_daylight ? r.daylight_date : r.standard_date;
     // The time of the change is on the clock of the season it ends.
     const std::int64_t offset = to_daylight ? StandardOffset(r) : DaylightOffset(r);
-    auto on = [&](std::int64_t day) { f(Change{day * kSecondsPerDay + date->second + offset, to_daylight}); };
-    if (date->year != 0) {
-      on(DayNumber({date->year, date->month, date->day}));
+    auto on = [&](std::int64_t day) { f(Change{day * kSecondsPerDay + date.second + offset, to_daylight}); };
+    if (date.year != 0) {
+      on(DayNumber({date.year, date.month, date.day}));
       continue;
     }
-    for (int y = year - years; y <= year + years; ++y) on(RecurringDay(*date, y));
+    for (int y = year - years; y <= year + years; ++y) on(RecurringDay(date, y));
   }
 }
 
