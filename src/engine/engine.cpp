@@ -117,17 +117,19 @@ void Engine::ScheduleJoins(const EngineSettings& s, std::int64_t occurrence, std
 
 void Engine::TimeControlCheck(const EngineSettings& s) {
   if (stopped_) return;
-  if (!s.time_control) {
+  if (!s.Book().AnyEnabled()) {
     SetTimer(FormTimer::kTimeControl, false);
     return;
   }
-  const GuardVerdict verdict = guard_.Check(s.rules, clock_.Now());
-  if (verdict.use_changed) host_.StoreUse(guard_.use().day(), guard_.use().minutes());
+  Count(s, false);
+  const ChosenRules chosen = RulesInForce(s);
+  if (!chosen.time_control) return;  // not for the account at the console
+  const GuardVerdict verdict = guard_.Check(chosen.rules, clock_.Now(), UseFor(s, account()));
   for (const std::string& notice : verdict.notices) host_.Balloon(notice);
   if (verdict.shutdown == GuardShutdown::kNone) return;
   const bool plans_countdown = countdown_.is_open() && countdown_by_plans_ && !countdown_.occurrence();
   OpenCountdown(s, s.prompt);
-  if (plans_countdown && s.TimeControlInForce()) {
+  if (plans_countdown && TimeControlInForce(s)) {
     // Time control takes over the countdown the plans opened: it ends in
     // time control's shutdown, no later than its own countdown would, and
     // the password cancels it as it cancels time control's.
@@ -144,10 +146,120 @@ void Engine::TimeControlCheck(const EngineSettings& s) {
   host_.CountdownChanged();
 }
 
+// ---- today's use, for each account --------------------------------------------------
+
+namespace {
+
+// Whether the accounts' counts are worth keeping.
+bool KeepsAccounts(const EngineSettings& s, const UsageDay& day) {
+  return s.Book().PerAccount() || s.record_usage ||
+         std::any_of(day.accounts.begin(), day.accounts.end(),
+                     [](const AccountUse& a) { return a.extra_minutes > 0 || a.extra_until; });
+}
+
+bool SameAccounts(const UsageDay& a, const UsageDay& b) {
+  if (a.day != b.day || a.accounts.size() != b.accounts.size()) return false;
+  for (std::size_t i = 0; i < a.accounts.size(); ++i)
+    if (a.accounts[i].name != b.accounts[i].name || a.accounts[i].sid != b.accounts[i].sid) return false;
+  return true;
+}
+
+constexpr int kHistoryEverySeconds = 10 * 60;
+
+// "（账户：小明）" for the event log, when someone is at the console.
+std::string AccountNote(const std::optional<Account>& account) {
+  return account ? "（账户：" + account->name + "）" : std::string();
+}
+
+}  // namespace
+
+UseInForce Engine::UseFor(const EngineSettings& s, const std::optional<Account>& account) const {
+  UseInForce u;
+  u.minutes = use_.minutes();
+  if (!account) return u;
+  if (s.Book().PerAccount()) u.minutes = use_.MinutesOf(account->name, account->sid);
+  if (const AccountUse* own = use_.Of(account->name, account->sid)) {
+    u.extra_minutes = own->extra_minutes;
+    u.extra_until = own->extra_until;
+  }
+  return u;
+}
+
+void Engine::Count(const EngineSettings& s, bool account_changed) {
+  const LocalDateTime now = clock_.Now();
+  const UsageDay before = use_.Snapshot();
+  const bool changed = use_.Count(now) || account_changed;
+  if (use_.TakeClockSetBack()) {
+    const LocalDateTime latest = FromLocalSeconds(use_.latest().value_or(LocalSeconds(now)));
+    host_.Log(EventType::kWarning, events::kClockSetBack,
+              {FormatDateTimeText(now.date, now.second_of_day), FormatDateTimeText(latest.date, latest.second_of_day),
+               FormatShortDate(use_.day())});
+  }
+  const UsageDay today = use_.Snapshot();
+  if (changed) host_.StoreUse(today, s.TimeControlForAnyone(), KeepsAccounts(s, today));
+  if (!s.record_usage) return;
+  const std::int64_t t = LocalSeconds(now);
+  const bool new_day = before.day != today.day;
+  if (new_day) host_.RecordHistory(before);  // the day that ended, whole
+  // A new row, another account or ten minutes: the file learns of it.
+  if (new_day || account_changed || !SameAccounts(today, history_recorded_) || !history_written_ ||
+      t - *history_written_ >= kHistoryEverySeconds || t < *history_written_) {
+    history_written_ = t;
+    history_recorded_ = today;
+    if (!today.accounts.empty()) host_.RecordHistory(today);
+  }
+}
+
+void Engine::CountUse(const EngineSettings& s) {
+  if (stopped_ || !s.CountingWanted()) return;
+  Count(s, false);
+}
+
+void Engine::SetAccount(const EngineSettings& s, const std::optional<Account>& account) {
+  if (!use_.SetAccount(account, clock_.Now())) return;
+  if (!stopped_ && s.CountingWanted()) Count(s, true);
+}
+
+bool Engine::GrantExtraTime(const EngineSettings& s, const std::string& name, const std::string& sid, int minutes) {
+  if (minutes < kMinExtraMinutes || minutes > kMaxExtraMinutes || name.empty()) return false;
+  const LocalDateTime now = clock_.Now();
+  // The day the grant is for is today's: counted up to now first.
+  if (!s.CountingWanted()) use_.Pause();
+  use_.Count(now);
+  const Account whom{name, sid, false};
+  const ChosenRules chosen = s.RulesFor(whom);
+  std::optional<std::int64_t> until;
+  if (chosen.time_control) until = ExtraTimeUntil(chosen.rules, now, minutes, UseFor(s, whom).extra_until);
+  use_.Grant(name, sid, minutes, until);
+  host_.Log(EventType::kInformation, events::kExtraTimeGranted, {name, std::to_string(minutes)});
+  host_.StoreUse(use_.Snapshot(), s.TimeControlForAnyone(), true);
+  // The account at the console may go on now: its countdown ends.
+  const bool at_console = account() && SameAccount(account()->name, account()->sid, name, sid);
+  if (at_console && countdown_.is_open() && countdown_.purpose() != CountdownPurpose::kSchedule) {
+    const ChosenRules own = RulesInForce(s);
+    const UseInForce u = UseFor(s, account());
+    const int limit = own.rules.daily_limits[WeekdayOf(DayNumber(now.date))];
+    if (AllowedNow(own.rules, now, u.extra_until) && (limit == 0 || u.minutes < limit + u.extra_minutes)) {
+      countdown_.Close();
+      host_.CountdownClosed();
+    }
+  }
+  return true;
+}
+
+void Engine::FlushHistory(const EngineSettings& s) {
+  if (!s.record_usage) return;
+  if (s.CountingWanted() && !stopped_) use_.Count(clock_.Now());
+  const UsageDay today = use_.Snapshot();
+  history_written_ = LocalSeconds(clock_.Now());
+  history_recorded_ = today;
+  if (!today.accounts.empty()) host_.RecordHistory(today);
+}
+
 // ---- the countdown ---------------------------------------------------------------------
 
 void Engine::OpenCountdown(const EngineSettings& s, int mode) {
-  countdown_.Open(s.TimeControlInForce(), ActionText(s.action), version_text_, mode == 1);
+  countdown_.Open(TimeControlInForce(s), ActionText(s.action), version_text_, mode == 1);
   host_.CountdownOpened(countdown_.screen().visible);
 }
 
@@ -157,7 +269,7 @@ void Engine::CountdownTick(const EngineSettings& s) {
   // A countdown the plans opened ends in their actions, never in time
   // control's shutdown.
   const bool by_plans = countdown_by_plans_ && !countdown_.occurrence();
-  const dadado::CountdownTick tick = countdown_.Tick(s.TimeControlInForce() && !by_plans);
+  const dadado::CountdownTick tick = countdown_.Tick(TimeControlInForce(s) && !by_plans);
   if (tick != dadado::CountdownTick::kCounting) countdown_by_plans_ = false;
   switch (tick) {
     case CountdownTick::kCounting:
@@ -170,11 +282,18 @@ void Engine::CountdownTick(const EngineSettings& s) {
         break;
       }
       const LocalDateTime now = clock_.Now();
-      if (purpose == CountdownPurpose::kDailyLimit)
-        host_.Log(EventType::kInformation, events::kDailyLimitReached,
-                  {std::to_string(s.rules.daily_limits[WeekdayOf(DayNumber(now.date))])});
-      else
-        host_.Log(EventType::kInformation, events::kTimeControlShutdown, {FormatClock(now.second_of_day / 3600 * 3600, false)});
+      const std::string hour = FormatClock(now.second_of_day / 3600 * 3600, false);
+      if (purpose == CountdownPurpose::kDailyLimit) {
+        const UseInForce u = UseFor(s, account());
+        const std::string limit =
+            std::to_string(RulesInForce(s).rules.daily_limits[WeekdayOf(DayNumber(now.date))] + u.extra_minutes);
+        if (account()) host_.Log(EventType::kInformation, events::kAccountDailyLimitReached, {limit, account()->name});
+        else host_.Log(EventType::kInformation, events::kDailyLimitReached, {limit});
+      } else if (account()) {
+        host_.Log(EventType::kInformation, events::kAccountTimeControlShutdown, {hour, account()->name});
+      } else {
+        host_.Log(EventType::kInformation, events::kTimeControlShutdown, {hour});
+      }
       break;
     }
     case CountdownTick::kClosed:
@@ -187,7 +306,10 @@ CountdownAnswer Engine::Enter(const EngineSettings& s, const std::string& typed,
                               const std::function<bool(const std::string&)>& password_matches) {
   if (!countdown_.is_open()) return CountdownAnswer::kNoWindow;
   countdown_.SetPassword(typed);
-  const std::string counted_down_to = countdown_.screen().action_line;
+  // What a time-control countdown stood for names the account it held.
+  const std::string counted_down_to =
+      countdown_.screen().action_line +
+      (countdown_.purpose() == CountdownPurpose::kSchedule ? std::string() : AccountNote(account()));
   const auto occurrence = countdown_.occurrence();
   // A countdown only plans opened leaves the schedule and time control alone.
   const bool plans_only = countdown_by_plans_ && !occurrence;
@@ -242,7 +364,8 @@ void Engine::Postpone(const EngineSettings& s) {
   merged_.clear();
   merged_schedule_.reset();
   countdown_by_plans_ = false;
-  host_.Log(EventType::kInformation, events::kPostponed, {std::to_string(minutes), InstantText(until)});
+  host_.Log(EventType::kInformation, events::kPostponed,
+            {std::to_string(minutes), InstantText(until) + (for_schedule ? std::string() : AccountNote(account()))});
   countdown_.Close();
   host_.CountdownClosed();
 }
@@ -525,8 +648,8 @@ std::string Engine::NextEventText(const EngineSettings& s) {
                                 ? std::string("今天")
                                 : std::to_string(at.date.month) + "月" + std::to_string(at.date.day) + "日";
     text = "下次：" + day + " " + FormatClock(at.second_of_day, true) + " " + next->action;
-  } else if (timer2_ && s.time_control) {
-    text = guard_.NextText(s.rules, now);
+  } else if (const ChosenRules chosen = RulesInForce(s); timer2_ && chosen.time_control) {
+    text = guard_.NextText(chosen.rules, now, UseFor(s, account()));
   }
   // A calendar nobody has brought up to date makes working days plain
   // Monday to Friday.

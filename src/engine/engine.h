@@ -17,6 +17,7 @@
 #include "engine/countdown.h"
 #include "engine/engine_settings.h"
 #include "engine/timers.h"
+#include "scheduler/daily_use.h"
 #include "scheduler/plan_runner.h"
 #include "scheduler/schedule_runner.h"
 #include "scheduler/time_control_guard.h"
@@ -53,8 +54,15 @@ class EngineHost {
   // 上次定时, the last occurrence performed, cancelled or postponed; false
   // when it could be stored nowhere.
   virtual bool RememberOccurrence(std::int64_t instant) = 0;
-  // Today's use, at most once a minute.
-  virtual void StoreUse(const Date& day, int minutes) = 0;
+  // Today's use, at most once a minute while it changes, and when the
+  // account changes or extra time is granted: the machine's count is to be
+  // kept while time control holds for anyone, the accounts' while accounts
+  // have rules of their own, the history is kept or extra time was granted.
+  virtual void StoreUse(const UsageDay& day, bool machine, bool accounts) = 0;
+  // A day's use for the history file (记录使用时间): at least every ten
+  // minutes while it grows, when the day or the account changes, and at
+  // the end.
+  virtual void RecordHistory(const UsageDay& day) = 0;
 
   // A plan's action (restart, shutdown and log-off forced, as scheduled
   // actions always are) for plan number `plan`.
@@ -79,8 +87,8 @@ class Engine {
   bool timer_running(FormTimer t) const { return t == FormTimer::kSchedule ? timer1_ : timer2_; }
   const std::string& interval_start() const { return runner_.interval_start(); }
   void set_interval_start(std::string text) { runner_.set_interval_start(std::move(text)); }
-  DailyUse& use() { return guard_.use(); }
-  const DailyUse& use() const { return guard_.use(); }
+  DailyUse& use() { return use_; }
+  const DailyUse& use() const { return use_; }
 
   void SetTimer(FormTimer timer, bool running);
   // Start-up and Apply: exactly one timer, as the frequency chooses.
@@ -123,7 +131,28 @@ class Engine {
   }
   // Someone is at the console (logged on, unlocked) or not: today's use
   // counts only while someone is.
-  void SessionChanged(bool active) { guard_.use().SetActive(active, clock_.Now()); }
+  void SessionChanged(bool active) { use_.SetActive(active, clock_.Now()); }
+  // The account at the console (none: nobody is logged on there). Its rules
+  // hold from now on, and its minutes are counted from now.
+  void SetAccount(const EngineSettings& s, const std::optional<Account>& account);
+  const std::optional<Account>& account() const { return use_.account(); }
+  // The minute count, for a host whose time-control check does not run
+  // (a schedule is selected, or a countdown was cancelled): today's use is
+  // counted whatever is cancelled, postponed or paused.
+  void CountUse(const EngineSettings& s);
+  // The rules in force for the account at the console.
+  ChosenRules RulesInForce(const EngineSettings& s) const { return s.RulesFor(account()); }
+  bool TimeControlInForce(const EngineSettings& s) const {
+    return s.schedule.frequency == kFrequencyNone && RulesInForce(s).time_control;
+  }
+  // Today's use as the account at the console is held to it.
+  UseInForce UseFor(const EngineSettings& s, const std::optional<Account>& account) const;
+  // Extra time for an account and today (5 to 600 minutes): its limit grows
+  // by them, and past the end of its allowed hours it may go on for as long.
+  // False for minutes out of range.
+  bool GrantExtraTime(const EngineSettings& s, const std::string& name, const std::string& sid, int minutes);
+  // The host ends, or the day's rows are wanted now: the history is written.
+  void FlushHistory(const EngineSettings& s);
 
   // What comes next, for the tooltip's second line; empty when nothing does.
   std::string NextEventText(const EngineSettings& s);
@@ -211,6 +240,11 @@ class Engine {
   std::string version_text_;
   ScheduleRunner runner_;
   TimeControlGuard guard_;
+  DailyUse use_;
+  // Counts, tells the host to keep what changed, and names a clock set back.
+  void Count(const EngineSettings& s, bool account_changed);
+  std::optional<std::int64_t> history_written_;  // when the history was last given its rows
+  UsageDay history_recorded_;                    // and what it was given
   Countdown countdown_;
   PlanRunner plan_runner_;
   // What the countdown stands for: the plans' occurrences and the

@@ -10,11 +10,13 @@ EngineSettings EngineSettingsOf(const LiveSettings& live) {
   s.schedule.interval_index = live.combo2().index;
   s.action = live.combo3().index;
   s.prompt = live.check(9).value;
-  s.time_control = live.IsSet(4);
-  for (int n = 0; n < kWeekdays; ++n) {
-    s.rules.allowed_hours[n] = live.text3(n).text;
-    s.rules.daily_limits[n] = live.DailyLimitMinutes(n);
-  }
+  const RuleBook book = live.Rules();
+  s.time_control = book.enabled;
+  s.rules = book.rules;
+  s.account_rules = book.accounts;
+  s.administrators_exempt = book.administrators_exempt;
+  s.record_usage = live.record_usage().value == 1;
+  s.keep_days = live.keep_days();
   s.postpone_minutes = live.PostponeMinutes();
   s.catch_up = live.catch_up().value == 1;
   s.plans = live.plans();

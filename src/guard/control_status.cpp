@@ -81,12 +81,6 @@ const char* EnforcerText(Enforcer e) {
   return "none";
 }
 
-std::string IsoDate(const Date& d) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
-  return buf;
-}
-
 // One key as start-up reads it, on its own: through the same read as the
 // program's (the policy's value where it holds one, else the file's, else
 // the default, each normalised as its control takes it), in the form the
@@ -111,9 +105,10 @@ StatusValue ValueOf(const SettingEntry& e, SettingsFile& file, const LocalDateTi
     case SettingControl::kIntervalStart:
       if (auto d = ParseDate(extras.interval_start)) return StatusValue::Text(IsoDate(*d));
       return StatusValue::Text(extras.interval_start);
-    case SettingControl::kAllowedHours: return StatusValue::Text(live.text3(e.index).text);
-    case SettingControl::kDailyLimit: return StatusValue::Number(live.DailyLimitMinutes(e.index));
+    case SettingControl::kAllowedHours: return StatusValue::Text(live.default_rules().hours[e.index]);
+    case SettingControl::kDailyLimit: return StatusValue::Number(LimitMinutes(live.default_rules().limits[e.index]));
     case SettingControl::kPostpone: return StatusValue::Number(live.PostponeMinutes());
+    case SettingControl::kAdministratorsExempt: return StatusValue::Number(live.administrators_exempt().value);
     default: break;
   }
   // A kind of setting this status does not know: its text as it stands.
@@ -134,7 +129,8 @@ class QuietHost : public EngineHost {
   void Log(EventType, int, const std::vector<std::string>&) override {}
   void Balloon(const std::string&) override {}
   bool RememberOccurrence(std::int64_t) override { return false; }
-  void StoreUse(const Date&, int) override {}
+  void StoreUse(const UsageDay&, bool, bool) override {}
+  void RecordHistory(const UsageDay&) override {}
   PlanOutcome PerformPlan(PlanAction, int) override { return PlanOutcome::kNotDone; }
   void ArmWake(std::optional<std::int64_t>) override {}
   void KeepAwake(bool) override {}

@@ -120,7 +120,7 @@ void GuardHost::Stop() {
   if (settings_.time_control) {
     engine_.use().Count(clock_.Now());
     if (!(engine_.use().day() == stored_use_.first) || engine_.use().minutes() != stored_use_.second)
-      StoreUse(engine_.use().day(), engine_.use().minutes());
+      StoreUse(engine_.use().Snapshot(), true, false);
   }
   StorePostponements();
 }
@@ -156,8 +156,10 @@ bool GuardHost::RememberOccurrence(std::int64_t instant) {
   return file_.WriteIniString(keys::kGeneral, keys::kLastScheduled, InstantText(instant));
 }
 
-void GuardHost::StoreUse(const Date& day, int minutes) {
-  if (unreadable_logged_) return;
+void GuardHost::StoreUse(const UsageDay& today, bool machine, bool) {
+  if (unreadable_logged_ || !machine || !today.day) return;
+  const Date& day = *today.day;
+  const int minutes = today.minutes;
   file_.BeginBatch();
   file_.WriteIniString(keys::kUsage, keys::kUsageDate, FormatShortDate(day));
   file_.WriteIniString(keys::kUsage, keys::kUsedMinutes, std::to_string(minutes));

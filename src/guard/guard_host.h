@@ -141,7 +141,8 @@ class GuardHost : private EngineHost {
   void Log(EventType type, int id, const std::vector<std::string>& strings) override { os_.WriteEvent(type, id, strings); }
   void Balloon(const std::string& text) override;
   bool RememberOccurrence(std::int64_t instant) override;
-  void StoreUse(const Date& day, int minutes) override;
+  void StoreUse(const UsageDay& day, bool machine, bool accounts) override;
+  void RecordHistory(const UsageDay&) override {}
   PlanOutcome PerformPlan(PlanAction action, int plan) override;
   void ArmWake(std::optional<std::int64_t> instant) override;
   void KeepAwake(bool keep) override { platform_.KeepAwake(keep); }

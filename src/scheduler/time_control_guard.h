@@ -9,20 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include <array>
-
 #include "base/calendar.h"
-#include "scheduler/daily_use.h"
+#include "scheduler/accounts.h"
 
 namespace dadado {
-
-// What time control decides by: each weekday's allowed hours (0 = Sunday)
-// and its daily limit in minutes (0: none).
-struct TimeRules {
-  std::array<std::string, 7> allowed_hours;
-  std::array<int, 7> daily_limits{};
-  bool operator==(const TimeRules&) const = default;
-};
 
 enum class GuardShutdown {
   kNone,
@@ -32,25 +22,39 @@ enum class GuardShutdown {
 
 struct GuardVerdict {
   GuardShutdown shutdown = GuardShutdown::kNone;
-  bool use_changed = false;            // today's count is to be stored
   std::vector<std::string> notices;    // balloons to show
+};
+
+// Today's use as the account at the console is held to it.
+struct UseInForce {
+  int minutes = 0;        // what the limit counts: the account's, or the machine's
+  int extra_minutes = 0;  // granted for today: the limit grows by them
+  // Extra time beyond the allowed hours: the machine may be used until then.
+  std::optional<std::int64_t> extra_until;
 };
 
 // Seconds from `now` to the first second the allowed hours do not allow
 // (looking into the first hour of tomorrow), or nullopt when now is not
 // allowed or the rest of the day and the turn of it are.
 std::optional<int> SecondsToEndOfAllowedHours(const TimeRules& rules, const LocalDateTime& now);
+// The same with a window of extra time that lasts until `extra_until`.
+std::optional<int> SecondsToEndOfAllowedHours(const TimeRules& rules, const LocalDateTime& now,
+                                              std::optional<std::int64_t> extra_until);
+// Whether now is allowed, by the hours or by a window of extra time.
+bool AllowedNow(const TimeRules& rules, const LocalDateTime& now, std::optional<std::int64_t> extra_until);
+// Where a grant of extra time ends: `minutes` after the end of the allowed
+// hours (a window still open counted in), or after now when they have ended
+// already; nullopt when the hours allow the rest of the day anyway.
+std::optional<std::int64_t> ExtraTimeUntil(const TimeRules& rules, const LocalDateTime& now, int minutes,
+                                           std::optional<std::int64_t> extra_until);
 
 // "1小时20分钟", "45分钟", "2小时".
 std::string DurationText(int minutes);
 
 class TimeControlGuard {
  public:
-  DailyUse& use() { return use_; }
-  const DailyUse& use() const { return use_; }
-
-  // The minute check, with time control on.
-  GuardVerdict Check(const TimeRules& rules, const LocalDateTime& now);
+  // The minute check, with time control on, after today's use was counted.
+  GuardVerdict Check(const TimeRules& rules, const LocalDateTime& now, const UseInForce& use);
 
   // 推迟: no shutdown before `until`; the check after it decides afresh.
   void HoldOff(std::int64_t until) { hold_off_until_ = until; }
@@ -58,10 +62,10 @@ class TimeControlGuard {
 
   // What the tooltip says under time control: the sooner of the allowed
   // hours' end and the daily limit's; empty when neither applies.
-  std::string NextText(const TimeRules& rules, const LocalDateTime& now) const;
+  // Extra time granted for today is named with it.
+  std::string NextText(const TimeRules& rules, const LocalDateTime& now, const UseInForce& use) const;
 
  private:
-  DailyUse use_;
   std::optional<std::int64_t> hold_off_until_;
   std::optional<std::int64_t> noticed_end_;                    // the end of the allowed hours told of
   std::optional<std::pair<std::int64_t, int>> noticed_left_;   // the day and minutes left told of

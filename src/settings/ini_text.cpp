@@ -161,4 +161,28 @@ void IniText::Set(std::string_view section, std::string_view key, std::string_vi
   bytes_ += "[" + std::string(section) + "]" + newline + key_line;
 }
 
+std::vector<std::string> IniText::SectionNames() const {
+  std::vector<std::string> names;
+  for (const Line& l : SplitLines(bytes_)) {
+    const ParsedLine p = ParseLine(std::string_view(bytes_.data() + l.begin, l.end - l.begin));
+    if (p.kind != LineKind::kSection) continue;
+    bool seen = false;
+    for (const std::string& n : names) seen = seen || IniNamesEqual(n, p.name);
+    if (!seen) names.emplace_back(p.name);
+  }
+  return names;
+}
+
+void IniText::RemoveSection(std::string_view section) {
+  const auto lines = SplitLines(bytes_);
+  std::string kept = bytes_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes_.substr(0, 3) : std::string();
+  bool inside = false;
+  for (const Line& l : lines) {
+    const ParsedLine p = ParseLine(std::string_view(bytes_.data() + l.begin, l.end - l.begin));
+    if (p.kind == LineKind::kSection) inside = IniNamesEqual(p.name, section);
+    if (!inside) kept.append(bytes_, l.begin, l.next - l.begin);
+  }
+  bytes_ = std::move(kept);
+}
+
 }  // namespace dadado

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dadado {
 
@@ -22,6 +23,11 @@ class IniText {
   // section, or appends the section to the document. Line breaks and NUL in
   // `value` become blanks so that a value can never start a line of its own.
   void Set(std::string_view section, std::string_view key, std::string_view value);
+
+  // The names of the sections, in the order of the document, each once.
+  std::vector<std::string> SectionNames() const;
+  // Removes every section of that name with all its lines.
+  void RemoveSection(std::string_view section);
 
   const std::string& bytes() const { return bytes_; }
 

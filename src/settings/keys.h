@@ -30,9 +30,17 @@ inline constexpr char kLastScheduled[] = "上次定时";  // the last due instan
 // 高级设置
 inline constexpr char kAutoLogon[] = "自动登录";
 inline constexpr char kPostponeMinutes[] = "推迟分钟数";
+inline constexpr char kRecordUsage[] = "记录使用时间";  // 1: each account's minutes go into the history file
+inline constexpr char kKeepDays[] = "保留天数";         // days the history keeps, 7 to 3650
 // 时间控制
 inline constexpr char kEnabled[] = "启用";
 inline constexpr char kPassword[] = "密码";
+inline constexpr char kAdministratorsExempt[] = "管理员不受限";  // 1: administrators have no time control
+// [时间控制:<account>]: an account's own rules, with 启用, the week and limit
+// keys of [时间控制], and the account's SID.
+inline constexpr char kAccountSectionPrefix[] = "时间控制:";
+inline constexpr char kSid[] = "SID";
+inline std::string AccountSection(const std::string& account) { return kAccountSectionPrefix + account; }
 // 0week .. 6week: the allowed hours of weekday n, 0 = Sunday.
 inline std::string WeekKey(int weekday) { return std::to_string(weekday) + "week"; }
 // 0limit .. 6limit: the daily limit of weekday n in minutes, 0 for none.
@@ -40,6 +48,7 @@ inline std::string LimitKey(int weekday) { return std::to_string(weekday) + "lim
 // 使用记录
 inline constexpr char kUsageDate[] = "日期";        // the day counted, yyyy/m/d
 inline constexpr char kUsedMinutes[] = "已用分钟";  // minutes of use on that day
+inline constexpr char kAccountsUsed[] = "账户";      // today's use and extra time of each account
 
 // 计划
 // 计划1 .. 计划16: plan n of the list, one line 启用,操作,重复,参数,时间,提示.

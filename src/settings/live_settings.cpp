@@ -1,12 +1,29 @@
 #include "settings/live_settings.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <optional>
 
-#include <cstdio>
-
+#include "scheduler/usage_history.h"
 #include "settings/keys.h"
 
 namespace dadado {
+
+RulesText::RulesText() { hours.fill(keys::kAllHoursForbidden); }
+
+int LimitMinutes(const std::string& typed) {
+  const auto v = TypedWholeNumber(typed);
+  return v && *v >= 1 && *v <= kMaxDailyLimitMinutes ? *v : 0;
+}
+
+TimeRules TimeRulesOf(const RulesText& text) {
+  TimeRules rules;
+  for (int n = 0; n < kWeekdays; ++n) {
+    rules.allowed_hours[n] = text.hours[n];
+    rules.daily_limits[n] = LimitMinutes(text.limits[n]);
+  }
+  return rules;
+}
 
 LiveSettings::LiveSettings() {
   checks_[8 - 1].value = 1;  // "强制" starts checked
@@ -105,6 +122,7 @@ void LiveSettings::SetText3(int n, const std::string& text) {
   if (n < 0 || n >= kWeekdays || text3_[n].text == text) return;
   text3_[n].text = text;
   apply_enabled_ = true;  // Text3_Change(n): the list does not follow typing
+  StoreShownRules();
 }
 
 void LiveSettings::SelectOption3(int n) {
@@ -140,24 +158,126 @@ void LiveSettings::Check3_Click() {
 }
 
 void LiveSettings::Check4_Click() {
-  if (check(4).value == 0) {
-    option1_enabled_.fill(true);
-    for (int n = 0; n < kWeekdays; ++n) {
-      option3_enabled_[n] = false;
-      text3_[n].enabled = false;
-    }
-    list1_enabled_ = false;
-  } else {
-    SelectOption1(kFrequencyNone);
-    option1_enabled_.fill(false);
-    for (int n = 0; n < kWeekdays; ++n) {
-      option3_enabled_[n] = true;
-      text3_[n].enabled = true;
-    }
-    list1_enabled_ = true;
+  const bool on = check(4).value != 0;
+  for (int n = 0; n < kWeekdays; ++n) {
+    option3_enabled_[n] = on;
+    text3_[n].enabled = on;
   }
+  list1_enabled_ = on;
+  StoreShownRules();
+  ExcludeScheduleByTimeControl();
   apply_enabled_ = true;
 }
+
+void LiveSettings::ExcludeScheduleByTimeControl() {
+  const bool any = defaults_.enabled != 0 ||
+                   std::any_of(sections_.begin(), sections_.end(), [](const AccountSection& a) { return a.rules.enabled == 1; });
+  if (any) SelectOption1(kFrequencyNone);
+  option1_enabled_.fill(!any);
+}
+
+// ---- rules for each account --------------------------------------------------
+
+void LiveSettings::StoreShownRules() {
+  if (showing_ || (rules_account_ && rules_section_ < 0)) return;
+  RulesText shown;
+  shown.enabled = checks_[4 - 1].value;
+  for (int n = 0; n < kWeekdays; ++n) {
+    shown.hours[n] = text3_[n].text;
+    shown.limits[n] = daily_limits_[n];
+  }
+  RulesText& target = rules_section_ >= 0 ? sections_[rules_section_].rules : defaults_;
+  if (target == shown) return;
+  target = shown;
+  if (rules_section_ >= 0) sections_changed_ = true;
+}
+
+void LiveSettings::ShowRules(const RulesText& rules, bool follows) {
+  showing_ = true;
+  checks_[4 - 1].value = rules.enabled;
+  checks_[4 - 1].enabled = !follows;
+  const bool on = rules.enabled != 0 && !follows;
+  for (int n = 0; n < kWeekdays; ++n) {
+    text3_[n] = {rules.hours[n], on};
+    daily_limits_[n] = rules.limits[n];
+    option3_enabled_[n] = on;
+  }
+  list1_enabled_ = on;
+  ShowWeekdayInList(option3_);
+  showing_ = false;
+}
+
+void LiveSettings::ShowDefaultRules() {
+  rules_account_.reset();
+  rules_section_ = -1;
+  ShowRules(defaults_, false);
+}
+
+void LiveSettings::ShowAccountRules(const std::string& name, const std::string& sid) {
+  rules_account_ = Account{name, sid, false};
+  rules_section_ = -1;
+  for (std::size_t i = 0; i < sections_.size(); ++i)
+    if (SectionMatches(AccountRules{sections_[i].name, sections_[i].sid}, name, sid)) {
+      rules_section_ = static_cast<int>(i);
+      break;
+    }
+  ShowRules(rules_section_ >= 0 ? sections_[rules_section_].rules : defaults_, rules_section_ < 0);
+}
+
+void LiveSettings::SetUseDefaultRules(bool use) {
+  if (!rules_account_ || use == (rules_section_ < 0)) return;
+  if (use) {
+    sections_.erase(sections_.begin() + rules_section_);
+    rules_section_ = -1;
+  } else {
+    sections_.push_back({rules_account_->name, rules_account_->sid, defaults_});
+    rules_section_ = static_cast<int>(sections_.size()) - 1;
+  }
+  sections_changed_ = true;
+  apply_enabled_ = true;
+  ShowRules(use ? defaults_ : sections_[rules_section_].rules, use);
+  ExcludeScheduleByTimeControl();
+}
+
+bool LiveSettings::HasOwnRules(const std::string& name, const std::string& sid) const {
+  return std::any_of(sections_.begin(), sections_.end(),
+                     [&](const AccountSection& a) { return SectionMatches(AccountRules{a.name, a.sid}, name, sid); });
+}
+
+void LiveSettings::LoadAccountSections(std::vector<AccountSection> sections) {
+  sections_ = std::move(sections);
+  sections_changed_ = false;
+  ShowDefaultRules();
+  if (std::any_of(sections_.begin(), sections_.end(), [](const AccountSection& a) { return a.rules.enabled == 1; }))
+    ExcludeScheduleByTimeControl();
+}
+
+void LiveSettings::SetAdministratorsExempt(int value) {
+  if (value != 0 && value != 1) value = 0;
+  if (administrators_exempt_.value == value) return;
+  administrators_exempt_.value = value;
+  apply_enabled_ = true;
+}
+
+RuleBook LiveSettings::Rules() const {
+  RuleBook book;
+  book.enabled = defaults_.enabled == 1;
+  book.rules = TimeRulesOf(defaults_);
+  book.administrators_exempt = administrators_exempt_.value == 1;
+  for (const AccountSection& a : sections_) book.accounts.push_back({a.name, a.sid, a.rules.enabled == 1, TimeRulesOf(a.rules)});
+  return book;
+}
+
+bool LiveSettings::AnyTimeControl() const { return Rules().AnyEnabled(); }
+
+void LiveSettings::SetRecordUsage(int value) {
+  if (value != 0 && value != 1) value = 0;
+  if (record_usage_.value == value) return;
+  record_usage_.value = value;
+  apply_enabled_ = true;
+}
+
+void LiveSettings::SetKeepDays(int days) { keep_days_ = days >= kMinKeepDays && days <= kMaxKeepDays ? days : kDefaultKeepDays; }
 
 void LiveSettings::Check5_Click() { apply_enabled_ = true; }
 
@@ -187,8 +307,7 @@ std::optional<int> TypedWholeNumber(const std::string& text) {
 
 int LiveSettings::DailyLimitMinutes(int n) const {
   if (n < 0 || n >= kWeekdays) return 0;
-  const auto v = TypedWholeNumber(daily_limits_[n]);
-  return v && *v >= 1 && *v <= kMaxDailyLimitMinutes ? *v : 0;
+  return LimitMinutes(daily_limits_[n]);
 }
 
 int LiveSettings::PostponeMinutes() const {
@@ -200,6 +319,7 @@ void LiveSettings::SetDailyLimit(int n, const std::string& text) {
   if (n < 0 || n >= kWeekdays || daily_limits_[n] == text) return;
   daily_limits_[n] = text;
   apply_enabled_ = true;
+  StoreShownRules();
 }
 
 void LiveSettings::SetPostponeMinutes(const std::string& text) {
@@ -258,6 +378,7 @@ void LiveSettings::List1_Click() {
   apply_enabled_ = true;
   int n = (option3_ >= 0 && option3_ < kWeekdays) ? option3_ : 0;
   text3_[n].text = BuildAllowedHours(marks_);
+  StoreShownRules();
 }
 
 // ---- allowed hours in the editor ---------------------------------------------

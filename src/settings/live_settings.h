@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "scheduler/accounts.h"
 #include "scheduler/plan.h"
 
 namespace dadado {
@@ -25,6 +26,7 @@ inline constexpr int kHourCount = 24;        // List1 items "00:00" .. "23:00"
 inline constexpr int kWeekdays = 7;          // Option3 / Text3, 0 = Sunday
 // The tabs: 常规设置, 高级设置, 时间控制, 计划 hold settings; 关于 does not.
 inline constexpr int kTabCount = 5;
+inline constexpr int kTimeControlTab = 2;
 inline constexpr int kPlansTab = 3;
 inline constexpr int kAboutTab = 4;
 inline constexpr int kSecondsPerDay = 24 * 60 * 60;
@@ -32,6 +34,29 @@ inline constexpr int kDefaultPostponeMinutes = 10;
 inline constexpr int kMinPostponeMinutes = 5, kMaxPostponeMinutes = 120;
 inline constexpr int kMaxDailyLimitMinutes = 24 * 60;
 inline constexpr int kMaxPlans = 16;
+
+// Time-control rules as the 时间控制 tab edits them.
+struct RulesText {
+  int enabled = 0;                            // 启用
+  std::array<std::string, kWeekdays> hours;   // 0week .. 6week
+  std::array<std::string, kWeekdays> limits;  // 0limit .. 6limit, as typed
+  RulesText();
+  bool operator==(const RulesText&) const = default;
+};
+
+// An account's own rules: the section [时间控制:<name>].
+struct AccountSection {
+  std::string name;
+  std::string sid;  // the SID key, written by the window; empty when none
+  RulesText rules;
+  bool operator==(const AccountSection&) const = default;
+};
+
+// The limit typed for a weekday in whole minutes, 1 to 1440; 0 for none
+// (empty, no number, 0 or out of range).
+int LimitMinutes(const std::string& typed);
+// The rules the engine decides by.
+TimeRules TimeRulesOf(const RulesText& text);
 
 struct CheckBox {
   int value = 0;  // 0 unchecked, 1 checked, 2 grey
@@ -115,6 +140,49 @@ class LiveSettings {
   bool holidays_changed() const { return holidays_changed_; }
   bool extra_workdays_changed() const { return extra_workdays_changed_; }
 
+  // ---- rules for each account -----------------------------------------
+  // The 时间控制 tab shows and edits the rules of one account at a time:
+  // Check4, Option3, Text3, List1 and the limit boxes above stand for the
+  // rules shown. Shown first (and after every read of the settings) are the
+  // [时间控制] rules, which hold for every account without rules of its own
+  // ("所有账户"). An account chosen shows its own section's rules; one without
+  // a section shows the [时间控制] rules greyed, as it follows them
+  // ("使用默认规则").
+  void ShowDefaultRules();
+  void ShowAccountRules(const std::string& name, const std::string& sid);
+  // The account shown; nullopt for 所有账户.
+  const std::optional<Account>& rules_account() const { return rules_account_; }
+  // Whether the account shown follows the [时间控制] rules (no section).
+  bool UsesDefaultRules() const { return rules_account_ && rules_section_ < 0; }
+  // 使用默认规则: on removes the shown account's section; off gives it one,
+  // starting as a copy of the [时间控制] rules, with its SID.
+  void SetUseDefaultRules(bool use);
+  // Whether the account has a section of its own (by SID, else by name).
+  bool HasOwnRules(const std::string& name, const std::string& sid) const;
+  const std::vector<AccountSection>& account_sections() const { return sections_; }
+  // The sections were changed since they were read; Apply rewrites them then.
+  bool account_sections_changed() const { return sections_changed_; }
+  // The sections as the settings file holds them; they count as unchanged.
+  void LoadAccountSections(std::vector<AccountSection> sections);
+  // The [时间控制] rules, whichever rules are shown.
+  const RulesText& default_rules() const { return defaults_; }
+  // 管理员不受限: administrators have no time control unless their own
+  // section says so.
+  const CheckBox& administrators_exempt() const { return administrators_exempt_; }
+  void SetAdministratorsExempt(int value);
+  // Every rule, as the engine chooses among them.
+  RuleBook Rules() const;
+  // Time control is on in some rule: the settings gate asks the password.
+  bool AnyTimeControl() const;
+
+  // ---- the usage history ---------------------------------------------------
+  // 记录使用时间: each account's minutes go into the history file.
+  const CheckBox& record_usage() const { return record_usage_; }
+  void SetRecordUsage(int value);
+  // 保留天数: how many days the history keeps, 7 to 3650 (no control shows it).
+  int keep_days() const { return keep_days_; }
+  void SetKeepDays(int days);
+
   bool apply_enabled() const { return apply_enabled_; }
   bool tab_enabled(int t) const { return tab_enabled_[t]; }
   int selected_tab() const { return selected_tab_; }
@@ -172,6 +240,12 @@ class LiveSettings {
   void Option1_Click(int i);
   void Option3_Click(int n);
   void List1_Click();
+  // The rules shown, into the rules they stand for.
+  void StoreShownRules();
+  // The controls of the rules tab show these rules; greyed when `follows`.
+  void ShowRules(const RulesText& rules, bool follows);
+  // A schedule and time control exclude each other, whichever rule has it.
+  void ExcludeScheduleByTimeControl();
 
   std::array<CheckBox, kCheckCount> checks_{};
   int option1_ = kFrequencyNone;
@@ -193,6 +267,15 @@ class LiveSettings {
   std::vector<Plan> plans_;
   std::string holidays_, extra_workdays_;
   bool plans_changed_ = false, holidays_changed_ = false, extra_workdays_changed_ = false;
+  RulesText defaults_;
+  std::vector<AccountSection> sections_;
+  bool sections_changed_ = false;
+  std::optional<Account> rules_account_;
+  int rules_section_ = -1;
+  bool showing_ = false;  // the controls are being filled: nothing is stored
+  CheckBox administrators_exempt_;
+  CheckBox record_usage_;
+  int keep_days_ = 400;
   bool apply_enabled_ = false;
   std::array<bool, kTabCount> tab_enabled_{true, true, true, true, true};
   int selected_tab_ = 0;

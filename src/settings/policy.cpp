@@ -27,7 +27,7 @@ const std::vector<std::string>& PolicyValueNames() {
       kAllowedHoursWednesday, kAllowedHoursThursday, kAllowedHoursFriday, kAllowedHoursSaturday,
       kPassword, kStartWithWindows, kSettingsReadOnly, kCatchUpMissed, kPostponeMinutes, kGuardService,
       kDailyLimitSunday, kDailyLimitMonday, kDailyLimitTuesday, kDailyLimitWednesday, kDailyLimitThursday,
-      kDailyLimitFriday, kDailyLimitSaturday, kPlans, kHolidayDates, kExtraWorkdays};
+      kDailyLimitFriday, kDailyLimitSaturday, kPlans, kHolidayDates, kExtraWorkdays, kAdministratorsExempt};
   return names;
 }
 

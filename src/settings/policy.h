@@ -55,6 +55,7 @@ inline constexpr char kDailyLimitSaturday[] = "DailyLimitSaturday";
 inline constexpr char kPlans[] = "Plans";
 inline constexpr char kHolidayDates[] = "HolidayDates";
 inline constexpr char kExtraWorkdays[] = "ExtraWorkdays";
+inline constexpr char kAdministratorsExempt[] = "AdministratorsExempt";
 
 // Sunday .. Saturday.
 const char* AllowedHoursName(int weekday);

@@ -111,6 +111,24 @@ bool SettingsFile::WriteIniString(std::string_view section, std::string_view key
   return single ? EndBatch() : batch_->readable;
 }
 
+std::vector<std::string> SettingsFile::SectionNames() {
+  std::vector<std::string> names;
+  if (batch_) {
+    names = batch_->ini.SectionNames();
+  } else if (auto content = Content()) {
+    names = IniText(std::move(*content)).SectionNames();
+  }
+  for (std::string& n : names) n = GbkToUtf8(n);
+  return names;
+}
+
+bool SettingsFile::RemoveSection(std::string_view section) {
+  const bool single = !batch_;
+  if (single) BeginBatch();
+  batch_->ini.RemoveSection(Utf8ToGbk(section));
+  return single ? EndBatch() : batch_->readable;
+}
+
 void SettingsFile::BeginBatch() {
   FileContent file = store_.Read(path_);
   const bool readable = file.status != ReadStatus::kError;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "settings/file_store.h"
 #include "settings/ini_text.h"
@@ -39,6 +40,13 @@ class SettingsFile {
   // The text under the key as the file (or the batch being written) holds
   // it, or nullopt when it is missing; never writes.
   std::optional<std::string> Peek(std::string_view section, std::string_view key);
+
+  // The names of the file's sections (or the batch's), in order.
+  std::vector<std::string> SectionNames();
+  // Removes a section with its keys; true when the file no longer holds it.
+  bool RemoveSection(std::string_view section);
+  // The store the file is kept in (files beside it go there too).
+  FileStore& store() { return store_; }
 
   // Whether the last read of the file failed (it exists but could not be
   // read); the values then come from the last good read, if there was one.

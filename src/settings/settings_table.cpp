@@ -5,6 +5,7 @@
 
 #include "base/date_time_text.h"
 #include "scheduler/plan.h"
+#include "scheduler/usage_history.h"
 #include "scheduler/work_calendar.h"
 #include "settings/keys.h"
 
@@ -38,6 +39,10 @@ const std::vector<SettingEntry>& SettingsTable() {
       t.push_back({keys::kTimeControl, keys::WeekKey(n), C::kAllowedHours, n, 0, S::kHours, p::AllowedHoursName(n)});
     for (int n = 0; n < kWeekdays; ++n)
       t.push_back({keys::kTimeControl, keys::LimitKey(n), C::kDailyLimit, n, 0, S::kHours, p::DailyLimitName(n)});
+    t.push_back({keys::kTimeControl, keys::kAdministratorsExempt, C::kAdministratorsExempt, 0, 0, S::kHours,
+                 p::kAdministratorsExempt});
+    t.push_back({keys::kAdvanced, keys::kRecordUsage, C::kRecordUsage, 0, 0, S::kSchedule, ""});
+    t.push_back({keys::kAdvanced, keys::kKeepDays, C::kKeepDays, 0, kDefaultKeepDays, S::kSchedule, ""});
     // Last, so that a file of today's program gains its new sections at the end.
     for (int n = 1; n <= kMaxPlans; ++n)
       t.push_back({keys::kPlans, keys::PlanKey(n), C::kPlan, n, 0, S::kSchedule, p::kPlans});
@@ -133,6 +138,56 @@ bool WrittenOnlyWhenHeld(SettingControl control) {
          control == SettingControl::kExtraWorkdays;
 }
 
+bool WrittenWhenNotDefault(SettingControl control) {
+  return control == SettingControl::kAdministratorsExempt || control == SettingControl::kRecordUsage ||
+         control == SettingControl::kKeepDays;
+}
+
+std::optional<std::string> AccountOfSection(const std::string& section) {
+  const std::string prefix = keys::kAccountSectionPrefix;
+  if (section.size() <= prefix.size() || section.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  return section.substr(prefix.size());
+}
+
+bool IsAccountSectionName(const std::string& account) {
+  return !account.empty() && account.size() <= 64 && account.find_first_of(std::string("[]\r\n\0", 5)) == std::string::npos &&
+         account.front() != ' ' && account.back() != ' ';
+}
+
+std::vector<AccountSection> ReadAccountSections(SettingsFile& file) {
+  std::vector<AccountSection> sections;
+  for (const std::string& name : file.SectionNames()) {
+    const auto account = AccountOfSection(name);
+    if (!account || !IsAccountSectionName(*account)) continue;
+    if (sections.size() == static_cast<std::size_t>(kMaxAccountSections)) break;
+    AccountSection a;
+    a.name = *account;
+    a.rules.enabled = ParseIniInt(file.Peek(name, keys::kEnabled).value_or("")) == 1 ? 1 : 0;
+    for (int n = 0; n < kWeekdays; ++n) {
+      const std::string hours = file.Peek(name, keys::WeekKey(n)).value_or("");
+      a.rules.hours[n] = hours.empty() ? std::string(keys::kAllHoursForbidden) : hours;
+      const int limit = ParseIniInt(file.Peek(name, keys::LimitKey(n)).value_or(""));
+      a.rules.limits[n] = std::to_string(limit >= 0 && limit <= kMaxDailyLimitMinutes ? limit : 0);
+    }
+    const std::string sid = file.Peek(name, keys::kSid).value_or("");
+    if (sid.size() > 4 && sid.size() < 200 && sid.compare(0, 4, "S-1-") == 0 &&
+        sid.find_first_not_of("S0123456789-", 0) == std::string::npos)
+      a.sid = sid;
+    sections.push_back(std::move(a));
+  }
+  return sections;
+}
+
+std::vector<std::pair<std::string, std::string>> AccountSectionKeys(const AccountSection& section) {
+  std::vector<std::pair<std::string, std::string>> keys_of;
+  keys_of.emplace_back(keys::kEnabled, FormatIniInt(static_cast<std::int16_t>(section.rules.enabled == 1 ? 1 : 0)));
+  for (int n = 0; n < kWeekdays; ++n) keys_of.emplace_back(keys::WeekKey(n), section.rules.hours[n]);
+  for (int n = 0; n < kWeekdays; ++n)
+    keys_of.emplace_back(keys::LimitKey(n), FormatIniInt(static_cast<std::int16_t>(LimitMinutes(section.rules.limits[n]))));
+  if (!section.sid.empty()) keys_of.emplace_back(keys::kSid, section.sid);
+  return keys_of;
+}
+
 std::optional<std::vector<std::string>> PolicyPlanLines(const PolicyValues& policy) {
   const std::string prefix = policy::PlanValueName("");
   std::vector<std::pair<long, std::string>> numbered;
@@ -162,7 +217,10 @@ std::optional<std::string> PolicyOverride(const SettingEntry& e, const PolicyVal
   const std::string* text = TextIn(policy, e.policy_name);
   switch (e.control) {
     case SettingControl::kCheck:
-    case SettingControl::kCatchUp: return number(0, 1);
+    case SettingControl::kCatchUp:
+    case SettingControl::kAdministratorsExempt:
+    case SettingControl::kRecordUsage: return number(0, 1);
+    case SettingControl::kKeepDays: return number(kMinKeepDays, kMaxKeepDays);
     case SettingControl::kDailyLimit: return number(0, kMaxDailyLimitMinutes);
     case SettingControl::kPostpone: return number(kMinPostponeMinutes, kMaxPostponeMinutes);
     case SettingControl::kFrequency: return number(0, 3);
@@ -212,7 +270,10 @@ std::optional<std::string> AcceptedValue(const SettingEntry& e, const std::strin
   };
   switch (e.control) {
     case SettingControl::kCheck: return number(0, 2);
-    case SettingControl::kCatchUp: return number(0, 1);
+    case SettingControl::kCatchUp:
+    case SettingControl::kAdministratorsExempt:
+    case SettingControl::kRecordUsage: return number(0, 1);
+    case SettingControl::kKeepDays: return number(kMinKeepDays, kMaxKeepDays);
     case SettingControl::kFrequency: return number(0, 3);
     case SettingControl::kWeekday: return number(-1, 6);
     case SettingControl::kInterval: return number(-1, 14);
@@ -271,7 +332,7 @@ bool PolicyLocks::any() const {
   for (bool b : check) locked = locked || b;
   for (bool b : allowed_hours) locked = locked || b;
   for (bool b : daily_limit) locked = locked || b;
-  locked = locked || postpone || guard || plans || holidays || extra_workdays;
+  locked = locked || postpone || guard || plans || holidays || extra_workdays || administrators_exempt;
   return locked;
 }
 
@@ -295,6 +356,9 @@ PolicyLocks LocksOf(const PolicyValues& policy) {
       case SettingControl::kPlan: locks.plans = true; break;
       case SettingControl::kHolidays: locks.holidays = true; break;
       case SettingControl::kExtraWorkdays: locks.extra_workdays = true; break;
+      case SettingControl::kAdministratorsExempt: locks.administrators_exempt = true; break;
+      case SettingControl::kRecordUsage:
+      case SettingControl::kKeepDays: break;  // no policy value
     }
   }
   locks.check[2] = PolicyStartWithWindows(policy).has_value();
@@ -303,8 +367,21 @@ PolicyLocks LocksOf(const PolicyValues& policy) {
   return locks;
 }
 
+namespace {
+
+// The controls of the rules tab stand for the [时间控制] rules while these
+// are read into them.
+void ShowDefaultRulesFor(const SettingEntry& e, LiveSettings& live) {
+  const bool rules = (e.control == SettingControl::kCheck && e.index == 4) || e.control == SettingControl::kAllowedHours ||
+                     e.control == SettingControl::kDailyLimit;
+  if (rules && live.rules_account()) live.ShowDefaultRules();
+}
+
+}  // namespace
+
 void LoadSettingFrom(const SettingEntry& e, const std::string& stored, LiveSettings& live, LoadedExtras& extras) {
   const int number = ParseIniInt(stored);
+  ShowDefaultRulesFor(e, live);
   switch (e.control) {
     case SettingControl::kCheck: live.SetCheck(e.index, number); break;
     case SettingControl::kFrequency: live.SelectOption1(number); break;
@@ -329,6 +406,9 @@ void LoadSettingFrom(const SettingEntry& e, const std::string& stored, LiveSetti
     // holiday dialog names what are not.
     case SettingControl::kHolidays: live.LoadHolidays(stored); break;
     case SettingControl::kExtraWorkdays: live.LoadExtraWorkdays(stored); break;
+    case SettingControl::kAdministratorsExempt: live.SetAdministratorsExempt(number == 1 ? 1 : 0); break;
+    case SettingControl::kRecordUsage: live.SetRecordUsage(number == 1 ? 1 : 0); break;
+    case SettingControl::kKeepDays: live.SetKeepDays(number); break;
   }
 }
 
@@ -419,6 +499,8 @@ void LoadSettings(LoadStep step, SettingsFile& file, LiveSettings& live, LoadedE
                   const LocalDateTime& now, const PolicyValues& policy) {
   for (const SettingEntry& e : SettingsTable())
     if (e.step == step) LoadSetting(e, file, live, extras, now, policy);
+  // The accounts' own rules, with the [时间控制] rules.
+  if (step == LoadStep::kHours) live.LoadAccountSections(ReadAccountSections(file));
 }
 
 void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, LoadedExtras& extras,
@@ -431,6 +513,7 @@ void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, 
     LoadSettingFrom(e, *value, live, extras);
     return;
   }
+  ShowDefaultRulesFor(e, live);
   {
     auto read_int = [&] { return file.ReadIniInt(e.section, e.key, static_cast<std::int16_t>(e.default_value)); };
     switch (e.control) {
@@ -457,6 +540,9 @@ void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, 
         break;
       case SettingControl::kDailyLimit:
       case SettingControl::kPostpone:
+      case SettingControl::kAdministratorsExempt:
+      case SettingControl::kRecordUsage:
+      case SettingControl::kKeepDays:
         // Missing, empty, unreadable or out of range: the default.
         LoadSettingFrom(e, std::to_string(read_int()), live, extras);
         break;
@@ -468,6 +554,33 @@ void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, 
         break;
     }
   }
+}
+
+bool SaveAccountSections(SettingsFile& file, const std::vector<AccountSection>& sections,
+                         std::vector<std::string>* changed) {
+  bool ok = true;
+  const std::vector<AccountSection> before = ReadAccountSections(file);
+  auto held = [](const std::vector<AccountSection>& list, const std::string& name) {
+    return std::find_if(list.begin(), list.end(), [&](const AccountSection& a) { return SameAccountName(a.name, name); });
+  };
+  // Sections of accounts the list no longer holds go, and with them any
+  // that do not read as one (a hand-written duplicate of a name).
+  for (const std::string& name : file.SectionNames()) {
+    const auto account = AccountOfSection(name);
+    if (!account || held(sections, *account) != sections.end()) continue;
+    if (changed) changed->push_back(name);
+    ok = file.RemoveSection(name) && ok;
+  }
+  for (const AccountSection& a : sections) {
+    if (!IsAccountSectionName(a.name)) continue;
+    const std::string section = keys::AccountSection(a.name);
+    const auto was = held(before, a.name);
+    if (was != before.end() && AccountSectionKeys(*was) == AccountSectionKeys(a)) continue;
+    if (changed) changed->push_back(section);
+    for (const auto& [key, value] : AccountSectionKeys(a)) ok = file.WriteIniString(section, key, value) && ok;
+    if (a.sid.empty() && file.Peek(section, keys::kSid)) ok = file.WriteIniString(section, keys::kSid, "") && ok;
+  }
+  return ok;
 }
 
 bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now, const PolicyValues& policy,
@@ -503,10 +616,16 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
   std::vector<std::string> moved_lines;
   if (live.plans_changed() && !PolicyOverride(EntryOf(SettingControl::kPlan, 1), policy))
     plan_texts = PlanKeyTexts(StoredPlanLines(file), live.plans(), moved_lines);
+  // New keys: written when they hold something else than their default, or
+  // the file holds them already.
+  auto write_if_not_default = [&](const SettingEntry& e, int value) {
+    if (value != e.default_value || file.Peek(e.section, e.key)) write_int(e, value);
+  };
+  const RulesText& rules = live.default_rules();
   for (const SettingEntry& e : SettingsTable()) {
     if (PolicyOverride(e, policy)) continue;
     switch (e.control) {
-      case SettingControl::kCheck: write_int(e, live.check(e.index).value); break;
+      case SettingControl::kCheck: write_int(e, e.index == 4 ? rules.enabled : live.check(e.index).value); break;
       case SettingControl::kFrequency:
         if (live.frequency() >= 0) write_int(e, live.frequency());
         break;
@@ -518,9 +637,9 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
         // The count of days starts again on the day every-N-days is applied.
         if (live.frequency() == 2) write_text(e, FormatShortDate(now.date));
         break;
-      case SettingControl::kAllowedHours: write_text(e, live.text3(e.index).text); break;
+      case SettingControl::kAllowedHours: write_text(e, rules.hours[e.index]); break;
       case SettingControl::kCatchUp: write_int(e, live.catch_up().value); break;
-      case SettingControl::kDailyLimit: write_int(e, live.DailyLimitMinutes(e.index)); break;
+      case SettingControl::kDailyLimit: write_int(e, LimitMinutes(rules.limits[e.index])); break;
       case SettingControl::kPostpone: write_int(e, live.PostponeMinutes()); break;
       case SettingControl::kPlan: {
         // An unchanged list leaves the keys as the file holds them.
@@ -534,8 +653,12 @@ bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateT
       case SettingControl::kExtraWorkdays:
         if (live.extra_workdays_changed()) write_new(e, live.extra_workdays());
         break;
+      case SettingControl::kAdministratorsExempt: write_if_not_default(e, live.administrators_exempt().value); break;
+      case SettingControl::kRecordUsage: write_if_not_default(e, live.record_usage().value); break;
+      case SettingControl::kKeepDays: write_if_not_default(e, live.keep_days()); break;
     }
   }
+  if (live.account_sections_changed()) ok = SaveAccountSections(file, live.account_sections(), changed) && ok;
   // Lines that do not read and had to make room go on after 计划16, under
   // the first keys that hold nothing.
   int beyond = kMaxPlans;

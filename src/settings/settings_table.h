@@ -36,6 +36,12 @@ enum class SettingControl {
   kPlan,           // 计划<n>: plan n of the list (1 .. 16), one line
   kHolidays,       // 假日: the holidays, dates and ranges
   kExtraWorkdays,  // 调休: the days made working days
+  // Keys a file of an older program lacks: written only when they hold
+  // something else than their default or the file holds them already, so
+  // that Apply leaves such a file as it was.
+  kAdministratorsExempt,  // 管理员不受限
+  kRecordUsage,           // 记录使用时间
+  kKeepDays,              // 保留天数
 };
 
 // Start-up reads the keys in steps, because setting a control runs its rule
@@ -67,6 +73,25 @@ const SettingEntry& EntryOf(SettingControl control, int index = 0);
 // a default, and written by Apply only when they hold something or held
 // something before (then emptied).
 bool WrittenOnlyWhenHeld(SettingControl control);
+// The keys written only when not their default, or held already.
+bool WrittenWhenNotDefault(SettingControl control);
+
+// The accounts' own sections [时间控制:<account>] of the file, in its order,
+// at most kMaxAccountSections. A missing 启用 reads as 0, a missing week key
+// as 24:00, a limit out of range as none, a SID that is none as no SID.
+inline constexpr int kMaxAccountSections = 64;
+std::vector<AccountSection> ReadAccountSections(SettingsFile& file);
+// The account an account section is named for; nullopt for any other section.
+std::optional<std::string> AccountOfSection(const std::string& section);
+// Whether a text can name an account's section: not empty, no brackets, no
+// line break, no more than the file keeps of a name.
+bool IsAccountSectionName(const std::string& account);
+// An account section's keys, as Apply writes them, in order.
+std::vector<std::pair<std::string, std::string>> AccountSectionKeys(const AccountSection& section);
+// Writes the sections as the list holds them and removes the account
+// sections it does not hold; true when the file holds them all.
+bool SaveAccountSections(SettingsFile& file, const std::vector<AccountSection>& sections,
+                         std::vector<std::string>* changed = nullptr);
 
 // The running state that settings feed besides the controls.
 struct LoadedExtras {
@@ -106,6 +131,7 @@ struct PolicyLocks {
   bool postpone = false;
   bool plans = false;  // the list of the 计划 tab
   bool holidays = false, extra_workdays = false;
+  bool administrators_exempt = false;
   bool any() const;
 };
 PolicyLocks LocksOf(const PolicyValues& policy);
@@ -154,6 +180,9 @@ void LoadSettingFrom(const SettingEntry& entry, const std::string& stored, LiveS
 // keeps its line as written there; keys left over that hold something are
 // emptied. A plan or calendar key is written only when it has something to
 // hold or held something before: Apply adds no empty sections to a file.
+// The accounts' sections are written only when they were changed since they
+// were read: each as the list holds it, and a section the list no longer
+// holds is removed.
 // `changed`, when given, receives the keys whose stored text changed.
 bool SaveSettings(SettingsFile& file, const LiveSettings& live, const LocalDateTime& now,
                   const PolicyValues& policy = {}, std::vector<std::string>* changed = nullptr);

@@ -29,6 +29,13 @@ inline constexpr int kPostponed = 1202;          // minutes, the new time
 inline constexpr int kPasswordsRefused = 1203;   // where: too many wrong passwords, refused for a minute
 inline constexpr int kTimeControlShutdown = 1300;  // the hour
 inline constexpr int kDailyLimitReached = 1301;  // the limit in minutes
+// The same two naming the account at the console; new numbers, so that
+// entries written before render as they were written.
+inline constexpr int kAccountTimeControlShutdown = 1302;  // the hour, the account
+inline constexpr int kAccountDailyLimitReached = 1303;    // the limit in minutes, the account
+inline constexpr int kExtraTimeGranted = 1304;   // the account, the minutes
+inline constexpr int kClockSetBack = 1305;       // the clock now, the last minute counted, the day counted
+inline constexpr int kHistoryNotWritten = 1306;  // the history file, why
 inline constexpr int kGuardRestarted = 1400;     // the program's exit code
 inline constexpr int kGuardActed = 1401;         // action
 inline constexpr int kGuardInstalled = 1402;     // "installed" or "removed"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "scheduler/accounts.h"
 #include "system/event_log.h"
 
 #include "settings/policy.h"
@@ -92,6 +93,16 @@ class OperatingSystem {
   // Seconds without keyboard or mouse input in this session; 0 while a
   // program keeps the display on (a video, a presentation).
   virtual int IdleSeconds() = 0;
+
+  // The account this process runs as, from its own token: the user name
+  // without the domain, the SID, and whether the token holds Administrators
+  // (enabled, or for deny only as a filtered token does); nullopt when the
+  // token cannot be read.
+  virtual std::optional<Account> CurrentAccount() = 0;
+  // The machine's local accounts, without the built-in ones that are
+  // disabled (Administrator, Guest and the like); empty when the system
+  // does not say.
+  virtual std::vector<Account> LocalAccounts() = 0;
 
   // Starts a command line in a normal window with the focus, not waiting.
   virtual bool StartCommand(const std::string& command_line) = 0;

@@ -1,5 +1,7 @@
 #include "ui/program.h"
 
+#include <algorithm>
+
 #include "protection/password.h"
 #include "scheduler/time_control.h"
 #include "base/date_time_text.h"
@@ -23,7 +25,13 @@ RegistryChoices RegistryChoicesOf(const LiveSettings& live) {
 }  // namespace
 
 Program::Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock)
-    : settings_(settings), os_(os), screen_(screen), clock_(clock), state_(settings, os), engine_(*this, clock, VersionText()) {
+    : settings_(settings),
+      os_(os),
+      screen_(screen),
+      clock_(clock),
+      state_(settings, os),
+      engine_(*this, clock, VersionText()),
+      recorder_(settings.store(), UsageFilePath(settings.path())) {
   live_.open_accounts_panel = [this] { os_.StartCommand(AccountsPanelCommand(os_.SystemFolder())); };
 }
 
@@ -37,9 +45,10 @@ void Program::Start() {
   screen_.SetTimerRunning(FormTimer::kSchedule, engine_.timer_running(FormTimer::kSchedule));
   screen_.SetTimerRunning(FormTimer::kTimeControl, engine_.timer_running(FormTimer::kTimeControl));
   // Today's use so far, across restarts of the program and the computer,
-  // before the first time-control check counts on.
-  const ProgramState::Use use = state_.LoadUse();
-  engine_.use().Load(use.day, use.minutes, clock_.Now());
+  // before the first time-control check counts on; the account is the one
+  // this program runs as (the service's face counts nothing).
+  engine_.use().Load(state_.LoadUsage(), clock_.Now());
+  if (!link_) engine_.SetAccount(EngineSettingsOf(live_), os_.CurrentAccount());
   engine_.IdleRestarts();
   Form_Load();
   if (!ended_) {
@@ -54,6 +63,23 @@ void Program::Start() {
 
 void Program::SessionChanged(bool active) {
   if (!link_) engine_.SessionChanged(active);
+  UpdateUsageTimer();
+}
+
+void Program::UpdateUsageTimer() {
+  const bool wanted = !link_ && !ended_ && !engine_.timer_running(FormTimer::kTimeControl) && engine_.use().active() &&
+                      EngineSettingsOf(live_).CountingWanted();
+  if (wanted == usage_timer_) return;
+  usage_timer_ = wanted;
+  screen_.SetTimerRunning(FormTimer::kUsage, wanted);
+}
+
+void Program::UsageTimer_Timer() {
+  if (ended_ || link_ || !usage_timer_) return;
+  EveryMinute();
+  if (ended_) return;
+  engine_.CountUse(EngineSettingsOf(live_));
+  UpdateTrayTip();
 }
 
 void Program::ClockDiscontinuity() {
@@ -85,6 +111,7 @@ void Program::TimerChanged(FormTimer t, bool running) {
     schedule_timer_ = running;
   }
   screen_.SetTimerRunning(t, running);
+  if (t == FormTimer::kTimeControl) UpdateUsageTimer();
 }
 void Program::CountdownOpened(bool visible) { screen_.OpenCountdown(visible); }
 void Program::CountdownChanged() { screen_.Refresh(); }
@@ -93,7 +120,15 @@ bool Program::Perform(unsigned exit_flags) { return PerformAction(exit_flags); }
 void Program::ActionRefused(int action_index) { ReportRefused(action_index); }
 bool Program::RememberOccurrence(std::int64_t instant) { return state_.RememberOccurrence(instant); }
 // At most once a minute.
-void Program::StoreUse(const Date& day, int minutes) { state_.StoreUse(day, minutes); }
+void Program::StoreUse(const UsageDay& day, bool machine, bool accounts) {
+  if (!link_) state_.StoreUsage(day, machine, accounts);
+}
+
+void Program::RecordHistory(const UsageDay& day) {
+  if (link_) return;
+  recorder_.Record(day, EngineSettingsOf(live_).keep_days);
+  if (auto why = recorder_.TakeFailure()) Log(EventType::kWarning, events::kHistoryNotWritten, {recorder_.path(), *why});
+}
 
 PlanOutcome Program::PerformPlan(PlanAction action, int) {
   bool done = false;
@@ -132,6 +167,7 @@ void Program::UpdatePlanTimer() {
     screen_.SetTimerRunning(FormTimer::kPlans, wanted);
   }
   if (!link_) engine_.ArmWake(s);
+  UpdateUsageTimer();
 }
 
 int Program::SecondsToNextPlanTick() {
@@ -204,6 +240,8 @@ void Program::ShowForm(bool visible) {
 }
 
 void Program::End() {
+  // What was counted since the history was last written goes in now.
+  if (!link_ && !ended_) engine_.FlushHistory(EngineSettingsOf(live_));
   ended_ = true;
   engine_.Stop();
   screen_.EndProgram();
@@ -263,7 +301,12 @@ void Program::Form_Load() {
   settings_shown_ = false;
   if (!live_.IsSet(7)) {
     // The face opens nothing without the password: the service has it.
-    if (live_.IsSet(4) || settings_unread_ || link_) {
+    // An account's own time control keeps the window behind the password
+    // as the rules for everyone do; its section is read with the hours.
+    const auto sections = ReadAccountSections(settings_);
+    const bool own_rules_on =
+        std::any_of(sections.begin(), sections.end(), [](const AccountSection& a) { return a.rules.enabled == 1; });
+    if (live_.IsSet(4) || own_rules_on || settings_unread_ || link_) {
       if (live_.IsSet(4)) live_.SelectOption1(kFrequencyNone);
       check_password_ = PasswordDialog{true, "", ""};
       screen_.OpenCheckPassword();
@@ -474,7 +517,7 @@ void Program::Countdown_Postpone() {
 void Program::ShowSettings(int settings_requested, int start_tab) {
   // Settings that could not be read may have had the password on: the
   // window stays behind it, which nothing can open then.
-  const bool guarded = live_.IsSet(10) || live_.IsSet(4) || settings_unread_ || link_;
+  const bool guarded = live_.IsSet(10) || live_.AnyTimeControl() || settings_unread_ || link_;
   const bool open = !guarded || settings_requested == 1;
   // Every tab but 关于 holds settings.
   for (int t = 0; t < kTabCount; ++t)
@@ -587,6 +630,8 @@ void Program::RunNow(int action_index, bool forced) {
 }
 
 void Program::Form_QueryUnload(bool session_ending) {
+  // The session's end ends the program without another word.
+  if (session_ending && !link_ && !ended_) engine_.FlushHistory(EngineSettingsOf(live_));
   if (settings_shown_) {
     // Closing only hides the window while the program shows it; the user's
     // own shutdown or log-off is never held up by it.

@@ -15,6 +15,7 @@
 
 #include "base/calendar.h"
 #include "engine/engine.h"
+#include "engine/usage_recorder.h"
 #include "engine/program_name.h"
 #include "base/time_zone.h"
 #include "settings/live_settings.h"
@@ -115,6 +116,57 @@ class Program : private EngineHost {
   // next.
   void UpdateTrayTip();
   const DailyUse& daily_use() const { return engine_.use(); }
+  // The minute count of today's use, while Timer2 does not run and the use
+  // is counted all the same; and whether it is to run.
+  void UsageTimer_Timer();
+  void UpdateUsageTimer();
+
+  // ---- accounts and the usage history, for the windows ----------------------
+  // An entry of the 时间控制 tab's 适用于 list.
+  struct RulesChoice {
+    std::string label;      // "所有账户", or the account's name
+    std::string name, sid;  // empty for 所有账户
+    bool own_rules = false; // the account has a section of its own
+  };
+  // "所有账户" (the [时间控制] rules), then the machine's local accounts, then
+  // the accounts with rules of their own that are not among them (a deleted
+  // account, a domain account). Choosing one: live().ShowDefaultRules() or
+  // live().ShowAccountRules(name, sid).
+  std::vector<RulesChoice> RulesChoices();
+  // The account at the console, as the program counts it.
+  const std::optional<Account>& console_account() const { return engine_.account(); }
+
+  // One day of the 使用记录 chart.
+  struct UsageBar {
+    Date day;
+    int minutes = 0;
+    int limit = 0;  // the account's daily limit that day, extra time included; 0: none
+    bool today = false;
+  };
+  struct UsageView {
+    bool available = false;  // false: `problem` says why nothing can be shown
+    std::string problem;
+    std::vector<UsageBar> bars;  // the last 14 days, oldest first
+    UsageSummary summary;        // today, this week, the average of 30 days
+    ChartScale scale;            // fits the bars and the limits
+  };
+  static constexpr int kChartDays = 14;
+  // The accounts of the 使用记录 tab's list after "所有账户": those of the
+  // history, and the one at the console.
+  std::vector<std::string> UsageAccounts();
+  // The chart and the figures of an account ("" for 所有账户, which adds them
+  // up), today counted up to the last minute.
+  UsageView UsageOf(const std::string& account);
+  // The history as a CSV file of its own: all of it ("") or the account's;
+  // nullopt when it cannot be read.
+  std::optional<std::string> UsageCsv(const std::string& account);
+  // 导出: writes that CSV to `path` in `files`; false (the user told why)
+  // when it could not.
+  bool ExportUsage(const std::string& account, FileStore& files, const std::string& path);
+  // 今日加时: extra time for an account and today, 5 to 600 minutes; the
+  // window has been opened with the password. False (the user told why)
+  // when it was not granted.
+  bool GrantExtraTime(const std::string& name, const std::string& sid, int minutes);
   // When the schedule timer next needs to run, in whole seconds counted from
   // the start of the current second: 1 for the next second, at most 60.
   // While the next warning or action is more than two minutes away there is
@@ -199,7 +251,8 @@ class Program : private EngineHost {
   void Log(EventType type, int id, const std::vector<std::string>& strings) override { os_.WriteEvent(type, id, strings); }
   void Balloon(const std::string& text) override { ShowBalloon(text); }
   bool RememberOccurrence(std::int64_t instant) override;
-  void StoreUse(const Date& day, int minutes) override;
+  void StoreUse(const UsageDay& day, bool machine, bool accounts) override;
+  void RecordHistory(const UsageDay& day) override;
   PlanOutcome PerformPlan(PlanAction action, int plan) override;
   void ArmWake(std::optional<std::int64_t> instant) override { os_.ArmWakeTimer(instant); }
   void KeepAwake(bool keep) override { os_.KeepAwake(keep); }
@@ -276,6 +329,10 @@ class Program : private EngineHost {
   std::optional<std::string> face_password_;
   bool gate_for_exit_ = false;
   std::optional<std::int64_t> last_minute_;
+  UsageRecorder recorder_;
+  bool usage_timer_ = false;
+  // The history as the file holds it, with today's counts.
+  std::optional<UsageHistory> History();
 };
 
 }  // namespace dadado

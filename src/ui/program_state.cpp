@@ -66,6 +66,41 @@ bool ProgramState::StoreUse(const Date& day, int minutes) {
   return os_.WriteUserValue(user_values::kUsage, FormatShortDate(day) + "," + std::to_string(minutes));
 }
 
+UsageDay ProgramState::LoadUsage() {
+  UsageDay file = ParseAccountDay(settings_.Peek(keys::kUsage, keys::kAccountsUsed).value_or(""));
+  const UsageDay user = ParseAccountDay(os_.ReadUserValue(user_values::kAccountsUsed).value_or(""));
+  // The later of the two; the user's key holds what the file could not.
+  UsageDay accounts = file;
+  if (user.day && (!file.day || DayNumber(*user.day) > DayNumber(*file.day))) accounts = user;
+  const Use machine = LoadUse();
+  if (machine.day && (!accounts.day || DayNumber(*machine.day) > DayNumber(*accounts.day)))
+    return UsageDay{machine.day, machine.minutes, {}};
+  accounts.minutes = machine.day && accounts.day && *machine.day == *accounts.day ? machine.minutes : 0;
+  return accounts;
+}
+
+bool ProgramState::StoreAccounts(const UsageDay& day) {
+  const std::string text = FormatAccountDay(day);
+  if (settings_.WriteIniString(keys::kUsage, keys::kAccountsUsed, text)) return true;
+  return os_.WriteUserValue(user_values::kAccountsUsed, text);
+}
+
+bool ProgramState::StoreUsage(const UsageDay& day, bool machine, bool accounts) {
+  if (!day.day || (!machine && !accounts)) return true;
+  settings_.BeginBatch();
+  if (machine) {
+    settings_.WriteIniString(keys::kUsage, keys::kUsageDate, FormatShortDate(*day.day));
+    settings_.WriteIniString(keys::kUsage, keys::kUsedMinutes, std::to_string(day.minutes));
+  }
+  if (accounts) settings_.WriteIniString(keys::kUsage, keys::kAccountsUsed, FormatAccountDay(day));
+  if (settings_.EndBatch()) return true;
+  bool ok = true;
+  if (machine)
+    ok = os_.WriteUserValue(user_values::kUsage, FormatShortDate(*day.day) + "," + std::to_string(day.minutes)) && ok;
+  if (accounts) ok = os_.WriteUserValue(user_values::kAccountsUsed, FormatAccountDay(day)) && ok;
+  return ok;
+}
+
 std::string ProgramState::IntervalStart(const std::string& read_from_file) {
   // Start-up wrote the day it read into the file when the key was missing;
   // when that write did not take, the day would move on with every start.

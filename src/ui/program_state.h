@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/calendar.h"
+#include "scheduler/daily_use.h"
 #include "settings/settings_file.h"
 #include "system/os.h"
 
@@ -33,6 +34,14 @@ class ProgramState {
   // The count of the latest day found; of two counts of one day, the larger.
   Use LoadUse();
   bool StoreUse(const Date& day, int minutes);
+  // The accounts' counts and extra time of the latest day kept, with the
+  // machine's count of that day.
+  UsageDay LoadUsage();
+  // The accounts' part of the day (each account's minutes, extra time).
+  bool StoreAccounts(const UsageDay& day);
+  // Today's use in one replacement of the file: the machine's count, the
+  // accounts' part, or both.
+  bool StoreUsage(const UsageDay& day, bool machine, bool accounts);
 
   // The start day of the every-N-days count as start-up read it: when the
   // file could not keep it, the one kept under the user's key (stored there
@@ -49,6 +58,7 @@ namespace user_values {
 inline constexpr char kLastScheduled[] = "上次定时";
 inline constexpr char kIntervalStart[] = "间隔起始时间";
 inline constexpr char kUsage[] = "使用记录";  // "yyyy/m/d,minutes"
+inline constexpr char kAccountsUsed[] = "账户使用";  // as 使用记录 账户 holds it
 }  // namespace user_values
 
 }  // namespace dadado

@@ -37,6 +37,7 @@ VALUES = {
     "LockAtStart": ("dword", 0, 1),
     "PasswordProtection": ("dword", 0, 1),
     "TimeControl": ("dword", 0, 1),
+    "AdministratorsExempt": ("dword", 0, 1),
     "Password": ("text", 25),
     "StartWithWindows": ("dword", 0, 1),
     "SettingsReadOnly": ("dword", 0, 1),

@@ -81,3 +81,83 @@ TEST(DailyUse, AClockChangeOrSleepIsNotUse) {
 
 }  // namespace
 }  // namespace dadado
+
+namespace dadado {
+namespace {
+
+LocalDateTime On(int d, int h, int m) { return {{2026, 12, d}, h * 3600 + m * 60}; }
+
+TEST(DailyUse, EachAccountCountsItsOwnMinutesAndTheMachineAll) {
+  DailyUse use;
+  use.Load(std::nullopt, 0, On(7, 9, 0));
+  const Account ming{"小明", "S-1", false}, hong{"小红", "S-2", false};
+  use.SetAccount(ming, On(7, 9, 0));
+  for (int m = 1; m <= 10; ++m) use.Count(On(7, 9, m));
+  // Fast user switching: 小明's half minute before the switch is his.
+  EXPECT_TRUE(use.SetAccount(hong, At(7, 9, 10, 30)));
+  EXPECT_FALSE(use.SetAccount(hong, At(7, 9, 10, 40)));
+  for (int m = 11; m <= 15; ++m) use.Count(At(7, 9, m, 30));
+  EXPECT_EQ(use.MinutesOf("小明", "S-1"), 10);
+  EXPECT_EQ(use.MinutesOf("小红", "S-2"), 5);
+  EXPECT_EQ(use.minutes(), 15);
+  // A rename keeps the count: the SID is the account.
+  EXPECT_EQ(use.MinutesOf("Hong", "S-2"), 5);
+  // Stored and read back as one line.
+  const UsageDay day = use.Snapshot();
+  EXPECT_EQ(ParseAccountDay(FormatAccountDay(day)), (UsageDay{day.day, 0, day.accounts}));
+  DailyUse again;
+  again.Load(day, On(7, 12, 0));
+  EXPECT_EQ(again.MinutesOf("小明", "S-1"), 10);
+  EXPECT_EQ(again.minutes(), 15);
+}
+
+TEST(DailyUse, TheClockSetBackStartsNoFreshDay) {
+  DailyUse use;
+  use.Load(Date{2026, 12, 8}, 100, On(8, 0, 30));
+  use.Count(On(8, 0, 31));
+  EXPECT_FALSE(use.TakeClockSetBack());
+  // Set back to the evening before: the use stays with the 8th, told once.
+  use.Count(On(7, 23, 0));
+  use.Count(On(7, 23, 1));
+  use.Count(On(7, 23, 2));
+  EXPECT_TRUE(use.TakeClockSetBack());
+  EXPECT_FALSE(use.TakeClockSetBack());
+  EXPECT_EQ(use.day(), (Date{2026, 12, 8}));
+  EXPECT_EQ(use.minutes(), 103);
+  // Passing midnight again goes on with the same day, not a fresh one.
+  for (int m = 3; m <= 59; ++m) use.Count(On(7, 23, m));
+  use.Count(On(8, 0, 0));
+  use.Count(On(8, 0, 1));
+  EXPECT_EQ(use.day(), (Date{2026, 12, 8}));
+  EXPECT_EQ(use.minutes(), 162);
+  // A firmware clock set back across a restart: the stored later day holds.
+  DailyUse restarted;
+  restarted.Load(Date{2026, 12, 8}, 100, On(7, 22, 0));
+  EXPECT_EQ(restarted.day(), (Date{2026, 12, 8}));
+  EXPECT_EQ(restarted.minutes(), 100);
+  EXPECT_TRUE(restarted.TakeClockSetBack());
+}
+
+TEST(DailyUse, ExtraTimeAddsUpForTheDayAndItsWindowRunsPastMidnight) {
+  DailyUse use;
+  use.Load(std::nullopt, 0, On(7, 23, 0));
+  use.Grant("小明", "S-1", 30, LocalSeconds(On(8, 0, 20)));
+  use.Grant("小明", "S-1", 15, LocalSeconds(On(7, 23, 50)));  // an earlier end keeps the later one
+  const AccountUse* a = use.Of("小明", "S-1");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->extra_minutes, 45);
+  EXPECT_EQ(a->extra_until, LocalSeconds(On(8, 0, 20)));
+  use.Count(On(8, 0, 5));
+  a = use.Of("小明", "S-1");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->extra_minutes, 0);  // the limit's part was for yesterday
+  EXPECT_EQ(a->extra_until, LocalSeconds(On(8, 0, 20)));
+  DailyUse restarted;
+  restarted.Load(use.Snapshot(), On(8, 1, 0));
+  EXPECT_EQ(restarted.Of("小明", "S-1")->extra_until, LocalSeconds(On(8, 0, 20)));
+  EXPECT_EQ(ParseAccountDay("2026/12/7;a,,x,y,z;,,1,2,;b,S-9,2000,5,").accounts,
+            (std::vector<AccountUse>{{"a", "", 0, 0, std::nullopt}, {"b", "S-9", 1440, 5, std::nullopt}}));
+}
+
+}  // namespace
+}  // namespace dadado

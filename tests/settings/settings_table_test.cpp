@@ -19,7 +19,7 @@ TEST(SettingsTable, EveryKeyOnceAndEveryWrittenKeyIsRead) {
       EXPECT_TRUE(e.index >= 1 && e.index <= kCheckCount) << e.key;
     }
   }
-  EXPECT_EQ(seen.size(), 16u + 2 * kWeekdays + kMaxPlans + 2);
+  EXPECT_EQ(seen.size(), 19u + 2 * kWeekdays + kMaxPlans + 2);
 }
 
 struct SettingsRoundTrip : testing::ProgramTest {};

@@ -6,7 +6,7 @@
 namespace dadado::testing {
 
 FileContent MemoryFileStore::Read(const std::string& path) {
-  if (fail_reads) return {ReadStatus::kError, ""};
+  if (fail_reads || unreadable.count(path)) return {ReadStatus::kError, ""};
   if (fail_next_reads > 0) {
     --fail_next_reads;
     return {ReadStatus::kError, ""};

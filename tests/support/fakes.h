@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ class MemoryFileStore : public FileStore {
   bool fail_writes = false;
   bool fail_reads = false;
   int fail_next_reads = 0;  // this many reads fail, then they work again
+  std::set<std::string> unreadable;  // these files cannot be read
   int writes = 0;
 
   FileContent Read(const std::string& path) override;
@@ -139,6 +141,10 @@ class FakeOs : public OperatingSystem {
   bool GuardInstalled() override { return guard_installed; }
   bool guard_running = false;
   bool GuardRunning() override { return guard_running; }
+  std::optional<Account> account;          // the process's own token
+  std::vector<Account> local_accounts;
+  std::optional<Account> CurrentAccount() override { return account; }
+  std::vector<Account> LocalAccounts() override { return local_accounts; }
   std::optional<bool> session_locked;
   std::optional<bool> SessionLocked() override { return session_locked; }
   GuardChange ChangeGuard(bool install) override {
@@ -197,8 +203,10 @@ class FakeScreen : public Screen {
 
   void ShowSettingsWindow(bool visible) override { form_visible = visible; }
   bool plan_timer = false;
+  bool usage_timer = false;
   void SetTimerRunning(FormTimer t, bool running) override {
-    (t == FormTimer::kSchedule ? timer1 : t == FormTimer::kTimeControl ? timer2 : plan_timer) = running;
+    if (t == FormTimer::kUsage) usage_timer = running;
+    else (t == FormTimer::kSchedule ? timer1 : t == FormTimer::kTimeControl ? timer2 : plan_timer) = running;
   }
   MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
                             MessageButtons buttons) override;

@@ -113,6 +113,12 @@ TEST_F(MessageTableWin, EveryEntryReadsInChineseAndEnglishWithItsStringsInserted
       {events::kDailyLimitReached, {"120"},
        "今天的使用时间已达到每日限时 120 分钟，已关闭计算机。",
        "Today's use reached the daily limit of 120 minutes; the computer was shut down."},
+      {events::kAccountTimeControlShutdown, {"23:00", "小明"}, "时间控制：23:00 不在账户 小明 允许使用的时间内，已关闭计算机。",
+       "Time control: 23:00 is outside the allowed hours of the account 小明; the computer was shut down."},
+      {events::kAccountDailyLimitReached, {"120", "小明"}, "账户 小明 今天的使用时间已达到每日限时 120 分钟，已关闭计算机。",
+       "The account 小明 reached its daily limit of 120 minutes today; the computer was shut down."},
+      {events::kExtraTimeGranted, {"小明", "30"}, "已为账户 小明 今日加时 30 分钟。",
+       "The account 小明 was given 30 minutes of extra time for today."},
       {events::kGuardRestarted, {"3221225477"},
        "守护服务重新启动了程序（程序的退出代码为 3221225477）。",
        "The guard service restarted the program (its exit code was 3221225477)."},
@@ -151,7 +157,7 @@ TEST_F(MessageTableWin, EveryEntryReadsInChineseAndEnglishWithItsStringsInserted
 TEST_F(MessageTableWin, TheTableHoldsThePlainNumbersOnly) {
   // The Event Viewer looks the entry up by the full id it was written with;
   // an id with severity or facility bits set would find no text.
-  for (int id : {999, 1004, 1108, 1204, 1302, 1405, 0x0FFF03E8, 0x400003E8}) {
+  for (int id : {999, 1004, 1108, 1204, 1307, 1405, 0x0FFF03E8, 0x400003E8}) {
     SCOPED_TRACE(id);
     EXPECT_FALSE(Format(program->get(), id, kEnglish, {"x", "y", "z"}));
     EXPECT_FALSE(Format(program->get(), id, kChinese, {"x", "y", "z"}));

@@ -47,6 +47,19 @@ BOOL SystemWTSQuerySessionInformation(DWORD session, WTS_INFO_CLASS what, LPWSTR
   return f ? f(WTS_CURRENT_SERVER_HANDLE, session, what, buffer, bytes) : Missing();
 }
 
+DWORD SystemNetUserEnum(DWORD level, DWORD filter, BYTE** buffer, DWORD* read, DWORD* total, DWORD* resume) {
+  using F = DWORD(WINAPI*)(LPCWSTR, DWORD, DWORD, BYTE**, DWORD, DWORD*, DWORD*, DWORD*);
+  static const F f = Resolve<F>(L"netapi32.dll", "NetUserEnum");
+  constexpr DWORD kAsMuchAsThereIs = 0xFFFFFFFF;  // MAX_PREFERRED_LENGTH, in lmcons.h
+  return f ? f(nullptr, level, filter, buffer, kAsMuchAsThereIs, read, total, resume) : ERROR_PROC_NOT_FOUND;
+}
+
+void SystemNetApiBufferFree(void* buffer) {
+  using F = DWORD(WINAPI*)(void*);
+  static const F f = Resolve<F>(L"netapi32.dll", "NetApiBufferFree");
+  if (f) f(buffer);
+}
+
 void SystemWTSFreeMemory(void* memory) {
   using F = void(WINAPI*)(void*);
   static const F f = Resolve<F>(L"wtsapi32.dll", "WTSFreeMemory");

@@ -33,6 +33,10 @@ DWORD SystemPowerGetActiveScheme(GUID** scheme);
 DWORD SystemPowerReadValueIndex(bool ac, const GUID* scheme, const GUID* subgroup, const GUID* setting, DWORD* value);
 DWORD SystemPowerWriteValueIndex(bool ac, const GUID* scheme, const GUID* subgroup, const GUID* setting, DWORD value);
 DWORD SystemPowerSetActiveScheme(const GUID* scheme);
+// NetUserEnum and NetApiBufferFree (netapi32): the status, ERROR_PROC_NOT_FOUND
+// when missing.
+DWORD SystemNetUserEnum(DWORD level, DWORD filter, BYTE** buffer, DWORD* read, DWORD* total, DWORD* resume);
+void SystemNetApiBufferFree(void* buffer);
 // CallNtPowerInformation's NTSTATUS; STATUS_NOT_IMPLEMENTED-like non-zero
 // when it is missing.
 LONG SystemCallNtPowerInformation(POWER_INFORMATION_LEVEL level, void* in, ULONG in_bytes, void* out, ULONG out_bytes);

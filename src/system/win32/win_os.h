@@ -29,6 +29,8 @@ class WinOperatingSystem : public OperatingSystem {
   std::optional<bool> WakeTimersAllowed() override;
   bool AllowWakeTimers() override;
   bool IsAdministrator() override;
+  std::optional<Account> CurrentAccount() override;  // win_accounts.cpp
+  std::vector<Account> LocalAccounts() override;
   // Called, from a thread of the timer's, when the wake timer fires.
   void OnWake(std::function<void()> woke) { wake_timer_.CallBack(std::move(woke)); }
   std::optional<std::string> ReadUserValue(const std::string& name) override;

@@ -20,6 +20,7 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       else if (wp == kTimerGuard) app_.OnGuardTimer();
       else if (wp == kTimerTrayRetry) app_.tray().OnRetryTimer();
       else if (wp == kTimerPlans) app_.OnPlanTimer();
+      else if (wp == kTimerUsage) app_.OnUsageTimer();
       return 0;
     case WM_TIMECHANGE:
       app_.OnClockChanged();

@@ -74,6 +74,7 @@ inline constexpr UINT_PTR kTimerGuard = 2;       // Form1.Timer2
 inline constexpr UINT_PTR kTimerCountdown = 3;   // frmSplash.Timer1
 inline constexpr UINT_PTR kTimerTrayRetry = 4;   // adds the tray icon once the shell takes it
 inline constexpr UINT_PTR kTimerPlans = 5;       // the plans' timer
+inline constexpr UINT_PTR kTimerUsage = 6;       // today's use, while Timer2 does not run
 inline constexpr UINT kGuardIntervalMs = 60000;
 inline constexpr UINT kCountdownIntervalMs = 1000;
 inline constexpr UINT kTrayRetryIntervalMs = 3000;

@@ -253,6 +253,11 @@ void WinApp::OnGuardTimer() {
   Refresh();
 }
 
+void WinApp::OnUsageTimer() {
+  if (ended_ || program_->ended()) return;
+  program_->UsageTimer_Timer();
+}
+
 void WinApp::OnClockChanged() {
   if (ended_) return;
   program_->ClockDiscontinuity();
@@ -319,6 +324,9 @@ void WinApp::SetTimerRunning(FormTimer timer, bool running) {
       KillTimer(h, kTimerPlans);
       plans_armed_ = false;
     }
+  } else if (timer == FormTimer::kUsage) {
+    if (running) SetTimer(h, kTimerUsage, kGuardIntervalMs, nullptr);
+    else KillTimer(h, kTimerUsage);
   } else if (running) {
     SetTimer(h, kTimerGuard, kGuardIntervalMs, nullptr);
   } else {
@@ -465,6 +473,7 @@ void WinApp::EndProgram() {
     KillTimer(host_->hwnd(), kTimerSchedule);
     KillTimer(host_->hwnd(), kTimerGuard);
     KillTimer(host_->hwnd(), kTimerPlans);
+    KillTimer(host_->hwnd(), kTimerUsage);
   }
   schedule_armed_ = false;
   if (form1_->hwnd()) ShowWindow(form1_->hwnd(), SW_HIDE);

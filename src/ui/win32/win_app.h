@@ -92,6 +92,7 @@ class WinApp : public Screen, private GuardLink {
   // What the host window receives.
   void OnScheduleTimer();
   void OnGuardTimer();
+  void OnUsageTimer();
   void OnClockChanged();
   void OnResumed();
   void OnPolicyChanged();
