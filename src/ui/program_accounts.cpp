@@ -28,6 +28,8 @@ std::vector<Program::RulesChoice> Program::RulesChoices() {
 }
 
 std::optional<UsageHistory> Program::History() {
+  // The face's settings live in memory; the history is the service's.
+  if (link_) return std::nullopt;
   auto history = recorder_.Read();
   if (history) AddDay(*history, engine_.use().Snapshot());
   return history;
