@@ -7,6 +7,7 @@
 //   /install-guard, /uninstall-guard, /install-guard-copy,
 //   /restore-settings-access (the package's uninstall)
 //   /status            the status for administrators' scripts, as JSON
+//   /usage             the usage history, as CSV
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -17,6 +18,7 @@
 #include "guard/win32/guard_commands.h"
 #include "guard/win32/guard_win.h"
 #include "guard/win32/status_command.h"
+#include "guard/win32/usage_command.h"
 #include "system/win32/system_library.h"
 #include "ui/win32/win_app.h"
 
@@ -54,6 +56,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (Is(args, L"/install-guard-copy")) return RunGuardCopyCommand();
   if (Is(args, L"/restore-settings-access")) return RunRestoreSettingsAccess();
   if (Is(args, kStatusArgument)) return RunStatusCommand(args);
+  if (Is(args, kUsageArgument)) return RunUsageCommand(args);
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);

@@ -49,6 +49,8 @@ inline std::string LimitKey(int weekday) { return std::to_string(weekday) + "lim
 inline constexpr char kUsageDate[] = "日期";        // the day counted, yyyy/m/d
 inline constexpr char kUsedMinutes[] = "已用分钟";  // minutes of use on that day
 inline constexpr char kAccountsUsed[] = "账户";      // today's use and extra time of each account
+// The same under HKEY_CURRENT_USER\Software\dadado, where the file cannot take it.
+inline constexpr char kUserAccountsUsed[] = "账户使用";
 
 // 计划
 // 计划1 .. 计划16: plan n of the list, one line 启用,操作,重复,参数,时间,提示.

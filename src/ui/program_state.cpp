@@ -68,7 +68,7 @@ bool ProgramState::StoreUse(const Date& day, int minutes) {
 
 UsageDay ProgramState::LoadUsage() {
   UsageDay file = ParseAccountDay(settings_.Peek(keys::kUsage, keys::kAccountsUsed).value_or(""));
-  const UsageDay user = ParseAccountDay(os_.ReadUserValue(user_values::kAccountsUsed).value_or(""));
+  const UsageDay user = ParseAccountDay(os_.ReadUserValue(keys::kUserAccountsUsed).value_or(""));
   // The later of the two; the user's key holds what the file could not.
   UsageDay accounts = file;
   if (user.day && (!file.day || DayNumber(*user.day) > DayNumber(*file.day))) accounts = user;
@@ -77,12 +77,6 @@ UsageDay ProgramState::LoadUsage() {
     return UsageDay{machine.day, machine.minutes, {}};
   accounts.minutes = machine.day && accounts.day && *machine.day == *accounts.day ? machine.minutes : 0;
   return accounts;
-}
-
-bool ProgramState::StoreAccounts(const UsageDay& day) {
-  const std::string text = FormatAccountDay(day);
-  if (settings_.WriteIniString(keys::kUsage, keys::kAccountsUsed, text)) return true;
-  return os_.WriteUserValue(user_values::kAccountsUsed, text);
 }
 
 bool ProgramState::StoreUsage(const UsageDay& day, bool machine, bool accounts) {
@@ -97,7 +91,7 @@ bool ProgramState::StoreUsage(const UsageDay& day, bool machine, bool accounts) 
   bool ok = true;
   if (machine)
     ok = os_.WriteUserValue(user_values::kUsage, FormatShortDate(*day.day) + "," + std::to_string(day.minutes)) && ok;
-  if (accounts) ok = os_.WriteUserValue(user_values::kAccountsUsed, FormatAccountDay(day)) && ok;
+  if (accounts) ok = os_.WriteUserValue(keys::kUserAccountsUsed, FormatAccountDay(day)) && ok;
   return ok;
 }
 

@@ -37,8 +37,6 @@ class ProgramState {
   // The accounts' counts and extra time of the latest day kept, with the
   // machine's count of that day.
   UsageDay LoadUsage();
-  // The accounts' part of the day (each account's minutes, extra time).
-  bool StoreAccounts(const UsageDay& day);
   // Today's use in one replacement of the file: the machine's count, the
   // accounts' part, or both.
   bool StoreUsage(const UsageDay& day, bool machine, bool accounts);
@@ -58,7 +56,6 @@ namespace user_values {
 inline constexpr char kLastScheduled[] = "上次定时";
 inline constexpr char kIntervalStart[] = "间隔起始时间";
 inline constexpr char kUsage[] = "使用记录";  // "yyyy/m/d,minutes"
-inline constexpr char kAccountsUsed[] = "账户使用";  // as 使用记录 账户 holds it
 }  // namespace user_values
 
 }  // namespace dadado

@@ -187,3 +187,23 @@ TEST(SessionStateWin, LockFlagsAreReadWhereWindowsPutsThem) {
   EXPECT_EQ(dadado::win32::LockStateOf(short_block, sizeof short_block, false), std::nullopt);
   EXPECT_EQ(dadado::win32::LockStateOf(nullptr, 0, false), std::nullopt);
 }
+
+namespace dadado::win32 {
+namespace {
+
+TEST(AccountsWin, TheProgramsOwnAccountIsOneOfTheMachines) {
+  WinOperatingSystem os;
+  const auto me = os.CurrentAccount();
+  ASSERT_TRUE(me);
+  EXPECT_FALSE(me->name.empty());
+  EXPECT_EQ(me->name.find('\\'), std::string::npos);  // no domain
+  EXPECT_EQ(me->sid.rfind("S-1-5-", 0), 0u) << me->sid;
+  EXPECT_EQ(me->administrator, os.IsAdministrator());
+  const auto all = os.LocalAccounts();
+  const bool listed = std::any_of(all.begin(), all.end(), [&](const Account& a) { return SameAccountName(a.name, me->name); });
+  EXPECT_TRUE(listed) << all.size();
+  for (const Account& a : all) EXPECT_NE(a.name, "Guest") << "a disabled built-in account is listed";
+}
+
+}  // namespace
+}  // namespace dadado::win32

@@ -82,6 +82,8 @@ bool ProgramRunsInThisSession(const std::string& base_name) {
 
 }  // namespace
 
+void EmitText(bool standard_error, const std::string& utf8) { Emit(standard_error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, utf8); }
+
 int RunStatusCommand(const std::vector<std::wstring>& args) {
   if (args.size() != 1) {
     Emit(STD_ERROR_HANDLE, kUsage);

@@ -18,4 +18,9 @@ inline constexpr wchar_t kStatusArgument[] = L"/status";
 // `args` are the arguments, /status first.
 int RunStatusCommand(const std::vector<std::wstring>& args);
 
+// Text for standard output or standard error as /status writes it: to the
+// handle when it leads anywhere (UTF-16 to a console, the bytes to a file or
+// a pipe), else to the console of the process that started this one.
+void EmitText(bool standard_error, const std::string& utf8);
+
 }  // namespace dadado::win32
