@@ -724,11 +724,87 @@ def plans(wine):
     assert not run.exit_calls, "the working-day shutdown came on a holiday: %s" % run.exit_calls
 
 
+def console_user(wine):
+    """The account the program runs as under Wine: the Unix user."""
+    return wine_cmd(wine, ["cmd", "/c", "echo %USERNAME%"])[1].strip()
+
+
+def started_and_checked(run):
+    # Event 1000 is written once start-up has read the settings; the first
+    # time-control check follows within the same start-up.
+    return wait_for(lambda: any(e == 1000 for _, e in run.events), 30)
+
+
+def account_rules(wine):
+    # [时间控制] allows every hour of today; a section of the account the
+    # program runs as (its name in another case) forbids them all: the
+    # countdown comes. The same section under another name: none.
+    user = console_user(wine)
+    n = today_weekday()
+    for owner, countdown in ((user.upper(), True), ("someone-else", False)):
+        folder = wine.folder("accounts")
+        write_ini(folder, "[常规设置]\n启动后隐藏界面= 1\n[时间控制]\n启用= 1\n%dweek=%s\n[时间控制:%s]\n启用= 1\n%dweek=24:00\n"
+                  % (n, all_day(), owner, n))
+        run = wine.start(folder)
+        assert started_and_checked(run), "the program did not start: %s" % run.events
+        w = wait_for(lambda: countdown_window(wine), 10) if countdown else countdown_window(wine)
+        if countdown:
+            assert w, "no countdown for the section of %s" % owner
+            assert control(w, 301)["text"] in ("时间剩余30秒", "时间剩余29秒", "时间剩余28秒"), control(w, 301)["text"]
+        else:
+            assert w is None, "a countdown for another account's section"
+        wine.stop()
+
+
+def administrators_exempt(wine):
+    # Under Wine the user is an administrator: with 管理员不受限=1 a day that
+    # forbids every hour brings no countdown.
+    folder = wine.folder("exempt")
+    write_ini(folder, "[常规设置]\n启动后隐藏界面= 1\n[时间控制]\n启用= 1\n管理员不受限= 1\n")
+    run = wine.start(folder)
+    assert started_and_checked(run), "the program did not start: %s" % run.events
+    time.sleep(3)
+    assert countdown_window(wine) is None, "a countdown for an exempt administrator"
+    assert not run.exit_calls, run.exit_calls
+
+
+def usage_history(wine):
+    # 记录使用时间=1: after the first minute counted the history holds
+    # today's row for the account, and /usage prints it while the program runs.
+    user = console_user(wine)
+    folder = wine.folder("usage")
+    write_ini(folder, "[常规设置]\n启动后隐藏界面= 1\n[高级设置]\n记录使用时间= 1\n")
+    code, _ = wine_cmd(wine, ["dadado.exe", "/usage"], folder)
+    assert code == 1, "no history kept yet, yet /usage ended with %s" % code
+    run = wine.start(folder)
+    assert started_and_checked(run), "the program did not start: %s" % run.events
+    path = os.path.join(folder, "dadado-usage.csv")
+    today = datetime.date.today().strftime("%Y-%m-%d")
+
+    def row():
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            text = f.read().decode("utf-8")
+        return [l for l in text.split("\r\n") if l.startswith(today + "," + user + ",")] and text
+
+    text = wait_for(row, 150, step=2)
+    assert text, "no row of today for %s in the history" % user
+    assert text.startswith("\ufeff日期,账户,分钟\r\n"), repr(text[:40])
+    code, out = wine_cmd(wine, ["dadado.exe", "/usage"], folder)
+    assert code == 0, "/usage ended with %s" % code
+    assert out.startswith("\ufeff日期,账户,分钟"), repr(out[:40])
+    assert (today + "," + user + ",") in out, out
+    code, _ = wine_cmd(wine, ["dadado.exe", "/usage", "/all"], folder)
+    assert code == 2, "a usage error ended with %s" % code
+
+
 SCENARIOS = [code_page, first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel, policy_schedule,
-             policy_window, daily_limit, event_log, catch_up, guard_service, status_command, plans]
+             policy_window, daily_limit, event_log, catch_up, guard_service, status_command, plans, account_rules,
+             administrators_exempt, usage_history]
 # Minutes each, and nothing in them depends on the code page: they run under
 # the Chinese locale only, to keep a whole test run within its time.
-CHINESE_ONLY = {daily_limit, catch_up, guard_service}
+CHINESE_ONLY = {daily_limit, catch_up, guard_service, account_rules, administrators_exempt, usage_history}
 
 
 def main():
