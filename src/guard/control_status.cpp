@@ -8,6 +8,8 @@
 #include "engine/program_name.h"
 #include "guard/guard_host.h"
 #include "guard/guard_settings.h"
+#include "settings/ini_text.h"
+#include "settings/keys.h"
 #include "settings/memory_store.h"
 #include "settings/settings_file.h"
 #include "settings/settings_table.h"
@@ -211,9 +213,17 @@ std::string StatusJson(const ControlStatus& s, const std::optional<StatusWriter>
   }
   member("settings", settings + "  }");
   member("next", ActionJson(s.next));
+  std::string accounts;
+  for (const AccountUse& a : s.accounts)
+    accounts += std::string(accounts.empty() ? "" : ", ") + "{\"name\": " + JsonString(a.name) +
+                ", \"used_minutes\": " + std::to_string(a.minutes) + ", \"extra_minutes\": " +
+                std::to_string(a.extra_minutes) +
+                ", \"extra_until\": " + (a.extra_until ? JsonString(IsoLocalTime(*a.extra_until)) : "null") + "}";
   member("today", "{\"date\": " + JsonString(IsoDate(s.today)) + ", \"used_minutes\": " +
                       std::to_string(s.used_minutes) + ", \"limit_minutes\": " + std::to_string(s.limit_minutes) +
-                      ", \"time_control\": " + (s.time_control ? "true" : "false") + "}");
+                      ", \"time_control\": " + (s.time_control ? "true" : "false") + ", \"account\": " +
+                      (s.console_account ? JsonString(*s.console_account) : "null") + ", \"accounts\": [" + accounts +
+                      "]}");
   member("last_action", ActionJson(s.last_action), true);
   return out + "}" + kNewLine;
 }
@@ -290,6 +300,12 @@ ControlStatus StatusWithoutGuard(const std::optional<std::string>& file_bytes, c
   engine.StartChosenTimer(read.settings);
   if (auto next = NextActionOf(engine, read.settings)) s.next = StatusAction{next->at, next->action};
   if (read.use_day && *read.use_day == now.date) s.used_minutes = std::clamp(read.used_minutes, 0, kSecondsPerDay / 60);
+  // Each account's use as the program keeps it: today's, or a later day's
+  // while the clock stands set back.
+  const auto kept = IniText(*file_bytes).Get(Utf8ToGbk(keys::kUsage), Utf8ToGbk(keys::kAccountsUsed));
+  if (const UsageDay day = ParseAccountDay(GbkToUtf8(kept.value_or("")));
+      day.day && DayNumber(*day.day) >= DayNumber(now.date))
+    s.accounts = day.accounts;
   if (read.last_scheduled) s.last_action = StatusAction{*read.last_scheduled, ActionText(read.settings.action)};
   return s;
 }
@@ -311,6 +327,8 @@ ControlStatus StatusOfGuard(GuardHost& host, bool run_value) {
   if (auto next = NextActionOf(host.engine(), settings)) s.next = StatusAction{next->at, next->action};
   s.today = now.date;
   if (host.use().day() == now.date) s.used_minutes = host.use().minutes();
+  s.accounts = host.use().Snapshot().accounts;
+  if (const auto& a = host.engine().account()) s.console_account = a->name;
   s.limit_minutes = TodaysLimit(settings, now.date);
   s.time_control = settings.TimeControlInForce();
   if (const auto& done = host.last_performed()) s.last_action = StatusAction{done->at, done->action};

@@ -19,6 +19,7 @@
 
 #include "base/calendar.h"
 #include "engine/engine_settings.h"
+#include "scheduler/daily_use.h"
 #include "settings/policy.h"
 #include "system/os.h"
 
@@ -71,6 +72,10 @@ struct ControlStatus {
   int used_minutes = 0;
   int limit_minutes = 0;  // today's daily limit; 0 for none
   bool time_control = false;
+  // Each account's use today with the extra time granted to it, and the
+  // account at the console when the guard knows it.
+  std::vector<AccountUse> accounts;
+  std::optional<std::string> console_account;
   std::optional<StatusAction> last_action;
 };
 

@@ -81,6 +81,7 @@ ControlStatus Example() {
   s.used_minutes = 35;
   s.limit_minutes = 120;
   s.time_control = false;
+  s.accounts = {{"小明", "S-1-5-21-1", 20, 30, LocalSeconds({{2026, 12, 8}, 21 * 3600 + 30 * 60})}};
   s.last_action = std::nullopt;
   return s;
 }
@@ -98,7 +99,7 @@ TEST(StatusJsonTest, AGoldenStatus) {
             "    \"StartWithWindows\": {\"value\": true, \"policy\": false}\r\n"
             "  },\r\n"
             "  \"next\": {\"at\": \"2026-12-08T22:00:00\", \"action\": \"\\u5173\\u95ed\\u8ba1\\u7b97\\u673a\"},\r\n"
-            "  \"today\": {\"date\": \"2026-12-08\", \"used_minutes\": 35, \"limit_minutes\": 120, \"time_control\": false},\r\n"
+            "  \"today\": {\"date\": \"2026-12-08\", \"used_minutes\": 35, \"limit_minutes\": 120, \"time_control\": false, \"account\": null, \"accounts\": [{\"name\": \"\\u5c0f\\u660e\", \"used_minutes\": 20, \"extra_minutes\": 30, \"extra_until\": \"2026-12-08T21:30:00\"}]},\r\n"
             "  \"last_action\": null\r\n"
             "}\r\n");
 }
