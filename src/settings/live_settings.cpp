@@ -165,14 +165,14 @@ void LiveSettings::Check4_Click() {
   }
   list1_enabled_ = on;
   StoreShownRules();
-  ExcludeScheduleByTimeControl();
+  ExcludeScheduleByTimeControl(true);
   apply_enabled_ = true;
 }
 
-void LiveSettings::ExcludeScheduleByTimeControl() {
+void LiveSettings::ExcludeScheduleByTimeControl(bool always) {
   const bool any = defaults_.enabled != 0 ||
                    std::any_of(sections_.begin(), sections_.end(), [](const AccountSection& a) { return a.rules.enabled == 1; });
-  if (any) SelectOption1(kFrequencyNone);
+  if (any && (always || option1_ != kFrequencyNone)) SelectOption1(kFrequencyNone);
   option1_enabled_.fill(!any);
 }
 
@@ -236,7 +236,7 @@ void LiveSettings::SetUseDefaultRules(bool use) {
   sections_changed_ = true;
   apply_enabled_ = true;
   ShowRules(use ? defaults_ : sections_[rules_section_].rules, use);
-  ExcludeScheduleByTimeControl();
+  ExcludeScheduleByTimeControl(false);
 }
 
 bool LiveSettings::HasOwnRules(const std::string& name, const std::string& sid) const {
@@ -248,8 +248,9 @@ void LiveSettings::LoadAccountSections(std::vector<AccountSection> sections) {
   sections_ = std::move(sections);
   sections_changed_ = false;
   ShowDefaultRules();
-  if (std::any_of(sections_.begin(), sections_.end(), [](const AccountSection& a) { return a.rules.enabled == 1; }))
-    ExcludeScheduleByTimeControl();
+  // A schedule read before the sections gives way to an account's time
+  // control, as it gives way to Check4's.
+  ExcludeScheduleByTimeControl(false);
 }
 
 void LiveSettings::SetAdministratorsExempt(int value) {

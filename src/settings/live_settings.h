@@ -244,8 +244,10 @@ class LiveSettings {
   void StoreShownRules();
   // The controls of the rules tab show these rules; greyed when `follows`.
   void ShowRules(const RulesText& rules, bool follows);
-  // A schedule and time control exclude each other, whichever rule has it.
-  void ExcludeScheduleByTimeControl();
+  // A schedule and time control exclude each other, whichever rule has it:
+  // 取消定时 is selected (`always`: even when it is already) and the
+  // frequency's buttons are greyed while any rule has time control.
+  void ExcludeScheduleByTimeControl(bool always);
 
   std::array<CheckBox, kCheckCount> checks_{};
   int option1_ = kFrequencyNone;
