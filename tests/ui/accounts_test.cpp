@@ -126,6 +126,27 @@ TEST_F(AccountsTest, ExtraTimeEndsTheLimitsCountdownAndSurvivesARestart) {
   EXPECT_FALSE(again.countdown().exists);
 }
 
+TEST_F(AccountsTest, AClockSetBackBeforeMidnightGivesNoFreshDay) {
+  // Tuesday's limit used up just after midnight; the clock (or the
+  // firmware's, across a restart) set back to Monday evening.
+  os.account = kMing;
+  GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n[时间控制]\r\n启用= 1\r\n1week=" + AllDay() + "\r\n2week=" + AllDay() +
+            "\r\n1limit= 60\r\n2limit= 60\r\n[使用记录]\r\n日期=2026/12/8\r\n已用分钟=60\r\n");
+  clock.Set(2026, 12, 7, 23, 30, 0);
+  program.Start();
+  EXPECT_TRUE(program.countdown().exists);
+  EXPECT_EQ(program.daily_use().day(), (Date{2026, 12, 8}));
+  program.Countdown_SetText("mossgate");
+  program.Countdown_Postpone();
+  for (int i = 0; i < 40; ++i) {  // across midnight, the count goes on with the 8th
+    clock.Advance(60);
+    program.Timer2_Timer();
+  }
+  EXPECT_EQ(program.daily_use().minutes(), 100);
+  EXPECT_TRUE(program.countdown().exists);
+  EXPECT_EQ(std::count_if(os.events.begin(), os.events.end(), [](const auto& e) { return e.id == 1305; }), 1);
+}
+
 TEST_F(AccountsTest, TheRulesTabEditsAnAccountsSectionAndUseDefaultRulesRemovesIt) {
   os.local_accounts = {kMing, Account{"小红", "S-1-5-21-9-1002", false}};
   Start(kAdmin, "[时间控制:Gone]\r\n启用= 0\r\n");
