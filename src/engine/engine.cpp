@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/date_time_text.h"
+#include "engine/usage_recorder.h"
 #include "system/power.h"
 
 namespace dadado {
@@ -157,11 +158,12 @@ bool KeepsAccounts(const EngineSettings& s, const UsageDay& day) {
                      [](const AccountUse& a) { return a.extra_minutes > 0 || a.extra_until; });
 }
 
-bool SameAccounts(const UsageDay& a, const UsageDay& b) {
-  if (a.day != b.day || a.accounts.size() != b.accounts.size()) return false;
-  for (std::size_t i = 0; i < a.accounts.size(); ++i)
-    if (a.accounts[i].name != b.accounts[i].name || a.accounts[i].sid != b.accounts[i].sid) return false;
-  return true;
+// Whether the history's rows of two counts are of the same accounts: an
+// account's first whole minute is a new row.
+bool SameRows(const UsageDay& a, const UsageDay& b) {
+  const std::vector<UsageRow> x = RowsOf(a), y = RowsOf(b);
+  return std::equal(x.begin(), x.end(), y.begin(), y.end(),
+                    [](const UsageRow& r, const UsageRow& s) { return r.day == s.day && r.account == s.account; });
 }
 
 constexpr int kHistoryEverySeconds = 10 * 60;
@@ -202,7 +204,7 @@ void Engine::Count(const EngineSettings& s, bool account_changed) {
   const bool new_day = before.day != today.day;
   if (new_day) host_.RecordHistory(before);  // the day that ended, whole
   // A new row, another account or ten minutes: the file learns of it.
-  if (new_day || account_changed || !SameAccounts(today, history_recorded_) || !history_written_ ||
+  if (new_day || account_changed || !SameRows(today, history_recorded_) || !history_written_ ||
       t - *history_written_ >= kHistoryEverySeconds || t < *history_written_) {
     history_written_ = t;
     history_recorded_ = today;
