@@ -108,8 +108,9 @@ void GuardHost::Start() {
   UpdateSession();
   engine_.SessionChanged(active_);
   next_time_control_check_ = NowSeconds();
-  engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
-  engine_.CatchUpMissedPlan(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
+  const auto done = Later(read_.last_scheduled, InstantOf(platform_.EarlierGuardPerformedLast().value_or("")));
+  engine_.CatchUpMissed(settings_, done);
+  engine_.CatchUpMissedPlan(settings_, done);
   engine_.IdleRestarts();
   Wake();
 }
@@ -412,8 +413,9 @@ void GuardHost::Resumed() {
   engine_.ClockDiscontinuity();
   engine_.IdleRestarts();
   UpdateSession();
-  engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
-  engine_.CatchUpMissedPlan(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
+  const auto done = Later(read_.last_scheduled, InstantOf(platform_.EarlierGuardPerformedLast().value_or("")));
+  engine_.CatchUpMissed(settings_, done);
+  engine_.CatchUpMissedPlan(settings_, done);
   Wake();
 }
 

@@ -57,6 +57,10 @@ class GuardPlatform {
   // The timer that wakes the machine at a UTC second (none: no wake).
   virtual void ArmWake(std::optional<std::int64_t> utc) = 0;
   virtual void KeepAwake(bool keep) = 0;
+  // The scheduled instant an earlier version of the guard noted it had
+  // performed, as the settings file writes instants; none where there was
+  // no earlier guard.
+  virtual std::optional<std::string> EarlierGuardPerformedLast() { return std::nullopt; }
 };
 
 class GuardHost : private EngineHost {

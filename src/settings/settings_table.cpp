@@ -5,6 +5,7 @@
 
 #include "base/date_time_text.h"
 #include "scheduler/plan.h"
+#include "scheduler/time_control.h"
 #include "scheduler/work_calendar.h"
 #include "settings/keys.h"
 
@@ -102,7 +103,7 @@ bool IsAllowedHoursForm(const std::string& text) {
   while (true) {
     const std::size_t end = text.find('+', start);
     const std::string entry = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (entry != keys::kAllHoursForbidden && !ParseClockEntry(entry)) return false;
+    if (entry != kAllHoursForbidden && !ParseClockEntry(entry)) return false;
     if (end == std::string::npos) return true;
     start = end + 1;
   }
@@ -449,7 +450,7 @@ void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, 
         extras.interval_start = file.ReadIniString(e.section, e.key, FormatShortDate(now.date));
         break;
       case SettingControl::kAllowedHours:
-        live.SetText3(e.index, file.ReadIniString(e.section, e.key, keys::kAllHoursForbidden));
+        live.SetText3(e.index, file.ReadIniString(e.section, e.key, kAllHoursForbidden));
         break;
       case SettingControl::kCatchUp:
         // Anything but 1 is off: a new setting must not act on a hand-edited value.

@@ -22,8 +22,14 @@ RegistryChoices RegistryChoicesOf(const LiveSettings& live) {
 
 }  // namespace
 
-Program::Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock)
-    : settings_(settings), os_(os), screen_(screen), clock_(clock), state_(settings, os), engine_(*this, clock, VersionText()) {
+Program::Program(SettingsFile& settings, OperatingSystem& os, GuardManagement& guard, Screen& screen, Clock& clock)
+    : settings_(settings),
+      os_(os),
+      guard_(guard),
+      screen_(screen),
+      clock_(clock),
+      state_(settings, os, guard),
+      engine_(*this, clock, VersionText()) {
   live_.open_accounts_panel = [this] { os_.StartCommand(AccountsPanelCommand(os_.SystemFolder())); };
 }
 
@@ -213,8 +219,10 @@ void Program::End() {
 
 void Program::Form_Load() {
   // 1. Only one copy runs. The service starts its face only when there is
-  // none: it is the one.
-  if (!link_ && os_.AnotherCopyRunning()) {
+  // none: it is the one. While the service runs, the program is its face,
+  // which only the service starts: a copy started any other way is a
+  // second copy.
+  if (!link_ && (guard_.Running() || os_.AnotherCopyRunning())) {
     screen_.ShowMessage("程序已运行，请检查窗口是否被最小化！", kProgramCaption, MessageIcon::kCritical,
                         MessageButtons::kOk);
     End();
@@ -241,7 +249,7 @@ void Program::Form_Load() {
   }
   // The guard starts its face at every logon: start with Windows is its.
   live_.SetCheck(2, link_ || PolicyStartWithWindows(policy_).value_or(reg.start_with_windows) ? 1 : 0);
-  live_.SetGuard(link_ || PolicyGuard(policy_).value_or(os_.GuardInstalled()) ? 1 : 0);
+  live_.SetGuard(link_ || PolicyGuard(policy_).value_or(guard_.Installed()) ? 1 : 0);
   if (!reg.winlogon_opened) {
     live_.SetCheckEnabled(3, false);
     live_.SetCheckEnabled(11, false);
@@ -358,7 +366,7 @@ void Program::EveryMinute() {
   last_minute_ = now;
   // Installed by a script while this copy ran: the service enforces now and
   // starts its own face; two would act on every countdown.
-  if (os_.GuardRunning()) {
+  if (guard_.Running()) {
     End();
     return;
   }
@@ -674,19 +682,19 @@ void Program::Command3_Click() {
   // The guard service, installed or removed as the box says (the system asks
   // for an administrator when needed).
   bool guard_took_over = false;
-  if (!locks_.guard && live_.guard().value != 2 && (live_.guard().value == 1) != os_.GuardInstalled()) {
+  if (!locks_.guard && live_.guard().value != 2 && (live_.guard().value == 1) != guard_.Installed()) {
     const bool install = live_.guard().value == 1;
-    OperatingSystem::GuardChange change = os_.ChangeGuard(install);
+    GuardChange change = install ? guard_.Install() : guard_.Uninstall();
     // The guard runs only a program that users cannot replace; from
     // anywhere else it is offered a home where they cannot.
     if (!change.ok && change.unprotected_location && install &&
         screen_.ShowMessage(kGuardCopyQuestion, kNotice, MessageIcon::kQuestion, MessageButtons::kOkCancel) ==
             MessageAnswer::kOk)
-      change = os_.InstallGuardFromProgramFiles();
+      change = guard_.InstallFromProgramFiles();
     if (!change.ok) {
       problems += "\n・“防止被结束(守护服务)”无法更改：" + change.why;
       not_saved("防止被结束(守护服务)", change.why);
-      live_.SetGuard(os_.GuardInstalled() ? 1 : 0);
+      live_.SetGuard(guard_.Installed() ? 1 : 0);
       live_.SetApplyEnabled(!file_ok);
     } else {
       guard_took_over = install;

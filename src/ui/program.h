@@ -22,6 +22,7 @@
 #include "system/os.h"
 #include "system/power.h"
 #include "engine/countdown.h"
+#include "guard/guard_management.h"
 #include "settings/memory_store.h"
 #include "ui/guard_link.h"
 #include "ui/program_state.h"
@@ -48,7 +49,7 @@ struct PasswordDialog {
 
 class Program : private EngineHost {
  public:
-  Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock);
+  Program(SettingsFile& settings, OperatingSystem& os, GuardManagement& guard, Screen& screen, Clock& clock);
 
   // Creates Form1 and runs its load handler.
   void Start();
@@ -239,6 +240,7 @@ class Program : private EngineHost {
 
   SettingsFile& settings_;
   OperatingSystem& os_;
+  GuardManagement& guard_;
   Screen& screen_;
   Clock& clock_;
   ProgramState state_;

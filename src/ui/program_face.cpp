@@ -159,8 +159,8 @@ void Program::FaceApply() {
   if (reply->Get("result") == p::kRefused)
     problems += "\n・" + reply->Get("text") + "：不允许的值，或由管理员通过组策略管理。";
   // Removing the guard is an administrator's, through the system's prompt.
-  if (!locks_.guard && live_.guard().value == 0 && os_.GuardInstalled()) {
-    const OperatingSystem::GuardChange change = os_.ChangeGuard(false);
+  if (!locks_.guard && live_.guard().value == 0 && guard_.Installed()) {
+    const GuardChange change = guard_.Uninstall();
     if (!change.ok) {
       problems += "\n・“防止被结束(守护服务)”无法更改：" + change.why;
       live_.SetGuard(1);

@@ -28,7 +28,7 @@ std::optional<std::int64_t> ProgramState::LastOccurrence() {
   // What the guard performed while the program was away counts as done too.
   auto last = InstantOf(settings_.Peek(keys::kGeneral, keys::kLastScheduled));
   last = Later(last, InstantOf(os_.ReadUserValue(user_values::kLastScheduled)));
-  return Later(last, InstantOf(os_.GuardPerformedLast()));
+  return Later(last, InstantOf(guard_.PerformedLast()));
 }
 
 bool ProgramState::RememberOccurrence(std::int64_t instant) {

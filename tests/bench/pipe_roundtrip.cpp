@@ -98,11 +98,6 @@ class QuietOs : public OperatingSystem {
   PolicyValues ReadPolicyValues() override { return {}; }
   void WriteEvent(EventType, int, const std::vector<std::string>&) override {}
   void UpdateEventSource() override {}
-  bool GuardInstalled() override { return true; }
-  bool GuardRunning() override { return true; }
-  GuardChange ChangeGuard(bool) override { return {}; }
-  GuardChange InstallGuardFromProgramFiles() override { return {}; }
-  std::optional<std::string> GuardPerformedLast() override { return std::nullopt; }
 };
 
 // The clock the host reads; only the host's thread moves it.

@@ -181,7 +181,7 @@ TEST_P(CountdownAnsweredTest, TheLatestItStoodForIsStored) {
 
   clock.Set(2026, 12, 7, 21, 30, 0);
   testing::FakeScreen screen2;
-  Program again{settings, os, screen2, clock};
+  Program again{settings, os, guard, screen2, clock};
   again.Start();
   EXPECT_FALSE(again.countdown().exists) << again.countdown().action_line;
 }

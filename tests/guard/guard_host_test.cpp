@@ -490,10 +490,11 @@ TEST_F(GuardHostTest, HostileSettingsFilesGiveTheProgramsValuesAndAreNeverWritte
     program_files.files[kIniPath] = raw;
     SettingsFile settings(program_files, kIniPath);
     FakeOs program_os;
+    testing::FakeGuard guard;
     testing::FakeScreen screen;
     testing::FakeClock clock;
     clock.now = now;
-    Program program(settings, program_os, screen, clock);
+    Program program(settings, program_os, guard, screen, clock);
     program.Start();
     EXPECT_EQ(read.settings, EngineSettingsOf(program.live()));
     EXPECT_EQ(read.interval_start, program.interval_start());

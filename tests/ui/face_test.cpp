@@ -50,9 +50,10 @@ struct FaceTest : ::testing::Test {
   MemoryStore face_store;
   SettingsFile face_settings{face_store, kIniPath};
   FakeOs os;
+  testing::FakeGuard guard;
   FakeScreen screen;
   LocalOf clock{utc};
-  Program program{face_settings, os, screen, clock};
+  Program program{face_settings, os, guard, screen, clock};
 
   void SetUp() override {
     utc.now = Local(11, 0, 0) - 8 * 3600;

@@ -59,7 +59,7 @@ struct AppWin : ::testing::Test {
   std::unique_ptr<WinApp> app;
   void SetUp() override {
     DeleteFileW(Widen(SettingsPath()).c_str());
-    app = std::make_unique<WinApp>();
+    app = std::make_unique<WinApp>(MachineGuard());
     app->answer_messages = true;
     ASSERT_TRUE(app->Start());
     g_app = app.get();
@@ -240,7 +240,7 @@ TEST_F(AppWin, OpeningAndClosingTheDialogsHoldsNoHandles) {
 
 TEST(AppStartWin, WhenTheWindowsCannotBeCreatedItSaysSoAndEnds) {
   DeleteFileW(Widen(SettingsPath()).c_str());
-  WinApp app;
+  WinApp app(MachineGuard());
   app.answer_messages = true;
   app.fail_window_creation = true;
   EXPECT_NE(app.Main(), 0);  // returns instead of waiting in the message loop
@@ -263,7 +263,7 @@ TEST(AppStartWin, TheTrayIconIsAddedOnceTheShellTakesIt) {
   g_adds_refused = 2;
   g_add_attempts = 0;
   {
-    WinApp app;
+    WinApp app(MachineGuard());
     app.answer_messages = true;
     app.tray().set_notify_function(&ShellNotReadyAtFirst);
     ASSERT_TRUE(app.Start());

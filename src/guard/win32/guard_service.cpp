@@ -65,6 +65,11 @@ class WinGuardPlatform : public GuardPlatform {
   // Asked of the system, never taken from a message anyone could send.
   bool SessionLocked(SessionId session) override { return SessionIsLocked(session).value_or(false); }
 
+  std::optional<std::string> EarlierGuardPerformedLast() override {
+    if (auto text = GuardPerformedLast()) return Narrow(*text);
+    return std::nullopt;
+  }
+
   bool StartFace(SessionId session) override {
     StopFace();
     HANDLE raw = nullptr;

@@ -50,13 +50,7 @@ class WinOperatingSystem : public OperatingSystem {
   SystemError LastSystemError() override;
   void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) override;
   void UpdateEventSource() override;
-  // win_guard.cpp
-  bool GuardInstalled() override;
-  bool GuardRunning() override;
   std::optional<bool> SessionLocked() override;
-  GuardChange ChangeGuard(bool install) override;
-  GuardChange InstallGuardFromProgramFiles() override;
-  std::optional<std::string> GuardPerformedLast() override;
   // Lets another copy start: for a program that ends early. The instance is
   // otherwise held until this object goes.
   void ReleaseInstance();

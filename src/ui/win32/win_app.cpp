@@ -50,14 +50,14 @@ constexpr auto kSettingsWait = std::chrono::seconds(10);
 
 }  // namespace
 
-WinApp::WinApp() {
+WinApp::WinApp(GuardManagement& guard) {
   settings_ = std::make_unique<SettingsFile>(
       files_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
-  program_ = std::make_unique<Program>(*settings_, os_, *this, clock_);
+  program_ = std::make_unique<Program>(*settings_, os_, guard, *this, clock_);
   MakeWindows();
 }
 
-WinApp::WinApp(FacePipes pipes) {
+WinApp::WinApp(GuardManagement& guard, FacePipes pipes) {
   channel_ = std::make_unique<PipeChannel>(std::move(pipes.read), std::move(pipes.write), [this] {
     if (HWND h = host_hwnd_.load()) PostMessageW(h, kFaceMessage, 0, 0);
   });
@@ -68,7 +68,7 @@ WinApp::WinApp(FacePipes pipes) {
     face_store_.Replace(Utf8ToGbk(settings->Get("ini")));
   settings_ = std::make_unique<SettingsFile>(
       face_store_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
-  program_ = std::make_unique<Program>(*settings_, os_, *this, clock_);
+  program_ = std::make_unique<Program>(*settings_, os_, guard, *this, clock_);
   program_->BecomeFace(*this, face_store_);
   MakeWindows();
 }

@@ -29,10 +29,12 @@ class WinClock : public Clock {
 
 class WinApp : public Screen, private GuardLink {
  public:
-  WinApp();
+  // `guard` is the guard service as the program manages it; it outlives
+  // the application.
+  explicit WinApp(GuardManagement& guard);
   // The program as the face of the guard service that started it: its
   // settings are what the service sends over these pipes.
-  explicit WinApp(FacePipes pipes);
+  WinApp(GuardManagement& guard, FacePipes pipes);
   ~WinApp() override;
 
   // Starts the program; false when it ended during start-up.
