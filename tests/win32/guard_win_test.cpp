@@ -14,6 +14,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -570,6 +571,18 @@ TEST(StatusFileTest, NoServiceNoStatusWhateverTheFileSays) {
   DeleteFileW(StatusPathOf(exe).c_str());
 }
 
+// The default value of a Safe Mode list's key for the service; nullopt when
+// there is no such key.
+std::optional<std::wstring> SafeBootEntry(const wchar_t* list, const std::wstring& name) {
+  const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\") + list + L"\\" + name;
+  wchar_t value[64] = {};
+  DWORD size = sizeof value;
+  const LSTATUS r = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_ANY | RRF_SUBKEY_WOW6464KEY,
+                                 nullptr, value, &size);
+  if (r == ERROR_FILE_NOT_FOUND) return std::nullopt;
+  return r == ERROR_SUCCESS ? std::wstring(value) : L"error " + std::to_wstring(r);
+}
+
 // What Wine's service manager does with the guard's installation. A service
 // of its own name, never started: its command would start this test.
 TEST(GuardServiceManagerTest, InstallConfiguresAndUninstallRemoves) {
@@ -609,9 +622,13 @@ TEST(GuardServiceManagerTest, InstallConfiguresAndUninstallRemoves) {
   }
   CloseServiceHandle(service);
 
+  // Windows starts it in Safe Mode, minimal and with networking.
+  for (const wchar_t* list : {L"Minimal", L"Network"}) EXPECT_EQ(SafeBootEntry(list, name), L"Service") << list;
+
   // Installing again keeps one service.
   EXPECT_EQ(InstallGuardService(config).outcome, GuardSetupOutcome::kDone);
   EXPECT_EQ(UninstallGuardService(name).outcome, GuardSetupOutcome::kDone);
+  for (const wchar_t* list : {L"Minimal", L"Network"}) EXPECT_EQ(SafeBootEntry(list, name), std::nullopt) << list;
   EXPECT_EQ(UninstallGuardService(name).outcome, GuardSetupOutcome::kNotInstalled);
   CloseServiceHandle(scm);
 }
