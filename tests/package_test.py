@@ -2,22 +2,18 @@
 """Checks the release packages that tools/package makes.
 
 The zip: the expected files and nothing else, a self-contained 64-bit GUI
-executable that imports no DLL of a compiler's runtime, carries no debug
-sections and stays within 1.6 MB (the symbols stay beside the build, in
-dadado.exe.debug), a version resource that agrees with the package's
-version, and the Group Policy templates as they are in policy/. A package
-of an exe with debug sections is refused.
+executable that imports no DLL of a compiler's runtime (nor, within 1.6 MB,
+debug sections), a version resource that agrees with the package's version,
+and the Group Policy templates as they are in policy/.
 
 The MSI, its tables read back with msitools: every file where an
 administrator expects it and as it is in the project, the components with
 the GUIDs of installer/dadado.wxs, the guard service and its control tied to
-the component that GUARD=1 selects, none of them transitive, a repair that
-neither stops the service nor lets Restart Manager shut it down, the
-registry values (the Run value quoted under STARTWITHWINDOWS=1, the event
-source as the program writes it, the service's Safe Mode keys, the
-remembered choices and their recall, which a repair takes over the command
-line), the major upgrade under the fixed UpgradeCode, and the product's
-name, version, publisher, icon and code page."""
+the component that GUARD=1 selects (not transitive, not stopped by a repair),
+the registry values (the Run value quoted under STARTWITHWINDOWS=1, the event
+source as the program writes it, the Safe Mode keys, the remembered choices
+and their recall), the major upgrade under the fixed UpgradeCode, and the
+product's name, version, publisher, icon and code page."""
 import os
 import re
 import struct
@@ -31,8 +27,6 @@ ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
 # The identity of dadado across its versions: a package under another
 # UpgradeCode would install beside the old version instead of replacing it.
 UPGRADE_CODE = "{B0E27E11-4342-4C01-A5D3-F5CC78A33E83}"
-SHIPPED_EXE_LIMIT = 1_600_000  # bytes
-OBJCOPY = "x86_64-w64-mingw32-objcopy"
 PRODUCT_NAME = "dadado 定时关机"
 MANUFACTURER = "dadado developers"
 GUARD_ON = 'GUARD = "1"'
@@ -68,27 +62,11 @@ def version_strings(exe):
     return found
 
 
-def section_names(exe):
-    """The names of a PE file's sections; a long name ("/4") is read from
-    the string table that follows the COFF symbols."""
-    pe = struct.unpack_from("<I", exe, 0x3C)[0]
-    count = struct.unpack_from("<H", exe, pe + 6)[0]
-    symbols, symbol_count, optional_size = struct.unpack_from("<IIH", exe, pe + 12)
-    table = pe + 24 + optional_size
-    names = []
-    for i in range(count):
-        name = exe[table + 40 * i:table + 40 * i + 8].rstrip(b"\0")
-        if name.startswith(b"/"):
-            at = symbols + 18 * symbol_count + int(name[1:])
-            name = exe[at:exe.index(b"\0", at)]
-        names.append(name.decode("ascii", "replace"))
-    return names
-
-
-def check_shipped_exe(exe, where):
-    debug = [name for name in section_names(exe) if name.startswith(".debug")]
-    check(not debug, "the exe in the %s carries no debug sections: %s" % (where, debug))
-    check(len(exe) <= SHIPPED_EXE_LIMIT, "the exe in the %s is within 1.6 MB: %d bytes" % (where, len(exe)))
+def check_shipped_exe(path, where):
+    out = subprocess.run(["x86_64-w64-mingw32-objdump", "-h", path], capture_output=True, text=True).stdout
+    debug = re.findall(r" (\.debug\w*) ", out)
+    check(".text" in out and not debug and os.path.getsize(path) <= 1_600_000, "the exe in the %s, %d bytes, "
+          "within 1.6 MB, carries no debug sections: %s" % (where, os.path.getsize(path), debug))
 
 
 def fixed_file_version(exe):
@@ -120,21 +98,15 @@ subsystem = struct.unpack_from("<H", exe, pe + 24 + 68)[0]
 check(subsystem == 2, "GUI subsystem (%d)" % subsystem)
 for dll in (b"libstdc++", b"libgcc_s", b"libwinpthread", b"MSVCP", b"VCRUNTIME"):
     check(dll.lower() not in exe.lower(), "no %s dependency" % dll.decode())
-check_shipped_exe(exe, "zip")
-# Its symbols beside the build, tied to it by name and checksum.
-built = os.path.join(ROOT, "build", "win", "src", "app", "dadado.exe")
-check(os.path.exists(built + ".debug") and b"dadado.exe.debug\0" in exe and
-      ".debug_info" in section_names(open(built + ".debug", "rb").read()),
-      "the symbols are in dadado.exe.debug beside the build, which the exe links to")
-# An exe that still carries them is refused, and no package is made of it.
 with tempfile.TemporaryDirectory() as scratch:
-    unstripped = os.path.join(scratch, "dadado.exe")
-    subprocess.run([OBJCOPY, "--add-section", ".debug_info=" + os.path.join(ROOT, "LICENSE"), "--set-section-flags",
-                    ".debug_info=readonly,debug", built, unstripped], capture_output=True, check=True)
-    r = subprocess.run([sys.argv[1], "--msi-from", unstripped, os.path.join(scratch, "out")], capture_output=True,
-                       text=True)
-    check(r.returncode != 0 and ".debug_info" in r.stderr and not os.path.exists(os.path.join(scratch, "out")),
-          "tools/package refuses an exe with debug sections (%d): %s" % (r.returncode, r.stderr.strip()))
+    with zipfile.ZipFile(zip_path) as z:
+        check_shipped_exe(z.extract("dadado/dadado.exe", scratch), "zip")
+    # One that carries them is refused, and no package made.
+    unstripped, out = os.path.join(scratch, "debug.exe"), os.path.join(scratch, "out")
+    subprocess.run(["x86_64-w64-mingw32-objcopy", "--add-section", ".debug_info=" + os.path.join(ROOT, "LICENSE"),
+                    os.path.join(ROOT, "build/win/src/app/dadado.exe"), unstripped], capture_output=True, check=True)
+    r = subprocess.run([sys.argv[1], "--msi-from", unstripped, out], capture_output=True, text=True)
+    check(r.returncode != 0 and not os.path.exists(out), "tools/package refuses it: %s" % r.stderr.strip())
 strings = version_strings(exe)
 check("FileVersion" in strings, "a version resource")
 check(strings.get("FileVersion") == version,
@@ -257,7 +229,7 @@ with tempfile.TemporaryDirectory() as out:
         got = open(extracted, "rb").read() if os.path.exists(extracted) else None
         check(got == want and all(int(r["FileSize"]) == len(want) for r in placed.get(path, [])),
               "%s holds %s" % (path, source))
-    check_shipped_exe(open(os.path.join(out, "dadado", "dadado.exe"), "rb").read(), "MSI")
+    check_shipped_exe(os.path.join(out, "dadado", "dadado.exe"), "MSI")
 for f in placed.get("ProgramFiles64Folder/dadado/dadado.exe", []):
     check(f["Version"] == "%d.%d.%d.%d" % exe_version,
           "File %s carries the exe's version (%r), so that Windows Installer compares versions" % (f["File"], f["Version"]))
@@ -270,8 +242,7 @@ other_guid = [cid for cid, comp in source_components.items()
 check(not other_guid, "every component has the GUID fixed in the source; not: %s" % other_guid)
 not_64bit = [cid for cid, row in components.items() if not int(row["Attributes"]) & 0x100]
 check(not not_64bit, "every component is 64-bit (Program Files, the 64-bit registry); not: %s" % not_64bit)
-# A transitive component's condition is weighed again on a repair, which
-# would let a repair with GUARD=0 remove the service.
+# A transitive component's condition is weighed again on a repair.
 transitive = [cid for cid, row in components.items() if int(row["Attributes"]) & 0x40]
 check(not transitive, "no component is transitive: %s" % transitive)
 
@@ -300,8 +271,7 @@ controls = export("ServiceControl")
 check(len(controls) == 1 and controls[0]["Name"] == "dadadoGuard" and controls[0]["Component_"] ==
       (services[0]["Component_"] if services else None), "the service's control goes with it: %s" % controls)
 if controls:
-    # Start on install, stop and delete on uninstall: not stopped on install,
-    # which a repair is.
+    # Start on install, stop and delete on uninstall: a repair is an install.
     check(int(controls[0]["Event"]) == 0x01 | 0x20 | 0x80 and controls[0]["Wait"] == "1",
           "started on install, stopped and removed on uninstall only (%s)" % controls[0]["Event"])
 check(properties.get("MSIRESTARTMANAGERCONTROL") == "DisableShutdown",
@@ -327,9 +297,8 @@ check(sequence.get("RestoreSettingsAccess", {}).get("Condition") == 'REMOVE = "A
       "after the service is removed and before the files: %s" % sequence.get("RestoreSettingsAccess"))
 for mode in ("Minimal", "Network"):
     key = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\%s\\dadadoGuard" % mode
-    check(registry.get((key, "")) == ("Service", GUARD_ON) and
-          next(r["Component_"] for r in rows if r["Key"] == key) == (services[0]["Component_"] if services else None),
-          "the service starts in Safe Mode (%s), a key that goes with it: %s" % (mode, registry.get((key, ""))))
+    check(registry.get((key, "")) == ("Service", GUARD_ON), "Safe Mode (%s) starts the service: %s"
+          % (mode, registry.get((key, ""))))
 source_key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\dadado"
 check(registry.get((source_key, "EventMessageFile")) == ("#%[INSTALLDIR]dadado.exe", ""),
       "EventMessageFile, REG_EXPAND_SZ, the installed dadado.exe: %s" % (registry.get((source_key, "EventMessageFile")),))
@@ -357,8 +326,7 @@ for name in ("GUARD", "STARTWITHWINDOWS", "INSTALLDIR"):
     recall = [a for a in actions.values() if a["Source"] == name and a["Target"] == "[%s]" % found]
     for table, steps in (("InstallExecuteSequence", sequence), ("InstallUISequence", ui_sequence)):
         step = steps.get(recall[0]["Action"], {}) if recall else {}
-        # The command line counts on a first install and an upgrade only:
-        # the installed product (a repair) takes the remembered value.
+        # On a repair (Installed) the remembered value wins.
         check(bool(step) and step["Condition"] == "%s AND (Installed OR NOT %s)" % (found, name) and
               int(steps["AppSearch"]["Sequence"]) < int(step["Sequence"]) < int(steps["CostFinalize"]["Sequence"]),
               "%s is recalled when not given or installed, between AppSearch and CostFinalize of the %s: %s"

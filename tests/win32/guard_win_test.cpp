@@ -14,7 +14,6 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -571,16 +570,13 @@ TEST(StatusFileTest, NoServiceNoStatusWhateverTheFileSays) {
   DeleteFileW(StatusPathOf(exe).c_str());
 }
 
-// The default value of a Safe Mode list's key for the service; nullopt when
-// there is no such key.
-std::optional<std::wstring> SafeBootEntry(const wchar_t* list, const std::wstring& name) {
+// The default value of the service's key in a Safe Mode list, or the error.
+std::wstring SafeBootEntry(const wchar_t* list, const std::wstring& name) {
   const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\") + list + L"\\" + name;
   wchar_t value[64] = {};
   DWORD size = sizeof value;
-  const LSTATUS r = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_ANY | RRF_SUBKEY_WOW6464KEY,
-                                 nullptr, value, &size);
-  if (r == ERROR_FILE_NOT_FOUND) return std::nullopt;
-  return r == ERROR_SUCCESS ? std::wstring(value) : L"error " + std::to_wstring(r);
+  const LSTATUS r = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size);
+  return r == ERROR_SUCCESS ? value : L"error " + std::to_wstring(r);
 }
 
 // What Wine's service manager does with the guard's installation. A service
@@ -628,7 +624,8 @@ TEST(GuardServiceManagerTest, InstallConfiguresAndUninstallRemoves) {
   // Installing again keeps one service.
   EXPECT_EQ(InstallGuardService(config).outcome, GuardSetupOutcome::kDone);
   EXPECT_EQ(UninstallGuardService(name).outcome, GuardSetupOutcome::kDone);
-  for (const wchar_t* list : {L"Minimal", L"Network"}) EXPECT_EQ(SafeBootEntry(list, name), std::nullopt) << list;
+  for (const wchar_t* list : {L"Minimal", L"Network"})
+    EXPECT_EQ(SafeBootEntry(list, name), L"error " + std::to_wstring(ERROR_FILE_NOT_FOUND)) << list;
   EXPECT_EQ(UninstallGuardService(name).outcome, GuardSetupOutcome::kNotInstalled);
   CloseServiceHandle(scm);
 }
