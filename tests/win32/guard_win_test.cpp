@@ -570,6 +570,15 @@ TEST(StatusFileTest, NoServiceNoStatusWhateverTheFileSays) {
   DeleteFileW(StatusPathOf(exe).c_str());
 }
 
+// The default value of the service's key in a Safe Mode list, or the error.
+std::wstring SafeBootEntry(const wchar_t* list, const std::wstring& name) {
+  const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\") + list + L"\\" + name;
+  wchar_t value[64] = {};
+  DWORD size = sizeof value;
+  const LSTATUS r = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size);
+  return r == ERROR_SUCCESS ? value : L"error " + std::to_wstring(r);
+}
+
 // What Wine's service manager does with the guard's installation. A service
 // of its own name, never started: its command would start this test.
 TEST(GuardServiceManagerTest, InstallConfiguresAndUninstallRemoves) {
@@ -609,9 +618,14 @@ TEST(GuardServiceManagerTest, InstallConfiguresAndUninstallRemoves) {
   }
   CloseServiceHandle(service);
 
+  // Windows starts it in Safe Mode, minimal and with networking.
+  for (const wchar_t* list : {L"Minimal", L"Network"}) EXPECT_EQ(SafeBootEntry(list, name), L"Service") << list;
+
   // Installing again keeps one service.
   EXPECT_EQ(InstallGuardService(config).outcome, GuardSetupOutcome::kDone);
   EXPECT_EQ(UninstallGuardService(name).outcome, GuardSetupOutcome::kDone);
+  for (const wchar_t* list : {L"Minimal", L"Network"})
+    EXPECT_EQ(SafeBootEntry(list, name), L"error " + std::to_wstring(ERROR_FILE_NOT_FOUND)) << list;
   EXPECT_EQ(UninstallGuardService(name).outcome, GuardSetupOutcome::kNotInstalled);
   CloseServiceHandle(scm);
 }
