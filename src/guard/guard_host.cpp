@@ -204,6 +204,10 @@ void GuardHost::UpdateSession() {
   const bool active = session_ && !platform_.SessionLocked(*session_);
   if (active != active_) engine_.SessionChanged(active);
   active_ = active;
+  // Another user's session came to the console (switching users gives no
+  // logon of its own): for the control, that user's program starts.
+  if (session_ && console_session_ && *session_ != *console_session_) NewLogon();
+  if (session_) console_session_ = session_;
 }
 
 void GuardHost::SessionChanged() {
@@ -212,6 +216,11 @@ void GuardHost::SessionChanged() {
 }
 
 void GuardHost::SessionLogon() {
+  NewLogon();
+  SessionChanged();
+}
+
+void GuardHost::NewLogon() {
   engine_.IdleRestarts();
   // 退出 lets the program go for the session it was given in.
   released_ = false;
@@ -219,7 +228,10 @@ void GuardHost::SessionLogon() {
   backing_off_ = false;
   exit_code_.reset();
   restart_at_.reset();
-  SessionChanged();
+  // Without the guard a cancel with the password lasts until the program
+  // next starts, which under the guard is the next logon: the chosen timer
+  // runs again. A resume is no start of the program and leaves it stopped.
+  engine_.StartChosenTimer(settings_);
 }
 
 bool GuardHost::StartAllowed(std::int64_t now) {

@@ -154,6 +154,8 @@ class GuardHost : private EngineHost {
   void PinTimeZone(const TimeZoneRule& rule);
   void CheckTimeZone();
   void UpdateSession();
+  // Someone logged on, or another user's session came to the console.
+  void NewLogon();
   void KeepFaceRunning(std::int64_t now);
   bool StartAllowed(std::int64_t now);
   void SendCountdown();
@@ -187,6 +189,7 @@ class GuardHost : private EngineHost {
   bool zone_change_logged_ = false;
 
   std::optional<SessionId> session_;
+  std::optional<SessionId> console_session_;  // the last with a user at the console
   bool active_ = false;
   bool released_ = false;              // 退出 with the password: no face until the next logon
   std::deque<std::int64_t> starts_;    // the latest starts of the face

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "protection/password.h"
@@ -465,6 +466,36 @@ TEST_F(GuardHostTest, TimeControlShutsDownAfterThirtySecondsOnlyWithSomeoneLogge
   EXPECT_EQ(platform.performed, std::vector<unsigned>{13});
   ASSERT_EQ(performed_at.size(), 1u);
   EXPECT_EQ(performed_at[0] - At(11, 10, 0), 30);
+}
+
+// A cancel with the password lasts as long as the program it was typed into
+// would: until the next logon, or another user at the console; a resume is
+// no new start.
+TEST_F(GuardHostTest, ACancelledTimeControlComesBackAtTheNextLogonOnly) {
+  const std::vector<std::pair<const char*, std::function<void()>>> events = {
+      {"logon", [&] { host->SessionLogon(); }},
+      {"another user", [&] {
+         platform.console = 2;
+         host->SessionChanged();
+       }},
+      {"resume", [&] { host->Resumed(); }},
+  };
+  for (const auto& [what, event] : events) {
+    SCOPED_TRACE(what);
+    GivenFile("[时间控制]\r\n启用= 1\r\n密码=" + EncodePassword("owner") + "\r\n");
+    utc.now = UtcOfChina(At(11, 0, 0));
+    platform = FakePlatform{};
+    platform.clock = &utc;
+    Start();
+    RunUntil(At(11, 0, 10));
+    ASSERT_TRUE(host->engine().countdown().is_open());
+    Send(p::Message(p::kCancel).Set("password", "owner"));
+    RunUntil(At(11, 30, 0));
+    EXPECT_TRUE(platform.performed.empty());
+    event();
+    RunUntil(At(11, 31, 0));
+    EXPECT_EQ(platform.performed.size(), std::string(what) == "resume" ? 0u : 1u);
+  }
 }
 
 // ---- read as the program reads it ------------------------------------------------------------
