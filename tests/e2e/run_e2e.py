@@ -724,11 +724,42 @@ def plans(wine):
     assert not run.exit_calls, "the working-day shutdown came on a holiday: %s" % run.exit_calls
 
 
+def idle_plan_withdrawn(wine):
+    # A scheduled log-off whose countdown an idle shutdown joins, due after
+    # it: the idle plan is the stronger, but while the machine may still turn
+    # out not to be idle it must not make the log-off pass. The log-off comes
+    # at its second; the mouse moved afterwards must not leave neither done.
+    # Nothing is typed or clicked before: the program counts idle time from
+    # its start, and an idle minute must pass.
+    folder = wine.folder("idlewithdrawn")
+    started = datetime.datetime.now().replace(microsecond=0)
+    due = started + datetime.timedelta(seconds=150)
+    write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 2\n关机画面= 1\n启动后隐藏界面= 1\n"
+                      "[计划]\n计划1=1,1,6,1,,1\n" % due.strftime("%Y/%m/%d %H:%M:%S"))
+    run = wine.start(folder)
+
+    def strongest_shown():
+        w = countdown_window(wine)
+        return w and control(w, 302)["text"] == "操作: 关闭计算机"
+    assert wait_for(strongest_shown, due.timestamp() - time.time() - 5, step=2), \
+        "the idle shutdown did not join the log-off's countdown"
+    call = run.wait_exit_call(due.timestamp() - time.time() + 2)
+    if not call:
+        wine.probe("mousemove")  # someone is back: the idle shutdown is off
+        call = run.wait_exit_call(60)
+    assert call, "neither the log-off nor the shutdown came"
+    when, line = call
+    assert "ExitWindowsEx(00000004" in line, line
+    late = when - due.timestamp()
+    assert 0 <= late < 1.5, "the log-off came %.2f s after its second" % late
+
+
 SCENARIOS = [code_page, first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel, policy_schedule,
-             policy_window, daily_limit, event_log, catch_up, guard_service, status_command, plans]
+             policy_window, daily_limit, event_log, catch_up, guard_service, status_command, plans,
+             idle_plan_withdrawn]
 # Minutes each, and nothing in them depends on the code page: they run under
 # the Chinese locale only, to keep a whole test run within its time.
-CHINESE_ONLY = {daily_limit, catch_up, guard_service}
+CHINESE_ONLY = {daily_limit, catch_up, guard_service, idle_plan_withdrawn}
 
 
 def main():
