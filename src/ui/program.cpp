@@ -52,8 +52,8 @@ void Program::Start() {
   screen_.Refresh();
 }
 
-void Program::SessionChanged(bool active) {
-  if (!link_) engine_.SessionChanged(active);
+void Program::SessionChanged() {
+  if (!link_) engine_.SessionChanged(!os_.SessionLocked().value_or(false));
 }
 
 void Program::ClockDiscontinuity() {

@@ -108,9 +108,11 @@ class Program : private EngineHost {
   // The machine woke from sleep: as a clock change, and a missed action may
   // be caught up. What it slept through was no skip of summer time.
   void Resumed();
-  // Someone is at the console (logged on, unlocked) or not (locked, logged
-  // off): today's use counts only while someone is.
-  void SessionChanged(bool active);
+  // The session's state may have changed (a lock, an unlock, a logon): the
+  // system is asked, and today's use counts only while nobody has locked it.
+  // Where the system cannot say, the time counts as use: the message that
+  // told of the change could have been sent by any program.
+  void SessionChanged();
   // The tray tooltip follows the live settings: the version and what comes
   // next.
   void UpdateTrayTip();

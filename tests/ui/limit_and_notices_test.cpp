@@ -76,11 +76,23 @@ TEST_F(LimitTest, TheCountIsStoredAndSurvivesARestart) {
 
 TEST_F(LimitTest, LockedTimeDoesNotCount) {
   StartWithLimit(60, 0);
-  program.SessionChanged(false);
+  os.session_locked = true;
+  program.SessionChanged();
   Minutes(30);
-  program.SessionChanged(true);
+  os.session_locked = false;
+  program.SessionChanged();
   Minutes(2);
   EXPECT_EQ(program.daily_use().minutes(), 2);
+}
+
+// Any program may post the session's "locked" message: where the system
+// cannot say whether the session is locked, the time counts as use.
+TEST_F(LimitTest, ALockTheSystemCannotConfirmIsNotBelieved) {
+  StartWithLimit(60, 0);
+  os.session_locked.reset();
+  program.SessionChanged();
+  Minutes(30);
+  EXPECT_EQ(program.daily_use().minutes(), 30);
 }
 
 TEST_F(LimitTest, NoLimitAndTimeControlOffChangeNothing) {

@@ -272,28 +272,10 @@ void WinApp::OnPolicyChanged() {
   Refresh();
 }
 
-void WinApp::OnSessionChange(WPARAM event) {
+void WinApp::OnSessionChange() {
   if (ended_) return;
-  // Anyone may send this message; the system is asked what is so, and the
-  // message's word is taken only when the system cannot say.
-  if (const auto locked = os_.SessionLocked()) {
-    program_->SessionChanged(!*locked);
-    return;
-  }
-  switch (event) {
-    case WTS_SESSION_LOCK:
-    case WTS_SESSION_LOGOFF:
-    case WTS_CONSOLE_DISCONNECT:
-      program_->SessionChanged(false);
-      break;
-    case WTS_SESSION_UNLOCK:
-    case WTS_SESSION_LOGON:
-    case WTS_CONSOLE_CONNECT:
-      program_->SessionChanged(true);
-      break;
-    default:
-      break;
-  }
+  // Anyone may send this message: only the system's answer counts.
+  program_->SessionChanged();
 }
 
 void WinApp::ShowBalloon(const std::string& text) {
