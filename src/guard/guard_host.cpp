@@ -31,6 +31,14 @@ std::optional<std::int64_t> Later(std::optional<std::int64_t> a, std::optional<s
   return a ? a : b;
 }
 
+// The idle plans that act: the minutes of each.
+std::vector<int> IdleMinutesOf(const EngineSettings& s) {
+  std::vector<int> minutes;
+  for (const Plan& p : s.plans)
+    if (p.enabled && p.repeat == PlanRepeat::kIdle && p.action != PlanAction::kWake) minutes.push_back(p.idle_minutes);
+  return minutes;
+}
+
 }  // namespace
 
 GuardHost::GuardHost(GuardPlatform& platform, OperatingSystem& os, FileStore& files, std::string settings_path,
@@ -111,6 +119,7 @@ void GuardHost::Start() {
   engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
   engine_.CatchUpMissedPlan(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
   engine_.IdleRestarts();
+  idle_floor_ = utc_.UtcNow();
   Wake();
 }
 
@@ -203,6 +212,14 @@ void GuardHost::UpdateSession() {
   session_ = platform_.ConsoleUserSession();
   const bool active = session_ && !platform_.SessionLocked(*session_);
   if (active != active_) engine_.SessionChanged(active);
+  const std::int64_t utc = utc_.UtcNow();
+  // A locked session is idle from the lock on; whoever unlocks it is there.
+  if (session_ && !active && !locked_since_) locked_since_ = utc;
+  if (active || !session_) locked_since_.reset();
+  if (active && !active_) {
+    idle_floor_ = utc;
+    engine_.IdleObserved(settings_, 0);
+  }
   active_ = active;
   // Another user's session came to the console (switching users gives no
   // logon of its own): for the control, that user's program starts.
@@ -222,6 +239,8 @@ void GuardHost::SessionLogon() {
 
 void GuardHost::NewLogon() {
   engine_.IdleRestarts();
+  idle_floor_ = utc_.UtcNow();
+  last_input_.reset();
   // 退出 lets the program go for the session it was given in.
   released_ = false;
   starts_.clear();
@@ -262,6 +281,7 @@ void GuardHost::KeepFaceRunning(std::int64_t now) {
     return;
   }
   face_session_ = session_;
+  replacing_face_ = false;
   restart_at_.reset();
   // A face that ended without 退出 was brought back: worth a warning.
   if (exit_code_) Log(EventType::kWarning, events::kGuardRestarted, {std::to_string(*exit_code_)});
@@ -271,6 +291,35 @@ void GuardHost::KeepFaceRunning(std::int64_t now) {
   tip_sent_.reset();
   SendTip();
   SendCountdown();
+}
+
+void GuardHost::ReplaceFace(const std::string& why) {
+  if (replacing_face_) return;
+  replacing_face_ = true;
+  Log(EventType::kWarning, events::kFaceReplaced, {why});
+  platform_.ReplaceFace();
+}
+
+void GuardHost::IdleReported(const p::Message& m) {
+  const long long seconds = m.Number("seconds", -1);
+  if (seconds < 0 || seconds > 366LL * 86400) return ReplaceFace("空闲时间无法读取：" + m.Get("seconds").substr(0, 20));
+  // Locked, the session is idle by the service's own count.
+  if (!active_) return;
+  const std::int64_t now = utc_.UtcNow();
+  const std::int64_t claimed = now - seconds;
+  // Idle grows no faster than the clock: the last input cannot lie before
+  // the one an earlier report made believable.
+  if (last_input_ && claimed < *last_input_ - kIdleReportSlack)
+    return ReplaceFace("报告空闲" + std::to_string(seconds) + "秒，上次报告之后最多" +
+                       std::to_string(now - *last_input_) + "秒");
+  last_input_ = std::max(last_input_.value_or(claimed), claimed);
+  // Nobody is idle for longer than since the logon, the unlock or the resume.
+  engine_.IdleObserved(settings_, static_cast<int>(now - std::max(*last_input_, idle_floor_)));
+}
+
+std::optional<std::int64_t> GuardHost::LockedIdleSince() const {
+  if (!session_ || !locked_since_) return std::nullopt;
+  return std::max(idle_floor_, std::min(*locked_since_, last_input_.value_or(*locked_since_)));
 }
 
 void GuardHost::FaceEnded(std::uint32_t exit_code) {
@@ -372,6 +421,8 @@ void GuardHost::Wake() {
     engine_.TimeControlCheck(settings_);
   }
   if (!session_ || !settings_.time_control) next_time_control_check_ = now;
+  if (const auto since = LockedIdleSince(); since && !IdleMinutesOf(settings_).empty())
+    engine_.IdleObserved(settings_, static_cast<int>(utc_.UtcNow() - *since));
   engine_.PlanTick(settings_);
   // The countdown counts the seconds of the clock when the service is woken
   // a little late; after a longer gap (the machine slept) it goes on from
@@ -409,6 +460,12 @@ std::int64_t GuardHost::NextWakeUtc() {
   }
   if (locked_out_until_ && *locked_out_until_ > now) next = std::min(next, *locked_out_until_);
   std::int64_t wake = UtcOf(clock_.Rule(), next);
+  // Locked: when the idle time the service counts reaches an idle plan's.
+  if (const auto since = LockedIdleSince()) {
+    const std::int64_t utc_now = utc_.UtcNow();
+    for (int minutes : IdleMinutesOf(settings_))
+      if (*since + minutes * 60 > utc_now) wake = std::min<std::int64_t>(wake, *since + minutes * 60);
+  }
   // Looked at just before the clock changes and as it does.
   const std::int64_t utc = utc_.UtcNow();
   if (const auto change = NextClockChange(clock_.Rule(), utc); change && *change <= wake) {
@@ -423,6 +480,7 @@ void GuardHost::Resumed() {
   wall_clock_.Reset();
   engine_.ClockDiscontinuity();
   engine_.IdleRestarts();
+  idle_floor_ = utc_.UtcNow();
   UpdateSession();
   engine_.CatchUpMissed(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
   engine_.CatchUpMissedPlan(settings_, Later(read_.last_scheduled, InstantOf(os_.GuardPerformedLast().value_or(""))));
@@ -431,6 +489,10 @@ void GuardHost::Resumed() {
 
 void GuardHost::ClockChanged() {
   engine_.ClockDiscontinuity();
+  // What the face said before was said against the clock before.
+  last_input_.reset();
+  idle_floor_ = std::min(idle_floor_, utc_.UtcNow());
+  if (locked_since_) locked_since_ = std::min(*locked_since_, utc_.UtcNow());
   Wake();
 }
 
@@ -473,6 +535,8 @@ GuardHost::PasswordVerdict GuardHost::CheckPassword(const std::string& typed, co
 }
 
 void GuardHost::FaceMessage(const p::Message& m) {
+  // A face being replaced for what it said is nobody's word any more.
+  if (replacing_face_) return;
   // Our face numbers its requests; an id that is no such number would only
   // be copied back into the reply.
   if (m.Get("id").size() > kMaxRequestId) return;
@@ -502,7 +566,7 @@ void GuardHost::FaceMessage(const p::Message& m) {
     ChangePassword(m);
   } else if (m.type == p::kIdle) {
     // Measured in the user's session; with nobody there nothing counts.
-    if (session_) engine_.IdleObserved(settings_, static_cast<int>(std::clamp<long long>(m.Number("seconds", 0), 0, 366LL * 86400)));
+    if (session_) IdleReported(m);
     engine_.PlanTick(settings_);
   } else if (m.type == p::kExit) {
     if (answered(CheckPassword(m.Get("password"), kAtExit))) return;

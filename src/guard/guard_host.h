@@ -45,6 +45,9 @@ class GuardPlatform {
   virtual bool StartFace(SessionId session) = 0;
   // Whether a face started so is running now.
   virtual bool FaceRunning() = 0;
+  // Ends the face, which then counts as ended (FaceEnded): the service
+  // starts a new one.
+  virtual void ReplaceFace() = 0;
   // Queues a message for the face; never waits (a face that reads nothing
   // loses what does not fit).
   virtual void SendToFace(const protocol::Message& message) = 0;
@@ -74,6 +77,9 @@ class GuardHost : private EngineHost {
   static constexpr int kMaxStartsInWindow = 10;
   static constexpr int kStartWindowSeconds = 60;
   static constexpr int kBackOffSeconds = 60;
+  // What the face's idle reports may be off by, against the service's clock:
+  // the face looks every ten seconds, and both count whole seconds.
+  static constexpr int kIdleReportSlack = 15;
   // The longest sleep, whatever is due: the clock is looked at once an hour.
   static constexpr int kLongestSleepSeconds = 3600;
   // The clock is looked at this long before the pinned zone's clock changes,
@@ -154,6 +160,12 @@ class GuardHost : private EngineHost {
   void PinTimeZone(const TimeZoneRule& rule);
   void CheckTimeZone();
   void UpdateSession();
+  // The face's report of the seconds without input, bounded by what the
+  // service can check; a report that cannot be true replaces the face.
+  void IdleReported(const protocol::Message& message);
+  // While the session is locked, idle is the service's to count: since when.
+  std::optional<std::int64_t> LockedIdleSince() const;
+  void ReplaceFace(const std::string& why);
   // Someone logged on, or another user's session came to the console.
   void NewLogon();
   void KeepFaceRunning(std::int64_t now);
@@ -198,6 +210,14 @@ class GuardHost : private EngineHost {
   std::optional<std::int64_t> restart_at_;   // when the face is to be started again
   std::optional<std::uint32_t> exit_code_;   // of the face that ended last
   std::optional<SessionId> face_session_;    // where the face runs
+  bool replacing_face_ = false;              // its word counts for nothing until a new one runs
+
+  // Idle time, in UTC seconds: the last input the face's reports make
+  // believable, and the logon, unlock or resume before which nothing
+  // counts as idle; the lock, while the session is locked.
+  std::optional<std::int64_t> last_input_;
+  std::int64_t idle_floor_ = 0;
+  std::optional<std::int64_t> locked_since_;
 
   int wrong_passwords_ = 0;
   int refusals_logged_ = 0;

@@ -121,6 +121,7 @@ class PipePlatform : public GuardPlatform {
   bool SessionLocked(SessionId) override { return false; }
   bool StartFace(SessionId) override { return true; }
   bool FaceRunning() override { return true; }
+  void ReplaceFace() override {}
   void SendToFace(const p::Message& message) override { channel_.Send(message); }
   bool Perform(unsigned, std::optional<SessionId>) override { return true; }
   std::optional<TimeZoneRule> CurrentTimeZone() override { return kChina; }

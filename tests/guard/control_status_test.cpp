@@ -475,6 +475,7 @@ struct FakePlatform : GuardPlatform {
   bool SessionLocked(SessionId) override { return locked; }
   bool StartFace(SessionId) override { return face = true; }
   bool FaceRunning() override { return face; }
+  void ReplaceFace() override { face = false; }
   void SendToFace(const protocol::Message&) override {}
   bool Perform(unsigned flags, std::optional<SessionId>) override {
     performed.push_back(flags);

@@ -59,6 +59,11 @@ struct FakePlatform : GuardPlatform {
     return start_ok;
   }
   bool FaceRunning() override { return face; }
+  int replaced = 0;
+  void ReplaceFace() override {
+    ++replaced;
+    face = false;
+  }
   void SendToFace(const p::Message& m) override { sent.push_back(m); }
   bool Perform(unsigned flags, std::optional<SessionId>) override {
     performed.push_back(flags);
@@ -734,6 +739,57 @@ TEST_F(GuardPlansTest, IdleTimeTheFaceMeasuresPutsTheMachineToSleep) {
   Send(p::Message(p::kIdle).Set("seconds", 0));
   Send(p::Message(p::kIdle).Set("seconds", 99 * 60));
   EXPECT_EQ(platform.suspends.size(), 1u);
+}
+
+// Any program of the user can write to the face's pipe: what it says of idle
+// time is bounded by what the service can check.
+TEST_F(GuardPlansTest, IdleIsNeverLongerThanSinceTheLogonTheUnlockOrTheResume) {
+  GivenPlans("计划1=1,4,6,30,,0\r\n");
+  Start();
+  RunUntil(At(11, 20, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 99 * 60));  // the service started twenty minutes ago
+  EXPECT_TRUE(platform.suspends.empty());
+  RunUntil(At(11, 31, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 110 * 60));
+  EXPECT_EQ(platform.suspends.size(), 1u);
+  RunUntil(At(11, 35, 0));
+  host->Resumed();
+  RunUntil(At(11, 36, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 0));
+  // Locked, the machine is idle by the service's own count, whatever the
+  // pipe says.
+  RunUntil(At(11, 40, 0));
+  platform.locked = true;
+  host->SessionChanged();
+  RunUntil(At(11, 50, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 0));
+  RunUntil(At(12, 5, 58));
+  EXPECT_EQ(platform.suspends.size(), 1u);
+  RunUntil(At(12, 6, 1));
+  EXPECT_EQ(platform.suspends.size(), 2u);
+  EXPECT_EQ(platform.replaced, 0);
+}
+
+TEST_F(GuardPlansTest, AFaceThatReportsWhatCannotBeTrueIsReplaced) {
+  GivenPlans("计划1=1,4,6,30,,0\r\n");
+  Start();
+  RunUntil(At(11, 40, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 0));
+  RunUntil(At(11, 45, 0));
+  // Five minutes after someone was there, not half an hour.
+  Send(p::Message(p::kIdle).Set("seconds", 31 * 60));
+  EXPECT_TRUE(platform.suspends.empty());
+  EXPECT_EQ(platform.replaced, 1);
+  EXPECT_EQ(Events(events::kFaceReplaced), 1);
+  // What else that face sends counts for nothing; a new one is started.
+  Send(p::Message(p::kIdle).Set("seconds", 99));
+  EXPECT_EQ(platform.replaced, 1);
+  host->FaceEnded(1);
+  RunUntil(At(11, 45, 3));
+  EXPECT_TRUE(platform.face);
+  Send(p::Message(p::kIdle).Set("seconds", "soon"));
+  EXPECT_EQ(platform.replaced, 2);
+  EXPECT_TRUE(platform.suspends.empty());
 }
 
 TEST_F(SummerTimeTest, APlanTheClockSkipsComesAtTheFirstSecondAfter) {

@@ -128,6 +128,11 @@ class WinGuardPlatform : public GuardPlatform {
 
   bool FaceRunning() override { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
+  // Its end is seen by the loop's wait on the process, as any other end.
+  void ReplaceFace() override {
+    if (FaceRunning()) TerminateProcess(process_.get(), 1);
+  }
+
   void SendToFace(const protocol::Message& message) override {
     if (channel_) channel_->Send(message);
   }
