@@ -19,6 +19,9 @@ namespace p = protocol;
 
 namespace {
 
+// Why a zone is not taken, as the event log says it.
+constexpr char kZoneOutOfRange[] = "与UTC相差超过14小时，或夏令时调整超过两小时";
+
 // Where a password was typed, as the event log names it.
 constexpr char kAtCountdown[] = "倒计时窗口";
 constexpr char kAtGate[] = "权限密码对话框";
@@ -81,17 +84,37 @@ void GuardHost::PinTimeZone(const TimeZoneRule& rule) {
   file_.WriteIniString(guard_keys::kSection, guard_keys::kTimeZone, FormatTimeZoneRule(rule));
 }
 
+TimeZoneRule GuardHost::ZoneAtFirstStart() {
+  const auto current = platform_.CurrentTimeZone();
+  if (current && MayBePinned(*current)) return *current;
+  // Nothing better to be had: the least surprise, and said once.
+  const TimeZoneRule fallback = FallbackZone(current);
+  Log(EventType::kWarning, events::kTimeZoneNotPinned,
+      {current ? FormatTimeZoneRule(*current) : "无法读取", FormatTimeZoneRule(fallback),
+       current ? kZoneOutOfRange : "系统没有提供时区"});
+  return fallback;
+}
+
 void GuardHost::CheckTimeZone() {
   const auto current = platform_.CurrentTimeZone();
-  if (!current || *current == clock_.Rule()) {
+  zone_differs_ = current && !(*current == clock_.Rule());
+  SendZone();
+  if (!zone_differs_) {
     zone_change_logged_ = false;
     return;
   }
-  // Anyone may move the time zone; nothing is decided by it until an Apply
-  // with the password pins it.
+  // Anyone may move the time zone; nothing is decided by it until the
+  // password pins it (使用当前时区).
   if (!zone_change_logged_)
     Log(EventType::kWarning, events::kTimeZoneChanged, {FormatTimeZoneRule(clock_.Rule()), FormatTimeZoneRule(*current)});
   zone_change_logged_ = true;
+}
+
+void GuardHost::SendZone() {
+  const std::string zone = FormatTimeZoneRule(clock_.Rule()) + (zone_differs_ ? "+" : "");
+  if (zone == zone_sent_) return;
+  zone_sent_ = zone;
+  platform_.SendToFace(p::Message(p::kZone).Set("pinned", FormatTimeZoneRule(clock_.Rule())).Set("differs", zone_differs_ ? 1 : 0));
 }
 
 void GuardHost::Start() {
@@ -101,12 +124,15 @@ void GuardHost::Start() {
   std::optional<TimeZoneRule> pinned;
   if (content.status == ReadStatus::kOk && content.bytes.size() <= kMaxSettingsBytes)
     pinned = ReadGuardSettings(content.bytes, policy_, LocalTimeOf(TimeZoneRule{}, utc_.UtcNow())).pinned_zone;
-  if (pinned) {
-    clock_.SetRule(*pinned);
-  } else if (auto current = platform_.CurrentTimeZone()) {
-    // Installed, or a file from before the guard: the zone of this moment.
-    PinTimeZone(*current);
+  // A zone no place has is never taken, not even from the file.
+  if (pinned && !MayBePinned(*pinned)) {
+    Log(EventType::kWarning, events::kTimeZoneNotPinned,
+        {FormatTimeZoneRule(*pinned), FormatTimeZoneRule(FallbackZone(platform_.CurrentTimeZone())), kZoneOutOfRange});
+    pinned.reset();
   }
+  if (pinned) clock_.SetRule(*pinned);
+  // Installed, or a file from before the guard: the zone of this moment.
+  else PinTimeZone(ZoneAtFirstStart());
   ReadSettings();
   engine_.set_interval_start(read_.interval_start);
   engine_.use().Load(read_.use_day, read_.used_minutes, clock_.Now());
@@ -138,7 +164,16 @@ void GuardHost::SettingsChanged() {
   const EngineSettings before = settings_;
   const std::string interval_before = read_.interval_start;
   if (!ReadSettings()) return;
-  if (read_.pinned_zone && !(*read_.pinned_zone == clock_.Rule())) clock_.SetRule(*read_.pinned_zone);
+  // An administrator's edit of the zone, unless it names a zone no place has.
+  if (read_.pinned_zone && !(*read_.pinned_zone == clock_.Rule())) {
+    if (MayBePinned(*read_.pinned_zone)) {
+      clock_.SetRule(*read_.pinned_zone);
+    } else if (!(*read_.pinned_zone == zone_refused_)) {
+      zone_refused_ = *read_.pinned_zone;
+      Log(EventType::kWarning, events::kTimeZoneNotPinned,
+          {FormatTimeZoneRule(*read_.pinned_zone), FormatTimeZoneRule(clock_.Rule()), kZoneOutOfRange});
+    }
+  }
   engine_.set_interval_start(read_.interval_start);
   // The service's own writes change only its state; a change of the
   // settings themselves (an administrator's edit) counts as an Apply.
@@ -288,6 +323,8 @@ void GuardHost::KeepFaceRunning(std::int64_t now) {
   exit_code_.reset();
   // The new face learns what there is to show, a countdown in progress too.
   SendSettings();
+  zone_sent_.clear();
+  SendZone();
   tip_sent_.reset();
   SendTip();
   SendCountdown();
@@ -338,7 +375,8 @@ void GuardHost::SendCountdown() {
 }
 
 void GuardHost::SendTip() {
-  const std::string text = engine_.NextEventText(settings_);
+  std::string text = engine_.NextEventText(settings_);
+  if (zone_differs_) text += (text.empty() ? "" : "\n") + std::string(kZoneDiffersTip);
   if (tip_sent_ && *tip_sent_ == text) return;
   tip_sent_ = text;
   platform_.SendToFace(p::Message(p::kTip).Set("text", text));
@@ -568,6 +606,9 @@ void GuardHost::FaceMessage(const p::Message& m) {
     // Measured in the user's session; with nobody there nothing counts.
     if (session_) IdleReported(m);
     engine_.PlanTick(settings_);
+  } else if (m.type == p::kClockChanged) {
+    // Only a cue: what the zone is, the service asks the system.
+    CheckTimeZone();
   } else if (m.type == p::kExit) {
     if (answered(CheckPassword(m.Get("password"), kAtExit))) return;
     // Only the program ends, until the next logon; the control stays.
@@ -615,17 +656,26 @@ void GuardHost::Apply(const p::Message& m) {
   const auto frequency = sent.Get(Utf8ToGbk(keys::kGeneral), Utf8ToGbk(keys::kFrequency));
   if (frequency && ParseIniInt(*frequency) == 2 && !PolicyOverride(EntryOf(SettingControl::kIntervalStart), policy_))
     file_.WriteIniString(keys::kGeneral, keys::kIntervalStart, FormatShortDate(now.date));
-  // Applied with the password: the time zone of this moment is the one
-  // every instant is judged in from now on.
-  const auto zone = platform_.CurrentTimeZone();
-  if (zone) file_.WriteIniString(guard_keys::kSection, guard_keys::kTimeZone, FormatTimeZoneRule(*zone));
   if (!file_.EndBatch()) {
     Log(EventType::kWarning, events::kSettingsNotSaved, {"设置文件", "无法写入 " + settings_path_});
     return Reply(m, p::kFailed, "设置文件无法写入：" + settings_path_);
   }
-  if (zone) {
-    clock_.SetRule(*zone);
-    zone_change_logged_ = false;
+  // The zone stays the one pinned: whoever changed the system's since must
+  // not have it taken over by an Apply made for something else. 使用当前时区
+  // asks for it; the zone is the one the service reads now, never one the
+  // face names.
+  bool zone_refused = false;
+  if (m.Get("zone") == "current") {
+    const auto zone = platform_.CurrentTimeZone();
+    if (zone && MayBePinned(*zone)) {
+      if (!(*zone == clock_.Rule())) changed.push_back(guard_keys::kTimeZone);
+      PinTimeZone(*zone);
+    } else {
+      zone_refused = true;
+      Log(EventType::kWarning, events::kTimeZoneNotPinned,
+          {zone ? FormatTimeZoneRule(*zone) : "无法读取", FormatTimeZoneRule(clock_.Rule()),
+           zone ? kZoneOutOfRange : "系统没有提供时区"});
+    }
   }
 
   // The stored automatic logon; the Run value is left alone, since the
@@ -639,6 +689,7 @@ void GuardHost::Apply(const p::Message& m) {
   std::string problems;
   for (const std::string& key : refused) problems += (problems.empty() ? "" : "、") + key;
   if (!problems.empty()) Log(EventType::kWarning, events::kSettingsNotSaved, {problems, "不允许的值或由组策略管理"});
+  if (zone_refused) problems += (problems.empty() ? "" : "、") + std::string(guard_keys::kTimeZone);
   if (!reg.automatic_logon_ok) {
     Log(EventType::kWarning, events::kSettingsNotSaved, {"NT系统自动登录设置", "注册表无法写入"});
     problems += (problems.empty() ? "" : "、") + std::string("NT系统自动登录设置");
@@ -654,6 +705,7 @@ void GuardHost::Apply(const p::Message& m) {
   if (settings_.time_control) next_time_control_check_ = NowSeconds() + 60;
   Reply(m, problems.empty() ? p::kOk : p::kRefused, problems);
   SendSettings();
+  CheckTimeZone();
 }
 
 void GuardHost::ChangePassword(const p::Message& m) {

@@ -62,6 +62,10 @@ class GuardPlatform {
   virtual void KeepAwake(bool keep) = 0;
 };
 
+// The tooltip's line while the system's time zone is another than the
+// service's.
+inline constexpr char kZoneDiffersTip[] = "系统时区与守护服务使用的时区不同";
+
 class GuardHost : private EngineHost {
  public:
   // A settings file larger than this is not read: it is not one of ours.
@@ -132,6 +136,8 @@ class GuardHost : private EngineHost {
   // Local time in the pinned zone.
   LocalDateTime Now() { return clock_.Now(); }
   const TimeZoneRule& pinned_zone() const { return clock_.Rule(); }
+  // Whether the system's time zone is another than the pinned one.
+  bool zone_differs() const { return zone_differs_; }
   // Today's use, as counted now.
   const DailyUse& use() const { return engine_.use(); }
   bool released() const { return released_; }
@@ -158,7 +164,12 @@ class GuardHost : private EngineHost {
   // settings read well in force. True when the settings were read.
   bool ReadSettings();
   void PinTimeZone(const TimeZoneRule& rule);
+  // The zone pinned when none is: the system's, or what comes nearest.
+  TimeZoneRule ZoneAtFirstStart();
+  // Whether the system's zone is another than the pinned one: logged once,
+  // and told to the face.
   void CheckTimeZone();
+  void SendZone();
   void UpdateSession();
   // The face's report of the seconds without input, bounded by what the
   // service can check; a report that cannot be true replaces the face.
@@ -199,6 +210,9 @@ class GuardHost : private EngineHost {
   PolicyValues policy_;
   EngineSettings settings_;
   bool zone_change_logged_ = false;
+  bool zone_differs_ = false;
+  std::string zone_sent_;        // what the face was last told of the zone
+  TimeZoneRule zone_refused_;    // a zone in the file that no place has, logged
 
   std::optional<SessionId> session_;
   std::optional<SessionId> console_session_;  // the last with a user at the console

@@ -57,6 +57,9 @@ void Program::SessionChanged() {
 }
 
 void Program::ClockDiscontinuity() {
+  // The service looks at the zone for itself, and the tooltip says at once
+  // when it is not the one the service judges in.
+  if (link_) link_->Tell(protocol::Message(protocol::kClockChanged));
   engine_.ClockDiscontinuity();
   if (!link_ && !ended_) engine_.ArmWake(EngineSettingsOf(live_));
 }

@@ -169,6 +169,16 @@ class Program : private EngineHost {
   bool is_face() const { return link_ != nullptr; }
   // A message from the service.
   void FaceMessage(const protocol::Message& message);
+  // The time zone the service judges every instant in, as it last said, and
+  // whether the system's is another; none without the guard.
+  struct GuardZone {
+    TimeZoneRule pinned;
+    bool differs = false;
+  };
+  const std::optional<GuardZone>& guard_zone() const { return guard_zone_; }
+  // 使用当前时区: an Apply that asks the service to pin the zone the system
+  // is set to now.
+  void UseCurrentTimeZone_Click();
 
   // ---- checkpassword / setpassword -----------------------------------
   void CheckPassword_SetText(const std::string& text) { check_password_.text = text; }
@@ -183,7 +193,7 @@ class Program : private EngineHost {
   // As the face (program_face.cpp): the service's answers to what the user did.
   void FaceCountdownAnswer(const char* request);
   void FaceGateAnswer();
-  void FaceApply();
+  void FaceApply(bool pin_current_zone = false);
   void FaceChangePassword();
   void FaceExit();
   void FaceExitWith(const std::string& password);
@@ -273,6 +283,7 @@ class Program : private EngineHost {
   std::uint64_t face_generations_ = 0;
   std::string face_service_generation_;
   std::string face_tip_;
+  std::optional<GuardZone> guard_zone_;
   // The password the settings gate let the window open with, for Apply and
   // 退出; kept only while the window is open.
   std::optional<std::string> face_password_;

@@ -14,6 +14,7 @@ namespace {
 constexpr char kNotice[] = "提示";
 constexpr char kNoAnswer[] = "守护服务没有响应，请稍后再试。";
 constexpr char kLockedOutText[] = "密码错误次数过多，请一分钟后再试。";
+constexpr int kAdvancedTab = 1;  // 高级设置
 
 }  // namespace
 
@@ -68,6 +69,11 @@ void Program::FaceMessage(const p::Message& m) {
     face_countdown_ = c;
     if (!was_open || (c.visible && !was_visible)) screen_.OpenCountdown(c.visible);
     else screen_.Refresh();
+  } else if (m.type == p::kZone) {
+    if (const auto rule = ParseTimeZoneRule(m.Get("pinned"))) {
+      guard_zone_ = GuardZone{*rule, m.Get("differs") == "1"};
+      screen_.Refresh();
+    }
   } else if (m.type == p::kTip) {
     face_tip_ = m.Get("text");
     UpdateTrayTip();
@@ -132,7 +138,12 @@ void Program::FaceGateAnswer() {
   }
 }
 
-void Program::FaceApply() {
+void Program::UseCurrentTimeZone_Click() {
+  if (!link_ || !AcceptsInput(kAdvancedTab) || locks_.read_only) return;
+  FaceApply(true);
+}
+
+void Program::FaceApply(bool pin_current_zone) {
   if (!face_password_) return;  // only a window opened with the password applies
   // The settings as Apply would write them; the service takes the keys of
   // the window from them and checks each.
@@ -148,6 +159,7 @@ void Program::FaceApply() {
   p::Message request(p::kApply);
   request.Set("password", *face_password_).Set("ini", GbkToUtf8(scratch.bytes()));
   request.Set("logon", live_.IsSet(3) ? 1 : 0).Set("logon_user", live_.text1().text).Set("logon_password", live_.text2().text);
+  if (pin_current_zone) request.Set("zone", "current");
   const auto reply = link_->Ask(request);
   if (!reply || (reply->Get("result") != p::kOk && reply->Get("result") != p::kRefused)) {
     FaceReplyOk(reply, "密码不正确");

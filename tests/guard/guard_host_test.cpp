@@ -398,10 +398,12 @@ TEST_F(GuardHostTest, TheFaceIsShownTheSettingsButNeverThePassword) {
 
 // ---- the time zone -------------------------------------------------------------------------
 
-// Standard users may change the time zone: nothing moves with it until the
-// next Apply with the password.
-TEST_F(GuardHostTest, TheTimeZoneIsPinnedUntilTheNextApplyWithThePassword) {
+// Standard users may change the time zone: nothing moves with it, not even
+// at the next Apply made for something else, until 使用当前时区 with the
+// password.
+TEST_F(GuardHostTest, TheTimeZoneStaysPinnedUntilTheCurrentOneIsAskedFor) {
   GivenDailyRestart();
+  platform.face = true;
   Start();
   EXPECT_EQ(Key("守护服务", "时区"), "-480");
   RunUntil(At(11, 30, 0));
@@ -409,10 +411,56 @@ TEST_F(GuardHostTest, TheTimeZoneIsPinnedUntilTheNextApplyWithThePassword) {
   RunUntil(At(12, 0, 1));
   EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(12, 0, 0)});
   EXPECT_EQ(Events(events::kTimeZoneChanged), 1);
+  EXPECT_TRUE(host->zone_differs());
+  EXPECT_EQ(platform.Last(p::kZone)->Get("differs"), "1");
+  EXPECT_NE(platform.Last(p::kTip)->Get("text").find(kZoneDiffersTip), std::string::npos);
 
   Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "[常规设置]\r\n频率= 0\r\n"));
+  EXPECT_EQ(Key("守护服务", "时区"), "-480");
+  Send(p::Message(p::kApply).Set("password", "wrong").Set("ini", "").Set("zone", "current"));
+  EXPECT_EQ(Key("守护服务", "时区"), "-480");
+  Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "").Set("zone", "current"));
+  EXPECT_EQ(LastReply(), p::kOk);
   EXPECT_EQ(Key("守护服务", "时区"), "0");
   EXPECT_EQ(host->pinned_zone(), kUtc);
+  EXPECT_EQ(platform.Last(p::kZone)->Get("pinned"), "0");
+  EXPECT_EQ(platform.Last(p::kZone)->Get("differs"), "0");
+}
+
+// A zone no place has (more than fourteen hours from UTC, or summer time
+// moving the clock by more than two hours) is never pinned: not at the
+// first start, not from the file, not by 使用当前时区.
+TEST_F(GuardHostTest, AZoneNoPlaceHasIsNeverPinned) {
+  const TimeZoneRule far = *ParseTimeZoneRule("-900");
+  const TimeZoneRule wide_summer = *ParseTimeZoneRule("-60,0,-180,10/5/0/7200,3/5/0/3600");
+  struct Case {
+    const char* name;
+    std::string file_zone;  // empty: none in the file
+    std::optional<TimeZoneRule> system;
+    std::string pinned;
+  } cases[] = {
+      {"far from UTC", "", far, "-480"},
+      {"summer time of three hours", "", wide_summer, "-60"},
+      {"no zone at all", "", std::nullopt, "-480"},
+      {"from the file", "-900", kUtc, "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GivenFile(std::string(kDailyRestartAtNoon) + EncodePassword("owner") + "\r\n" +
+              (c.file_zone.empty() ? "" : "[守护服务]\r\n时区=" + c.file_zone + "\r\n"));
+    os.events.clear();
+    platform.zone = c.system;
+    Start();
+    EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), c.pinned);
+    EXPECT_EQ(Events(events::kTimeZoneNotPinned), 1);
+  }
+  platform.zone = far;
+  Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "").Set("zone", "current"));
+  EXPECT_EQ(LastReply(), p::kRefused);
+  EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), "0");
+  GivenFile(std::string(kDailyRestartAtNoon) + EncodePassword("owner") + "\r\n[守护服务]\r\n时区=-900\r\n");
+  host->SettingsChanged();
+  EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), "0");
 }
 
 // ---- today's use ------------------------------------------------------------------------------

@@ -39,7 +39,8 @@ struct GuardPipe : GuardPlatform, GuardLink {
     performed.push_back(flags);
     return true;
   }
-  std::optional<TimeZoneRule> CurrentTimeZone() override { return TimeZoneRule{-480, 0, 0, {}, {}}; }
+  std::optional<TimeZoneRule> zone = TimeZoneRule{-480, 0, 0, {}, {}};
+  std::optional<TimeZoneRule> CurrentTimeZone() override { return zone; }
   bool Suspend(bool hibernate) override {
     suspends.push_back(hibernate ? "hibernate" : "sleep");
     return true;
