@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/date_time_text.h"
+#include "base/wipe.h"
 #include "engine/program_name.h"
 #include "protection/password.h"
 #include "settings/ini_text.h"
@@ -138,6 +139,7 @@ void GuardHost::Start() {
   engine_.use().Load(read_.use_day, read_.used_minutes, clock_.Now());
   if (read_.use_day) stored_use_ = {*read_.use_day, read_.used_minutes};
   RestorePostponements();
+  SecureLogonPassword();
   engine_.StartChosenTimer(settings_);
   UpdateSession();
   engine_.SessionChanged(active_);
@@ -385,7 +387,16 @@ void GuardHost::SendTip() {
 void GuardHost::SendSettings() {
   if (!read_ever_) return;
   face_ini_sent_ = read_.face_ini;
-  platform_.SendToFace(p::Message(p::kSettings).Set("ini", read_.face_ini));
+  // Whether the automatic logon holds a password: the face cannot read the
+  // secret, and must not read a password anywhere.
+  platform_.SendToFace(
+      p::Message(p::kSettings).Set("ini", read_.face_ini).Set("logon", LogonPasswordStored(os_) ? 1 : 0));
+}
+
+void GuardHost::SecureLogonPassword() {
+  if (MoveLogonPasswordToSecret(os_) == LogonPasswordMove::kFailed)
+    Log(EventType::kWarning, events::kSettingsNotSaved,
+        {"NT系统自动登录设置", "密码无法移入系统的安全存储，仍在注册表中，任何用户都能读取"});
 }
 
 void GuardHost::Balloon(const std::string& text) { platform_.SendToFace(p::Message(p::kBalloon).Set("text", text)); }
@@ -685,13 +696,15 @@ void GuardHost::Apply(const p::Message& m) {
   choices.logon_user = m.Get("logon_user");
   choices.logon_password = m.Get("logon_password");
   choices.start_with_windows_by_policy = true;
+  choices.password_as_secret = true;
   const RegistryWriteResult reg = WriteRegistry(os_, choices, "", "");
+  WipeString(choices.logon_password);
   std::string problems;
   for (const std::string& key : refused) problems += (problems.empty() ? "" : "、") + key;
   if (!problems.empty()) Log(EventType::kWarning, events::kSettingsNotSaved, {problems, "不允许的值或由组策略管理"});
   if (zone_refused) problems += (problems.empty() ? "" : "、") + std::string(guard_keys::kTimeZone);
   if (!reg.automatic_logon_ok) {
-    Log(EventType::kWarning, events::kSettingsNotSaved, {"NT系统自动登录设置", "注册表无法写入"});
+    Log(EventType::kWarning, events::kSettingsNotSaved, {"NT系统自动登录设置", "注册表或系统的安全存储无法写入"});
     problems += (problems.empty() ? "" : "、") + std::string("NT系统自动登录设置");
   }
   std::string keys_text;

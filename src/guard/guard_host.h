@@ -184,6 +184,8 @@ class GuardHost : private EngineHost {
   void SendCountdown();
   void SendTip();
   void SendSettings();
+  // A readable automatic-logon password goes into the system's secret.
+  void SecureLogonPassword();
   void Reply(const protocol::Message& request, const std::string& result, const std::string& text = "");
   // Checks a password from the face: the policy's, or the file's as last
   // read well; refuses all for a while after too many wrong ones.

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "base/calendar.h"
+#include "base/wipe.h"
 #include "engine/engine.h"
 #include "engine/program_name.h"
 #include "base/time_zone.h"
@@ -44,6 +45,12 @@ struct PasswordDialog {
   bool open = false;
   std::string text;        // checkpassword: Textpassword; setpassword: txtypassword
   std::string new_text;    // setpassword: txtPassword
+  // Closed: what was typed is wiped, not left in memory given back.
+  void Close() {
+    WipeString(text);
+    WipeString(new_text);
+    open = false;
+  }
 };
 
 class Program : private EngineHost {
@@ -151,7 +158,7 @@ class Program : private EngineHost {
   // ---- frmSplash -----------------------------------------------------
   void Countdown_Timer1_Timer();
   void Countdown_SetText(const std::string& text) {
-    if (link_) face_countdown_.password = text;
+    if (link_) ReplaceSecret(face_countdown_.password, text);
     else engine_.SetCountdownPassword(text);
   }
   void Countdown_Enter();
@@ -162,9 +169,12 @@ class Program : private EngineHost {
   // program shows what it sends (the settings in `store`, the countdown, the
   // tooltip, balloons) and asks it for everything the user does (every
   // password, Apply, 更改密码, 退出). Nothing here enforces anything.
-  void BecomeFace(GuardLink& link, MemoryStore& store) {
+  // `logon_stored`: the service's word on whether the automatic logon holds
+  // a password (in the system's secret, which the face cannot read).
+  void BecomeFace(GuardLink& link, MemoryStore& store, bool logon_stored = false) {
     link_ = &link;
     face_store_ = &store;
+    face_logon_stored_ = logon_stored;
   }
   bool is_face() const { return link_ != nullptr; }
   // A message from the service.
@@ -181,11 +191,11 @@ class Program : private EngineHost {
   void UseCurrentTimeZone_Click();
 
   // ---- checkpassword / setpassword -----------------------------------
-  void CheckPassword_SetText(const std::string& text) { check_password_.text = text; }
+  void CheckPassword_SetText(const std::string& text) { ReplaceSecret(check_password_.text, text); }
   void CheckPassword_cmdOK_Click();
   void CheckPassword_cmdCancel_Click();
-  void SetPassword_SetOld(const std::string& text) { set_password_.text = text; }
-  void SetPassword_SetNew(const std::string& text) { set_password_.new_text = text; }
+  void SetPassword_SetOld(const std::string& text) { ReplaceSecret(set_password_.text, text); }
+  void SetPassword_SetNew(const std::string& text) { ReplaceSecret(set_password_.new_text, text); }
   void SetPassword_cmdOK_Click();
   void SetPassword_cmdCancel_Click();
 
@@ -284,9 +294,14 @@ class Program : private EngineHost {
   std::string face_service_generation_;
   std::string face_tip_;
   std::optional<GuardZone> guard_zone_;
+  bool face_logon_stored_ = false;
   // The password the settings gate let the window open with, for Apply and
-  // 退出; kept only while the window is open.
+  // 退出; kept only while the window is open, and wiped when it closes.
   std::optional<std::string> face_password_;
+  // Asks the service; the request's passwords are wiped once it is sent.
+  std::optional<protocol::Message> AskService(protocol::Message& request);
+  // The face's countdown closes, with what was typed into it.
+  void CloseFaceCountdown();
   bool gate_for_exit_ = false;
   std::optional<std::int64_t> last_minute_;
 };

@@ -78,6 +78,8 @@ class QuietOs : public OperatingSystem {
   bool SetString(RegKey, const std::string&, const std::string&) override { return true; }
   bool DeleteValue(RegKey, const std::string&) override { return true; }
   void CloseKey(RegKey) override {}
+  bool StoreLogonSecret(const std::optional<std::string>&) override { return true; }
+  std::optional<bool> LogonSecretStored() override { return false; }
   std::optional<std::string> ReadUserValue(const std::string&) override { return std::nullopt; }
   bool WriteUserValue(const std::string&, const std::string&) override { return true; }
   bool Suspend(bool) override { return true; }

@@ -396,6 +396,22 @@ TEST_F(GuardHostTest, TheFaceIsShownTheSettingsButNeverThePassword) {
   EXPECT_EQ(s->Get("ini").find(EncodePassword("owner")), std::string::npos);
 }
 
+// A password an earlier version left readable goes into the system's
+// secret when the service starts; one that cannot go is logged and kept.
+TEST_F(GuardHostTest, AReadableLogonPasswordBecomesTheSystemsSecretAtTheStart) {
+  GivenDailyRestart();
+  os.values[std::string(kWinlogonKey) + "\\" + kDefaultPasswordValue] = "pw";
+  os.secret_fails = true;
+  Start();
+  EXPECT_EQ(Events(events::kSettingsNotSaved), 1);
+  EXPECT_TRUE(os.Has(kWinlogonKey, kDefaultPasswordValue));
+  os.secret_fails = false;
+  Start();
+  EXPECT_EQ(os.logon_secret, "pw");
+  EXPECT_FALSE(os.Has(kWinlogonKey, kDefaultPasswordValue));
+  EXPECT_EQ(platform.Last(p::kSettings)->Get("logon"), "1");
+}
+
 // ---- the time zone -------------------------------------------------------------------------
 
 // Standard users may change the time zone: nothing moves with it, not even

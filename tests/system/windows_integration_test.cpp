@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/fakes.h"
 
 namespace dadado {
@@ -116,6 +118,63 @@ TEST_F(RegistryWriting, WithoutAdministratorRightsTheFailuresAreReported) {
   r = Write();
   EXPECT_FALSE(r.start_with_windows_ok);  // the value stays and still starts the program
   EXPECT_FALSE(r.automatic_logon_ok);
+}
+
+// Under the guard the password goes into the system's secret, first, and
+// never into the readable value; without one that can be stored, the
+// automatic logon is not turned on.
+TEST_F(RegistryWriting, UnderTheGuardThePasswordIsTheSystemsSecret) {
+  struct Case {
+    const char* name;
+    bool on;
+    std::string password;
+    std::optional<std::string> secret_before;
+    bool secret_fails;
+    bool ok;
+    std::optional<std::string> secret_after;
+    bool logon_on;
+  } cases[] = {
+      {"a new password", true, "pw", std::nullopt, false, true, "pw", true},
+      {"the stored one kept", true, "", "old", false, true, "old", true},
+      {"none to keep", true, "", std::nullopt, false, false, std::nullopt, false},
+      {"the secret refused", true, "pw", std::nullopt, true, false, std::nullopt, false},
+      {"turned off", false, "", "old", false, true, std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    os = FakeOs{};
+    os.values[kLogon + "\\DefaultPassword"] = "readable";
+    os.logon_secret = c.secret_before;
+    os.secret_fails = c.secret_fails;
+    live = RegistryChoices{};
+    live.password_as_secret = true;
+    live.stored_logon = c.on;
+    live.logon_user = "张三";
+    live.logon_password = c.password;
+    EXPECT_EQ(Write().automatic_logon_ok, c.ok);
+    EXPECT_EQ(os.logon_secret, c.secret_fails ? std::nullopt : c.secret_after);
+    EXPECT_EQ(os.Has(kLogon, "AutoAdminLogon"), c.logon_on);
+    EXPECT_EQ(os.Has(kLogon, "DefaultPassword"), c.on && !c.ok);
+    if (c.logon_on && !c.password.empty()) {
+      const auto secret = std::find(os.log.begin(), os.log.end(), "secret " + c.password);
+      EXPECT_LT(secret - std::find(os.log.begin(), os.log.end(), "create " + kLogon), 0);
+    }
+  }
+}
+
+TEST(LogonPasswordMove, AReadablePasswordGoesOnceTheSecretHoldsIt) {
+  FakeOs os;
+  EXPECT_EQ(MoveLogonPasswordToSecret(os), LogonPasswordMove::kNone);
+  EXPECT_FALSE(LogonPasswordStored(os));
+  os.values[kLogon + "\\DefaultPassword"] = "pw";
+  os.secret_fails = true;
+  EXPECT_EQ(MoveLogonPasswordToSecret(os), LogonPasswordMove::kFailed);
+  EXPECT_EQ(os.Value(kLogon, "DefaultPassword"), "pw");  // the logon goes on working
+  os.secret_fails = false;
+  EXPECT_EQ(MoveLogonPasswordToSecret(os), LogonPasswordMove::kMoved);
+  EXPECT_EQ(os.logon_secret, "pw");
+  EXPECT_FALSE(os.Has(kLogon, "DefaultPassword"));
+  EXPECT_TRUE(LogonPasswordStored(os));
 }
 
 // Unquoted, "C:\Program Files\..." would let Windows try C:\Program.exe first.

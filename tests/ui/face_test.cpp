@@ -150,6 +150,9 @@ TEST_F(FaceTest, TheGateAndApplyGoThroughTheService) {
   EXPECT_FALSE(program.live().apply_enabled());
   EXPECT_EQ(Key("常规设置", "操作方式"), "2");
   EXPECT_EQ(service_os.Value(kWinlogonKey, kDefaultUserNameValue), "lab");
+  // The password is the system's secret, readable by no user.
+  EXPECT_EQ(service_os.logon_secret, "pw");
+  EXPECT_FALSE(service_os.Has(kWinlogonKey, kDefaultPasswordValue));
   EXPECT_TRUE(os.values.empty());  // the program wrote nothing itself
   const p::Message& apply = pipe.asked.back();
   EXPECT_EQ(apply.type, p::kApply);
@@ -157,6 +160,9 @@ TEST_F(FaceTest, TheGateAndApplyGoThroughTheService) {
   EXPECT_EQ(apply.Get("ini").find("密码="), std::string::npos);
   Deliver();
   EXPECT_EQ(program.live().combo3().index, 2);
+  // The face keeps no copy; it shows that a password is stored.
+  EXPECT_EQ(program.live().text2().text, "");
+  EXPECT_TRUE(program.live().IsSet(3));
 
   // Closed, the window forgets the password: nothing applies without it.
   program.Command1_Click();

@@ -63,13 +63,16 @@ WinApp::WinApp(FacePipes pipes) {
   });
   // The settings file is the service's: what the program shows of it comes
   // over the pipe, first of all.
+  bool logon_stored = false;
   if (auto settings = channel_->WaitFor([](const protocol::Message& m) { return m.type == protocol::kSettings; },
-                                        kSettingsWait))
+                                        kSettingsWait)) {
     face_store_.Replace(Utf8ToGbk(settings->Get("ini")));
+    logon_stored = settings->Get("logon") == "1";
+  }
   settings_ = std::make_unique<SettingsFile>(
       face_store_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
   program_ = std::make_unique<Program>(*settings_, os_, *this, clock_);
-  program_->BecomeFace(*this, face_store_);
+  program_->BecomeFace(*this, face_store_, logon_stored);
   MakeWindows();
 }
 
@@ -133,6 +136,7 @@ std::optional<protocol::Message> WinApp::Ask(protocol::Message request) {
   const std::string id = std::to_string(++asked_);
   request.Set("id", id);
   channel_->Send(request);
+  protocol::WipeSecrets(request);
   return channel_->WaitFor(
       [&](const protocol::Message& m) { return m.type == protocol::kReply && m.Get("id") == id; }, kReplyWait);
 }
