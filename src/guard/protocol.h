@@ -41,6 +41,10 @@ struct Message {
   bool operator==(const Message&) const = default;
 };
 
+// Wipes the values of the fields that carry a typed password (password,
+// old, new, logon_password): a message is done with once sent or checked.
+void WipeSecrets(Message& message);
+
 // The frame of a message; names are plain lower-case ASCII, which the
 // encoder keeps to (anything else is dropped).
 std::string Encode(const Message& message);

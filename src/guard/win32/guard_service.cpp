@@ -408,7 +408,10 @@ DWORD RunLoop(ServiceState& state) {
         }
       }
     } else if (i == 2) {
-      for (const protocol::Message& m : platform.Received()) host.FaceMessage(m);
+      for (protocol::Message& m : platform.Received()) {
+        host.FaceMessage(m);
+        protocol::WipeSecrets(m);
+      }
     } else if (i == folder_at) {
       FindNextChangeNotification(folder_change.get());
       // A folder written to all the time must not keep the file from being

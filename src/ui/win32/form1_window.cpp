@@ -404,7 +404,7 @@ void Form1Window::Mirror() {
   EnableWindow(picker, live.time_picker_enabled());
   SetTextIfDifferent(Control(kIdText1), Widen(live.text1().text));
   EnableWindow(Control(kIdText1), live.text1().enabled);
-  SetTextIfDifferent(Control(kIdText2), Widen(live.text2().text));
+  SetSecretTextIfDifferent(Control(kIdText2), live.text2().text);
   EnableWindow(Control(kIdText2), live.text2().enabled);
   for (int n = 0; n < kWeekdays; ++n) {
     HWND option = Control(kIdOption3First + n);
@@ -490,7 +490,9 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
   } else if (id == kIdText1 && code == EN_CHANGE) {
     Event([&] { live.SetText1(Narrow(TextOf(control))); });
   } else if (id == kIdText2 && code == EN_CHANGE) {
-    Event([&] { live.SetText2(Narrow(TextOf(control))); });
+    std::string typed = SecretTextOf(control);
+    Event([&] { live.SetText2(typed); });
+    WipeString(typed);
   } else if ((id == kIdCombo1 || id == kIdCombo2 || id == kIdCombo3) && code == CBN_SELCHANGE) {
     const int index = static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0));
     Event([&] {
