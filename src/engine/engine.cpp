@@ -373,8 +373,8 @@ void Engine::PerformPlanOccurrence(const EngineSettings& s, const PlanOccurrence
     host_.Log(EventType::kError, events::kPlanFailed, {number, PlanActionText(action), "0", "无法记录这次补做，没有执行"});
     return;
   }
-  const PlanOutcome outcome = host_.PerformPlan(action, o.plan);
-  if (outcome == PlanOutcome::kNotDone) return;
+  const PlanOutcome outcome = host_.PerformPlan(action, o.plan, o.instant);
+  if (outcome == PlanOutcome::kNotDone || outcome == PlanOutcome::kAsked) return;
   if (outcome == PlanOutcome::kRefused) {
     const SystemError error = host_.LastSystemError();
     host_.Log(EventType::kError, events::kPlanFailed,

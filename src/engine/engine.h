@@ -30,6 +30,7 @@ enum class PlanOutcome {
   kDone,
   kRefused,  // the system refused it
   kNotDone,  // it could not be done here; the host has said why
+  kAsked,    // someone else does it; the host logs it once it hears back
 };
 
 // What the engine asks of whoever hosts it.
@@ -57,8 +58,8 @@ class EngineHost {
   virtual void StoreUse(const Date& day, int minutes) = 0;
 
   // A plan's action (restart, shutdown and log-off forced, as scheduled
-  // actions always are) for plan number `plan`.
-  virtual PlanOutcome PerformPlan(PlanAction action, int plan) = 0;
+  // actions always are) for plan number `plan`, due at `instant`.
+  virtual PlanOutcome PerformPlan(PlanAction action, int plan, std::int64_t instant) = 0;
   // The instant the next 唤醒计算机 wakes the machine at, or none.
   virtual void ArmWake(std::optional<std::int64_t> instant) = 0;
   // After a wake the engine caused: keep the machine from sleeping again,

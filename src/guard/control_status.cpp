@@ -135,7 +135,7 @@ class QuietHost : public EngineHost {
   void Balloon(const std::string&) override {}
   bool RememberOccurrence(std::int64_t) override { return false; }
   void StoreUse(const Date&, int) override {}
-  PlanOutcome PerformPlan(PlanAction, int) override { return PlanOutcome::kNotDone; }
+  PlanOutcome PerformPlan(PlanAction, int, std::int64_t) override { return PlanOutcome::kNotDone; }
   void ArmWake(std::optional<std::int64_t>) override {}
   void KeepAwake(bool) override {}
   SystemError LastSystemError() override { return {}; }

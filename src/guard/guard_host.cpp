@@ -412,7 +412,7 @@ bool GuardHost::Perform(unsigned exit_flags) {
   return done;
 }
 
-PlanOutcome GuardHost::PerformPlan(PlanAction action, int plan) {
+PlanOutcome GuardHost::PerformPlan(PlanAction action, int plan, std::int64_t instant) {
   auto outcome = [](bool done) { return done ? PlanOutcome::kDone : PlanOutcome::kRefused; };
   switch (action) {
     case PlanAction::kRestart:
@@ -423,19 +423,54 @@ PlanOutcome GuardHost::PerformPlan(PlanAction action, int plan) {
     case PlanAction::kHibernate:
       return outcome(platform_.Suspend(action == PlanAction::kHibernate));
     case PlanAction::kLock:
-    case PlanAction::kScreenOff:
+    case PlanAction::kScreenOff: {
       // The user's desktop is the face's to lock or darken.
       if (!platform_.FaceRunning()) {
         Log(EventType::kWarning, events::kPlanNotDone,
             {std::to_string(plan), PlanActionText(action), "用户会话中没有运行本程序"});
         return PlanOutcome::kNotDone;
       }
-      platform_.SendToFace(p::Message(p::kDo).Set("what", action == PlanAction::kLock ? "lock" : "screen_off"));
-      return PlanOutcome::kDone;
+      // Done only when the face says so: a face suspended or ended meanwhile
+      // locks nothing.
+      const std::string id = std::to_string(++next_do_id_);
+      asked_of_face_.push_back({id, plan, action, instant, utc_.UtcNow() + kDoConfirmSeconds});
+      platform_.SendToFace(
+          p::Message(p::kDo).Set("id", id).Set("what", action == PlanAction::kLock ? "lock" : "screen_off"));
+      return PlanOutcome::kAsked;
+    }
     case PlanAction::kWake:
       return PlanOutcome::kDone;
   }
   return PlanOutcome::kRefused;
+}
+
+void GuardHost::DoneReported(const p::Message& m) {
+  const auto it = std::find_if(asked_of_face_.begin(), asked_of_face_.end(),
+                               [&](const AskedOfFace& a) { return a.id == m.Get("id"); });
+  if (it == asked_of_face_.end()) return;  // nothing of ours, or too late
+  const AskedOfFace asked = *it;
+  asked_of_face_.erase(it);
+  const std::string number = std::to_string(asked.plan);
+  if (m.Get("result") == p::kOk) {
+    const LocalDateTime due = FromLocalSeconds(asked.instant);
+    Log(EventType::kInformation, events::kPlanPerformed,
+        {number, PlanActionText(asked.action), FormatDateTimeText(due.date, due.second_of_day)});
+  } else {
+    Log(EventType::kWarning, events::kPlanNotDone, {number, PlanActionText(asked.action), "用户会话中的程序未能执行"});
+  }
+}
+
+void GuardHost::ForgetUnconfirmed() {
+  const std::int64_t now = utc_.UtcNow();
+  for (auto it = asked_of_face_.begin(); it != asked_of_face_.end();) {
+    if (now < it->deadline && now >= it->deadline - 2 * kDoConfirmSeconds) {
+      ++it;
+      continue;
+    }
+    Log(EventType::kWarning, events::kPlanNotDone,
+        {std::to_string(it->plan), PlanActionText(it->action), "用户会话中的程序没有确认已经执行"});
+    it = asked_of_face_.erase(it);
+  }
 }
 
 void GuardHost::ArmWake(std::optional<std::int64_t> instant) {
@@ -487,6 +522,7 @@ void GuardHost::Wake() {
   } else {
     last_countdown_tick_.reset();
   }
+  ForgetUnconfirmed();
   StorePostponements();
   KeepFaceRunning(now);
   SendTip();
@@ -509,6 +545,7 @@ std::int64_t GuardHost::NextWakeUtc() {
   }
   if (locked_out_until_ && *locked_out_until_ > now) next = std::min(next, *locked_out_until_);
   std::int64_t wake = UtcOf(clock_.Rule(), next);
+  for (const AskedOfFace& a : asked_of_face_) wake = std::min(wake, a.deadline);
   // Locked: when the idle time the service counts reaches an idle plan's.
   if (const auto since = LockedIdleSince()) {
     const std::int64_t utc_now = utc_.UtcNow();
@@ -617,6 +654,8 @@ void GuardHost::FaceMessage(const p::Message& m) {
     // Measured in the user's session; with nobody there nothing counts.
     if (session_) IdleReported(m);
     engine_.PlanTick(settings_);
+  } else if (m.type == p::kDone) {
+    DoneReported(m);
   } else if (m.type == p::kClockChanged) {
     // Only a cue: what the zone is, the service asks the system.
     CheckTimeZone();

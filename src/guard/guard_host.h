@@ -84,6 +84,8 @@ class GuardHost : private EngineHost {
   // What the face's idle reports may be off by, against the service's clock:
   // the face looks every ten seconds, and both count whole seconds.
   static constexpr int kIdleReportSlack = 15;
+  // How long the face has to confirm that it locked or darkened the desktop.
+  static constexpr int kDoConfirmSeconds = 5;
   // The longest sleep, whatever is due: the clock is looked at once an hour.
   static constexpr int kLongestSleepSeconds = 3600;
   // The clock is looked at this long before the pinned zone's clock changes,
@@ -154,7 +156,10 @@ class GuardHost : private EngineHost {
   void Balloon(const std::string& text) override;
   bool RememberOccurrence(std::int64_t instant) override;
   void StoreUse(const Date& day, int minutes) override;
-  PlanOutcome PerformPlan(PlanAction action, int plan) override;
+  PlanOutcome PerformPlan(PlanAction action, int plan, std::int64_t instant) override;
+  // The face's answer to a `do`; one that never comes is logged as not done.
+  void DoneReported(const protocol::Message& message);
+  void ForgetUnconfirmed();
   void ArmWake(std::optional<std::int64_t> instant) override;
   void KeepAwake(bool keep) override { platform_.KeepAwake(keep); }
   SystemError LastSystemError() override { return os_.LastSystemError(); }
@@ -241,6 +246,16 @@ class GuardHost : private EngineHost {
   std::optional<std::string> tip_sent_;
   std::string face_ini_sent_;
   std::optional<Performed> last_performed_;
+  // What the face was asked to do to the desktop and has not confirmed.
+  struct AskedOfFace {
+    std::string id;
+    int plan = 0;
+    PlanAction action = PlanAction::kLock;
+    std::int64_t instant = 0;   // the occurrence, local
+    std::int64_t deadline = 0;  // UTC
+  };
+  std::vector<AskedOfFace> asked_of_face_;
+  std::uint64_t next_do_id_ = 0;
   std::pair<Date, int> stored_use_{Date{0, 0, 0}, -1};  // what the file holds of today's use
   WallClockWatch wall_clock_{3 * kLookBeforeClockChange};
   std::int64_t next_time_control_check_ = 0;

@@ -99,7 +99,7 @@ bool Program::RememberOccurrence(std::int64_t instant) { return state_.RememberO
 // At most once a minute.
 void Program::StoreUse(const Date& day, int minutes) { state_.StoreUse(day, minutes); }
 
-PlanOutcome Program::PerformPlan(PlanAction action, int) {
+PlanOutcome Program::PerformPlan(PlanAction action, int, std::int64_t) {
   bool done = false;
   switch (action) {
     case PlanAction::kRestart:

@@ -222,7 +222,7 @@ class Program : private EngineHost {
   void Balloon(const std::string& text) override { ShowBalloon(text); }
   bool RememberOccurrence(std::int64_t instant) override;
   void StoreUse(const Date& day, int minutes) override;
-  PlanOutcome PerformPlan(PlanAction action, int plan) override;
+  PlanOutcome PerformPlan(PlanAction action, int plan, std::int64_t instant) override;
   void ArmWake(std::optional<std::int64_t> instant) override { os_.ArmWakeTimer(instant); }
   void KeepAwake(bool keep) override { os_.KeepAwake(keep); }
   SystemError LastSystemError() override { return os_.LastSystemError(); }

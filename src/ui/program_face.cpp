@@ -81,9 +81,12 @@ void Program::FaceMessage(const p::Message& m) {
   } else if (m.type == p::kNotice) {
     screen_.ShowNotice(m.Get("text"), kNotice, MessageIcon::kWarning);
   } else if (m.type == p::kDo) {
-    // What a plan does to the user's desktop, which only this session can.
-    if (m.Get("what") == "lock") os_.LockSession();
-    else if (m.Get("what") == "screen_off") os_.TurnScreenOff();
+    // What a plan does to the user's desktop, which only this session can;
+    // the service logs it as done once told so.
+    bool done = false;
+    if (m.Get("what") == "lock") done = os_.LockSession();
+    else if (m.Get("what") == "screen_off") done = os_.TurnScreenOff();
+    link_->Tell(p::Message(p::kDone).Set("id", m.Get("id")).Set("result", done ? p::kOk : p::kFailed));
   }
 }
 

@@ -743,6 +743,12 @@ struct GuardPlansTest : GuardHostTest {
   void GivenPlans(const std::string& lines) {
     GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n[计划]\r\n" + lines + "[时间控制]\r\n密码=" + EncodePassword("owner") + "\r\n");
   }
+  // The face's answer to the last `do`.
+  void Confirm(const char* result) {
+    p::Message done(p::kDone);
+    done.Set("id", platform.Last(p::kDo)->Get("id")).Set("result", result);
+    host->FaceMessage(done);
+  }
   std::vector<std::string> Done() const {
     std::vector<std::string> done;
     for (const auto& m : platform.sent)
@@ -756,6 +762,7 @@ TEST_F(GuardPlansTest, TheServicePerformsAndTheFaceLocks) {
   Start();
   RunUntil(At(11, 10, 1));
   EXPECT_EQ(Done(), std::vector<std::string>{"lock"});
+  Confirm(p::kOk);
   RunUntil(At(11, 20, 1));
   EXPECT_EQ(platform.suspends, std::vector<std::string>{"sleep"});
   RunUntil(At(11, 27, 59));
@@ -765,6 +772,22 @@ TEST_F(GuardPlansTest, TheServicePerformsAndTheFaceLocks) {
   EXPECT_EQ(platform.performed, std::vector<unsigned>{13});
   EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(11, 30, 0)});
   EXPECT_EQ(Events(events::kPlanPerformed), 3);
+}
+
+// A face that is suspended, or that a program stands in for, locks nothing:
+// only what it confirms within a few seconds is logged as done.
+TEST_F(GuardPlansTest, ALockTheFaceDoesNotConfirmIsLoggedAsNotDone) {
+  GivenPlans("计划1=1,6,1,,11:10:00,0\r\n计划2=1,7,1,,11:20:00,0\r\n");
+  Start();
+  RunUntil(At(11, 10, 0) + GuardHost::kDoConfirmSeconds - 1);
+  EXPECT_EQ(Events(events::kPlanNotDone), 0);
+  RunUntil(At(11, 10, 0) + GuardHost::kDoConfirmSeconds + 1);
+  EXPECT_EQ(Events(events::kPlanNotDone), 1);
+  Confirm(p::kOk);  // too late
+  RunUntil(At(11, 20, 1));
+  Confirm(p::kFailed);
+  EXPECT_EQ(Events(events::kPlanNotDone), 2);
+  EXPECT_EQ(Events(events::kPlanPerformed), 0);
 }
 
 TEST_F(GuardPlansTest, WithoutAFaceTheDesktopIsLeftAloneAndThatIsLogged) {
