@@ -129,3 +129,20 @@ TEST(TimeZoneWin, LocalTimeAsWindowsComputesIt) {
 
 }  // namespace
 }  // namespace dadado::win32
+
+namespace dadado::win32 {
+namespace {
+
+// The 高级设置 tab names the pinned zone as Windows does: the system's own
+// zone by its name, another one the registry knows by that zone's name, a
+// made-up one by nothing.
+TEST(TimeZoneNameWin, ZonesAreNamedAsWindowsNamesThem) {
+  const auto current = CurrentTimeZoneRule();
+  ASSERT_TRUE(current);
+  EXPECT_FALSE(TimeZoneNameOf(*current).empty());
+  EXPECT_FALSE(TimeZoneNameOf(TimeZoneRule{-480, 0, 0, {}, {}}).empty());  // China's
+  EXPECT_TRUE(TimeZoneNameOf(TimeZoneRule{-473, 0, 0, {}, {}}).empty());
+}
+
+}  // namespace
+}  // namespace dadado::win32
