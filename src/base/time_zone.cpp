@@ -225,7 +225,9 @@ namespace {
 constexpr int kFarthestFromUtcMinutes = 14 * 60;
 constexpr int kLargestSummerShiftMinutes = 2 * 60;
 
-int StandardMinutes(const TimeZoneRule& r) { return HasDaylightTime(r) ? r.bias_minutes + r.standard_bias_minutes : r.bias_minutes; }
+int StandardMinutes(const TimeZoneRule& r) {
+  return HasDaylightTime(r) ? r.bias_minutes + r.standard_bias_minutes : r.bias_minutes;
+}
 
 }  // namespace
 

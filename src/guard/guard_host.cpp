@@ -115,7 +115,8 @@ void GuardHost::SendZone() {
   const std::string zone = FormatTimeZoneRule(clock_.Rule()) + (zone_differs_ ? "+" : "");
   if (zone == zone_sent_) return;
   zone_sent_ = zone;
-  platform_.SendToFace(p::Message(p::kZone).Set("pinned", FormatTimeZoneRule(clock_.Rule())).Set("differs", zone_differs_ ? 1 : 0));
+  platform_.SendToFace(
+      p::Message(p::kZone).Set("pinned", FormatTimeZoneRule(clock_.Rule())).Set("differs", zone_differs_ ? 1 : 0));
 }
 
 void GuardHost::Start() {

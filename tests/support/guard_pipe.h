@@ -29,11 +29,7 @@ struct GuardPipe : GuardPlatform, GuardLink {
   bool SessionLocked(SessionId) override { return false; }
   bool StartFace(SessionId) override { return face = true; }
   bool FaceRunning() override { return face; }
-  int replaced = 0;
-  void ReplaceFace() override {
-    ++replaced;
-    face = false;
-  }
+  void ReplaceFace() override { face = false; }
   void SendToFace(const protocol::Message& m) override { to_face.push_back(m); }
   bool Perform(unsigned flags, std::optional<SessionId>) override {
     performed.push_back(flags);

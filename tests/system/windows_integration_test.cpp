@@ -124,40 +124,32 @@ TEST_F(RegistryWriting, WithoutAdministratorRightsTheFailuresAreReported) {
 // never into the readable value; without one that can be stored, the
 // automatic logon is not turned on.
 TEST_F(RegistryWriting, UnderTheGuardThePasswordIsTheSystemsSecret) {
-  struct Case {
-    const char* name;
+  const struct {
     bool on;
-    std::string password;
+    const char* password;
     std::optional<std::string> secret_before;
-    bool secret_fails;
-    bool ok;
+    bool secret_fails, ok;
     std::optional<std::string> secret_after;
-    bool logon_on;
   } cases[] = {
-      {"a new password", true, "pw", std::nullopt, false, true, "pw", true},
-      {"the stored one kept", true, "", "old", false, true, "old", true},
-      {"none to keep", true, "", std::nullopt, false, false, std::nullopt, false},
-      {"the secret refused", true, "pw", std::nullopt, true, false, std::nullopt, false},
-      {"turned off", false, "", "old", false, true, std::nullopt, false},
+      {true, "pw", std::nullopt, false, true, "pw"},         // a new password
+      {true, "", "old", false, true, "old"},                 // the stored one kept
+      {true, "", std::nullopt, false, false, std::nullopt},  // none to keep
+      {true, "pw", std::nullopt, true, false, std::nullopt},
+      {false, "", "old", false, true, std::nullopt},         // turned off
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : cases) {
     os = FakeOs{};
     os.values[kLogon + "\\DefaultPassword"] = "readable";
     os.logon_secret = c.secret_before;
     os.secret_fails = c.secret_fails;
-    live = RegistryChoices{};
-    live.password_as_secret = true;
-    live.stored_logon = c.on;
-    live.logon_user = "张三";
-    live.logon_password = c.password;
-    EXPECT_EQ(Write().automatic_logon_ok, c.ok);
-    EXPECT_EQ(os.logon_secret, c.secret_fails ? std::nullopt : c.secret_after);
-    EXPECT_EQ(os.Has(kLogon, "AutoAdminLogon"), c.logon_on);
+    live = RegistryChoices{false, c.on, "张三", c.password, false, true};
+    EXPECT_EQ(Write().automatic_logon_ok, c.ok) << c.password;
+    EXPECT_EQ(os.logon_secret, c.secret_after);
+    EXPECT_EQ(os.Has(kLogon, "AutoAdminLogon"), c.on && c.ok);
     EXPECT_EQ(os.Has(kLogon, "DefaultPassword"), c.on && !c.ok);
-    if (c.logon_on && !c.password.empty()) {
-      const auto secret = std::find(os.log.begin(), os.log.end(), "secret " + c.password);
-      EXPECT_LT(secret - std::find(os.log.begin(), os.log.end(), "create " + kLogon), 0);
+    const auto at = [&](const std::string& entry) { return std::find(os.log.begin(), os.log.end(), entry); };
+    if (c.ok && *c.password) {
+      EXPECT_LT(at("secret pw"), at("create " + kLogon));
     }
   }
 }
@@ -165,16 +157,13 @@ TEST_F(RegistryWriting, UnderTheGuardThePasswordIsTheSystemsSecret) {
 TEST(LogonPasswordMove, AReadablePasswordGoesOnceTheSecretHoldsIt) {
   FakeOs os;
   EXPECT_EQ(MoveLogonPasswordToSecret(os), LogonPasswordMove::kNone);
-  EXPECT_FALSE(LogonPasswordStored(os));
   os.values[kLogon + "\\DefaultPassword"] = "pw";
   os.secret_fails = true;
   EXPECT_EQ(MoveLogonPasswordToSecret(os), LogonPasswordMove::kFailed);
   EXPECT_EQ(os.Value(kLogon, "DefaultPassword"), "pw");  // the logon goes on working
   os.secret_fails = false;
   EXPECT_EQ(MoveLogonPasswordToSecret(os), LogonPasswordMove::kMoved);
-  EXPECT_EQ(os.logon_secret, "pw");
-  EXPECT_FALSE(os.Has(kLogon, "DefaultPassword"));
-  EXPECT_TRUE(LogonPasswordStored(os));
+  EXPECT_TRUE(os.logon_secret == "pw" && !os.Has(kLogon, "DefaultPassword") && LogonPasswordStored(os));
 }
 
 // Unquoted, "C:\Program Files\..." would let Windows try C:\Program.exe first.

@@ -85,16 +85,6 @@ TEST_F(LimitTest, LockedTimeDoesNotCount) {
   EXPECT_EQ(program.daily_use().minutes(), 2);
 }
 
-// Any program may post the session's "locked" message: where the system
-// cannot say whether the session is locked, the time counts as use.
-TEST_F(LimitTest, ALockTheSystemCannotConfirmIsNotBelieved) {
-  StartWithLimit(60, 0);
-  os.session_locked.reset();
-  program.SessionChanged();
-  Minutes(30);
-  EXPECT_EQ(program.daily_use().minutes(), 30);
-}
-
 TEST_F(LimitTest, NoLimitAndTimeControlOffChangeNothing) {
   StartWithLimit(0, 1000);
   Minutes(5);

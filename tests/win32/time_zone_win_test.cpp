@@ -130,19 +130,10 @@ TEST(TimeZoneWin, LocalTimeAsWindowsComputesIt) {
 }  // namespace
 }  // namespace dadado::win32
 
-namespace dadado::win32 {
-namespace {
-
-// The 高级设置 tab names the pinned zone as Windows does: the system's own
-// zone by its name, another one the registry knows by that zone's name, a
-// made-up one by nothing.
+// The 高级设置 tab names a zone as Windows does: the system's own, one the
+// registry knows (China's), and a made-up one by nothing.
 TEST(TimeZoneNameWin, ZonesAreNamedAsWindowsNamesThem) {
-  const auto current = CurrentTimeZoneRule();
-  ASSERT_TRUE(current);
-  EXPECT_FALSE(TimeZoneNameOf(*current).empty());
-  EXPECT_FALSE(TimeZoneNameOf(TimeZoneRule{-480, 0, 0, {}, {}}).empty());  // China's
-  EXPECT_TRUE(TimeZoneNameOf(TimeZoneRule{-473, 0, 0, {}, {}}).empty());
+  EXPECT_FALSE(dadado::win32::TimeZoneNameOf(*dadado::win32::CurrentTimeZoneRule()).empty());
+  EXPECT_FALSE(dadado::win32::TimeZoneNameOf(dadado::TimeZoneRule{-480, 0, 0, {}, {}}).empty());
+  EXPECT_TRUE(dadado::win32::TimeZoneNameOf(dadado::TimeZoneRule{-473, 0, 0, {}, {}}).empty());
 }
-
-}  // namespace
-}  // namespace dadado::win32
