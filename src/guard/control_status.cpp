@@ -135,7 +135,7 @@ class QuietHost : public EngineHost {
   void Balloon(const std::string&) override {}
   bool RememberOccurrence(std::int64_t) override { return false; }
   void StoreUse(const Date&, int) override {}
-  PlanOutcome PerformPlan(PlanAction, int) override { return PlanOutcome::kNotDone; }
+  PlanOutcome PerformPlan(PlanAction, int, std::int64_t) override { return PlanOutcome::kNotDone; }
   void ArmWake(std::optional<std::int64_t>) override {}
   void KeepAwake(bool) override {}
   SystemError LastSystemError() override { return {}; }
@@ -218,6 +218,9 @@ std::string StatusJson(const ControlStatus& s, const std::optional<StatusWriter>
   member("today", "{\"date\": " + JsonString(IsoDate(s.today)) + ", \"used_minutes\": " +
                       std::to_string(s.used_minutes) + ", \"limit_minutes\": " + std::to_string(s.limit_minutes) +
                       ", \"time_control\": " + (s.time_control ? "true" : "false") + "}");
+  member("time_zone", s.pinned_zone ? "{\"pinned\": " + JsonString(*s.pinned_zone) + ", \"system_differs\": " +
+                                          (s.zone_differs ? "true" : "false") + "}"
+                                    : std::string("null"));
   member("last_action", ActionJson(s.last_action), true);
   return out + "}" + kNewLine;
 }
@@ -317,6 +320,8 @@ ControlStatus StatusOfGuard(GuardHost& host, bool run_value) {
   if (host.use().day() == now.date) s.used_minutes = host.use().minutes();
   s.limit_minutes = TodaysLimit(settings, now.date);
   s.time_control = settings.TimeControlInForce();
+  s.pinned_zone = FormatTimeZoneRule(host.pinned_zone());
+  s.zone_differs = host.zone_differs();
   if (const auto& done = host.last_performed()) s.last_action = StatusAction{done->at, done->action};
   else if (host.read().last_scheduled)
     s.last_action = StatusAction{*host.read().last_scheduled, ActionText(settings.action)};

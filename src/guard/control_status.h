@@ -71,6 +71,10 @@ struct ControlStatus {
   int used_minutes = 0;
   int limit_minutes = 0;  // today's daily limit; 0 for none
   bool time_control = false;
+  // Under the guard: the time zone it judges every instant in (its rule as
+  // the settings file writes it), and whether the system's zone is another.
+  std::optional<std::string> pinned_zone;
+  bool zone_differs = false;
   std::optional<StatusAction> last_action;
 };
 

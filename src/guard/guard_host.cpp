@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/date_time_text.h"
+#include "base/wipe.h"
 #include "engine/program_name.h"
 #include "protection/password.h"
 #include "settings/ini_text.h"
@@ -19,6 +20,9 @@ namespace p = protocol;
 
 namespace {
 
+// Why a zone is not taken, as the event log says it.
+constexpr char kZoneOutOfRange[] = "与UTC相差超过14小时，或夏令时调整超过两小时";
+
 // Where a password was typed, as the event log names it.
 constexpr char kAtCountdown[] = "倒计时窗口";
 constexpr char kAtGate[] = "权限密码对话框";
@@ -29,6 +33,14 @@ constexpr char kAtExit[] = "退出";
 std::optional<std::int64_t> Later(std::optional<std::int64_t> a, std::optional<std::int64_t> b) {
   if (a && b) return std::max(*a, *b);
   return a ? a : b;
+}
+
+// The idle plans that act: the minutes of each.
+std::vector<int> IdleMinutesOf(const EngineSettings& s) {
+  std::vector<int> minutes;
+  for (const Plan& p : s.plans)
+    if (p.enabled && p.repeat == PlanRepeat::kIdle && p.action != PlanAction::kWake) minutes.push_back(p.idle_minutes);
+  return minutes;
 }
 
 }  // namespace
@@ -73,17 +85,38 @@ void GuardHost::PinTimeZone(const TimeZoneRule& rule) {
   file_.WriteIniString(guard_keys::kSection, guard_keys::kTimeZone, FormatTimeZoneRule(rule));
 }
 
+TimeZoneRule GuardHost::ZoneAtFirstStart() {
+  const auto current = platform_.CurrentTimeZone();
+  if (current && MayBePinned(*current)) return *current;
+  // Nothing better to be had: the least surprise, and said once.
+  const TimeZoneRule fallback = FallbackZone(current);
+  Log(EventType::kWarning, events::kTimeZoneNotPinned,
+      {current ? FormatTimeZoneRule(*current) : "无法读取", FormatTimeZoneRule(fallback),
+       current ? kZoneOutOfRange : "系统没有提供时区"});
+  return fallback;
+}
+
 void GuardHost::CheckTimeZone() {
   const auto current = platform_.CurrentTimeZone();
-  if (!current || *current == clock_.Rule()) {
+  zone_differs_ = current && !(*current == clock_.Rule());
+  SendZone();
+  if (!zone_differs_) {
     zone_change_logged_ = false;
     return;
   }
-  // Anyone may move the time zone; nothing is decided by it until an Apply
-  // with the password pins it.
+  // Anyone may move the time zone; nothing is decided by it until the
+  // password pins it (使用当前时区).
   if (!zone_change_logged_)
     Log(EventType::kWarning, events::kTimeZoneChanged, {FormatTimeZoneRule(clock_.Rule()), FormatTimeZoneRule(*current)});
   zone_change_logged_ = true;
+}
+
+void GuardHost::SendZone() {
+  const std::string zone = FormatTimeZoneRule(clock_.Rule()) + (zone_differs_ ? "+" : "");
+  if (zone == zone_sent_) return;
+  zone_sent_ = zone;
+  platform_.SendToFace(
+      p::Message(p::kZone).Set("pinned", FormatTimeZoneRule(clock_.Rule())).Set("differs", zone_differs_ ? 1 : 0));
 }
 
 void GuardHost::Start() {
@@ -93,17 +126,21 @@ void GuardHost::Start() {
   std::optional<TimeZoneRule> pinned;
   if (content.status == ReadStatus::kOk && content.bytes.size() <= kMaxSettingsBytes)
     pinned = ReadGuardSettings(content.bytes, policy_, LocalTimeOf(TimeZoneRule{}, utc_.UtcNow())).pinned_zone;
-  if (pinned) {
-    clock_.SetRule(*pinned);
-  } else if (auto current = platform_.CurrentTimeZone()) {
-    // Installed, or a file from before the guard: the zone of this moment.
-    PinTimeZone(*current);
+  // A zone no place has is never taken, not even from the file.
+  if (pinned && !MayBePinned(*pinned)) {
+    Log(EventType::kWarning, events::kTimeZoneNotPinned,
+        {FormatTimeZoneRule(*pinned), FormatTimeZoneRule(FallbackZone(platform_.CurrentTimeZone())), kZoneOutOfRange});
+    pinned.reset();
   }
+  if (pinned) clock_.SetRule(*pinned);
+  // Installed, or a file from before the guard: the zone of this moment.
+  else PinTimeZone(ZoneAtFirstStart());
   ReadSettings();
   engine_.set_interval_start(read_.interval_start);
   engine_.use().Load(read_.use_day, read_.used_minutes, clock_.Now());
   if (read_.use_day) stored_use_ = {*read_.use_day, read_.used_minutes};
   RestorePostponements();
+  SecureLogonPassword();
   engine_.StartChosenTimer(settings_);
   UpdateSession();
   engine_.SessionChanged(active_);
@@ -112,6 +149,7 @@ void GuardHost::Start() {
   engine_.CatchUpMissed(settings_, done);
   engine_.CatchUpMissedPlan(settings_, done);
   engine_.IdleRestarts();
+  idle_floor_ = utc_.UtcNow();
   Wake();
 }
 
@@ -130,7 +168,16 @@ void GuardHost::SettingsChanged() {
   const EngineSettings before = settings_;
   const std::string interval_before = read_.interval_start;
   if (!ReadSettings()) return;
-  if (read_.pinned_zone && !(*read_.pinned_zone == clock_.Rule())) clock_.SetRule(*read_.pinned_zone);
+  // An administrator's edit of the zone, unless it names a zone no place has.
+  if (read_.pinned_zone && !(*read_.pinned_zone == clock_.Rule())) {
+    if (MayBePinned(*read_.pinned_zone)) {
+      clock_.SetRule(*read_.pinned_zone);
+    } else if (!(*read_.pinned_zone == zone_refused_)) {
+      zone_refused_ = *read_.pinned_zone;
+      Log(EventType::kWarning, events::kTimeZoneNotPinned,
+          {FormatTimeZoneRule(*read_.pinned_zone), FormatTimeZoneRule(clock_.Rule()), kZoneOutOfRange});
+    }
+  }
   engine_.set_interval_start(read_.interval_start);
   // The service's own writes change only its state; a change of the
   // settings themselves (an administrator's edit) counts as an Apply.
@@ -204,7 +251,19 @@ void GuardHost::UpdateSession() {
   session_ = platform_.ConsoleUserSession();
   const bool active = session_ && !platform_.SessionLocked(*session_);
   if (active != active_) engine_.SessionChanged(active);
+  const std::int64_t utc = utc_.UtcNow();
+  // A locked session is idle from the lock on; whoever unlocks it is there.
+  if (session_ && !active && !locked_since_) locked_since_ = utc;
+  if (active || !session_) locked_since_.reset();
+  if (active && !active_) {
+    idle_floor_ = utc;
+    engine_.IdleObserved(settings_, 0);
+  }
   active_ = active;
+  // Another user's session came to the console (switching users gives no
+  // logon of its own): for the control, that user's program starts.
+  if (session_ && console_session_ && *session_ != *console_session_) NewLogon();
+  if (session_) console_session_ = session_;
 }
 
 void GuardHost::SessionChanged() {
@@ -213,14 +272,24 @@ void GuardHost::SessionChanged() {
 }
 
 void GuardHost::SessionLogon() {
+  NewLogon();
+  SessionChanged();
+}
+
+void GuardHost::NewLogon() {
   engine_.IdleRestarts();
+  idle_floor_ = utc_.UtcNow();
+  last_input_.reset();
   // 退出 lets the program go for the session it was given in.
   released_ = false;
   starts_.clear();
   backing_off_ = false;
   exit_code_.reset();
   restart_at_.reset();
-  SessionChanged();
+  // Without the guard a cancel with the password lasts until the program
+  // next starts, which under the guard is the next logon: the chosen timer
+  // runs again. A resume is no start of the program and leaves it stopped.
+  engine_.StartChosenTimer(settings_);
 }
 
 bool GuardHost::StartAllowed(std::int64_t now) {
@@ -251,15 +320,47 @@ void GuardHost::KeepFaceRunning(std::int64_t now) {
     return;
   }
   face_session_ = session_;
+  replacing_face_ = false;
   restart_at_.reset();
   // A face that ended without 退出 was brought back: worth a warning.
   if (exit_code_) Log(EventType::kWarning, events::kGuardRestarted, {std::to_string(*exit_code_)});
   exit_code_.reset();
   // The new face learns what there is to show, a countdown in progress too.
   SendSettings();
+  zone_sent_.clear();
+  SendZone();
   tip_sent_.reset();
   SendTip();
   SendCountdown();
+}
+
+void GuardHost::ReplaceFace(const std::string& why) {
+  if (replacing_face_) return;
+  replacing_face_ = true;
+  Log(EventType::kWarning, events::kFaceReplaced, {why});
+  platform_.ReplaceFace();
+}
+
+void GuardHost::IdleReported(const p::Message& m) {
+  const long long seconds = m.Number("seconds", -1);
+  if (seconds < 0 || seconds > 366LL * 86400) return ReplaceFace("空闲时间无法读取：" + m.Get("seconds").substr(0, 20));
+  // Locked, the session is idle by the service's own count.
+  if (!active_) return;
+  const std::int64_t now = utc_.UtcNow();
+  const std::int64_t claimed = now - seconds;
+  // Idle grows no faster than the clock: the last input cannot lie before
+  // the one an earlier report made believable.
+  if (last_input_ && claimed < *last_input_ - kIdleReportSlack)
+    return ReplaceFace("报告空闲" + std::to_string(seconds) + "秒，上次报告之后最多" +
+                       std::to_string(now - *last_input_) + "秒");
+  last_input_ = std::max(last_input_.value_or(claimed), claimed);
+  // Nobody is idle for longer than since the logon, the unlock or the resume.
+  engine_.IdleObserved(settings_, static_cast<int>(now - std::max(*last_input_, idle_floor_)));
+}
+
+std::optional<std::int64_t> GuardHost::LockedIdleSince() const {
+  if (!session_ || !locked_since_) return std::nullopt;
+  return std::max(idle_floor_, std::min(*locked_since_, last_input_.value_or(*locked_since_)));
 }
 
 void GuardHost::FaceEnded(std::uint32_t exit_code) {
@@ -278,7 +379,8 @@ void GuardHost::SendCountdown() {
 }
 
 void GuardHost::SendTip() {
-  const std::string text = engine_.NextEventText(settings_);
+  std::string text = engine_.NextEventText(settings_);
+  if (zone_differs_) text += (text.empty() ? "" : "\n") + std::string(kZoneDiffersTip);
   if (tip_sent_ && *tip_sent_ == text) return;
   tip_sent_ = text;
   platform_.SendToFace(p::Message(p::kTip).Set("text", text));
@@ -287,7 +389,16 @@ void GuardHost::SendTip() {
 void GuardHost::SendSettings() {
   if (!read_ever_) return;
   face_ini_sent_ = read_.face_ini;
-  platform_.SendToFace(p::Message(p::kSettings).Set("ini", read_.face_ini));
+  // Whether the automatic logon holds a password: the face cannot read the
+  // secret, and must not read a password anywhere.
+  platform_.SendToFace(
+      p::Message(p::kSettings).Set("ini", read_.face_ini).Set("logon", LogonPasswordStored(os_) ? 1 : 0));
+}
+
+void GuardHost::SecureLogonPassword() {
+  if (MoveLogonPasswordToSecret(os_) == LogonPasswordMove::kFailed)
+    Log(EventType::kWarning, events::kSettingsNotSaved,
+        {"NT系统自动登录设置", "密码无法移入系统的安全存储，仍在注册表中，任何用户都能读取"});
 }
 
 void GuardHost::Balloon(const std::string& text) { platform_.SendToFace(p::Message(p::kBalloon).Set("text", text)); }
@@ -303,7 +414,7 @@ bool GuardHost::Perform(unsigned exit_flags) {
   return done;
 }
 
-PlanOutcome GuardHost::PerformPlan(PlanAction action, int plan) {
+PlanOutcome GuardHost::PerformPlan(PlanAction action, int plan, std::int64_t instant) {
   auto outcome = [](bool done) { return done ? PlanOutcome::kDone : PlanOutcome::kRefused; };
   switch (action) {
     case PlanAction::kRestart:
@@ -314,19 +425,54 @@ PlanOutcome GuardHost::PerformPlan(PlanAction action, int plan) {
     case PlanAction::kHibernate:
       return outcome(platform_.Suspend(action == PlanAction::kHibernate));
     case PlanAction::kLock:
-    case PlanAction::kScreenOff:
+    case PlanAction::kScreenOff: {
       // The user's desktop is the face's to lock or darken.
       if (!platform_.FaceRunning()) {
         Log(EventType::kWarning, events::kPlanNotDone,
             {std::to_string(plan), PlanActionText(action), "用户会话中没有运行本程序"});
         return PlanOutcome::kNotDone;
       }
-      platform_.SendToFace(p::Message(p::kDo).Set("what", action == PlanAction::kLock ? "lock" : "screen_off"));
-      return PlanOutcome::kDone;
+      // Done only when the face says so: a face suspended or ended meanwhile
+      // locks nothing.
+      const std::string id = std::to_string(++next_do_id_);
+      asked_of_face_.push_back({id, plan, action, instant, utc_.UtcNow() + kDoConfirmSeconds});
+      platform_.SendToFace(
+          p::Message(p::kDo).Set("id", id).Set("what", action == PlanAction::kLock ? "lock" : "screen_off"));
+      return PlanOutcome::kAsked;
+    }
     case PlanAction::kWake:
       return PlanOutcome::kDone;
   }
   return PlanOutcome::kRefused;
+}
+
+void GuardHost::DoneReported(const p::Message& m) {
+  const auto it = std::find_if(asked_of_face_.begin(), asked_of_face_.end(),
+                               [&](const AskedOfFace& a) { return a.id == m.Get("id"); });
+  if (it == asked_of_face_.end()) return;  // nothing of ours, or too late
+  const AskedOfFace asked = *it;
+  asked_of_face_.erase(it);
+  const std::string number = std::to_string(asked.plan);
+  if (m.Get("result") == p::kOk) {
+    const LocalDateTime due = FromLocalSeconds(asked.instant);
+    Log(EventType::kInformation, events::kPlanPerformed,
+        {number, PlanActionText(asked.action), FormatDateTimeText(due.date, due.second_of_day)});
+  } else {
+    Log(EventType::kWarning, events::kPlanNotDone, {number, PlanActionText(asked.action), "用户会话中的程序未能执行"});
+  }
+}
+
+void GuardHost::ForgetUnconfirmed() {
+  const std::int64_t now = utc_.UtcNow();
+  for (auto it = asked_of_face_.begin(); it != asked_of_face_.end();) {
+    if (now < it->deadline && now >= it->deadline - 2 * kDoConfirmSeconds) {
+      ++it;
+      continue;
+    }
+    Log(EventType::kWarning, events::kPlanNotDone,
+        {std::to_string(it->plan), PlanActionText(it->action), "用户会话中的程序没有确认已经执行"});
+    it = asked_of_face_.erase(it);
+  }
 }
 
 void GuardHost::ArmWake(std::optional<std::int64_t> instant) {
@@ -361,6 +507,8 @@ void GuardHost::Wake() {
     engine_.TimeControlCheck(settings_);
   }
   if (!session_ || !settings_.time_control) next_time_control_check_ = now;
+  if (const auto since = LockedIdleSince(); since && !IdleMinutesOf(settings_).empty())
+    engine_.IdleObserved(settings_, static_cast<int>(utc_.UtcNow() - *since));
   engine_.PlanTick(settings_);
   // The countdown counts the seconds of the clock when the service is woken
   // a little late; after a longer gap (the machine slept) it goes on from
@@ -376,6 +524,7 @@ void GuardHost::Wake() {
   } else {
     last_countdown_tick_.reset();
   }
+  ForgetUnconfirmed();
   StorePostponements();
   KeepFaceRunning(now);
   SendTip();
@@ -398,6 +547,13 @@ std::int64_t GuardHost::NextWakeUtc() {
   }
   if (locked_out_until_ && *locked_out_until_ > now) next = std::min(next, *locked_out_until_);
   std::int64_t wake = UtcOf(clock_.Rule(), next);
+  for (const AskedOfFace& a : asked_of_face_) wake = std::min(wake, a.deadline);
+  // Locked: when the idle time the service counts reaches an idle plan's.
+  if (const auto since = LockedIdleSince()) {
+    const std::int64_t utc_now = utc_.UtcNow();
+    for (int minutes : IdleMinutesOf(settings_))
+      if (*since + minutes * 60 > utc_now) wake = std::min<std::int64_t>(wake, *since + minutes * 60);
+  }
   // Looked at just before the clock changes and as it does.
   const std::int64_t utc = utc_.UtcNow();
   if (const auto change = NextClockChange(clock_.Rule(), utc); change && *change <= wake) {
@@ -412,6 +568,7 @@ void GuardHost::Resumed() {
   wall_clock_.Reset();
   engine_.ClockDiscontinuity();
   engine_.IdleRestarts();
+  idle_floor_ = utc_.UtcNow();
   UpdateSession();
   const auto done = Later(read_.last_scheduled, InstantOf(platform_.EarlierGuardPerformedLast().value_or("")));
   engine_.CatchUpMissed(settings_, done);
@@ -421,6 +578,10 @@ void GuardHost::Resumed() {
 
 void GuardHost::ClockChanged() {
   engine_.ClockDiscontinuity();
+  // What the face said before was said against the clock before.
+  last_input_.reset();
+  idle_floor_ = std::min(idle_floor_, utc_.UtcNow());
+  if (locked_since_) locked_since_ = std::min(*locked_since_, utc_.UtcNow());
   Wake();
 }
 
@@ -463,6 +624,8 @@ GuardHost::PasswordVerdict GuardHost::CheckPassword(const std::string& typed, co
 }
 
 void GuardHost::FaceMessage(const p::Message& m) {
+  // A face being replaced for what it said is nobody's word any more.
+  if (replacing_face_) return;
   // Our face numbers its requests; an id that is no such number would only
   // be copied back into the reply.
   if (m.Get("id").size() > kMaxRequestId) return;
@@ -492,8 +655,13 @@ void GuardHost::FaceMessage(const p::Message& m) {
     ChangePassword(m);
   } else if (m.type == p::kIdle) {
     // Measured in the user's session; with nobody there nothing counts.
-    if (session_) engine_.IdleObserved(settings_, static_cast<int>(std::clamp<long long>(m.Number("seconds", 0), 0, 366LL * 86400)));
+    if (session_) IdleReported(m);
     engine_.PlanTick(settings_);
+  } else if (m.type == p::kDone) {
+    DoneReported(m);
+  } else if (m.type == p::kClockChanged) {
+    // Only a cue: what the zone is, the service asks the system.
+    CheckTimeZone();
   } else if (m.type == p::kExit) {
     if (answered(CheckPassword(m.Get("password"), kAtExit))) return;
     // Only the program ends, until the next logon; the control stays.
@@ -541,17 +709,26 @@ void GuardHost::Apply(const p::Message& m) {
   const auto frequency = sent.Get(Utf8ToGbk(keys::kGeneral), Utf8ToGbk(keys::kFrequency));
   if (frequency && ParseIniInt(*frequency) == 2 && !PolicyOverride(EntryOf(SettingControl::kIntervalStart), policy_))
     file_.WriteIniString(keys::kGeneral, keys::kIntervalStart, FormatShortDate(now.date));
-  // Applied with the password: the time zone of this moment is the one
-  // every instant is judged in from now on.
-  const auto zone = platform_.CurrentTimeZone();
-  if (zone) file_.WriteIniString(guard_keys::kSection, guard_keys::kTimeZone, FormatTimeZoneRule(*zone));
   if (!file_.EndBatch()) {
     Log(EventType::kWarning, events::kSettingsNotSaved, {"设置文件", "无法写入 " + settings_path_});
     return Reply(m, p::kFailed, "设置文件无法写入：" + settings_path_);
   }
-  if (zone) {
-    clock_.SetRule(*zone);
-    zone_change_logged_ = false;
+  // The zone stays the one pinned: whoever changed the system's since must
+  // not have it taken over by an Apply made for something else. 使用当前时区
+  // asks for it; the zone is the one the service reads now, never one the
+  // face names.
+  bool zone_refused = false;
+  if (m.Get("zone") == "current") {
+    const auto zone = platform_.CurrentTimeZone();
+    if (zone && MayBePinned(*zone)) {
+      if (!(*zone == clock_.Rule())) changed.push_back(guard_keys::kTimeZone);
+      PinTimeZone(*zone);
+    } else {
+      zone_refused = true;
+      Log(EventType::kWarning, events::kTimeZoneNotPinned,
+          {zone ? FormatTimeZoneRule(*zone) : "无法读取", FormatTimeZoneRule(clock_.Rule()),
+           zone ? kZoneOutOfRange : "系统没有提供时区"});
+    }
   }
 
   // The stored automatic logon; the Run value is left alone, since the
@@ -561,12 +738,15 @@ void GuardHost::Apply(const p::Message& m) {
   choices.logon_user = m.Get("logon_user");
   choices.logon_password = m.Get("logon_password");
   choices.start_with_windows_by_policy = true;
+  choices.password_as_secret = true;
   const RegistryWriteResult reg = WriteRegistry(os_, choices, "", "");
+  WipeString(choices.logon_password);
   std::string problems;
   for (const std::string& key : refused) problems += (problems.empty() ? "" : "、") + key;
   if (!problems.empty()) Log(EventType::kWarning, events::kSettingsNotSaved, {problems, "不允许的值或由组策略管理"});
+  if (zone_refused) problems += (problems.empty() ? "" : "、") + std::string(guard_keys::kTimeZone);
   if (!reg.automatic_logon_ok) {
-    Log(EventType::kWarning, events::kSettingsNotSaved, {"NT系统自动登录设置", "注册表无法写入"});
+    Log(EventType::kWarning, events::kSettingsNotSaved, {"NT系统自动登录设置", "注册表或系统的安全存储无法写入"});
     problems += (problems.empty() ? "" : "、") + std::string("NT系统自动登录设置");
   }
   std::string keys_text;
@@ -580,6 +760,7 @@ void GuardHost::Apply(const p::Message& m) {
   if (settings_.time_control) next_time_control_check_ = NowSeconds() + 60;
   Reply(m, problems.empty() ? p::kOk : p::kRefused, problems);
   SendSettings();
+  CheckTimeZone();
 }
 
 void GuardHost::ChangePassword(const p::Message& m) {

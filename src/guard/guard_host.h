@@ -45,6 +45,9 @@ class GuardPlatform {
   virtual bool StartFace(SessionId session) = 0;
   // Whether a face started so is running now.
   virtual bool FaceRunning() = 0;
+  // Ends the face, which then counts as ended (FaceEnded): the service
+  // starts a new one.
+  virtual void ReplaceFace() = 0;
   // Queues a message for the face; never waits (a face that reads nothing
   // loses what does not fit).
   virtual void SendToFace(const protocol::Message& message) = 0;
@@ -63,6 +66,10 @@ class GuardPlatform {
   virtual std::optional<std::string> EarlierGuardPerformedLast() { return std::nullopt; }
 };
 
+// The tooltip's line while the system's time zone is another than the
+// service's.
+inline constexpr char kZoneDiffersTip[] = "系统时区与守护服务使用的时区不同";
+
 class GuardHost : private EngineHost {
  public:
   // A settings file larger than this is not read: it is not one of ours.
@@ -78,6 +85,11 @@ class GuardHost : private EngineHost {
   static constexpr int kMaxStartsInWindow = 10;
   static constexpr int kStartWindowSeconds = 60;
   static constexpr int kBackOffSeconds = 60;
+  // What the face's idle reports may be off by, against the service's clock:
+  // the face looks every ten seconds, and both count whole seconds.
+  static constexpr int kIdleReportSlack = 15;
+  // How long the face has to confirm that it locked or darkened the desktop.
+  static constexpr int kDoConfirmSeconds = 5;
   // The longest sleep, whatever is due: the clock is looked at once an hour.
   static constexpr int kLongestSleepSeconds = 3600;
   // The clock is looked at this long before the pinned zone's clock changes,
@@ -130,6 +142,8 @@ class GuardHost : private EngineHost {
   // Local time in the pinned zone.
   LocalDateTime Now() { return clock_.Now(); }
   const TimeZoneRule& pinned_zone() const { return clock_.Rule(); }
+  // Whether the system's time zone is another than the pinned one.
+  bool zone_differs() const { return zone_differs_; }
   // Today's use, as counted now.
   const DailyUse& use() const { return engine_.use(); }
   bool released() const { return released_; }
@@ -146,7 +160,10 @@ class GuardHost : private EngineHost {
   void Balloon(const std::string& text) override;
   bool RememberOccurrence(std::int64_t instant) override;
   void StoreUse(const Date& day, int minutes) override;
-  PlanOutcome PerformPlan(PlanAction action, int plan) override;
+  PlanOutcome PerformPlan(PlanAction action, int plan, std::int64_t instant) override;
+  // The face's answer to a `do`; one that never comes is logged as not done.
+  void DoneReported(const protocol::Message& message);
+  void ForgetUnconfirmed();
   void ArmWake(std::optional<std::int64_t> instant) override;
   void KeepAwake(bool keep) override { platform_.KeepAwake(keep); }
   SystemError LastSystemError() override { return os_.LastSystemError(); }
@@ -156,13 +173,28 @@ class GuardHost : private EngineHost {
   // settings read well in force. True when the settings were read.
   bool ReadSettings();
   void PinTimeZone(const TimeZoneRule& rule);
+  // The zone pinned when none is: the system's, or what comes nearest.
+  TimeZoneRule ZoneAtFirstStart();
+  // Whether the system's zone is another than the pinned one: logged once,
+  // and told to the face.
   void CheckTimeZone();
+  void SendZone();
   void UpdateSession();
+  // The face's report of the seconds without input, bounded by what the
+  // service can check; a report that cannot be true replaces the face.
+  void IdleReported(const protocol::Message& message);
+  // While the session is locked, idle is the service's to count: since when.
+  std::optional<std::int64_t> LockedIdleSince() const;
+  void ReplaceFace(const std::string& why);
+  // Someone logged on, or another user's session came to the console.
+  void NewLogon();
   void KeepFaceRunning(std::int64_t now);
   bool StartAllowed(std::int64_t now);
   void SendCountdown();
   void SendTip();
   void SendSettings();
+  // A readable automatic-logon password goes into the system's secret.
+  void SecureLogonPassword();
   void Reply(const protocol::Message& request, const std::string& result, const std::string& text = "");
   // Checks a password from the face: the policy's, or the file's as last
   // read well; refuses all for a while after too many wrong ones.
@@ -189,8 +221,12 @@ class GuardHost : private EngineHost {
   PolicyValues policy_;
   EngineSettings settings_;
   bool zone_change_logged_ = false;
+  bool zone_differs_ = false;
+  std::string zone_sent_;        // what the face was last told of the zone
+  TimeZoneRule zone_refused_;    // a zone in the file that no place has, logged
 
   std::optional<SessionId> session_;
+  std::optional<SessionId> console_session_;  // the last with a user at the console
   bool active_ = false;
   bool released_ = false;              // 退出 with the password: no face until the next logon
   std::deque<std::int64_t> starts_;    // the latest starts of the face
@@ -199,6 +235,14 @@ class GuardHost : private EngineHost {
   std::optional<std::int64_t> restart_at_;   // when the face is to be started again
   std::optional<std::uint32_t> exit_code_;   // of the face that ended last
   std::optional<SessionId> face_session_;    // where the face runs
+  bool replacing_face_ = false;              // its word counts for nothing until a new one runs
+
+  // Idle time, in UTC seconds: the last input the face's reports make
+  // believable, and the logon, unlock or resume before which nothing
+  // counts as idle; the lock, while the session is locked.
+  std::optional<std::int64_t> last_input_;
+  std::int64_t idle_floor_ = 0;
+  std::optional<std::int64_t> locked_since_;
 
   int wrong_passwords_ = 0;
   int refusals_logged_ = 0;
@@ -206,6 +250,16 @@ class GuardHost : private EngineHost {
   std::optional<std::string> tip_sent_;
   std::string face_ini_sent_;
   std::optional<Performed> last_performed_;
+  // What the face was asked to do to the desktop and has not confirmed.
+  struct AskedOfFace {
+    std::string id;
+    int plan = 0;
+    PlanAction action = PlanAction::kLock;
+    std::int64_t instant = 0;   // the occurrence, local
+    std::int64_t deadline = 0;  // UTC
+  };
+  std::vector<AskedOfFace> asked_of_face_;
+  std::uint64_t next_do_id_ = 0;
   std::pair<Date, int> stored_use_{Date{0, 0, 0}, -1};  // what the file holds of today's use
   WallClockWatch wall_clock_{3 * kLookBeforeClockChange};
   std::int64_t next_time_control_check_ = 0;

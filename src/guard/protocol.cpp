@@ -1,6 +1,13 @@
 #include "guard/protocol.h"
 
+#include "base/wipe.h"
+
 namespace dadado::protocol {
+
+void WipeSecrets(Message& message) {
+  for (auto& [name, value] : message.fields)
+    if (name == "password" || name == "old" || name == "new" || name == "logon_password") WipeString(value);
+}
 
 namespace {
 
@@ -103,19 +110,25 @@ Message& Message::Set(std::string name, std::string value) {
 }
 
 std::string Encode(const Message& message) {
-  std::string payload = IsName(message.type) ? message.type : std::string("invalid");
-  payload += '\n';
+  // One buffer, large enough from the start: a value that carries a
+  // password leaves no copy behind in memory given back while it grew.
+  std::size_t most = 4 + message.type.size() + 8;
+  for (const auto& [name, value] : message.fields) most += name.size() + 2 + 2 * value.size();
+  std::string frame;
+  frame.reserve(most);
+  frame.assign(4, '\0');
+  frame += IsName(message.type) ? message.type : std::string("invalid");
+  frame += '\n';
   for (const auto& [name, value] : message.fields) {
     if (!IsName(name)) continue;
-    payload += name;
-    payload += '=';
-    AppendEscaped(payload, value);
-    payload += '\n';
+    frame += name;
+    frame += '=';
+    AppendEscaped(frame, value);
+    frame += '\n';
   }
-  std::string frame(4, '\0');
-  const std::uint32_t n = static_cast<std::uint32_t>(payload.size());
+  const std::uint32_t n = static_cast<std::uint32_t>(frame.size() - 4);
   for (int i = 0; i < 4; ++i) frame[i] = static_cast<char>((n >> (8 * i)) & 0xFF);
-  return frame + payload;
+  return frame;
 }
 
 void FrameReader::Feed(std::string_view bytes) {

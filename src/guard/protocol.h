@@ -41,6 +41,10 @@ struct Message {
   bool operator==(const Message&) const = default;
 };
 
+// Wipes the values of the fields that carry a typed password (password,
+// old, new, logon_password): a message is done with once sent or checked.
+void WipeSecrets(Message& message);
+
 // The frame of a message; names are plain lower-case ASCII, which the
 // encoder keeps to (anything else is dropped).
 std::string Encode(const Message& message);
@@ -66,16 +70,20 @@ inline constexpr char kCountdown[] = "countdown";  // open, visible, seconds, ti
 inline constexpr char kTip[] = "tip";              // text: the tooltip's second line
 inline constexpr char kBalloon[] = "balloon";      // text
 inline constexpr char kNotice[] = "notice";        // text
-inline constexpr char kDo[] = "do";                // what: lock | screen_off
+inline constexpr char kDo[] = "do";                // id, what: lock | screen_off
+inline constexpr char kZone[] = "zone";            // pinned: the zone's rule; differs: the system's is another
 inline constexpr char kReply[] = "reply";          // id, result[, text]
 // The program sends:
 inline constexpr char kCancel[] = "cancel";        // id, password
 inline constexpr char kPostpone[] = "postpone";    // id, password
 inline constexpr char kCheck[] = "check";          // id, password: the settings gate
-inline constexpr char kApply[] = "apply";          // id, password, ini, logon, logon_user, logon_password
+// id, password, ini, logon, logon_user, logon_password[, zone=current]
+inline constexpr char kApply[] = "apply";
 inline constexpr char kChangePassword[] = "password";  // id, old, new
 inline constexpr char kExit[] = "exit";            // id, password
 inline constexpr char kIdle[] = "idle";            // seconds without input in the session
+inline constexpr char kDone[] = "done";            // id (of the do), result: ok | failed
+inline constexpr char kClockChanged[] = "clock";   // the session saw the clock or the zone change
 
 // Results of a reply.
 inline constexpr char kOk[] = "ok";

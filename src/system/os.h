@@ -62,6 +62,15 @@ class OperatingSystem {
   virtual bool DeleteValue(RegKey key, const std::string& name) = 0;
   virtual void CloseKey(RegKey key) = 0;
 
+  // The system's own secret for the automatic logon's password (the LSA
+  // secret that Winlogon reads), which no user but SYSTEM and
+  // administrators can read. Stores `password`, or removes the secret when
+  // none is given (removing one that is not there succeeds); false when the
+  // system refused.
+  virtual bool StoreLogonSecret(const std::optional<std::string>& password) = 0;
+  // Whether that secret holds a password; nullopt when the system cannot say.
+  virtual std::optional<bool> LogonSecretStored() = 0;
+
   // The program's own state for this user (HKEY_CURRENT_USER\Software\dadado),
   // where it goes when the settings file cannot be written.
   virtual std::optional<std::string> ReadUserValue(const std::string& name) = 0;

@@ -1,5 +1,6 @@
 #include "ui/program.h"
 
+#include "base/wipe.h"
 #include "protection/password.h"
 #include "scheduler/time_control.h"
 #include "base/date_time_text.h"
@@ -58,11 +59,14 @@ void Program::Start() {
   screen_.Refresh();
 }
 
-void Program::SessionChanged(bool active) {
-  if (!link_) engine_.SessionChanged(active);
+void Program::SessionChanged() {
+  if (!link_) engine_.SessionChanged(!os_.SessionLocked().value_or(false));
 }
 
 void Program::ClockDiscontinuity() {
+  // The service looks at the zone for itself, and the tooltip says at once
+  // when it is not the one the service judges in.
+  if (link_) link_->Tell(protocol::Message(protocol::kClockChanged));
   engine_.ClockDiscontinuity();
   if (!link_ && !ended_) engine_.ArmWake(EngineSettingsOf(live_));
 }
@@ -101,7 +105,7 @@ bool Program::RememberOccurrence(std::int64_t instant) { return state_.RememberO
 // At most once a minute.
 void Program::StoreUse(const Date& day, int minutes) { state_.StoreUse(day, minutes); }
 
-PlanOutcome Program::PerformPlan(PlanAction action, int) {
+PlanOutcome Program::PerformPlan(PlanAction action, int, std::int64_t) {
   bool done = false;
   switch (action) {
     case PlanAction::kRestart:
@@ -205,7 +209,10 @@ void Program::WokeForPlan() {
 void Program::ShowForm(bool visible) {
   form_visible_ = visible;
   // What the settings gate let in lasts while the window is open.
-  if (!visible) face_password_.reset();
+  if (!visible && face_password_) {
+    WipeString(*face_password_);
+    face_password_.reset();
+  }
   screen_.ShowSettingsWindow(visible);
 }
 
@@ -253,6 +260,13 @@ void Program::Form_Load() {
   if (!reg.winlogon_opened) {
     live_.SetCheckEnabled(3, false);
     live_.SetCheckEnabled(11, false);
+  } else if (link_) {
+    // The service keeps the password where only it can read it; the face
+    // shows that there is one, never what it is.
+    if (reg.logon_password) WipeString(*reg.logon_password);
+    if (face_logon_stored_) live_.SetCheck(3, 1);
+    live_.SetText1(reg.logon_user);
+    live_.SetCheckEnabled(11, true);
   } else {
     if (reg.logon_password) {
       live_.SetText2(*reg.logon_password);
@@ -273,7 +287,8 @@ void Program::Form_Load() {
     // The face opens nothing without the password: the service has it.
     if (live_.IsSet(4) || settings_unread_ || link_) {
       if (live_.IsSet(4)) live_.SelectOption1(kFrequencyNone);
-      check_password_ = PasswordDialog{true, "", ""};
+      check_password_.Close();
+      check_password_.open = true;
       screen_.OpenCheckPassword();
     } else {
       ShowForm(true);
@@ -490,7 +505,10 @@ void Program::ShowSettings(int settings_requested, int start_tab) {
   live_.SelectTab(start_tab);
   if (guarded && settings_requested == 1) {
     gate_for_exit_ = false;
-    if (!check_password_.open) check_password_ = PasswordDialog{true, "", ""};
+    if (!check_password_.open) {
+      check_password_.Close();
+      check_password_.open = true;
+    }
     screen_.OpenCheckPassword();
   } else {
     ShowForm(true);
@@ -512,14 +530,14 @@ void Program::CheckPassword_cmdOK_Click() {
   Log(EventType::kWarning, events::kWrongPassword, {"权限密码对话框"});
   screen_.ShowMessage("密码不正确！", kNotice, MessageIcon::kInformation, MessageButtons::kOk);
   if (check_password_.open) {
-    check_password_.text.clear();
+    WipeString(check_password_.text);
     screen_.Refresh();
     screen_.FocusCheckPassword();
   }
 }
 
 void Program::CheckPassword_cmdCancel_Click() {
-  check_password_ = PasswordDialog{};
+  check_password_.Close();
   screen_.CloseCheckPassword();
 }
 
@@ -527,7 +545,8 @@ void Program::Label7_MouseUp() {
   if (!label7_pressed_) return;
   // A password set by policy, or settings that are read only, are not changed here.
   if (!set_password_.open && !locks_.read_only && !locks_.password) {
-    set_password_ = PasswordDialog{true, "", ""};
+    set_password_.Close();
+    set_password_.open = true;
     screen_.Refresh();
     screen_.RunSetPassword();
   }
@@ -537,12 +556,13 @@ void Program::Label7_MouseUp() {
 
 void Program::SetPassword_cmdOK_Click() {
   if (!set_password_.open) return;
-  const std::string old_password = set_password_.text;
-  const std::string new_password = set_password_.new_text;
+  const SecretCopy old_copy(set_password_.text), new_copy(set_password_.new_text);
+  const std::string& old_password = old_copy.get();
+  const std::string& new_password = new_copy.get();
   if (old_password == new_password) {
     screen_.ShowMessage("对不起，原密码与新密码一样，无需更改密码！", kNotice, MessageIcon::kInformation,
                         MessageButtons::kOk);
-    set_password_.new_text.clear();
+    WipeString(set_password_.new_text);
     screen_.Refresh();
     return;
   }
@@ -550,7 +570,7 @@ void Program::SetPassword_cmdOK_Click() {
   if (!PasswordMatches(settings_, old_password)) {
     Log(EventType::kWarning, events::kWrongPassword, {"更改密码对话框"});
     screen_.ShowMessage("对不起，原密码输入不正确！", kNotice, MessageIcon::kInformation, MessageButtons::kOk);
-    set_password_.text.clear();
+    WipeString(set_password_.text);
     screen_.Refresh();
     screen_.FocusOldPassword();
     return;
@@ -566,7 +586,7 @@ void Program::SetPassword_cmdOK_Click() {
 }
 
 void Program::SetPassword_cmdCancel_Click() {
-  set_password_ = PasswordDialog{};
+  set_password_.Close();
   screen_.CloseSetPassword();
 }
 

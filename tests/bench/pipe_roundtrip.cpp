@@ -78,6 +78,8 @@ class QuietOs : public OperatingSystem {
   bool SetString(RegKey, const std::string&, const std::string&) override { return true; }
   bool DeleteValue(RegKey, const std::string&) override { return true; }
   void CloseKey(RegKey) override {}
+  bool StoreLogonSecret(const std::optional<std::string>&) override { return true; }
+  std::optional<bool> LogonSecretStored() override { return false; }
   std::optional<std::string> ReadUserValue(const std::string&) override { return std::nullopt; }
   bool WriteUserValue(const std::string&, const std::string&) override { return true; }
   bool Suspend(bool) override { return true; }
@@ -116,6 +118,7 @@ class PipePlatform : public GuardPlatform {
   bool SessionLocked(SessionId) override { return false; }
   bool StartFace(SessionId) override { return true; }
   bool FaceRunning() override { return true; }
+  void ReplaceFace() override {}
   void SendToFace(const p::Message& message) override { channel_.Send(message); }
   bool Perform(unsigned, std::optional<SessionId>) override { return true; }
   std::optional<TimeZoneRule> CurrentTimeZone() override { return kChina; }

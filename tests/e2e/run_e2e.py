@@ -784,8 +784,37 @@ def plans(wine):
     assert not run.exit_calls, "the working-day shutdown came on a holiday: %s" % run.exit_calls
 
 
+def idle_plan_withdrawn(wine):
+    # A scheduled log-off whose countdown an idle shutdown (stronger, due
+    # after it) joins: the idle plan, which the mouse may still call off, must
+    # not make the log-off pass, or the mouse moved after 150 s leaves neither
+    # done. No input before: idle counts from the program's start.
+    folder = wine.folder("idlewithdrawn")
+    started = datetime.datetime.now().replace(microsecond=0)
+    due = started + datetime.timedelta(seconds=150)
+    write_ini(folder, "[常规设置]\n频率= 0\n定时时间=%s\n操作方式= 2\n关机画面= 1\n启动后隐藏界面= 1\n"
+                      "[计划]\n计划1=1,1,6,1,,1\n" % due.strftime("%Y/%m/%d %H:%M:%S"))
+    run = wine.start(folder)
+
+    def strongest_shown():
+        w = countdown_window(wine)
+        return w and control(w, 302)["text"] == "操作: 关闭计算机"
+    assert wait_for(strongest_shown, due.timestamp() - time.time() - 5, step=2), \
+        "the idle shutdown did not join the log-off's countdown"
+    call = run.wait_exit_call(due.timestamp() - time.time() + 2)
+    if not call:
+        wine.probe("mousemove")  # someone is back: the idle shutdown is off
+        call = run.wait_exit_call(60)
+    assert call, "neither the log-off nor the shutdown came"
+    when, line = call
+    assert "ExitWindowsEx(00000004" in line, line
+    late = when - due.timestamp()
+    assert 0 <= late < 1.5, "the log-off came %.2f s after its second" % late
+
+
 SCENARIOS = [code_page, first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel, policy_schedule,
-             policy_window, daily_limit, event_log, catch_up, guard_service, status_command, plans]
+             policy_window, daily_limit, event_log, catch_up, guard_service, status_command, plans,
+             idle_plan_withdrawn]
 # The scenarios that run again under the second locale (code page 1252): those
 # whose checks come out differently when text crosses between bytes and
 # characters through the ANSI code page instead of as the program means it.

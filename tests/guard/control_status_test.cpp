@@ -81,6 +81,8 @@ ControlStatus Example() {
   s.used_minutes = 35;
   s.limit_minutes = 120;
   s.time_control = false;
+  s.pinned_zone = "-480";
+  s.zone_differs = true;
   s.last_action = std::nullopt;
   return s;
 }
@@ -99,6 +101,7 @@ TEST(StatusJsonTest, AGoldenStatus) {
             "  },\r\n"
             "  \"next\": {\"at\": \"2026-12-08T22:00:00\", \"action\": \"\\u5173\\u95ed\\u8ba1\\u7b97\\u673a\"},\r\n"
             "  \"today\": {\"date\": \"2026-12-08\", \"used_minutes\": 35, \"limit_minutes\": 120, \"time_control\": false},\r\n"
+            "  \"time_zone\": {\"pinned\": \"-480\", \"system_differs\": true},\r\n"
             "  \"last_action\": null\r\n"
             "}\r\n");
 }
@@ -110,6 +113,7 @@ TEST(StatusJsonTest, NothingNextAndNothingDoneAreNullAndNoSettingsAnEmptyObject)
   EXPECT_NE(json.find("\"enforcing\": \"none\""), std::string::npos);
   EXPECT_NE(json.find("\"settings\": {\r\n  },"), std::string::npos);
   EXPECT_NE(json.find("\"next\": null,"), std::string::npos);
+  EXPECT_NE(json.find("\"time_zone\": null,"), std::string::npos);
   EXPECT_NE(json.find("\"last_action\": null\r\n}"), std::string::npos);
   s.last_action = StatusAction{LocalSeconds({{2026, 2, 1}, 7}), "a\"b"};
   EXPECT_NE(StatusJson(s).find("\"last_action\": {\"at\": \"2026-02-01T00:00:07\", \"action\": \"a\\\"b\"}"),
@@ -475,6 +479,7 @@ struct FakePlatform : GuardPlatform {
   bool SessionLocked(SessionId) override { return locked; }
   bool StartFace(SessionId) override { return face = true; }
   bool FaceRunning() override { return face; }
+  void ReplaceFace() override { face = false; }
   void SendToFace(const protocol::Message&) override {}
   bool Perform(unsigned flags, std::optional<SessionId>) override {
     performed.push_back(flags);
@@ -522,6 +527,7 @@ TEST_F(GuardStatusTest, TheGuardTellsItsNextActionAndWhatItPerformed) {
   EXPECT_TRUE(s.guard_running);
   EXPECT_EQ(s.enforcing, Enforcer::kGuard);
   EXPECT_EQ(StatusExitCode(s), 0);
+  EXPECT_EQ(s.pinned_zone, "-480");
   ASSERT_TRUE(s.next);
   EXPECT_EQ(s.next->at, At(7, 12, 0, 0));
   EXPECT_EQ(s.next->action, "重新启动计算机");

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "protection/password.h"
@@ -58,6 +59,8 @@ struct FakePlatform : GuardPlatform {
     return start_ok;
   }
   bool FaceRunning() override { return face; }
+  int replaced = 0;
+  void ReplaceFace() override { ++replaced, face = false; }
   void SendToFace(const p::Message& m) override { sent.push_back(m); }
   bool Perform(unsigned flags, std::optional<SessionId>) override {
     performed.push_back(flags);
@@ -390,12 +393,25 @@ TEST_F(GuardHostTest, TheFaceIsShownTheSettingsButNeverThePassword) {
   EXPECT_EQ(s->Get("ini").find(EncodePassword("owner")), std::string::npos);
 }
 
+// A password an earlier version left readable goes into the system's
+// secret when the service starts.
+TEST_F(GuardHostTest, AReadableLogonPasswordBecomesTheSystemsSecretAtTheStart) {
+  GivenDailyRestart();
+  os.values[std::string(kWinlogonKey) + "\\" + kDefaultPasswordValue] = "pw";
+  Start();
+  EXPECT_EQ(os.logon_secret, "pw");
+  EXPECT_FALSE(os.Has(kWinlogonKey, kDefaultPasswordValue));
+  EXPECT_EQ(platform.Last(p::kSettings)->Get("logon"), "1");
+}
+
 // ---- the time zone -------------------------------------------------------------------------
 
-// Standard users may change the time zone: nothing moves with it until the
-// next Apply with the password.
-TEST_F(GuardHostTest, TheTimeZoneIsPinnedUntilTheNextApplyWithThePassword) {
+// Standard users may change the time zone: nothing moves with it, not even
+// at the next Apply made for something else, until 使用当前时区 with the
+// password.
+TEST_F(GuardHostTest, TheTimeZoneStaysPinnedUntilTheCurrentOneIsAskedFor) {
   GivenDailyRestart();
+  platform.face = true;
   Start();
   EXPECT_EQ(Key("守护服务", "时区"), "-480");
   RunUntil(At(11, 30, 0));
@@ -403,10 +419,40 @@ TEST_F(GuardHostTest, TheTimeZoneIsPinnedUntilTheNextApplyWithThePassword) {
   RunUntil(At(12, 0, 1));
   EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(12, 0, 0)});
   EXPECT_EQ(Events(events::kTimeZoneChanged), 1);
+  EXPECT_TRUE(host->zone_differs());
+  EXPECT_EQ(platform.Last(p::kZone)->Get("differs"), "1");
+  EXPECT_NE(platform.Last(p::kTip)->Get("text").find(kZoneDiffersTip), std::string::npos);
 
   Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "[常规设置]\r\n频率= 0\r\n"));
+  Send(p::Message(p::kApply).Set("password", "wrong").Set("ini", "").Set("zone", "current"));
+  EXPECT_EQ(Key("守护服务", "时区"), "-480");
+  Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "").Set("zone", "current"));
   EXPECT_EQ(Key("守护服务", "时区"), "0");
-  EXPECT_EQ(host->pinned_zone(), kUtc);
+  EXPECT_EQ(platform.Last(p::kZone)->Get("differs"), "0");
+}
+
+// A zone no place has (more than fourteen hours from UTC, or summer time
+// moving the clock by more than two hours) is never pinned: not at the
+// first start, not from the file, not by 使用当前时区.
+TEST_F(GuardHostTest, AZoneNoPlaceHasIsNeverPinned) {
+  const TimeZoneRule far = *ParseTimeZoneRule("-900");
+  const struct {
+    const char* file_zone;
+    std::optional<TimeZoneRule> system;
+    const char* pinned;
+  } cases[] = {{"", far, "-480"}, {"", std::nullopt, "-480"}, {"[守护服务]\r\n时区=-900\r\n", kUtc, "0"}};
+  for (const auto& c : cases) {
+    GivenFile(std::string(kDailyRestartAtNoon) + EncodePassword("owner") + "\r\n" + c.file_zone);
+    os.events.clear();
+    platform.zone = c.system;
+    Start();
+    EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), c.pinned);
+    EXPECT_EQ(Events(events::kTimeZoneNotPinned), 1);
+  }
+  platform.zone = far;
+  Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "").Set("zone", "current"));
+  EXPECT_EQ(LastReply(), p::kRefused);
+  EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), "0");
 }
 
 // ---- today's use ------------------------------------------------------------------------------
@@ -465,6 +511,28 @@ TEST_F(GuardHostTest, TimeControlShutsDownAfterThirtySecondsOnlyWithSomeoneLogge
   EXPECT_EQ(platform.performed, std::vector<unsigned>{13});
   ASSERT_EQ(performed_at.size(), 1u);
   EXPECT_EQ(performed_at[0] - At(11, 10, 0), 30);
+}
+
+// A cancel with the password lasts as long as the program it was typed into
+// would: until the next logon, or another user at the console; a resume is
+// no new start.
+TEST_F(GuardHostTest, ACancelledTimeControlComesBackAtTheNextLogonOnly) {
+  const std::function<void()> events[] = {[&] { host->SessionLogon(); },
+                                          [&] { platform.console = 2, host->SessionChanged(); },
+                                          [&] { host->Resumed(); }};
+  for (int i = 0; i < 3; ++i) {
+    GivenFile("[时间控制]\r\n启用= 1\r\n密码=" + EncodePassword("owner") + "\r\n");
+    utc.now = UtcOfChina(At(11, 0, 0));
+    platform = FakePlatform{};
+    platform.clock = &utc;
+    Start();
+    RunUntil(At(11, 0, 10));
+    Send(p::Message(p::kCancel).Set("password", "owner"));
+    RunUntil(At(11, 30, 0));
+    events[i]();
+    RunUntil(At(11, 31, 0));
+    EXPECT_EQ(platform.performed.size(), i < 2 ? 1u : 0u) << i;
+  }
 }
 
 // ---- read as the program reads it ------------------------------------------------------------
@@ -644,6 +712,12 @@ struct GuardPlansTest : GuardHostTest {
   void GivenPlans(const std::string& lines) {
     GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n[计划]\r\n" + lines + "[时间控制]\r\n密码=" + EncodePassword("owner") + "\r\n");
   }
+  // The face's answer to the last `do`.
+  void Confirm(const char* result) {
+    p::Message done(p::kDone);
+    done.Set("id", platform.Last(p::kDo)->Get("id")).Set("result", result);
+    host->FaceMessage(done);
+  }
   std::vector<std::string> Done() const {
     std::vector<std::string> done;
     for (const auto& m : platform.sent)
@@ -657,6 +731,7 @@ TEST_F(GuardPlansTest, TheServicePerformsAndTheFaceLocks) {
   Start();
   RunUntil(At(11, 10, 1));
   EXPECT_EQ(Done(), std::vector<std::string>{"lock"});
+  Confirm(p::kOk);
   RunUntil(At(11, 20, 1));
   EXPECT_EQ(platform.suspends, std::vector<std::string>{"sleep"});
   RunUntil(At(11, 27, 59));
@@ -666,6 +741,20 @@ TEST_F(GuardPlansTest, TheServicePerformsAndTheFaceLocks) {
   EXPECT_EQ(platform.performed, std::vector<unsigned>{13});
   EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(11, 30, 0)});
   EXPECT_EQ(Events(events::kPlanPerformed), 3);
+}
+
+// A face that is suspended, or that a program stands in for, locks nothing:
+// only what it confirms within a few seconds is logged as done.
+TEST_F(GuardPlansTest, ALockTheFaceDoesNotConfirmIsLoggedAsNotDone) {
+  GivenPlans("计划1=1,6,1,,11:10:00,0\r\n计划2=1,7,1,,11:20:00,0\r\n");
+  Start();
+  RunUntil(At(11, 10, 0) + GuardHost::kDoConfirmSeconds - 1);
+  EXPECT_EQ(Events(events::kPlanNotDone), 0);
+  RunUntil(At(11, 20, 1));
+  Confirm(p::kFailed);
+  Confirm(p::kOk);  // said twice, or too late
+  EXPECT_EQ(Events(events::kPlanNotDone), 2);
+  EXPECT_EQ(Events(events::kPlanPerformed), 0);
 }
 
 TEST_F(GuardPlansTest, WithoutAFaceTheDesktopIsLeftAloneAndThatIsLogged) {
@@ -704,6 +793,48 @@ TEST_F(GuardPlansTest, IdleTimeTheFaceMeasuresPutsTheMachineToSleep) {
   Send(p::Message(p::kIdle).Set("seconds", 0));
   Send(p::Message(p::kIdle).Set("seconds", 99 * 60));
   EXPECT_EQ(platform.suspends.size(), 1u);
+}
+
+// Any program of the user can write to the face's pipe: what it says of idle
+// time is bounded by what the service can check.
+TEST_F(GuardPlansTest, IdleIsNeverLongerThanSinceTheLogonTheUnlockOrTheResume) {
+  GivenPlans("计划1=1,4,6,30,,0\r\n");
+  Start();
+  RunUntil(At(11, 20, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 99 * 60));  // the service started twenty minutes ago
+  EXPECT_TRUE(platform.suspends.empty());
+  RunUntil(At(11, 31, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 110 * 60));
+  EXPECT_EQ(platform.suspends.size(), 1u);
+  host->Resumed();
+  Send(p::Message(p::kIdle).Set("seconds", 0));
+  // Locked at 11:40: idle since the last input by the service's own count,
+  // whatever the pipe says.
+  RunUntil(At(11, 40, 0));
+  platform.locked = true;
+  host->SessionChanged();
+  Send(p::Message(p::kIdle).Set("seconds", 0));
+  RunUntil(At(12, 0, 58));
+  EXPECT_EQ(platform.suspends.size(), 1u);
+  RunUntil(At(12, 1, 1));
+  EXPECT_EQ(platform.suspends.size(), 2u);
+}
+
+TEST_F(GuardPlansTest, AFaceThatReportsWhatCannotBeTrueIsReplaced) {
+  GivenPlans("计划1=1,4,6,30,,0\r\n");
+  Start();
+  RunUntil(At(11, 40, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 0));
+  RunUntil(At(11, 45, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 31 * 60));  // five minutes after someone was there
+  Send(p::Message(p::kIdle).Set("seconds", 99));       // that face's word counts for nothing now
+  EXPECT_EQ(platform.replaced, 1);
+  EXPECT_EQ(Events(events::kFaceReplaced), 1);
+  host->FaceEnded(1);
+  RunUntil(At(11, 45, 3));
+  Send(p::Message(p::kIdle).Set("seconds", "soon"));
+  EXPECT_EQ(platform.replaced, 2);
+  EXPECT_TRUE(platform.suspends.empty());
 }
 
 TEST_F(SummerTimeTest, APlanTheClockSkipsComesAtTheFirstSecondAfter) {

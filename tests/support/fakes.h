@@ -116,6 +116,17 @@ class FakeOs : public OperatingSystem {
   bool SetString(RegKey key, const std::string& name, const std::string& value) override;
   bool DeleteValue(RegKey key, const std::string& name) override;
   void CloseKey(RegKey key) override;
+  // The automatic logon's secret: what it holds, each call in `log`.
+  std::optional<std::string> logon_secret;
+  bool secret_fails = false;
+  bool StoreLogonSecret(const std::optional<std::string>& password) override {
+    log.push_back(password ? "secret " + *password : "secret removed");
+    if (!secret_fails) logon_secret = password;
+    return !secret_fails;
+  }
+  std::optional<bool> LogonSecretStored() override {
+    return secret_fails ? std::nullopt : std::optional(logon_secret.has_value());
+  }
   bool StartCommand(const std::string& command_line) override;
   bool OpenMailLink(const std::string& address) override;
   bool AnotherCopyRunning() override { return another_copy; }

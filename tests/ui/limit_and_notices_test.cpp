@@ -76,9 +76,11 @@ TEST_F(LimitTest, TheCountIsStoredAndSurvivesARestart) {
 
 TEST_F(LimitTest, LockedTimeDoesNotCount) {
   StartWithLimit(60, 0);
-  program.SessionChanged(false);
+  os.session_locked = true;
+  program.SessionChanged();
   Minutes(30);
-  program.SessionChanged(true);
+  os.session_locked = false;
+  program.SessionChanged();
   Minutes(2);
   EXPECT_EQ(program.daily_use().minutes(), 2);
 }

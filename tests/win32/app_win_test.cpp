@@ -156,6 +156,14 @@ TEST_F(AppWin, TheRecordOfShownMessagesStaysBounded) {
   EXPECT_EQ(app->shown_messages.back(), "消息99");
 }
 
+// Wine cannot say whether the session is locked, and any program may post
+// the message that tells of a lock: today's use goes on counting.
+TEST_F(AppWin, APostedLockTheSystemCannotConfirmStopsNoCount) {
+  ASSERT_FALSE(WinOperatingSystem().SessionLocked().has_value());
+  SendMessageW(app->host().hwnd(), WM_WTSSESSION_CHANGE, 0x7 /* WTS_SESSION_LOCK */, 0);
+  EXPECT_TRUE(app->program().daily_use().active());
+}
+
 // ---- handles ------------------------------------------------------------------------
 
 TEST_F(AppWin, TheSettingsWindowsIconsGoWithIt) {

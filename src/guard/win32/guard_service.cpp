@@ -133,6 +133,11 @@ class WinGuardPlatform : public GuardPlatform {
 
   bool FaceRunning() override { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
+  // Its end is seen by the loop's wait on the process, as any other end.
+  void ReplaceFace() override {
+    if (FaceRunning()) TerminateProcess(process_.get(), 1);
+  }
+
   void SendToFace(const protocol::Message& message) override {
     if (channel_) channel_->Send(message);
   }
@@ -408,7 +413,10 @@ DWORD RunLoop(ServiceState& state) {
         }
       }
     } else if (i == 2) {
-      for (const protocol::Message& m : platform.Received()) host.FaceMessage(m);
+      for (protocol::Message& m : platform.Received()) {
+        host.FaceMessage(m);
+        protocol::WipeSecrets(m);
+      }
     } else if (i == folder_at) {
       FindNextChangeNotification(folder_change.get());
       // A folder written to all the time must not keep the file from being

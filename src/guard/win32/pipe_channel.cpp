@@ -86,6 +86,7 @@ DWORD WINAPI WriteLoop(void* param) {
     while (at < frame.size()) {
       DWORD put = 0;
       if (!WriteFile(s.write.get(), frame.data() + at, static_cast<DWORD>(frame.size() - at), &put, nullptr) || put == 0) {
+        SecureZeroMemory(frame.data(), frame.size());
         std::lock_guard<std::mutex> guard(s.lock);
         s.broken = true;
         s.Arrived();
@@ -93,6 +94,8 @@ DWORD WINAPI WriteLoop(void* param) {
       }
       at += put;
     }
+    // A frame may carry a typed password: written, it is gone from here.
+    SecureZeroMemory(frame.data(), frame.size());
   }
 }
 
@@ -142,7 +145,10 @@ void PipeChannel::Send(const protocol::Message& message) {
   {
     std::lock_guard<std::mutex> guard(shared_->lock);
     if (shared_->broken) return;
-    if (shared_->outbox.size() >= kMaxQueued) shared_->outbox.pop_front();
+    if (shared_->outbox.size() >= kMaxQueued) {
+      SecureZeroMemory(shared_->outbox.front().data(), shared_->outbox.front().size());
+      shared_->outbox.pop_front();
+    }
     shared_->outbox.push_back(protocol::Encode(message));
   }
   shared_->changed.notify_all();

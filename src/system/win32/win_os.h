@@ -41,6 +41,9 @@ class WinOperatingSystem : public OperatingSystem {
   bool SetString(RegKey key, const std::string& name, const std::string& value) override;
   bool DeleteValue(RegKey key, const std::string& name) override;
   void CloseKey(RegKey key) override;
+  // win_logon_secret.cpp
+  bool StoreLogonSecret(const std::optional<std::string>& password) override;
+  std::optional<bool> LogonSecretStored() override;
   bool StartCommand(const std::string& command_line) override;
   bool OpenMailLink(const std::string& address) override;
   bool AnotherCopyRunning() override;

@@ -97,7 +97,7 @@ class WinApp : public Screen, private GuardLink {
   void OnClockChanged();
   void OnResumed();
   void OnPolicyChanged();
-  void OnSessionChange(WPARAM event);
+  void OnSessionChange();
   void OnTrayEvent(LPARAM lp);
   void ShowNextNotice();
   // What the guard service sent has arrived.
