@@ -119,7 +119,7 @@ class PipePlatform : public GuardPlatform {
   explicit PipePlatform(PipeChannel& channel) : channel_(channel) {}
   std::optional<SessionId> ConsoleUserSession() override { return kConsole; }
   bool SessionLocked(SessionId) override { return false; }
-  bool StartFace(SessionId) override { return true; }
+  void StartFace(SessionId) override {}
   bool FaceRunning() override { return true; }
   void SendToFace(const p::Message& message) override { channel_.Send(message); }
   bool Perform(unsigned, std::optional<SessionId>) override { return true; }
