@@ -441,6 +441,15 @@ TEST(PipeChannelTest, APeerThatNeverReadsCostsNothingAndOneThatGoesBreaksIt) {
   EXPECT_TRUE(pair.service->broken());
 }
 
+// The service stops: its face must hear at once that nothing more comes, and
+// end, though the service's reading thread still waits on the face's pipe.
+TEST(PipeChannelTest, AChannelThatClosesBreaksTheOtherSideAtOnce) {
+  ChannelPair pair;
+  pair.service.reset();
+  for (int i = 0; i < 50 && !pair.face->broken(); ++i) Sleep(20);
+  EXPECT_TRUE(pair.face->broken());
+}
+
 TEST(PipeChannelTest, WhatIsNoMessageBreaksTheChannel) {
   HANDLE read, write;
   ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 4096));

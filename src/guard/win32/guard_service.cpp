@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -50,36 +51,47 @@ struct AttributeListDeleter {
   }
 };
 
-// A face started, or why not: its process and the service's ends of its
-// pipes.
+// A face started: its process and the service's ends of its pipes.
 struct LaunchedFace {
   bool ok = false;
   UniqueHandle process, ours_in, ours_out;
 };
 
+// One start of the face, on a thread of its own; the loop hears of its end
+// through `done`. A service that stops meanwhile abandons it: no face is
+// created after that, and one created before is in `face` for it to end.
+struct FaceLaunch {
+  std::wstring exe;
+  SessionId session = 0;
+  HANDLE done = nullptr;     // the loop's, alive as long as the service
+  std::timed_mutex creating;  // held while the process is created
+  bool abandoned = false;     // under `creating`
+  LaunchedFace face;          // under `creating` until `done`
+};
+
 // Starts the program in the session as its user, with its ends of two new
 // pipes and nothing else inherited. It may take long: the user's
 // environment (HKCU\Environment) is his to make as large as he likes.
-LaunchedFace LaunchFace(const std::wstring& exe, SessionId session) {
-  LaunchedFace result;
+void LaunchFace(FaceLaunch& launch) {
   HANDLE raw = nullptr;
-  if (!SystemWTSQueryUserToken(session, &raw)) return result;
+  if (!SystemWTSQueryUserToken(launch.session, &raw)) return;
   UniqueHandle user(raw);
   HANDLE primary_raw = nullptr;
   if (!DuplicateTokenEx(user.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary_raw))
-    return result;
+    return;
   UniqueHandle primary(primary_raw);
 
   // Two pipes; the face's ends are inheritable, the service's are not.
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE to_face_read = nullptr, to_face_write = nullptr, from_face_read = nullptr, from_face_write = nullptr;
-  if (!CreatePipe(&to_face_read, &to_face_write, &inherit, 64 * 1024)) return result;
+  if (!CreatePipe(&to_face_read, &to_face_write, &inherit, 64 * 1024)) return;
   UniqueHandle face_in(to_face_read), ours_out(to_face_write);
-  if (!CreatePipe(&from_face_read, &from_face_write, &inherit, 64 * 1024)) return result;
+  if (!CreatePipe(&from_face_read, &from_face_write, &inherit, 64 * 1024)) return;
   UniqueHandle ours_in(from_face_read), face_out(from_face_write);
   SetHandleInformation(ours_out.get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(ours_in.get(), HANDLE_FLAG_INHERIT, 0);
 
+  const std::wstring& exe = launch.exe;
   std::wstring command = L"\"" + exe + L"\" " + kFaceArgument + L" " +
                          std::to_wstring(reinterpret_cast<std::uintptr_t>(face_in.get())) + L" " +
                          std::to_wstring(reinterpret_cast<std::uintptr_t>(face_out.get()));
@@ -87,8 +99,7 @@ LaunchedFace LaunchFace(const std::wstring& exe, SessionId session) {
   STARTUPINFOEXW si{};
   si.StartupInfo.cb = sizeof si;
   si.StartupInfo.lpDesktop = desktop.data();
-  // Exactly the two pipe ends are inherited, whatever else is open here
-  // (the ends of a face being started at the same time included).
+  // Exactly the two pipe ends are inherited, whatever else is open here.
   HANDLE inherited[2] = {face_in.get(), face_out.get()};
   SIZE_T size = 0;
   InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
@@ -110,31 +121,28 @@ LaunchedFace LaunchFace(const std::wstring& exe, SessionId session) {
   if (!SystemCreateEnvironmentBlock(&environment, primary.get(), FALSE)) environment = nullptr;
   PROCESS_INFORMATION pi{};
   const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
-  const BOOL ok = CreateProcessAsUserW(primary.get(), exe.c_str(), command.data(), nullptr, nullptr, TRUE, flags,
-                                       environment, folder.c_str(), &si.StartupInfo, &pi);
+  BOOL ok = FALSE;
+  {
+    std::lock_guard<std::timed_mutex> creating(launch.creating);
+    if (!launch.abandoned) {
+      ok = CreateProcessAsUserW(primary.get(), exe.c_str(), command.data(), nullptr, nullptr, TRUE, flags, environment,
+                                folder.c_str(), &si.StartupInfo, &pi);
+      if (ok) {
+        CloseHandle(pi.hThread);
+        launch.face.ok = true;
+        launch.face.process = UniqueHandle(pi.hProcess);
+        launch.face.ours_in = std::move(ours_in);
+        launch.face.ours_out = std::move(ours_out);
+      }
+    }
+  }
   if (environment) SystemDestroyEnvironmentBlock(environment);
-  if (!ok) return result;
-  CloseHandle(pi.hThread);
-  result.ok = true;
-  result.process = UniqueHandle(pi.hProcess);
-  result.ours_in = std::move(ours_in);
-  result.ours_out = std::move(ours_out);
-  return result;
 }
-
-// One start of the face, on a thread of its own; the loop hears of its end
-// through `done`.
-struct FaceLaunch {
-  std::wstring exe;
-  SessionId session = 0;
-  HANDLE done = nullptr;  // the loop's, alive as long as the service
-  LaunchedFace face;
-};
 
 DWORD WINAPI LaunchThread(void* param) {
   std::unique_ptr<std::shared_ptr<FaceLaunch>> owned(static_cast<std::shared_ptr<FaceLaunch>*>(param));
   FaceLaunch& launch = **owned;
-  launch.face = LaunchFace(launch.exe, launch.session);
+  LaunchFace(launch);
   SetEvent(launch.done);
   return 0;
 }
@@ -240,16 +248,25 @@ class WinGuardPlatform : public GuardPlatform {
   }
 
   // The service stops: the face ends before it, so that nothing of the
-  // program is running when the service says it has stopped (an uninstall
-  // or an upgrade then replaces every file at once). The face ends by itself
-  // when its pipe breaks; one that has not within `grace_ms` is ended.
-  void EndFace(DWORD grace_ms) {
-    // A start under way is let finish, a little: what it started ends too.
-    if (launch_ && launcher_ && WaitForSingleObject(launcher_.get(), grace_ms) == WAIT_OBJECT_0) TakeStarted();
-    channel_.reset();
-    if (process_ && grace_ms && WaitForSingleObject(process_.get(), grace_ms) == WAIT_TIMEOUT) {
-      TerminateProcess(process_.get(), 1);
-      WaitForSingleObject(process_.get(), grace_ms);
+  // program runs once the service says it has stopped, and an uninstall or
+  // an upgrade replaces every file at once. It is ended rather than asked:
+  // an installer that does not wait for the stop (Wine's) goes on at once,
+  // and a face taking its time would still hold the program's file.
+  void EndFace(DWORD wait_ms) {
+    if (launch_) {
+      // A start under way creates no face from now on; one it created
+      // already is ended with the rest.
+      std::unique_lock<std::timed_mutex> creating(launch_->creating, std::defer_lock);
+      if (creating.try_lock_for(std::chrono::milliseconds(wait_ms))) {
+        launch_->abandoned = true;
+        if (launch_->face.ok) process_ = std::move(launch_->face.process);
+      }
+      launch_.reset();
+      launcher_.reset();
+    }
+    if (FaceRunning()) {
+      TerminateProcess(process_.get(), 0);
+      WaitForSingleObject(process_.get(), wait_ms);
     }
     StopFace();
   }
@@ -314,9 +331,8 @@ struct ServiceState {
 
 ServiceState* g_state = nullptr;  // the service manager's callbacks take no context of ours
 
-// How long the face is given to end when the service stops (twice: to end
-// by itself, then once ended), and what the service manager is told to
-// allow for it.
+// How long a stop waits for a face being created, and for the face to be
+// gone; and what the service manager is told to allow for it.
 constexpr DWORD kFaceGraceMs = 3000;
 constexpr DWORD kStopWaitHintMs = 3 * kFaceGraceMs;
 

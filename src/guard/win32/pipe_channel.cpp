@@ -77,7 +77,12 @@ DWORD WINAPI WriteLoop(void* param) {
     {
       std::unique_lock<std::mutex> guard(s.lock);
       s.changed.wait(guard, [&] { return s.closing || s.broken || !s.outbox.empty(); });
-      if (s.closing || s.broken) return 0;
+      if (s.closing || s.broken) {
+        // The other side hears at once that nothing more comes, even while
+        // the reading thread still waits on a pipe it keeps open.
+        s.write.reset();
+        return 0;
+      }
       frame = std::move(s.outbox.front());
       s.outbox.pop_front();
     }
