@@ -33,6 +33,7 @@ Usage: bench.py --build build/win [--native-build build/bench] [--trials N]
 
 import argparse
 import datetime
+import json
 import multiprocessing
 import os
 import statistics
@@ -336,14 +337,17 @@ def guard(wine, seconds):
 def held_files(wine, folder, service, seconds, m):
     """What a user who holds the files beside the program open costs the
     service: an earlier version's status file (the holder makes it if it is
-    missing) and the settings file, held without sharing; and /status asked
-    while they are."""
+    missing) and the settings file, held without sharing, while a change of
+    the machine policy changes what the status says (an earlier version then
+    tried to write its status file again at every turn of its loop); and
+    /status asked while they are."""
     holder = subprocess.Popen(["wine", os.path.join(wine.build, "tests", "win32", "hold_files.exe"),
                                "dadado.status.json", "dadado.ini"], cwd=folder, env=wine.env,
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:
         if holder.stdout.readline().strip() != b"held":
             raise CannotRun("hold_files.exe could not hold the files")
+        wine.set_policy({"PostponeMinutes": 30})
         time.sleep(5)
         results, server = watch(wine, {"service": service}, seconds)
         h = results["service"]
@@ -353,15 +357,13 @@ def held_files(wine, folder, service, seconds, m):
               % (h["wake"] / max(m["wake"], 1), GUARD_GOAL_WAKEUPS, h["cpu"] / max(m["cpu"], 1e-6)), flush=True)
         started = time.time()
         code, out = wine_cmd(wine, ["dadado.exe", "/status"], folder)
-        enforcing = None
-        for line in out.splitlines():
-            if '"enforcing"' in line:
-                enforcing = line.split(":", 1)[1].strip().strip(",")
+        enforcing = json.loads(out)["enforcing"] if out.strip() else None
         print("guard, files held: /status ended with %s in %.1f s, enforcing %s" % (code, time.time() - started, enforcing),
               flush=True)
     finally:
         holder.kill()
         holder.wait(timeout=30)
+        wine.clear_policy()
 
 
 PIPE_ROWS = {
