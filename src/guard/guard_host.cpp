@@ -46,13 +46,27 @@ std::vector<int> IdleMinutesOf(const EngineSettings& s) {
 }  // namespace
 
 GuardHost::GuardHost(GuardPlatform& platform, OperatingSystem& os, FileStore& files, std::string settings_path,
-                     UtcClock& clock)
+                     UtcClock& clock, GuardStateStore& state)
     : platform_(platform),
       os_(os),
       files_(files),
       settings_path_(settings_path),
       file_(files, std::move(settings_path)),
       utc_(clock),
+      state_(state),
+      clock_(clock, TimeZoneRule{}),
+      engine_(*this, clock_, VersionText()) {}
+
+GuardHost::GuardHost(GuardPlatform& platform, OperatingSystem& os, FileStore& files, std::string settings_path,
+                     UtcClock& clock)
+    : own_state_(std::make_unique<MemoryStateStore>()),
+      platform_(platform),
+      os_(os),
+      files_(files),
+      settings_path_(settings_path),
+      file_(files, std::move(settings_path)),
+      utc_(clock),
+      state_(*own_state_),
       clock_(clock, TimeZoneRule{}),
       engine_(*this, clock_, VersionText()) {}
 
@@ -65,12 +79,15 @@ bool GuardHost::ReadSettings() {
   const bool vanished = content.status == ReadStatus::kMissing && read_ever_;
   if (content.status == ReadStatus::kError || vanished || content.bytes.size() > kMaxSettingsBytes) {
     // Never the defaults: a file held open, denied or swollen keeps what
-    // was read last in force.
+    // was read last in force. Nothing need change for it to be read again:
+    // a file held open at boot reads once its holder lets go.
     if (!unreadable_logged_) Log(EventType::kWarning, events::kSettingsUnreadable, {settings_path_});
     unreadable_logged_ = true;
+    read_again_at_ = NowSeconds() + kRetrySeconds;
     return false;
   }
   unreadable_logged_ = false;
+  read_again_at_.reset();
   read_ = ReadGuardSettings(content.status == ReadStatus::kOk ? content.bytes : std::string(), policy_, clock_.Now());
   read_ever_ = true;
   settings_ = read_.settings;
@@ -82,7 +99,22 @@ bool GuardHost::ReadSettings() {
 void GuardHost::PinTimeZone(const TimeZoneRule& rule) {
   clock_.SetRule(rule);
   zone_change_logged_ = false;
-  file_.WriteIniString(guard_keys::kSection, guard_keys::kTimeZone, FormatTimeZoneRule(rule));
+  StoreState(state_names::kTimeZone, FormatTimeZoneRule(rule));
+}
+
+void GuardHost::TakeFileTimeZone() {
+  const std::optional<TimeZoneRule>& written = read_.pinned_zone;
+  if (written == file_zone_) return;
+  file_zone_ = written;
+  StoreState(state_names::kFileTimeZone, written ? FormatTimeZoneRule(*written) : "");
+  if (!written) return;
+  // An administrator's edit of the zone, unless it names a zone no place
+  // has; that is said once, as each edit is looked at once.
+  if (MayBePinned(*written))
+    PinTimeZone(*written);
+  else
+    Log(EventType::kWarning, events::kTimeZoneNotPinned,
+        {FormatTimeZoneRule(*written), FormatTimeZoneRule(clock_.Rule()), kZoneOutOfRange});
 }
 
 TimeZoneRule GuardHost::ZoneAtFirstStart() {
@@ -121,67 +153,111 @@ void GuardHost::SendZone() {
 
 void GuardHost::Start() {
   policy_ = os_.ReadPolicyValues();
-  // The time zone first: every reading of the clock depends on it.
+  // The time zone first: every reading of the clock depends on it. An
+  // earlier version kept it and the rest of the state in the settings file,
+  // which is read here for what it still says.
   const FileContent content = files_.Read(settings_path_);
-  std::optional<TimeZoneRule> pinned;
+  GuardSettingsRead file;
   if (content.status == ReadStatus::kOk && content.bytes.size() <= kMaxSettingsBytes)
-    pinned = ReadGuardSettings(content.bytes, policy_, LocalTimeOf(TimeZoneRule{}, utc_.UtcNow())).pinned_zone;
-  // A zone no place has is never taken, not even from the file.
-  if (pinned && !MayBePinned(*pinned)) {
-    Log(EventType::kWarning, events::kTimeZoneNotPinned,
-        {FormatTimeZoneRule(*pinned), FormatTimeZoneRule(FallbackZone(platform_.CurrentTimeZone())), kZoneOutOfRange});
-    pinned.reset();
+    file = ReadGuardSettings(content.bytes, policy_, LocalTimeOf(TimeZoneRule{}, utc_.UtcNow()));
+  if (const auto seen = state_.Get(state_names::kFileTimeZone)) file_zone_ = ParseTimeZoneRule(*seen);
+  const auto stored_zone = ParseTimeZoneRule(state_.Get(state_names::kTimeZone).value_or(""));
+  bool pinned = false;
+  if (file.pinned_zone && file.pinned_zone != file_zone_) {
+    // Written by an administrator (or by the earlier version) since the
+    // service last looked: pinned, unless it names a zone no place has.
+    read_.pinned_zone = file.pinned_zone;
+    TakeFileTimeZone();
+    pinned = MayBePinned(*file.pinned_zone);
   }
-  if (pinned) clock_.SetRule(*pinned);
-  // Installed, or a file from before the guard: the zone of this moment.
-  else PinTimeZone(ZoneAtFirstStart());
+  if (!pinned) {
+    // A zone no place has is never taken, not even from the store.
+    if (stored_zone && MayBePinned(*stored_zone)) clock_.SetRule(*stored_zone);
+    // Installed, or a file from before the guard: the zone of this moment.
+    else PinTimeZone(ZoneAtFirstStart());
+  }
   ReadSettings();
+  if (read_ever_) TakeFileTimeZone();
   engine_.set_interval_start(read_.interval_start);
-  engine_.use().Load(read_.use_day, read_.used_minutes, clock_.Now());
-  if (read_.use_day) stored_use_ = {*read_.use_day, read_.used_minutes};
-  RestorePostponements();
+  RestoreState(file);
   SecureLogonPassword();
   engine_.StartChosenTimer(settings_);
   UpdateSession();
   engine_.SessionChanged(active_);
   next_time_control_check_ = NowSeconds();
-  const auto done = Later(read_.last_scheduled, InstantOf(platform_.EarlierGuardPerformedLast().value_or("")));
-  engine_.CatchUpMissed(settings_, done);
-  engine_.CatchUpMissedPlan(settings_, done);
+  engine_.CatchUpMissed(settings_, last_scheduled_);
+  engine_.CatchUpMissedPlan(settings_, last_scheduled_);
   engine_.IdleRestarts();
   idle_floor_ = utc_.UtcNow();
   Wake();
 }
 
+void GuardHost::RestoreState(const GuardSettingsRead& file) {
+  namespace n = state_names;
+  // What the store lacks and the file has was the earlier version's: taken
+  // over, and stored, so that the file's copy (which stays as it is) is
+  // never taken again.
+  const auto stored_last = InstantOf(state_.Get(n::kLastScheduled).value_or(""));
+  last_scheduled_ = Later(stored_last, file.last_scheduled);
+  if (last_scheduled_ != stored_last) StoreState(n::kLastScheduled, InstantText(*last_scheduled_));
+
+  // Today's use: the later day, and of the same day the larger count.
+  std::optional<std::pair<Date, int>> use = UseOf(state_.Get(n::kTodaysUse).value_or(""));
+  if (file.use_day) {
+    const std::pair<Date, int> carried{*file.use_day, file.used_minutes};
+    const auto day = [](const Date& d) { return DayNumber(d); };
+    if (!use || day(use->first) < day(carried.first) ||
+        (use->first == carried.first && use->second < carried.second)) {
+      use = carried;
+      StoreState(n::kTodaysUse, UseText(use->first, use->second));
+    }
+  }
+  if (use) {
+    engine_.use().Load(use->first, use->second, clock_.Now());
+    stored_use_ = *use;
+  } else {
+    engine_.use().Load(std::nullopt, 0, clock_.Now());
+  }
+
+  // The postponements as the store holds them, none included; the file's
+  // only while the store has never held any.
+  auto postponed = file.postponed;
+  if (const auto stored = state_.Get(n::kPostponed)) postponed = PostponedOf(*stored);
+  else StoreState(n::kPostponed, postponed ? PostponedText(postponed->first, postponed->second) : "");
+  auto held_off = file.held_off_until;
+  if (const auto stored = state_.Get(n::kHeldOff)) held_off = InstantOf(*stored);
+  else StoreState(n::kHeldOff, held_off ? InstantText(*held_off) : "");
+  RestorePostponements(postponed, held_off);
+}
+
 void GuardHost::Stop() {
   // Today's use is counted under time control only, and stored only when it
-  // moved: a stop for an upgrade must leave the settings file as it was.
+  // moved.
   if (settings_.time_control) {
     engine_.use().Count(clock_.Now());
     if (!(engine_.use().day() == stored_use_.first) || engine_.use().minutes() != stored_use_.second)
       StoreUse(engine_.use().day(), engine_.use().minutes());
   }
   StorePostponements();
+  if (!unstored_.empty()) RetryState();
 }
 
 void GuardHost::SettingsChanged() {
   const EngineSettings before = settings_;
   const std::string interval_before = read_.interval_start;
+  const bool read_before = read_ever_;
   if (!ReadSettings()) return;
-  // An administrator's edit of the zone, unless it names a zone no place has.
-  if (read_.pinned_zone && !(*read_.pinned_zone == clock_.Rule())) {
-    if (MayBePinned(*read_.pinned_zone)) {
-      clock_.SetRule(*read_.pinned_zone);
-    } else if (!(*read_.pinned_zone == zone_refused_)) {
-      zone_refused_ = *read_.pinned_zone;
-      Log(EventType::kWarning, events::kTimeZoneNotPinned,
-          {FormatTimeZoneRule(*read_.pinned_zone), FormatTimeZoneRule(clock_.Rule()), kZoneOutOfRange});
-    }
-  }
+  TakeFileTimeZone();
   engine_.set_interval_start(read_.interval_start);
-  // The service's own writes change only its state; a change of the
-  // settings themselves (an administrator's edit) counts as an Apply.
+  // A change of the settings themselves (an administrator's edit) counts as
+  // an Apply.
   if (!(settings_ == before) || read_.interval_start != interval_before) engine_.StartChosenTimer(settings_);
+  if (!read_before) {
+    // Read for the first time since the service started: what the start
+    // would have caught up, had it been able to read the file, is caught up.
+    engine_.CatchUpMissed(settings_, last_scheduled_);
+    engine_.CatchUpMissedPlan(settings_, last_scheduled_);
+  }
   if (read_.face_ini != face_ini_sent_) SendSettings();
   SendTip();
 }
@@ -197,51 +273,91 @@ void GuardHost::PolicyChanged() {
   SendTip();
 }
 
+namespace {
+
+// A value of the state as the event log names it.
+std::string StateLabel(const std::string& name) {
+  namespace n = state_names;
+  if (name == n::kLastScheduled) return "上次定时";
+  if (name == n::kTodaysUse) return "使用记录";
+  if (name == n::kPostponed) return "推迟定时";
+  if (name == n::kHeldOff) return "推迟时间控制";
+  if (name == n::kTimeZone || name == n::kFileTimeZone) return "时区";
+  return name;
+}
+
+}  // namespace
+
+bool GuardHost::StoreState(const std::string& name, const std::string& value) {
+  // While the store fails, values wait for the next try (the latest of each
+  // name: an earlier one must never overwrite it), at most once a minute.
+  if (store_again_at_) {
+    unstored_[name] = value;
+    return false;
+  }
+  if (state_.Set(name, value)) return true;
+  unstored_[name] = value;
+  store_again_at_ = NowSeconds() + kRetrySeconds;
+  if (!store_failure_logged_) {
+    Log(EventType::kWarning, events::kSettingsNotSaved, {StateLabel(name), "无法写入 " + state_.Where()});
+    store_failure_logged_ = true;
+  }
+  return false;
+}
+
+void GuardHost::RetryState() {
+  store_again_at_.reset();
+  std::map<std::string, std::string> waiting;
+  waiting.swap(unstored_);
+  // One that fails again makes the rest wait with it.
+  for (const auto& [name, value] : waiting) StoreState(name, value);
+  if (unstored_.empty()) store_failure_logged_ = false;
+}
+
 bool GuardHost::RememberOccurrence(std::int64_t instant) {
-  read_.last_scheduled = Later(read_.last_scheduled, instant);
-  // Nothing is written into a file the service could not read.
-  if (unreadable_logged_) return false;
-  return file_.WriteIniString(keys::kGeneral, keys::kLastScheduled, InstantText(instant));
+  last_scheduled_ = Later(last_scheduled_, instant);
+  // Not stored is not done: a missed occurrence that cannot be noted is not
+  // caught up, or each start of the service would catch it up again.
+  return StoreState(state_names::kLastScheduled, InstantText(instant));
 }
 
 void GuardHost::StoreUse(const Date& day, int minutes) {
-  if (unreadable_logged_) return;
-  file_.BeginBatch();
-  file_.WriteIniString(keys::kUsage, keys::kUsageDate, FormatShortDate(day));
-  file_.WriteIniString(keys::kUsage, keys::kUsedMinutes, std::to_string(minutes));
-  if (file_.EndBatch()) stored_use_ = {day, minutes};
+  // Noted as given either way: one the store refused is tried again with
+  // the rest.
+  stored_use_ = {day, minutes};
+  StoreState(state_names::kTodaysUse, UseText(day, minutes));
 }
 
 void GuardHost::StorePostponements() {
   std::string postponed, held_off;
   if (const auto& moved = engine_.moved(); moved && !moved->caught_up)
-    postponed = InstantText(moved->occurrence) + "," + InstantText(moved->due);
+    postponed = PostponedText(moved->occurrence, moved->due);
   if (const auto& until = engine_.held_off_until(); until && *until > NowSeconds()) held_off = InstantText(*until);
-  if (postponed == postponed_stored_ && held_off == held_off_stored_) return;
-  if (unreadable_logged_) return;
-  file_.BeginBatch();
-  file_.WriteIniString(guard_keys::kSection, guard_keys::kPostponed, postponed);
-  file_.WriteIniString(guard_keys::kSection, guard_keys::kHeldOff, held_off);
-  if (file_.EndBatch()) {
+  if (postponed != postponed_stored_) {
     postponed_stored_ = postponed;
+    StoreState(state_names::kPostponed, postponed);
+  }
+  if (held_off != held_off_stored_) {
     held_off_stored_ = held_off;
+    StoreState(state_names::kHeldOff, held_off);
   }
 }
 
-void GuardHost::RestorePostponements() {
+void GuardHost::RestorePostponements(const std::optional<std::pair<std::int64_t, std::int64_t>>& postponed,
+                                     const std::optional<std::int64_t>& held_off_until) {
   const std::int64_t now = NowSeconds();
-  if (read_.postponed) {
-    auto [occurrence, due] = *read_.postponed;
-    postponed_stored_ = InstantText(occurrence) + "," + InstantText(due);
+  if (postponed) {
+    auto [occurrence, due] = *postponed;
+    postponed_stored_ = PostponedText(occurrence, due);
     // Postponed before a restart of the service or the machine: still due,
     // and one that fell due while they were down comes after its countdown,
     // so that a restart is no way out of a postponed shutdown.
     if (due <= now && now - due <= ScheduleRunner::kCatchUpWindowSeconds) due = now + kWarningLeadSeconds;
     if (due > now) engine_.RestorePostponed(occurrence, due);
   }
-  if (read_.held_off_until) {
-    held_off_stored_ = InstantText(*read_.held_off_until);
-    if (*read_.held_off_until > now) engine_.HoldOff(*read_.held_off_until);
+  if (held_off_until) {
+    held_off_stored_ = InstantText(*held_off_until);
+    if (*held_off_until > now) engine_.HoldOff(*held_off_until);
   }
 }
 
@@ -282,8 +398,7 @@ void GuardHost::NewLogon() {
   last_input_.reset();
   // 退出 lets the program go for the session it was given in.
   released_ = false;
-  starts_.clear();
-  backing_off_ = false;
+  pause_ = 1;
   exit_code_.reset();
   restart_at_.reset();
   // Without the guard a cancel with the password lasts until the program
@@ -292,34 +407,38 @@ void GuardHost::NewLogon() {
   engine_.StartChosenTimer(settings_);
 }
 
-bool GuardHost::StartAllowed(std::int64_t now) {
-  if (!backing_off_ && starts_.size() >= static_cast<std::size_t>(kMaxStartsInWindow) &&
-      now - starts_[starts_.size() - kMaxStartsInWindow] < kStartWindowSeconds)
-    backing_off_ = true;
-  if (backing_off_) return starts_.empty() || now - starts_.back() >= kBackOffSeconds;
-  return true;
+bool GuardHost::StartAllowed(std::int64_t now) const {
+  if (!session_ || released_ || starting_) return false;
+  return !restart_at_ || now >= *restart_at_;
 }
 
 void GuardHost::KeepFaceRunning(std::int64_t now) {
-  if (!session_ || released_) return;
   // A face in a session that is no longer at the console (another user
   // switched in) shows nothing to anyone: the console gets its own.
-  if (platform_.FaceRunning() && face_session_ == session_) {
-    if (!face_since_) face_since_ = now;
+  if (session_ && platform_.FaceRunning() && face_session_ == session_) {
     // A face that stays a minute ends the back-off.
-    if (now - *face_since_ >= kBackOffSeconds) backing_off_ = false;
+    if (face_since_ && now - *face_since_ >= kBackOffSeconds) pause_ = 1;
     return;
   }
-  face_since_.reset();
-  if (restart_at_ && now < *restart_at_) return;
   if (!StartAllowed(now)) return;
-  starts_.push_back(now);
-  while (starts_.size() > static_cast<std::size_t>(kMaxStartsInWindow)) starts_.pop_front();
-  if (!platform_.StartFace(*session_)) {
-    restart_at_ = now + 5;
+  // Asked for, never waited for: the start runs beside the loop, and the
+  // loop goes on counting the seconds.
+  starting_ = true;
+  starting_in_ = session_;
+  platform_.StartFace(*session_);
+}
+
+void GuardHost::FaceStarted(bool started) {
+  if (!starting_) return;
+  starting_ = false;
+  const std::int64_t now = NowSeconds();
+  if (!started) {
+    restart_at_ = now + pause_;
+    pause_ = std::min(2 * pause_, kBackOffSeconds);
     return;
   }
-  face_session_ = session_;
+  face_session_ = starting_in_;
+  face_since_ = now;
   replacing_face_ = false;
   restart_at_.reset();
   // A face that ended without 退出 was brought back: worth a warning.
@@ -365,8 +484,14 @@ std::optional<std::int64_t> GuardHost::LockedIdleSince() const {
 
 void GuardHost::FaceEnded(std::uint32_t exit_code) {
   exit_code_ = exit_code;
+  const std::int64_t now = NowSeconds();
+  // A face that stayed up a minute is started again a second later; one
+  // that ends at once waits twice as long as the one before it, up to a
+  // minute, so that a user who ends it over and over costs the service little.
+  if (face_since_ && now - *face_since_ >= kBackOffSeconds) pause_ = 1;
   face_since_.reset();
-  restart_at_ = NowSeconds() + 1;
+  restart_at_ = now + pause_;
+  pause_ = std::min(2 * pause_, kBackOffSeconds);
   Wake();
 }
 
@@ -498,6 +623,8 @@ void GuardHost::Wake() {
   CheckTimeZone();
   UpdateSession();
   const std::int64_t now = NowSeconds();
+  if (read_again_at_ && now >= *read_again_at_) SettingsChanged();
+  if (store_again_at_ && now >= *store_again_at_) RetryState();
   if (auto from = wall_clock_.Observe(now, utc_.UtcNow())) engine_.WallClockSkipped(settings_, *from);
   if (engine_.timer_running(FormTimer::kSchedule)) engine_.ScheduleTick(settings_);
   // Time control, once a minute as the program checks it, and only with
@@ -540,11 +667,10 @@ std::int64_t GuardHost::NextWakeUtc() {
   if (engine_.countdown().is_open()) next = std::min(next, now + 1);
   if (!settings_.plans.empty())
     next = std::min<std::int64_t>(next, now + engine_.SecondsToNextPlanTick(settings_, kLongestSleepSeconds));
-  if (session_ && !released_ && !(platform_.FaceRunning() && face_session_ == session_)) {
-    std::int64_t start = restart_at_ ? *restart_at_ : now + 1;
-    if (backing_off_ && !starts_.empty()) start = std::max(start, starts_.back() + kBackOffSeconds);
-    next = std::min(next, std::max(start, now + 1));
-  }
+  if (session_ && !released_ && !starting_ && !(platform_.FaceRunning() && face_session_ == session_))
+    next = std::min(next, std::max(restart_at_.value_or(now + 1), now + 1));
+  if (read_again_at_) next = std::min(next, std::max(*read_again_at_, now + 1));
+  if (store_again_at_) next = std::min(next, std::max(*store_again_at_, now + 1));
   if (locked_out_until_ && *locked_out_until_ > now) next = std::min(next, *locked_out_until_);
   std::int64_t wake = UtcOf(clock_.Rule(), next);
   for (const AskedOfFace& a : asked_of_face_) wake = std::min(wake, a.deadline);
@@ -570,9 +696,8 @@ void GuardHost::Resumed() {
   engine_.IdleRestarts();
   idle_floor_ = utc_.UtcNow();
   UpdateSession();
-  const auto done = Later(read_.last_scheduled, InstantOf(platform_.EarlierGuardPerformedLast().value_or("")));
-  engine_.CatchUpMissed(settings_, done);
-  engine_.CatchUpMissedPlan(settings_, done);
+  engine_.CatchUpMissed(settings_, last_scheduled_);
+  engine_.CatchUpMissedPlan(settings_, last_scheduled_);
   Wake();
 }
 

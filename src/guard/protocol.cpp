@@ -1,6 +1,7 @@
 #include "guard/protocol.h"
 
 #include "base/wipe.h"
+#include <algorithm>
 
 namespace dadado::protocol {
 
@@ -64,7 +65,7 @@ std::optional<Message> Decode(std::string_view payload) {
     const std::size_t eq = line.find('=');
     if (eq == std::string_view::npos || !IsName(line.substr(0, eq))) return std::nullopt;
     auto value = Unescaped(line.substr(eq + 1));
-    if (!value) return std::nullopt;
+    if (!value || m.fields.size() == kMaxFields) return std::nullopt;
     m.fields.emplace_back(std::string(line.substr(0, eq)), std::move(*value));
     at = line_end + 1;
   }
@@ -157,6 +158,23 @@ std::optional<Message> FrameReader::Next() {
     return std::nullopt;
   }
   return message;
+}
+
+void ReadBudget::Roll(std::uint64_t now_ms) {
+  if (second_began_ && now_ms >= *second_began_ && now_ms - *second_began_ < 1000) return;
+  second_began_ = now_ms;
+  messages_ = bytes_ = 0;
+}
+
+bool ReadBudget::Read(std::size_t bytes, std::uint64_t now_ms) {
+  Roll(now_ms);
+  bytes_ += std::max(bytes, kReadCost);
+  return bytes_ <= bytes_per_second_;
+}
+
+bool ReadBudget::Took(std::uint64_t now_ms) {
+  Roll(now_ms);
+  return ++messages_ <= messages_per_second_;
 }
 
 }  // namespace dadado::protocol

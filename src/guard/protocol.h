@@ -23,6 +23,10 @@ namespace dadado::protocol {
 // Far more than any message needs: the settings go across as the table of
 // keys holds them, a few kilobytes.
 inline constexpr std::size_t kMaxFrameBytes = 256 * 1024;
+// The most fields one message may have; the largest the program sends has
+// about ten. A frame of 256 KiB could otherwise hold a hundred thousand
+// empty ones, each a string to make and look through.
+inline constexpr std::size_t kMaxFields = 64;
 
 struct Message {
   std::string type;
@@ -62,6 +66,29 @@ class FrameReader {
   std::string pending_;
   std::size_t at_ = 0;
   bool broken_ = false;
+};
+
+// What a peer may make its reader do in one second: whole messages taken,
+// and bytes read, where every read counts at least kReadCost (a frame sent
+// byte by byte costs a read per byte). A peer that spends more is not one we
+// talk to.
+class ReadBudget {
+ public:
+  static constexpr std::size_t kReadCost = 512;
+  ReadBudget(std::size_t messages_per_second, std::size_t bytes_per_second)
+      : messages_per_second_(messages_per_second), bytes_per_second_(bytes_per_second) {}
+  // `bytes` were read at `now_ms` (milliseconds of any steady clock); false
+  // once the second's bytes are spent.
+  bool Read(std::size_t bytes, std::uint64_t now_ms);
+  // A whole message was taken at `now_ms`; false once the second's messages
+  // are spent.
+  bool Took(std::uint64_t now_ms);
+
+ private:
+  void Roll(std::uint64_t now_ms);
+  std::size_t messages_per_second_, bytes_per_second_;
+  std::optional<std::uint64_t> second_began_;
+  std::size_t messages_ = 0, bytes_ = 0;
 };
 
 // The message types. The service sends:

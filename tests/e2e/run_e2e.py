@@ -599,6 +599,16 @@ def guard_ini(due, prompt, action=1):
             % (due.strftime("%Y/%m/%d %H:%M:%S"), action, prompt))
 
 
+def guard_state(wine, name):
+    """A value of the guard's state (HKLM\\SOFTWARE\\dadado\\Guard), or None."""
+    out = wine_cmd(wine, ["reg", "query", r"HKLM\SOFTWARE\dadado\Guard", "/v", name, "/reg:64"])[1]
+    for line in out.splitlines():
+        parts = line.split(None, 2)
+        if len(parts) >= 2 and parts[0] == name and parts[1] == "REG_SZ":
+            return parts[2].strip() if len(parts) > 2 else ""
+    return None
+
+
 def admin_edit(folder, text):
     """What an administrator does by hand: the settings file rewritten, the
     service's own section kept."""
@@ -645,10 +655,12 @@ def guard_service(wine):
         tail = TraceTail(trace_path, "Call advapi32.InitiateShutdownW(")
         assert wait_for(lambda: "RUNNING" in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], 30), "not running"
         # The service starts its face, which opens nothing without the
-        # password, and pins the time zone it judges time in.
+        # password, and pins the time zone it judges time in: in its own
+        # state, not in the settings file.
         gate = wait_for(lambda: window(wine.windows(), "请输入权限密码："), 30)
         assert gate, "the guard did not start its face"
-        assert "[守护服务]" in (read_ini(folder) or ""), read_ini(folder)
+        assert guard_state(wine, "TimeZone") is not None, "no time zone pinned"
+        assert "[守护服务]" not in (read_ini(folder) or ""), read_ini(folder)
 
         # A countdown the service starts shows in the face and is cancelled
         # with the password, which the service checks.
@@ -735,10 +747,9 @@ def status_command(wine):
     code, out = wine_cmd(wine, ["sc", "create", "dadadoGuard", "binPath=", windows_exe + " /guard-service",
                                 "start=", "demand"])
     assert code == 0, "sc create ended with %s: %s" % (code, out)
-    status_file = os.path.join(folder, "dadado.status.json")
     try:
         wine_cmd(wine, ["sc", "start", "dadadoGuard"])
-        assert wait_for(lambda: os.path.exists(status_file), 30), "the guard wrote no status"
+        assert wait_for(lambda: status()[0] == 0, 30), "the guard's status never came: %s" % (status(),)
         code, s = status()
         assert code == 0, "the guard runs, yet /status ended with %s: %s" % (code, s)
         assert s["enforcing"] == "guard" and s["guard"] == {"installed": True, "running": True}, s
@@ -746,17 +757,28 @@ def status_command(wine):
         assert s["settings"]["GuardService"]["value"] is True, s["settings"]["GuardService"]
         assert s["service"]["pid"] > 0, s["service"]
 
-        # Stopped, the guard leaves its last status behind: stale, not believed.
+        # Any user may hold the files beside the program open without
+        # sharing: the status does not lie there, and /status still answers.
+        holder = subprocess.Popen(["wine", os.path.join(wine.build, "tests", "win32", "hold_files.exe"),
+                                   "dadado.status.json", "dadado.ini"], cwd=folder, env=wine.env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        assert holder.stdout.readline().strip() == b"held", "the files could not be held"
+        code, s = status()
+        assert code == 0 and s["enforcing"] == "guard", "with the files held, /status ended with %s: %s" % (code, s)
+        holder.kill()
+        holder.wait(timeout=30)
+
+        # Stopped, the guard takes its status with it.
         wine_cmd(wine, ["sc", "stop", "dadadoGuard"])
         assert wait_for(lambda: "STOPPED" in wine_cmd(wine, ["sc", "query", "dadadoGuard"])[1], 30), "still running"
-        assert os.path.exists(status_file)
+        assert guard_state(wine, "Status") is None, "the stopped guard left its status"
         code, s = status()
         assert code == 1, "the guard stopped, yet /status ended with %s" % code
         assert s["guard"] == {"installed": True, "running": False} and s["enforcing"] != "guard", s
     finally:
         code, _ = wine_cmd(wine, ["dadado.exe", "/uninstall-guard"], folder)
         assert code == 0, "/uninstall-guard ended with %s" % code
-    assert not os.path.exists(status_file), "the guard's status stayed after /uninstall-guard"
+    assert guard_state(wine, "Status") is None, "the guard's status stayed after /uninstall-guard"
 
 
 def plans(wine):

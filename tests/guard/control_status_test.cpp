@@ -93,6 +93,7 @@ TEST(StatusJsonTest, AGoldenStatus) {
             "  \"version\": \"1.0.0\",\r\n"
             "  \"guard\": {\"installed\": true, \"running\": true},\r\n"
             "  \"enforcing\": \"guard\",\r\n"
+            "  \"settings_unreadable\": false,\r\n"
             "  \"settings\": {\r\n"
             "    \"ScheduleFrequency\": {\"value\": 0, \"policy\": false},\r\n"
             "    \"ScheduleTime\": {\"value\": \"22:00:00\", \"policy\": true},\r\n"
@@ -118,6 +119,29 @@ TEST(StatusJsonTest, NothingNextAndNothingDoneAreNullAndNoSettingsAnEmptyObject)
   s.last_action = StatusAction{LocalSeconds({{2026, 2, 1}, 7}), "a\"b"};
   EXPECT_NE(StatusJson(s).find("\"last_action\": {\"at\": \"2026-02-01T00:00:07\", \"action\": \"a\\\"b\"}"),
             std::string::npos);
+}
+
+// A guard that runs and whose status cannot be read is never said to
+// enforce nothing: what only it could tell is unknown, with an exit code of
+// its own.
+TEST(StatusJsonTest, AGuardWhoseStatusCannotBeReadIsUnknownNeverNone) {
+  const std::string file = Utf8ToGbk("[常规设置]\r\n频率= 0\r\n定时时间=2026/12/1 22:00:00\r\n操作方式= 1\r\n"
+                                     "上次定时=2026/12/7 22:00:00\r\n[使用记录]\r\n日期=2026/12/8\r\n已用分钟= 35\r\n");
+  FakeClock clock;
+  clock.Set(2026, 12, 8, 12, 0, 0);
+  StatusSurroundings around;
+  around.guard_installed = around.guard_running = true;
+  for (const auto& bytes : {std::optional<std::string>(file), std::optional<std::string>()}) {
+    const ControlStatus s = StatusWhileGuardUnknown(bytes, {}, clock, around);
+    EXPECT_EQ(s.enforcing, Enforcer::kUnknown);
+    EXPECT_EQ(StatusExitCode(s), 3);
+    EXPECT_EQ(s.settings_unreadable, !bytes);
+    const std::string json = StatusJson(s);
+    EXPECT_NE(json.find("\"enforcing\": \"unknown\""), std::string::npos);
+    EXPECT_NE(json.find("\"next\": null,"), std::string::npos);
+    EXPECT_NE(json.find("\"used_minutes\": null,"), std::string::npos);
+    EXPECT_NE(json.find("\"last_action\": null"), std::string::npos);
+  }
 }
 
 TEST(StatusJsonTest, NegativeAndLargeNumbersStayNumbers) {
@@ -477,7 +501,7 @@ struct FakePlatform : GuardPlatform {
   std::vector<unsigned> performed;
   std::optional<SessionId> ConsoleUserSession() override { return console; }
   bool SessionLocked(SessionId) override { return locked; }
-  bool StartFace(SessionId) override { return face = true; }
+  void StartFace(SessionId) override { face = true; }
   bool FaceRunning() override { return face; }
   void ReplaceFace() override { face = false; }
   void SendToFace(const protocol::Message&) override {}

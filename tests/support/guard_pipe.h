@@ -27,7 +27,10 @@ struct GuardPipe : GuardPlatform, GuardLink {
 
   std::optional<SessionId> ConsoleUserSession() override { return 1; }
   bool SessionLocked(SessionId) override { return false; }
-  bool StartFace(SessionId) override { return face = true; }
+  void StartFace(SessionId) override {
+    face = true;
+    if (host) host->FaceStarted(true);
+  }
   bool FaceRunning() override { return face; }
   void ReplaceFace() override { face = false; }
   void SendToFace(const protocol::Message& m) override { to_face.push_back(m); }

@@ -6,6 +6,7 @@
 #include "settings/settings_file.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
+#include "guard/win32/registry_state_store.h"
 #include "guard/win32/status_file.h"
 #include "system/win32/win_os.h"
 
@@ -148,6 +149,9 @@ GuardSetupResult InstallGuardService(const GuardServiceConfig& config) {
     WinFileStore files(security.descriptor());
     SettingsFile settings(files, Narrow(SettingsPathOf(exe)));
     if (settings.Peek(guard_keys::kSection, guard_keys::kTimeZone)) settings.WriteIniString(guard_keys::kSection, guard_keys::kTimeZone, "");
+    RegistryStateStore state;
+    state.Remove(state_names::kTimeZone);
+    state.Remove(state_names::kFileTimeZone);
   }
   if (config.start && !StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
     return Failed(GuardSetupOutcome::kRefused);
