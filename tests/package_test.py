@@ -2,17 +2,18 @@
 """Checks the release packages that tools/package makes.
 
 The zip: the expected files and nothing else, a self-contained 64-bit GUI
-executable that imports no DLL of a compiler's runtime, a version resource
-that agrees with the package's version, and the Group Policy templates as
-they are in policy/.
+executable that imports no DLL of a compiler's runtime (nor, within 1.6 MB,
+debug sections), a version resource that agrees with the package's version,
+and the Group Policy templates as they are in policy/.
 
 The MSI, its tables read back with msitools: every file where an
 administrator expects it and as it is in the project, the components with
 the GUIDs of installer/dadado.wxs, the guard service and its control tied to
-the component that GUARD=1 selects, the registry values (the Run value quoted
-under STARTWITHWINDOWS=1, the event source as the program writes it, the
-remembered choices and their recall), the major upgrade under the fixed
-UpgradeCode, and the product's name, version, publisher, icon and code page."""
+the component that GUARD=1 selects (not transitive, not stopped by a repair),
+the registry values (the Run value quoted under STARTWITHWINDOWS=1, the event
+source as the program writes it, the Safe Mode keys, the remembered choices
+and their recall), the major upgrade under the fixed UpgradeCode, and the
+product's name, version, publisher, icon and code page."""
 import os
 import re
 import struct
@@ -61,6 +62,13 @@ def version_strings(exe):
     return found
 
 
+def check_shipped_exe(path, where):
+    out = subprocess.run(["x86_64-w64-mingw32-objdump", "-h", path], capture_output=True, text=True).stdout
+    debug = re.findall(r" (\.debug\w*) ", out)
+    check(".text" in out and not debug and os.path.getsize(path) <= 1_600_000, "the exe in the %s, %d bytes, "
+          "within 1.6 MB, carries no debug sections: %s" % (where, os.path.getsize(path), debug))
+
+
 def fixed_file_version(exe):
     at = exe.find(struct.pack("<I", 0xFEEF04BD), exe.find("VS_VERSION_INFO".encode("utf-16-le")))
     ms, ls = struct.unpack_from("<2I", exe, at + 8)
@@ -90,6 +98,15 @@ subsystem = struct.unpack_from("<H", exe, pe + 24 + 68)[0]
 check(subsystem == 2, "GUI subsystem (%d)" % subsystem)
 for dll in (b"libstdc++", b"libgcc_s", b"libwinpthread", b"MSVCP", b"VCRUNTIME"):
     check(dll.lower() not in exe.lower(), "no %s dependency" % dll.decode())
+with tempfile.TemporaryDirectory() as scratch:
+    with zipfile.ZipFile(zip_path) as z:
+        check_shipped_exe(z.extract("dadado/dadado.exe", scratch), "zip")
+    # One that carries them is refused, and no package made.
+    unstripped, out = os.path.join(scratch, "debug.exe"), os.path.join(scratch, "out")
+    subprocess.run(["x86_64-w64-mingw32-objcopy", "--add-section", ".debug_info=" + os.path.join(ROOT, "LICENSE"),
+                    os.path.join(ROOT, "build/win/src/app/dadado.exe"), unstripped], capture_output=True, check=True)
+    r = subprocess.run([sys.argv[1], "--msi-from", unstripped, out], capture_output=True, text=True)
+    check(r.returncode != 0 and not os.path.exists(out), "tools/package refuses it: %s" % r.stderr.strip())
 strings = version_strings(exe)
 check("FileVersion" in strings, "a version resource")
 check(strings.get("FileVersion") == version,
@@ -212,6 +229,7 @@ with tempfile.TemporaryDirectory() as out:
         got = open(extracted, "rb").read() if os.path.exists(extracted) else None
         check(got == want and all(int(r["FileSize"]) == len(want) for r in placed.get(path, [])),
               "%s holds %s" % (path, source))
+    check_shipped_exe(os.path.join(out, "dadado", "dadado.exe"), "MSI")
 for f in placed.get("ProgramFiles64Folder/dadado/dadado.exe", []):
     check(f["Version"] == "%d.%d.%d.%d" % exe_version,
           "File %s carries the exe's version (%r), so that Windows Installer compares versions" % (f["File"], f["Version"]))
@@ -224,6 +242,9 @@ other_guid = [cid for cid, comp in source_components.items()
 check(not other_guid, "every component has the GUID fixed in the source; not: %s" % other_guid)
 not_64bit = [cid for cid, row in components.items() if not int(row["Attributes"]) & 0x100]
 check(not not_64bit, "every component is 64-bit (Program Files, the 64-bit registry); not: %s" % not_64bit)
+# A transitive component's condition is weighed again on a repair.
+transitive = [cid for cid, row in components.items() if int(row["Attributes"]) & 0x40]
+check(not transitive, "no component is transitive: %s" % transitive)
 
 # The guard: installed and started with the component that GUARD=1 selects,
 # which holds dadado.exe itself (a service runs its component's key file);
@@ -250,9 +271,11 @@ controls = export("ServiceControl")
 check(len(controls) == 1 and controls[0]["Name"] == "dadadoGuard" and controls[0]["Component_"] ==
       (services[0]["Component_"] if services else None), "the service's control goes with it: %s" % controls)
 if controls:
-    # Start on install, stop on install and uninstall, delete on uninstall.
-    check(int(controls[0]["Event"]) == 0x01 | 0x02 | 0x20 | 0x80 and controls[0]["Wait"] == "1",
-          "started on install, stopped on install and uninstall, removed on uninstall (%s)" % controls[0]["Event"])
+    # Start on install, stop and delete on uninstall: a repair is an install.
+    check(int(controls[0]["Event"]) == 0x01 | 0x20 | 0x80 and controls[0]["Wait"] == "1",
+          "started on install, stopped and removed on uninstall only (%s)" % controls[0]["Event"])
+check(properties.get("MSIRESTARTMANAGERCONTROL") == "DisableShutdown",
+      "Restart Manager shuts down nothing that holds a file: %r" % properties.get("MSIRESTARTMANAGERCONTROL"))
 
 # Registry values, as (key, name) -> (value, condition of the component).
 rows = export("Registry")
@@ -272,6 +295,10 @@ sequence = {r["Action"]: r for r in export("InstallExecuteSequence")}
 check(sequence.get("RestoreSettingsAccess", {}).get("Condition") == 'REMOVE = "ALL" AND GUARD = "1" AND NOT UPGRADINGPRODUCTCODE'
       and 2000 < int(sequence.get("RestoreSettingsAccess", {}).get("Sequence", "0")) < 3500,
       "after the service is removed and before the files: %s" % sequence.get("RestoreSettingsAccess"))
+for mode in ("Minimal", "Network"):
+    key = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\%s\\dadadoGuard" % mode
+    check(registry.get((key, "")) == ("Service", GUARD_ON), "Safe Mode (%s) starts the service: %s"
+          % (mode, registry.get((key, ""))))
 source_key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\dadado"
 check(registry.get((source_key, "EventMessageFile")) == ("#%[INSTALLDIR]dadado.exe", ""),
       "EventMessageFile, REG_EXPAND_SZ, the installed dadado.exe: %s" % (registry.get((source_key, "EventMessageFile")),))
@@ -299,9 +326,11 @@ for name in ("GUARD", "STARTWITHWINDOWS", "INSTALLDIR"):
     recall = [a for a in actions.values() if a["Source"] == name and a["Target"] == "[%s]" % found]
     for table, steps in (("InstallExecuteSequence", sequence), ("InstallUISequence", ui_sequence)):
         step = steps.get(recall[0]["Action"], {}) if recall else {}
-        check(bool(step) and step["Condition"] == "NOT %s AND %s" % (name, found) and
+        # On a repair (Installed) the remembered value wins.
+        check(bool(step) and step["Condition"] == "%s AND (Installed OR NOT %s)" % (found, name) and
               int(steps["AppSearch"]["Sequence"]) < int(step["Sequence"]) < int(steps["CostFinalize"]["Sequence"]),
-              "%s is recalled when not given, between AppSearch and CostFinalize of the %s: %s" % (name, table, step))
+              "%s is recalled when not given or installed, between AppSearch and CostFinalize of the %s: %s"
+              % (name, table, step))
 
 # The major upgrade.
 upgrades = export("Upgrade")

@@ -19,7 +19,9 @@
 #include "guard/win32/guard_win.h"
 #include "guard/win32/status_command.h"
 #include "guard/win32/usage_command.h"
+#include "guard/win32/win_guard_management.h"
 #include "system/win32/system_library.h"
+#include "system/win32/win_os.h"
 #include "ui/win32/win_app.h"
 
 namespace {
@@ -60,15 +62,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);
+  // The event log's entries of installing and removing the guard from the
+  // settings window are written through an OS interface of their own.
+  WinOperatingSystem guard_log;
+  WinGuardManagement guard(guard_log);
   if (Is(args, L"/face") && args.size() >= 3) {
     if (auto pipes = FacePipesFromArguments(args[1].c_str(), args[2].c_str())) {
-      WinApp face(std::move(*pipes));
+      WinApp face(guard, std::move(*pipes));
       return RunProgram(face);
     }
     // Not handed over by the service: started like any other copy.
   }
   // While the guard service runs, a copy started any other way finds the
   // program running, as a second copy does.
-  WinApp app;
+  WinApp app(guard);
   return RunProgram(app);
 }

@@ -220,6 +220,42 @@ std::optional<TimeZoneRule> ParseTimeZoneRule(std::string_view text) {
   return r;
 }
 
+namespace {
+
+constexpr int kFarthestFromUtcMinutes = 14 * 60;
+constexpr int kLargestSummerShiftMinutes = 2 * 60;
+
+int StandardMinutes(const TimeZoneRule& r) {
+  return HasDaylightTime(r) ? r.bias_minutes + r.standard_bias_minutes : r.bias_minutes;
+}
+
+}  // namespace
+
+bool MayBePinned(const TimeZoneRule& r) {
+  auto near_utc = [](int minutes) { return minutes >= -kFarthestFromUtcMinutes && minutes <= kFarthestFromUtcMinutes; };
+  if (!near_utc(StandardMinutes(r))) return false;
+  if (!HasDaylightTime(r)) return true;
+  const int shift = r.daylight_bias_minutes - r.standard_bias_minutes;
+  return near_utc(r.bias_minutes + r.daylight_bias_minutes) && shift >= -kLargestSummerShiftMinutes &&
+         shift <= kLargestSummerShiftMinutes;
+}
+
+TimeZoneRule FallbackZone(const std::optional<TimeZoneRule>& system) {
+  if (system) {
+    const TimeZoneRule standard_only{StandardMinutes(*system), 0, 0, {}, {}};
+    if (MayBePinned(standard_only)) return standard_only;
+  }
+  return TimeZoneRule{-480, 0, 0, {}, {}};
+}
+
+std::string UtcOffsetText(const TimeZoneRule& r) {
+  const int east = -StandardMinutes(r);
+  const int minutes = east < 0 ? -east : east;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "(UTC%c%02d:%02d)", east < 0 ? '-' : '+', minutes / 60, minutes % 60);
+  return buf;
+}
+
 std::optional<std::int64_t> WallClockWatch::Observe(std::int64_t local, std::int64_t utc) {
   std::optional<std::int64_t> skipped;
   if (local_ && utc_) {

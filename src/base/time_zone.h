@@ -65,6 +65,17 @@ std::string FormatTimeZoneRule(const TimeZoneRule& rule);
 // Reads what FormatTimeZoneRule writes; nullopt for anything else or out of range.
 std::optional<TimeZoneRule> ParseTimeZoneRule(std::string_view text);
 
+// Whether the guard may judge time by a rule: no zone on Earth is more than
+// fourteen hours from UTC, in any season, and no summer time moves the clock
+// by more than two hours. A zone made up to move the hours is none of these.
+bool MayBePinned(const TimeZoneRule& rule);
+// The zone the guard judges in when the system's may not be pinned (or
+// cannot be read): the system's offset without its summer rule where that
+// may be, else China's, where our users live.
+TimeZoneRule FallbackZone(const std::optional<TimeZoneRule>& system);
+// The offset of the rule's standard time as Windows names zones: "(UTC+08:00)".
+std::string UtcOffsetText(const TimeZoneRule& rule);
+
 class UtcClock {
  public:
   virtual ~UtcClock() = default;

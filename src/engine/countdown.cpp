@@ -30,13 +30,13 @@ CountdownTick Countdown::Tick(bool time_control_in_force) {
 CountdownAnswer Countdown::Enter(const std::function<bool(const std::string&)>& password_matches) {
   if (!screen_.exists) return CountdownAnswer::kNoWindow;
   if (!password_matches(screen_.password)) return CountdownAnswer::kWrongPassword;
-  Close();
+  Close();  // the typed text goes with it
   return CountdownAnswer::kCancelled;
 }
 
 bool Countdown::EmptyBoxAfterWrongPassword(std::uint64_t generation) {
   if (!screen_.exists || screen_.generation != generation) return false;
-  screen_.password.clear();
+  WipeString(screen_.password);
   return true;
 }
 

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "base/wipe.h"
+
 namespace dadado {
 
 inline constexpr int kScheduleCountdownSeconds = 120;
@@ -78,8 +80,9 @@ class Countdown {
   void Show() {
     if (screen_.exists) screen_.visible = true;
   }
-  void SetPassword(const std::string& text) { screen_.password = text; }
+  void SetPassword(const std::string& text) { ReplaceSecret(screen_.password, text); }
   void Close() {
+    WipeString(screen_.password);
     screen_ = CountdownScreen{};
     occurrence_.reset();
     purpose_ = CountdownPurpose::kSchedule;

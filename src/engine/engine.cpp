@@ -468,6 +468,8 @@ void Engine::PerformPlanOccurrence(const EngineSettings& s, const PlanOccurrence
   if (o.plan < 1 || o.plan > static_cast<int>(s.plans.size())) return;
   const PlanAction action = s.plans[o.plan - 1].action;
   const std::string number = std::to_string(o.plan);
+  // Its second has come: from now on it is done or passes, whoever comes back.
+  idle_pending_.erase(std::remove(idle_pending_.begin(), idle_pending_.end(), o), idle_pending_.end());
   auto member = std::find_if(merged_.begin(), merged_.end(), [&](const MergedPlan& m) { return m.occurrence == o; });
   std::int64_t remembered = o.instant;
   if (member != merged_.end()) {
@@ -496,8 +498,8 @@ void Engine::PerformPlanOccurrence(const EngineSettings& s, const PlanOccurrence
     host_.Log(EventType::kError, events::kPlanFailed, {number, PlanActionText(action), "0", "无法记录这次补做，没有执行"});
     return;
   }
-  const PlanOutcome outcome = host_.PerformPlan(action, o.plan);
-  if (outcome == PlanOutcome::kNotDone) return;
+  const PlanOutcome outcome = host_.PerformPlan(action, o.plan, o.instant);
+  if (outcome == PlanOutcome::kNotDone || outcome == PlanOutcome::kAsked) return;
   if (outcome == PlanOutcome::kRefused) {
     const SystemError error = host_.LastSystemError();
     host_.Log(EventType::kError, events::kPlanFailed,
@@ -541,6 +543,7 @@ void Engine::IdleObserved(const EngineSettings& s, int idle_seconds) {
     if (!fired) continue;
     // Back at the keyboard: what was waiting for the idle machine is off.
     fired = false;
+    const std::size_t merged_before = merged_.size();
     for (auto it = idle_pending_.begin(); it != idle_pending_.end();) {
       if (it->plan != i) {
         ++it;
@@ -552,12 +555,28 @@ void Engine::IdleObserved(const EngineSettings& s, int idle_seconds) {
                     merged_.end());
       it = idle_pending_.erase(it);
     }
-    if (countdown_.is_open() && countdown_by_plans_ && !countdown_.occurrence() && merged_.empty()) {
-      countdown_.Close();
-      countdown_by_plans_ = false;
-      host_.CountdownClosed();
-    }
+    if (merged_.size() != merged_before) CountdownWithoutWithdrawn(s);
   }
+}
+
+void Engine::CountdownWithoutWithdrawn(const EngineSettings& s) {
+  // Time control's countdown, which took over the plans', is its own.
+  if (!countdown_.is_open() || countdown_.purpose() != CountdownPurpose::kSchedule) return;
+  const bool schedule = ScheduleStillInCountdown(s);
+  if (!schedule && merged_.empty()) {
+    countdown_.Close();
+    countdown_by_plans_ = false;
+    host_.CountdownClosed();
+    return;
+  }
+  // What is left acts at its own second, as if the withdrawn had never
+  // joined: the countdown lasts until the last of them and names the
+  // strongest.
+  std::int64_t last = schedule ? merged_schedule_->due : merged_.front().due;
+  for (const MergedPlan& m : merged_) last = std::max(last, m.due);
+  countdown_.CutTo(SecondsBefore(last, LocalSeconds(clock_.Now())));
+  NameStrongest(s);
+  host_.CountdownChanged();
 }
 
 void Engine::WokeForPlan() {
@@ -580,22 +599,33 @@ void Engine::CatchUpMissedPlan(const EngineSettings& s, std::optional<std::int64
     JoinCountdown(s, *o, LocalSeconds(clock_.Now()) + kPlanWarningLeadSeconds);
 }
 
+bool Engine::Withdrawable(const PlanOccurrence& o) const {
+  return std::find(idle_pending_.begin(), idle_pending_.end(), o) != idle_pending_.end();
+}
+
 bool Engine::StrongerPlanMerged(const EngineSettings& s, int strength, const PlanOccurrence* except) const {
   for (const MergedPlan& m : merged_) {
     const int plan = m.occurrence.plan;
+    // One that someone's return may still call off would leave neither done.
     if ((!except || !(m.occurrence == *except)) && plan >= 1 && plan <= static_cast<int>(s.plans.size()) &&
-        ActionStrength(s.plans[plan - 1].action) > strength)
+        ActionStrength(s.plans[plan - 1].action) > strength && !Withdrawable(m.occurrence))
       return true;
   }
   return false;
 }
 
 std::int64_t Engine::DropMergedPlans(const EngineSettings& s, std::int64_t latest) {
+  // What may still be withdrawn stays to act at its own second.
+  std::vector<MergedPlan> kept;
   for (const MergedPlan& m : merged_) {
+    if (Withdrawable(m.occurrence)) {
+      kept.push_back(m);
+      continue;
+    }
     plan_runner_.Drop(s.plans, m.occurrence);
     latest = std::max(latest, m.occurrence.instant);
   }
-  merged_.clear();
+  merged_ = std::move(kept);
   return latest;
 }
 

@@ -31,6 +31,7 @@ enum class PlanOutcome {
   kDone,
   kRefused,  // the system refused it
   kNotDone,  // it could not be done here; the host has said why
+  kAsked,    // someone else does it; the host logs it once it hears back
 };
 
 // What the engine asks of whoever hosts it.
@@ -65,8 +66,8 @@ class EngineHost {
   virtual void RecordHistory(const UsageDay& day) = 0;
 
   // A plan's action (restart, shutdown and log-off forced, as scheduled
-  // actions always are) for plan number `plan`.
-  virtual PlanOutcome PerformPlan(PlanAction action, int plan) = 0;
+  // actions always are) for plan number `plan`, due at `instant`.
+  virtual PlanOutcome PerformPlan(PlanAction action, int plan, std::int64_t instant) = 0;
   // The instant the next 唤醒计算机 wakes the machine at, or none.
   virtual void ArmWake(std::optional<std::int64_t> instant) = 0;
   // After a wake the engine caused: keep the machine from sleeping again,
@@ -221,11 +222,18 @@ class Engine {
   void KeepOnlyPending();
   // Forgets what the countdown stood for that can no longer fall due.
   void ForgetPassed();
-  // Whether a plan the countdown stands for (other than `except`) acts more
-  // strongly than `strength`.
+  // Whether an idle occurrence may still be called off by someone coming
+  // back: it never makes another pass, and nothing passes into it.
+  bool Withdrawable(const PlanOccurrence& o) const;
+  // After idle occurrences were withdrawn from the countdown: it closes when
+  // nothing is left in it, else it lasts for the rest.
+  void CountdownWithoutWithdrawn(const EngineSettings& s);
+  // Whether a plan the countdown stands for (other than `except`, and none
+  // that may still be withdrawn) acts more strongly than `strength`.
   bool StrongerPlanMerged(const EngineSettings& s, int strength, const PlanOccurrence* except) const;
   // The plans the countdown stands for went into the action being done: they
-  // count as done. Returns the latest of their instants and `latest`.
+  // count as done (those that may still be withdrawn stay). Returns the
+  // latest of their instants and `latest`.
   std::int64_t DropMergedPlans(const EngineSettings& s, std::int64_t latest);
   // Whether the schedule's occurrence in the countdown is still to act at
   // its second, as the settings stand now.

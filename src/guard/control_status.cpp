@@ -8,6 +8,7 @@
 #include "engine/program_name.h"
 #include "guard/guard_host.h"
 #include "guard/guard_settings.h"
+#include "guard/guard_state.h"
 #include "settings/ini_text.h"
 #include "settings/keys.h"
 #include "settings/memory_store.h"
@@ -78,6 +79,7 @@ const char* EnforcerText(Enforcer e) {
   switch (e) {
     case Enforcer::kGuard: return "guard";
     case Enforcer::kProgram: return "program";
+    case Enforcer::kUnknown: return "unknown";
     case Enforcer::kNone: break;
   }
   return "none";
@@ -133,7 +135,7 @@ class QuietHost : public EngineHost {
   bool RememberOccurrence(std::int64_t) override { return false; }
   void StoreUse(const UsageDay&, bool, bool) override {}
   void RecordHistory(const UsageDay&) override {}
-  PlanOutcome PerformPlan(PlanAction, int) override { return PlanOutcome::kNotDone; }
+  PlanOutcome PerformPlan(PlanAction, int, std::int64_t) override { return PlanOutcome::kNotDone; }
   void ArmWake(std::optional<std::int64_t>) override {}
   void KeepAwake(bool) override {}
   SystemError LastSystemError() override { return {}; }
@@ -204,6 +206,7 @@ std::string StatusJson(const ControlStatus& s, const std::optional<StatusWriter>
   member("guard", std::string("{\"installed\": ") + (s.guard_installed ? "true" : "false") +
                       ", \"running\": " + (s.guard_running ? "true" : "false") + "}");
   member("enforcing", JsonString(EnforcerText(s.enforcing)));
+  member("settings_unreadable", s.settings_unreadable ? "true" : "false");
   std::string settings = std::string("{") + kNewLine;
   for (std::size_t i = 0; i < s.settings.size(); ++i) {
     const StatusSetting& e = s.settings[i];
@@ -220,10 +223,13 @@ std::string StatusJson(const ControlStatus& s, const std::optional<StatusWriter>
                 std::to_string(a.extra_minutes) +
                 ", \"extra_until\": " + (a.extra_until ? JsonString(IsoLocalTime(*a.extra_until)) : "null") + "}";
   member("today", "{\"date\": " + JsonString(IsoDate(s.today)) + ", \"used_minutes\": " +
-                      std::to_string(s.used_minutes) + ", \"limit_minutes\": " + std::to_string(s.limit_minutes) +
+                      (s.use_known ? std::to_string(s.used_minutes) : "null") + ", \"limit_minutes\": " + std::to_string(s.limit_minutes) +
                       ", \"time_control\": " + (s.time_control ? "true" : "false") + ", \"account\": " +
                       (s.console_account ? JsonString(*s.console_account) : "null") + ", \"accounts\": [" + accounts +
                       "]}");
+  member("time_zone", s.pinned_zone ? "{\"pinned\": " + JsonString(*s.pinned_zone) + ", \"system_differs\": " +
+                                          (s.zone_differs ? "true" : "false") + "}"
+                                    : std::string("null"));
   member("last_action", ActionJson(s.last_action), true);
   return out + "}" + kNewLine;
 }
@@ -249,6 +255,7 @@ std::optional<StatusWriter> WriterOfStatus(std::string_view json) {
 }
 
 int StatusExitCode(const ControlStatus& s) {
+  if (s.enforcing == Enforcer::kUnknown) return 3;
   if (s.guard_installed) return s.guard_running && s.enforcing == Enforcer::kGuard ? 0 : 1;
   return s.enforcing == Enforcer::kProgram ? 0 : 1;
 }
@@ -288,6 +295,7 @@ ControlStatus StatusWithoutGuard(const std::optional<std::string>& file_bytes, c
   s.guard_installed = around.guard_installed;
   s.guard_running = around.guard_running;
   s.enforcing = around.program_running ? Enforcer::kProgram : Enforcer::kNone;
+  s.settings_unreadable = !file_bytes;
   s.settings = StatusSettings(file_bytes, policy, now, read.settings, around);
   s.today = now.date;
   s.limit_minutes = TodaysLimit(read.settings, now.date);
@@ -299,14 +307,38 @@ ControlStatus StatusWithoutGuard(const std::optional<std::string>& file_bytes, c
   engine.set_interval_start(read.interval_start);
   engine.StartChosenTimer(read.settings);
   if (auto next = NextActionOf(engine, read.settings)) s.next = StatusAction{next->at, next->action};
-  if (read.use_day && *read.use_day == now.date) s.used_minutes = std::clamp(read.used_minutes, 0, kSecondsPerDay / 60);
-  // Each account's use as the program keeps it: today's, or a later day's
-  // while the clock stands set back.
-  const auto kept = IniText(*file_bytes).Get(Utf8ToGbk(keys::kUsage), Utf8ToGbk(keys::kAccountsUsed));
-  if (const UsageDay day = ParseAccountDay(GbkToUtf8(kept.value_or("")));
-      day.day && DayNumber(*day.day) >= DayNumber(now.date))
-    s.accounts = day.accounts;
-  if (read.last_scheduled) s.last_action = StatusAction{*read.last_scheduled, ActionText(read.settings.action)};
+  std::optional<std::pair<Date, int>> use;
+  if (read.use_day) use = std::pair{*read.use_day, read.used_minutes};
+  std::optional<std::int64_t> last = read.last_scheduled;
+  if (around.guard_state) {
+    // The guard keeps its state apart; what the file still holds is older.
+    if (auto stored = UseOf(around.guard_state->Get(state_names::kTodaysUse).value_or(""))) use = stored;
+    if (auto stored = InstantOf(around.guard_state->Get(state_names::kLastScheduled).value_or("")))
+      last = last ? std::max(*last, *stored) : *stored;
+  }
+  if (use && use->first == now.date) s.used_minutes = std::clamp(use->second, 0, kSecondsPerDay / 60);
+  // Each account's use as the program (or the guard) keeps it: today's, or a
+  // later day's while the clock stands set back.
+  UsageDay kept = ParseAccountDay(
+      GbkToUtf8(IniText(*file_bytes).Get(Utf8ToGbk(keys::kUsage), Utf8ToGbk(keys::kAccountsUsed)).value_or("")));
+  if (around.guard_state) kept = ParseAccountDay(around.guard_state->Get(state_names::kAccountsUse).value_or(""));
+  if (kept.day && DayNumber(*kept.day) >= DayNumber(now.date)) s.accounts = kept.accounts;
+  if (last) s.last_action = StatusAction{*last, ActionText(read.settings.action)};
+  return s;
+}
+
+ControlStatus StatusWhileGuardUnknown(const std::optional<std::string>& file_bytes, const PolicyValues& policy,
+                                      Clock& clock, const StatusSurroundings& around) {
+  ControlStatus s = StatusWithoutGuard(file_bytes, policy, clock, around);
+  // The file no longer holds the service's state, and the service may have
+  // settings in force that the file no longer says: only the service could
+  // tell what comes next, and what it did.
+  s.enforcing = Enforcer::kUnknown;
+  s.next.reset();
+  s.last_action.reset();
+  s.use_known = false;
+  s.used_minutes = 0;
+  s.accounts.clear();
   return s;
 }
 
@@ -322,8 +354,12 @@ ControlStatus StatusOfGuard(GuardHost& host, bool run_value) {
   around.run_value = run_value;
   around.guard_installed = around.guard_running = true;
   // The table's keys as the file held them when last read well: the
-  // service's own keys play no part in them.
-  s.settings = StatusSettings(Utf8ToGbk(host.read().face_ini), host.policy(), now, settings, around);
+  // service's own keys play no part in them. A file never read gives what
+  // the policy sets, and null.
+  s.settings_unreadable = host.settings_unreadable();
+  s.settings = StatusSettings(host.settings_read_ever() ? std::optional<std::string>(Utf8ToGbk(host.read().face_ini))
+                                                        : std::nullopt,
+                              host.policy(), now, settings, around);
   if (auto next = NextActionOf(host.engine(), settings)) s.next = StatusAction{next->at, next->action};
   s.today = now.date;
   if (host.use().day() == now.date) s.used_minutes = host.use().minutes();
@@ -331,9 +367,11 @@ ControlStatus StatusOfGuard(GuardHost& host, bool run_value) {
   if (const auto& a = host.engine().account()) s.console_account = a->name;
   s.limit_minutes = TodaysLimit(settings, now.date);
   s.time_control = settings.TimeControlInForce();
+  s.pinned_zone = FormatTimeZoneRule(host.pinned_zone());
+  s.zone_differs = host.zone_differs();
   if (const auto& done = host.last_performed()) s.last_action = StatusAction{done->at, done->action};
-  else if (host.read().last_scheduled)
-    s.last_action = StatusAction{*host.read().last_scheduled, ActionText(settings.action)};
+  else if (host.last_scheduled())
+    s.last_action = StatusAction{*host.last_scheduled(), ActionText(settings.action)};
   return s;
 }
 

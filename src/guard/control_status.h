@@ -26,6 +26,7 @@
 namespace dadado {
 
 class GuardHost;
+class GuardStateStore;
 
 // One value as the status shows it: a number, a text, true or false, or
 // null (no item chosen, or a setting that could not be read).
@@ -59,23 +60,34 @@ struct StatusAction {
   bool operator==(const StatusAction&) const = default;
 };
 
-enum class Enforcer { kNone, kProgram, kGuard };
+// kUnknown: the guard service runs, but what it says cannot be read or
+// believed; it may well be enforcing.
+enum class Enforcer { kNone, kProgram, kGuard, kUnknown };
 
 struct ControlStatus {
   std::string version;
   bool guard_installed = false;
   bool guard_running = false;
   Enforcer enforcing = Enforcer::kNone;
+  // Whoever gave this status could not read the settings file the last time
+  // it tried: the guard service (which then enforces what it read last
+  // well, if anything), or /status itself.
+  bool settings_unreadable = false;
   std::vector<StatusSetting> settings;
   std::optional<StatusAction> next;
   Date today;
   int used_minutes = 0;
+  bool use_known = true;  // false: used_minutes is not known (null)
   int limit_minutes = 0;  // today's daily limit; 0 for none
   bool time_control = false;
   // Each account's use today with the extra time granted to it, and the
   // account at the console when the guard knows it.
   std::vector<AccountUse> accounts;
   std::optional<std::string> console_account;
+  // Under the guard: the time zone it judges every instant in (its rule as
+  // the settings file writes it), and whether the system's zone is another.
+  std::optional<std::string> pinned_zone;
+  bool zone_differs = false;
   std::optional<StatusAction> last_action;
 };
 
@@ -102,7 +114,8 @@ std::string StatusJson(const ControlStatus& status, const std::optional<StatusWr
 std::optional<StatusWriter> WriterOfStatus(std::string_view json);
 
 // 0 when the control the status describes is in force: by the guard when it
-// is installed, else by the program. 1 otherwise.
+// is installed, else by the program. 3 when the guard runs but its status is
+// unknown. 1 otherwise.
 int StatusExitCode(const ControlStatus& status);
 
 // The settings members: one per entry of the settings table that has a
@@ -113,6 +126,9 @@ int StatusExitCode(const ControlStatus& status);
 // when it could not be read: what the policy does not set is then null.
 // `in_force` gives the time of day of a schedule whose file names none.
 struct StatusSurroundings {
+  // The guard's state, where it is installed: today's use and the last
+  // scheduled instant are its, not the settings file's.
+  GuardStateStore* guard_state = nullptr;
   bool run_value = false;        // the Run value of the program exists
   bool guard_installed = false;
   bool guard_running = false;    // the guard runs and its status is current
@@ -125,9 +141,17 @@ std::vector<StatusSetting> StatusSettings(const std::optional<std::string>& file
 // Without the guard (or with a guard that does not run): from the settings
 // file and the policy as the program reads them at `clock`'s now, the next
 // action as the engine would compute it from them, 上次定时 as the last
-// action and 使用记录 as today's use.
+// action and 使用记录 as today's use (or, with the guard installed, what
+// its state holds of them).
 ControlStatus StatusWithoutGuard(const std::optional<std::string>& file_bytes, const PolicyValues& policy, Clock& clock,
                                  const StatusSurroundings& around);
+
+// The guard service runs, but its own status cannot be read or believed:
+// what the file and the policy say as the caller can read them, and for what
+// only the service knows (what it enforces, what comes next, today's use, the
+// last action), "unknown" or null.
+ControlStatus StatusWhileGuardUnknown(const std::optional<std::string>& file_bytes, const PolicyValues& policy,
+                                      Clock& clock, const StatusSurroundings& around);
 
 // The guard service's own status: the settings it read last, its engine's
 // next action, the last action it performed (or, when it performed none

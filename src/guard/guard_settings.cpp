@@ -29,6 +29,29 @@ std::optional<std::int64_t> InstantOf(const std::string& text) {
   return LocalSeconds({*date, *time});
 }
 
+std::string PostponedText(std::int64_t occurrence, std::int64_t due) {
+  return InstantText(occurrence) + "," + InstantText(due);
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> PostponedOf(const std::string& text) {
+  const auto comma = text.find(',');
+  if (comma == std::string::npos) return std::nullopt;
+  const auto occurrence = InstantOf(text.substr(0, comma));
+  const auto due = InstantOf(text.substr(comma + 1));
+  if (!occurrence || !due || *due <= *occurrence) return std::nullopt;
+  return std::pair{*occurrence, *due};
+}
+
+std::string UseText(const Date& day, int minutes) { return FormatShortDate(day) + "," + std::to_string(minutes); }
+
+std::optional<std::pair<Date, int>> UseOf(const std::string& text) {
+  const auto comma = text.find(',');
+  if (comma == std::string::npos) return std::nullopt;
+  const auto day = ParseDate(text.substr(0, comma));
+  if (!day) return std::nullopt;
+  return std::pair{*day, ParseIniInt(text.substr(comma + 1))};
+}
+
 GuardSettingsRead ReadGuardSettings(const std::string& file_bytes, const PolicyValues& policy,
                                     const LocalDateTime& now) {
   GuardSettingsRead r;
@@ -65,14 +88,7 @@ GuardSettingsRead ReadGuardSettings(const std::string& file_bytes, const PolicyV
   if (auto t = peek(keys::kGeneral, keys::kLastScheduled)) r.last_scheduled = InstantOf(*t);
   if (auto d = peek(keys::kUsage, keys::kUsageDate)) r.use_day = ParseDate(*d);
   if (auto m = peek(keys::kUsage, keys::kUsedMinutes)) r.used_minutes = ParseIniInt(*m);
-  if (auto p = peek(guard_keys::kSection, guard_keys::kPostponed)) {
-    const auto comma = p->find(',');
-    if (comma != std::string::npos) {
-      const auto occurrence = InstantOf(p->substr(0, comma));
-      const auto due = InstantOf(p->substr(comma + 1));
-      if (occurrence && due && *due > *occurrence) r.postponed = {{*occurrence, *due}};
-    }
-  }
+  if (auto p = peek(guard_keys::kSection, guard_keys::kPostponed)) r.postponed = PostponedOf(*p);
   if (auto h = peek(guard_keys::kSection, guard_keys::kHeldOff)) r.held_off_until = InstantOf(*h);
   return r;
 }

@@ -1,8 +1,10 @@
 // What the guard service reads from the settings file: the settings it
 // enforces, taken through the same table and in the same order as the
 // program's start-up takes them, so that both come to the same values from
-// the same file however damaged it is; the stored password; the state the
-// service keeps in the file; and what the program is shown of it.
+// the same file however damaged it is; the stored password; the state an
+// earlier version of the service kept in the file (now kept apart, see
+// guard_state.h, and read from the file only to carry it over); and what the
+// program is shown of it.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,8 @@
 
 namespace dadado {
 
-// The service's own keys, in a section of their own.
+// The service's own keys, in a section of their own. Only 时区 is still
+// read for what it says: an administrator who writes a zone there pins it.
 namespace guard_keys {
 inline constexpr char kSection[] = "守护服务";
 inline constexpr char kTimeZone[] = "时区";            // the pinned time zone's rule
@@ -49,5 +52,13 @@ GuardSettingsRead ReadGuardSettings(const std::string& file_bytes, const PolicyV
 // An instant as the settings file writes instants; and back.
 std::string InstantText(std::int64_t local_seconds);
 std::optional<std::int64_t> InstantOf(const std::string& text);
+
+// A postponed occurrence as "occurrence,due"; and back (nullopt for
+// anything else, or for a due that is not after its occurrence).
+std::string PostponedText(std::int64_t occurrence, std::int64_t due);
+std::optional<std::pair<std::int64_t, std::int64_t>> PostponedOf(const std::string& text);
+// A day's use as "day,minutes"; and back.
+std::string UseText(const Date& day, int minutes);
+std::optional<std::pair<Date, int>> UseOf(const std::string& text);
 
 }  // namespace dadado

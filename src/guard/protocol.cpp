@@ -1,6 +1,14 @@
 #include "guard/protocol.h"
 
+#include "base/wipe.h"
+#include <algorithm>
+
 namespace dadado::protocol {
+
+void WipeSecrets(Message& message) {
+  for (auto& [name, value] : message.fields)
+    if (name == "password" || name == "old" || name == "new" || name == "logon_password") WipeString(value);
+}
 
 namespace {
 
@@ -57,7 +65,7 @@ std::optional<Message> Decode(std::string_view payload) {
     const std::size_t eq = line.find('=');
     if (eq == std::string_view::npos || !IsName(line.substr(0, eq))) return std::nullopt;
     auto value = Unescaped(line.substr(eq + 1));
-    if (!value) return std::nullopt;
+    if (!value || m.fields.size() == kMaxFields) return std::nullopt;
     m.fields.emplace_back(std::string(line.substr(0, eq)), std::move(*value));
     at = line_end + 1;
   }
@@ -103,19 +111,25 @@ Message& Message::Set(std::string name, std::string value) {
 }
 
 std::string Encode(const Message& message) {
-  std::string payload = IsName(message.type) ? message.type : std::string("invalid");
-  payload += '\n';
+  // One buffer, large enough from the start: a value that carries a
+  // password leaves no copy behind in memory given back while it grew.
+  std::size_t most = 4 + message.type.size() + 8;
+  for (const auto& [name, value] : message.fields) most += name.size() + 2 + 2 * value.size();
+  std::string frame;
+  frame.reserve(most);
+  frame.assign(4, '\0');
+  frame += IsName(message.type) ? message.type : std::string("invalid");
+  frame += '\n';
   for (const auto& [name, value] : message.fields) {
     if (!IsName(name)) continue;
-    payload += name;
-    payload += '=';
-    AppendEscaped(payload, value);
-    payload += '\n';
+    frame += name;
+    frame += '=';
+    AppendEscaped(frame, value);
+    frame += '\n';
   }
-  std::string frame(4, '\0');
-  const std::uint32_t n = static_cast<std::uint32_t>(payload.size());
+  const std::uint32_t n = static_cast<std::uint32_t>(frame.size() - 4);
   for (int i = 0; i < 4; ++i) frame[i] = static_cast<char>((n >> (8 * i)) & 0xFF);
-  return frame + payload;
+  return frame;
 }
 
 void FrameReader::Feed(std::string_view bytes) {
@@ -144,6 +158,23 @@ std::optional<Message> FrameReader::Next() {
     return std::nullopt;
   }
   return message;
+}
+
+void ReadBudget::Roll(std::uint64_t now_ms) {
+  if (second_began_ && now_ms >= *second_began_ && now_ms - *second_began_ < 1000) return;
+  second_began_ = now_ms;
+  messages_ = bytes_ = 0;
+}
+
+bool ReadBudget::Read(std::size_t bytes, std::uint64_t now_ms) {
+  Roll(now_ms);
+  bytes_ += std::max(bytes, kReadCost);
+  return bytes_ <= bytes_per_second_;
+}
+
+bool ReadBudget::Took(std::uint64_t now_ms) {
+  Roll(now_ms);
+  return ++messages_ <= messages_per_second_;
 }
 
 }  // namespace dadado::protocol

@@ -23,6 +23,10 @@ namespace dadado::protocol {
 // Far more than any message needs: the settings go across as the table of
 // keys holds them, a few kilobytes.
 inline constexpr std::size_t kMaxFrameBytes = 256 * 1024;
+// The most fields one message may have; the largest the program sends has
+// about ten. A frame of 256 KiB could otherwise hold a hundred thousand
+// empty ones, each a string to make and look through.
+inline constexpr std::size_t kMaxFields = 64;
 
 struct Message {
   std::string type;
@@ -40,6 +44,10 @@ struct Message {
   Message& Set(std::string name, long long value) { return Set(std::move(name), std::to_string(value)); }
   bool operator==(const Message&) const = default;
 };
+
+// Wipes the values of the fields that carry a typed password (password,
+// old, new, logon_password): a message is done with once sent or checked.
+void WipeSecrets(Message& message);
 
 // The frame of a message; names are plain lower-case ASCII, which the
 // encoder keeps to (anything else is dropped).
@@ -60,22 +68,49 @@ class FrameReader {
   bool broken_ = false;
 };
 
+// What a peer may make its reader do in one second: whole messages taken,
+// and bytes read, where every read counts at least kReadCost (a frame sent
+// byte by byte costs a read per byte). A peer that spends more is not one we
+// talk to.
+class ReadBudget {
+ public:
+  static constexpr std::size_t kReadCost = 512;
+  ReadBudget(std::size_t messages_per_second, std::size_t bytes_per_second)
+      : messages_per_second_(messages_per_second), bytes_per_second_(bytes_per_second) {}
+  // `bytes` were read at `now_ms` (milliseconds of any steady clock); false
+  // once the second's bytes are spent.
+  bool Read(std::size_t bytes, std::uint64_t now_ms);
+  // A whole message was taken at `now_ms`; false once the second's messages
+  // are spent.
+  bool Took(std::uint64_t now_ms);
+
+ private:
+  void Roll(std::uint64_t now_ms);
+  std::size_t messages_per_second_, bytes_per_second_;
+  std::optional<std::uint64_t> second_began_;
+  std::size_t messages_ = 0, bytes_ = 0;
+};
+
 // The message types. The service sends:
 inline constexpr char kSettings[] = "settings";    // ini: the settings file as the service reads it, no password
 inline constexpr char kCountdown[] = "countdown";  // open, visible, seconds, title, action, remaining, generation
 inline constexpr char kTip[] = "tip";              // text: the tooltip's second line
 inline constexpr char kBalloon[] = "balloon";      // text
 inline constexpr char kNotice[] = "notice";        // text
-inline constexpr char kDo[] = "do";                // what: lock | screen_off
+inline constexpr char kDo[] = "do";                // id, what: lock | screen_off
+inline constexpr char kZone[] = "zone";            // pinned: the zone's rule; differs: the system's is another
 inline constexpr char kReply[] = "reply";          // id, result[, text]
 // The program sends:
 inline constexpr char kCancel[] = "cancel";        // id, password
 inline constexpr char kPostpone[] = "postpone";    // id, password
 inline constexpr char kCheck[] = "check";          // id, password: the settings gate
-inline constexpr char kApply[] = "apply";          // id, password, ini, logon, logon_user, logon_password
+// id, password, ini, logon, logon_user, logon_password[, zone=current]
+inline constexpr char kApply[] = "apply";
 inline constexpr char kChangePassword[] = "password";  // id, old, new
 inline constexpr char kExit[] = "exit";            // id, password
 inline constexpr char kIdle[] = "idle";            // seconds without input in the session
+inline constexpr char kDone[] = "done";            // id (of the do), result: ok | failed
+inline constexpr char kClockChanged[] = "clock";   // the session saw the clock or the zone change
 
 // Results of a reply.
 inline constexpr char kOk[] = "ok";

@@ -65,6 +65,13 @@ UsageDay ParseAccountDay(const std::string& text) {
   return day;
 }
 
+UsageDay CombineKept(std::optional<Date> machine_day, int machine_minutes, UsageDay accounts) {
+  if (machine_day && (!accounts.day || DayNumber(*machine_day) > DayNumber(*accounts.day)))
+    return UsageDay{machine_day, machine_minutes, {}};
+  accounts.minutes = machine_day && accounts.day && *machine_day == *accounts.day ? machine_minutes : 0;
+  return accounts;
+}
+
 void DailyUse::Load(std::optional<Date> day, int minutes, const LocalDateTime& now) {
   UsageDay stored;
   stored.day = day;

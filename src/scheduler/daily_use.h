@@ -41,6 +41,9 @@ struct UsageDay {
 // nor ";"). A text that does not read gives no day.
 std::string FormatAccountDay(const UsageDay& day);
 UsageDay ParseAccountDay(const std::string& text);
+// The day a host keeps from the machine's count (kept apart, as before) and
+// the accounts' line: the later day, with the machine's count of that day.
+UsageDay CombineKept(std::optional<Date> machine_day, int machine_minutes, UsageDay accounts);
 
 class DailyUse {
  public:

@@ -1,12 +1,11 @@
 #include "scheduler/time_control.h"
 
 #include "base/date_time_text.h"
-#include "settings/keys.h"
 
 namespace dadado {
 
 bool IsTimeAllowed(const std::string& allowed_hours, int now) {
-  if (allowed_hours.find(keys::kAllHoursForbidden) != std::string::npos) return false;
+  if (allowed_hours.find(kAllHoursForbidden) != std::string::npos) return false;
   if (allowed_hours.empty()) return false;
   std::size_t start = 0;
   for (;;) {

@@ -5,6 +5,10 @@
 
 namespace dadado {
 
+// The allowed hours of a day on which the computer may not be used at all;
+// also what a day without allowed hours of its own reads as.
+inline constexpr char kAllHoursForbidden[] = "24:00";
+
 // Whether a time of day lies within the allowed hours:
 //  - a text containing "24:00" anywhere allows nothing that day;
 //  - otherwise each "+"-separated entry h:mm allows from itself up to the

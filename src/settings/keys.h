@@ -59,6 +59,4 @@ inline std::string PlanKey(int n) { return "计划" + std::to_string(n); }
 inline constexpr char kHolidays[] = "假日";
 inline constexpr char kExtraWorkdays[] = "调休";
 
-inline constexpr char kAllHoursForbidden[] = "24:00";
-
 }  // namespace dadado::keys

@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <optional>
 
+#include "scheduler/time_control.h"
 #include "scheduler/usage_history.h"
-#include "settings/keys.h"
 
 namespace dadado {
 
-RulesText::RulesText() { hours.fill(keys::kAllHoursForbidden); }
+RulesText::RulesText() { hours.fill(kAllHoursForbidden); }
 
 int LimitMinutes(const std::string& typed) {
   const auto v = TypedWholeNumber(typed);
@@ -32,7 +32,7 @@ LiveSettings::LiveSettings() {
   combo3_ = {-1, true, 4};
   text1_ = {"Administrator", false};
   text2_ = {"", false};
-  for (auto& t : text3_) t = {keys::kAllHoursForbidden, false};
+  for (auto& t : text3_) t = {kAllHoursForbidden, false};
 }
 
 // ---- changes --------------------------------------------------------------
@@ -393,14 +393,14 @@ std::string BuildAllowedHours(const std::array<bool, kHourCount>& marks) {
     text += label;
     text += '+';
   }
-  if (text.empty()) text = std::string(keys::kAllHoursForbidden) + "+";
+  if (text.empty()) text = std::string(kAllHoursForbidden) + "+";
   text.pop_back();
   return text;
 }
 
 std::array<bool, kHourCount> HoursMarkedBy(const std::string& allowed_hours) {
   std::array<bool, kHourCount> marks{};
-  if (allowed_hours == keys::kAllHoursForbidden || allowed_hours.empty()) return marks;
+  if (allowed_hours == kAllHoursForbidden || allowed_hours.empty()) return marks;
   std::size_t start = 0;
   for (;;) {
     std::size_t plus = allowed_hours.find('+', start);

@@ -5,6 +5,7 @@
 
 #include "base/date_time_text.h"
 #include "scheduler/plan.h"
+#include "scheduler/time_control.h"
 #include "scheduler/usage_history.h"
 #include "scheduler/work_calendar.h"
 #include "settings/keys.h"
@@ -107,7 +108,7 @@ bool IsAllowedHoursForm(const std::string& text) {
   while (true) {
     const std::size_t end = text.find('+', start);
     const std::string entry = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (entry != keys::kAllHoursForbidden && !ParseClockEntry(entry)) return false;
+    if (entry != kAllHoursForbidden && !ParseClockEntry(entry)) return false;
     if (end == std::string::npos) return true;
     start = end + 1;
   }
@@ -165,7 +166,7 @@ std::vector<AccountSection> ReadAccountSections(SettingsFile& file) {
     a.rules.enabled = ParseIniInt(file.Peek(name, keys::kEnabled).value_or("")) == 1 ? 1 : 0;
     for (int n = 0; n < kWeekdays; ++n) {
       const std::string hours = file.Peek(name, keys::WeekKey(n)).value_or("");
-      a.rules.hours[n] = hours.empty() ? std::string(keys::kAllHoursForbidden) : hours;
+      a.rules.hours[n] = hours.empty() ? std::string(kAllHoursForbidden) : hours;
       const int limit = ParseIniInt(file.Peek(name, keys::LimitKey(n)).value_or(""));
       a.rules.limits[n] = std::to_string(limit >= 0 && limit <= kMaxDailyLimitMinutes ? limit : 0);
     }
@@ -532,7 +533,7 @@ void LoadSetting(const SettingEntry& e, SettingsFile& file, LiveSettings& live, 
         extras.interval_start = file.ReadIniString(e.section, e.key, FormatShortDate(now.date));
         break;
       case SettingControl::kAllowedHours:
-        live.SetText3(e.index, file.ReadIniString(e.section, e.key, keys::kAllHoursForbidden));
+        live.SetText3(e.index, file.ReadIniString(e.section, e.key, kAllHoursForbidden));
         break;
       case SettingControl::kCatchUp:
         // Anything but 1 is off: a new setting must not act on a hand-edited value.

@@ -41,6 +41,8 @@ inline constexpr int kGuardActed = 1401;         // action
 inline constexpr int kGuardInstalled = 1402;     // "installed" or "removed"
 inline constexpr int kSettingsUnreadable = 1403; // the path: the guard goes on with the settings it read last
 inline constexpr int kTimeZoneChanged = 1404;    // the pinned zone, the system's new zone
+inline constexpr int kFaceReplaced = 1410;       // why: the program in the session said what cannot be true
+inline constexpr int kTimeZoneNotPinned = 1411;  // the system's zone, the zone kept, why
 }  // namespace events
 
 }  // namespace dadado

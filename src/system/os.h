@@ -63,6 +63,15 @@ class OperatingSystem {
   virtual bool DeleteValue(RegKey key, const std::string& name) = 0;
   virtual void CloseKey(RegKey key) = 0;
 
+  // The system's own secret for the automatic logon's password (the LSA
+  // secret that Winlogon reads), which no user but SYSTEM and
+  // administrators can read. Stores `password`, or removes the secret when
+  // none is given (removing one that is not there succeeds); false when the
+  // system refused.
+  virtual bool StoreLogonSecret(const std::optional<std::string>& password) = 0;
+  // Whether that secret holds a password; nullopt when the system cannot say.
+  virtual std::optional<bool> LogonSecretStored() = 0;
+
   // The program's own state for this user (HKEY_CURRENT_USER\Software\dadado),
   // where it goes when the settings file cannot be written.
   virtual std::optional<std::string> ReadUserValue(const std::string& name) = 0;
@@ -126,26 +135,6 @@ class OperatingSystem {
   // when that is allowed (an administrator) and the registration is missing
   // or points elsewhere.
   virtual void UpdateEventSource() = 0;
-
-  // The guard service: whether it is installed, and installing or removing
-  // it (asking for elevation when this process is not an administrator).
-  struct GuardChange {
-    bool ok = true;
-    std::string why;                   // when not ok, for "以下设置没有保存"
-    // Not installed: users could change the program or a folder above it.
-    bool unprotected_location = false;
-  };
-  virtual bool GuardInstalled() = 0;
-  // Whether the guard service runs now (it then enforces, and starts its
-  // own face of the program).
-  virtual bool GuardRunning() = 0;
-  virtual GuardChange ChangeGuard(bool install) = 0;
-  // Copies the program and its settings into a folder only administrators
-  // may change (Program Files) and installs the guard from there.
-  virtual GuardChange InstallGuardFromProgramFiles() = 0;
-  // The scheduled instant the guard performed last, as the settings file
-  // writes instants; nullopt when it never did.
-  virtual std::optional<std::string> GuardPerformedLast() = 0;
 };
 
 }  // namespace dadado

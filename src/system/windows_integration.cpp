@@ -1,5 +1,7 @@
 #include "system/windows_integration.h"
 
+#include "base/wipe.h"
+
 
 namespace dadado {
 
@@ -50,7 +52,66 @@ bool AnyValuePresent(OperatingSystem& os, const char* path, std::initializer_lis
   return present;
 }
 
+std::optional<std::string> ReadableLogonPassword(OperatingSystem& os) {
+  auto winlogon = os.OpenKey(kWinlogonKey, false);
+  if (!winlogon) return std::nullopt;
+  std::optional<std::string> password = os.QueryString(*winlogon, kDefaultPasswordValue);
+  os.CloseKey(*winlogon);
+  if (!password || password->empty()) return std::nullopt;
+  return password;
+}
+
+// The readable value goes; true when it is gone, or never was.
+bool DeleteReadablePassword(OperatingSystem& os) {
+  if (auto winlogon = os.OpenKey(kWinlogonKey, true)) {
+    const bool ok = os.DeleteValue(*winlogon, kDefaultPasswordValue);
+    os.CloseKey(*winlogon);
+    return ok;
+  }
+  return !AnyValuePresent(os, kWinlogonKey, {kDefaultPasswordValue});
+}
+
+bool WriteLogonWithSecret(OperatingSystem& os, const RegistryChoices& c) {
+  if (!c.stored_logon || c.logon_user.empty()) {
+    // Off: no password is left anywhere.
+    bool ok = os.StoreLogonSecret(std::nullopt);
+    if (auto winlogon = os.OpenKey(kWinlogonKey, true)) {
+      ok = os.DeleteValue(*winlogon, kDefaultPasswordValue) && ok;
+      ok = os.DeleteValue(*winlogon, kForceAutoLogon) && ok;
+      os.CloseKey(*winlogon);
+      return ok;
+    }
+    return ok && !AnyValuePresent(os, kWinlogonKey, {kDefaultPasswordValue, kForceAutoLogon});
+  }
+  // The password first: a logon turned on without one would only fail.
+  const bool password_ok = c.logon_password.empty() ? os.LogonSecretStored().value_or(false)
+                                                    : os.StoreLogonSecret(c.logon_password);
+  if (!password_ok) return false;
+  auto winlogon = os.CreateKey(kWinlogonKey);
+  if (!winlogon) return false;
+  bool ok = os.SetString(*winlogon, kDefaultUserNameValue, c.logon_user);
+  ok = os.SetString(*winlogon, kAutoAdminLogon, "1") && ok;
+  ok = os.SetString(*winlogon, kForceAutoLogon, "1") && ok;
+  ok = os.DeleteValue(*winlogon, kDefaultPasswordValue) && ok;
+  os.CloseKey(*winlogon);
+  return ok;
+}
+
 }  // namespace
+
+bool LogonPasswordStored(OperatingSystem& os) {
+  return os.LogonSecretStored().value_or(false) || ReadableLogonPassword(os).has_value();
+}
+
+LogonPasswordMove MoveLogonPasswordToSecret(OperatingSystem& os) {
+  std::optional<std::string> password = ReadableLogonPassword(os);
+  if (!password) return LogonPasswordMove::kNone;
+  // Kept where it is when the secret cannot take it: the automatic logon
+  // the administrator set up must go on working.
+  const bool moved = os.StoreLogonSecret(*password) && DeleteReadablePassword(os);
+  WipeString(*password);
+  return moved ? LogonPasswordMove::kMoved : LogonPasswordMove::kFailed;
+}
 
 RegistryWriteResult WriteRegistry(OperatingSystem& os, const RegistryChoices& choices, const std::string& folder,
                                   const std::string& base_name) {
@@ -75,7 +136,9 @@ RegistryWriteResult WriteRegistry(OperatingSystem& os, const RegistryChoices& ch
   }
 
   // 2. Automatic logon, the stored way.
-  if (choices.stored_logon && !choices.logon_user.empty() && !choices.logon_password.empty()) {
+  if (choices.password_as_secret) {
+    result.automatic_logon_ok = WriteLogonWithSecret(os, choices);
+  } else if (choices.stored_logon && !choices.logon_user.empty() && !choices.logon_password.empty()) {
     auto winlogon = os.CreateKey(kWinlogonKey);
     bool ok = winlogon.has_value();
     if (winlogon) {

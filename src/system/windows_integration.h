@@ -51,11 +51,24 @@ struct RegistryChoices {
   std::string logon_password;       // Text2
   // The machine policy decides start with Windows: Apply leaves it alone.
   bool start_with_windows_by_policy = false;
+  // Under the guard: the password goes into the system's secret, never into
+  // the readable registry value, which any user can read. An empty password
+  // then keeps the one stored (the window cannot show it).
+  bool password_as_secret = false;
 };
 
 // Apply's three registry steps, in their order. The power-off value is best
 // effort: every Apply writes it whatever the user chose.
 RegistryWriteResult WriteRegistry(OperatingSystem& os, const RegistryChoices& choices, const std::string& folder,
                                   const std::string& base_name);
+
+// Whether the stored automatic logon holds a password: in the system's
+// secret or in the readable value.
+bool LogonPasswordStored(OperatingSystem& os);
+
+// A readable automatic-logon password found in the registry goes into the
+// system's secret, and the readable value goes once the secret holds it.
+enum class LogonPasswordMove { kNone, kMoved, kFailed };
+LogonPasswordMove MoveLogonPasswordToSecret(OperatingSystem& os);
 
 }  // namespace dadado

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/wipe.h"
 #include "protection/password.h"
 #include "scheduler/time_control.h"
 #include "base/date_time_text.h"
@@ -24,12 +25,13 @@ RegistryChoices RegistryChoicesOf(const LiveSettings& live) {
 
 }  // namespace
 
-Program::Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock)
+Program::Program(SettingsFile& settings, OperatingSystem& os, GuardManagement& guard, Screen& screen, Clock& clock)
     : settings_(settings),
       os_(os),
+      guard_(guard),
       screen_(screen),
       clock_(clock),
-      state_(settings, os),
+      state_(settings, os, guard),
       engine_(*this, clock, VersionText()),
       recorder_(settings.store(), UsageFilePath(settings.path())) {
   live_.open_accounts_panel = [this] { os_.StartCommand(AccountsPanelCommand(os_.SystemFolder())); };
@@ -61,8 +63,8 @@ void Program::Start() {
   screen_.Refresh();
 }
 
-void Program::SessionChanged(bool active) {
-  if (!link_) engine_.SessionChanged(active);
+void Program::SessionChanged() {
+  if (!link_) engine_.SessionChanged(!os_.SessionLocked().value_or(false));
   UpdateUsageTimer();
 }
 
@@ -83,6 +85,9 @@ void Program::UsageTimer_Timer() {
 }
 
 void Program::ClockDiscontinuity() {
+  // The service looks at the zone for itself, and the tooltip says at once
+  // when it is not the one the service judges in.
+  if (link_) link_->Tell(protocol::Message(protocol::kClockChanged));
   engine_.ClockDiscontinuity();
   if (!link_ && !ended_) engine_.ArmWake(EngineSettingsOf(live_));
 }
@@ -130,7 +135,7 @@ void Program::RecordHistory(const UsageDay& day) {
   if (auto why = recorder_.TakeFailure()) Log(EventType::kWarning, events::kHistoryNotWritten, {recorder_.path(), *why});
 }
 
-PlanOutcome Program::PerformPlan(PlanAction action, int) {
+PlanOutcome Program::PerformPlan(PlanAction action, int, std::int64_t) {
   bool done = false;
   switch (action) {
     case PlanAction::kRestart:
@@ -235,7 +240,10 @@ void Program::WokeForPlan() {
 void Program::ShowForm(bool visible) {
   form_visible_ = visible;
   // What the settings gate let in lasts while the window is open.
-  if (!visible) face_password_.reset();
+  if (!visible && face_password_) {
+    WipeString(*face_password_);
+    face_password_.reset();
+  }
   screen_.ShowSettingsWindow(visible);
 }
 
@@ -251,8 +259,10 @@ void Program::End() {
 
 void Program::Form_Load() {
   // 1. Only one copy runs. The service starts its face only when there is
-  // none: it is the one.
-  if (!link_ && os_.AnotherCopyRunning()) {
+  // none: it is the one. While the service runs, the program is its face,
+  // which only the service starts: a copy started any other way is a
+  // second copy.
+  if (!link_ && (guard_.Running() || os_.AnotherCopyRunning())) {
     screen_.ShowMessage("程序已运行，请检查窗口是否被最小化！", kProgramCaption, MessageIcon::kCritical,
                         MessageButtons::kOk);
     End();
@@ -279,10 +289,17 @@ void Program::Form_Load() {
   }
   // The guard starts its face at every logon: start with Windows is its.
   live_.SetCheck(2, link_ || PolicyStartWithWindows(policy_).value_or(reg.start_with_windows) ? 1 : 0);
-  live_.SetGuard(link_ || PolicyGuard(policy_).value_or(os_.GuardInstalled()) ? 1 : 0);
+  live_.SetGuard(link_ || PolicyGuard(policy_).value_or(guard_.Installed()) ? 1 : 0);
   if (!reg.winlogon_opened) {
     live_.SetCheckEnabled(3, false);
     live_.SetCheckEnabled(11, false);
+  } else if (link_) {
+    // The service keeps the password where only it can read it; the face
+    // shows that there is one, never what it is.
+    if (reg.logon_password) WipeString(*reg.logon_password);
+    if (face_logon_stored_) live_.SetCheck(3, 1);
+    live_.SetText1(reg.logon_user);
+    live_.SetCheckEnabled(11, true);
   } else {
     if (reg.logon_password) {
       live_.SetText2(*reg.logon_password);
@@ -308,7 +325,8 @@ void Program::Form_Load() {
         std::any_of(sections.begin(), sections.end(), [](const AccountSection& a) { return a.rules.enabled == 1; });
     if (live_.IsSet(4) || own_rules_on || settings_unread_ || link_) {
       if (live_.IsSet(4)) live_.SelectOption1(kFrequencyNone);
-      check_password_ = PasswordDialog{true, "", ""};
+      check_password_.Close();
+      check_password_.open = true;
       screen_.OpenCheckPassword();
     } else {
       ShowForm(true);
@@ -401,7 +419,7 @@ void Program::EveryMinute() {
   last_minute_ = now;
   // Installed by a script while this copy ran: the service enforces now and
   // starts its own face; two would act on every countdown.
-  if (os_.GuardRunning()) {
+  if (guard_.Running()) {
     End();
     return;
   }
@@ -525,7 +543,10 @@ void Program::ShowSettings(int settings_requested, int start_tab) {
   live_.SelectTab(start_tab);
   if (guarded && settings_requested == 1) {
     gate_for_exit_ = false;
-    if (!check_password_.open) check_password_ = PasswordDialog{true, "", ""};
+    if (!check_password_.open) {
+      check_password_.Close();
+      check_password_.open = true;
+    }
     screen_.OpenCheckPassword();
   } else {
     ShowForm(true);
@@ -547,14 +568,14 @@ void Program::CheckPassword_cmdOK_Click() {
   Log(EventType::kWarning, events::kWrongPassword, {"权限密码对话框"});
   screen_.ShowMessage("密码不正确！", kNotice, MessageIcon::kInformation, MessageButtons::kOk);
   if (check_password_.open) {
-    check_password_.text.clear();
+    WipeString(check_password_.text);
     screen_.Refresh();
     screen_.FocusCheckPassword();
   }
 }
 
 void Program::CheckPassword_cmdCancel_Click() {
-  check_password_ = PasswordDialog{};
+  check_password_.Close();
   screen_.CloseCheckPassword();
 }
 
@@ -562,7 +583,8 @@ void Program::Label7_MouseUp() {
   if (!label7_pressed_) return;
   // A password set by policy, or settings that are read only, are not changed here.
   if (!set_password_.open && !locks_.read_only && !locks_.password) {
-    set_password_ = PasswordDialog{true, "", ""};
+    set_password_.Close();
+    set_password_.open = true;
     screen_.Refresh();
     screen_.RunSetPassword();
   }
@@ -572,12 +594,13 @@ void Program::Label7_MouseUp() {
 
 void Program::SetPassword_cmdOK_Click() {
   if (!set_password_.open) return;
-  const std::string old_password = set_password_.text;
-  const std::string new_password = set_password_.new_text;
+  const SecretCopy old_copy(set_password_.text), new_copy(set_password_.new_text);
+  const std::string& old_password = old_copy.get();
+  const std::string& new_password = new_copy.get();
   if (old_password == new_password) {
     screen_.ShowMessage("对不起，原密码与新密码一样，无需更改密码！", kNotice, MessageIcon::kInformation,
                         MessageButtons::kOk);
-    set_password_.new_text.clear();
+    WipeString(set_password_.new_text);
     screen_.Refresh();
     return;
   }
@@ -585,7 +608,7 @@ void Program::SetPassword_cmdOK_Click() {
   if (!PasswordMatches(settings_, old_password)) {
     Log(EventType::kWarning, events::kWrongPassword, {"更改密码对话框"});
     screen_.ShowMessage("对不起，原密码输入不正确！", kNotice, MessageIcon::kInformation, MessageButtons::kOk);
-    set_password_.text.clear();
+    WipeString(set_password_.text);
     screen_.Refresh();
     screen_.FocusOldPassword();
     return;
@@ -601,7 +624,7 @@ void Program::SetPassword_cmdOK_Click() {
 }
 
 void Program::SetPassword_cmdCancel_Click() {
-  set_password_ = PasswordDialog{};
+  set_password_.Close();
   screen_.CloseSetPassword();
 }
 
@@ -719,19 +742,19 @@ void Program::Command3_Click() {
   // The guard service, installed or removed as the box says (the system asks
   // for an administrator when needed).
   bool guard_took_over = false;
-  if (!locks_.guard && live_.guard().value != 2 && (live_.guard().value == 1) != os_.GuardInstalled()) {
+  if (!locks_.guard && live_.guard().value != 2 && (live_.guard().value == 1) != guard_.Installed()) {
     const bool install = live_.guard().value == 1;
-    OperatingSystem::GuardChange change = os_.ChangeGuard(install);
+    GuardChange change = install ? guard_.Install() : guard_.Uninstall();
     // The guard runs only a program that users cannot replace; from
     // anywhere else it is offered a home where they cannot.
     if (!change.ok && change.unprotected_location && install &&
         screen_.ShowMessage(kGuardCopyQuestion, kNotice, MessageIcon::kQuestion, MessageButtons::kOkCancel) ==
             MessageAnswer::kOk)
-      change = os_.InstallGuardFromProgramFiles();
+      change = guard_.InstallFromProgramFiles();
     if (!change.ok) {
       problems += "\n・“防止被结束(守护服务)”无法更改：" + change.why;
       not_saved("防止被结束(守护服务)", change.why);
-      live_.SetGuard(os_.GuardInstalled() ? 1 : 0);
+      live_.SetGuard(guard_.Installed() ? 1 : 0);
       live_.SetApplyEnabled(!file_ok);
     } else {
       guard_took_over = install;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "base/calendar.h"
+#include "base/wipe.h"
 #include "engine/engine.h"
 #include "engine/usage_recorder.h"
 #include "engine/program_name.h"
@@ -23,6 +24,7 @@
 #include "system/os.h"
 #include "system/power.h"
 #include "engine/countdown.h"
+#include "guard/guard_management.h"
 #include "settings/memory_store.h"
 #include "ui/guard_link.h"
 #include "ui/program_state.h"
@@ -45,11 +47,17 @@ struct PasswordDialog {
   bool open = false;
   std::string text;        // checkpassword: Textpassword; setpassword: txtypassword
   std::string new_text;    // setpassword: txtPassword
+  // Closed: what was typed is wiped, not left in memory given back.
+  void Close() {
+    WipeString(text);
+    WipeString(new_text);
+    open = false;
+  }
 };
 
 class Program : private EngineHost {
  public:
-  Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock);
+  Program(SettingsFile& settings, OperatingSystem& os, GuardManagement& guard, Screen& screen, Clock& clock);
 
   // Creates Form1 and runs its load handler.
   void Start();
@@ -109,9 +117,11 @@ class Program : private EngineHost {
   // The machine woke from sleep: as a clock change, and a missed action may
   // be caught up. What it slept through was no skip of summer time.
   void Resumed();
-  // Someone is at the console (logged on, unlocked) or not (locked, logged
-  // off): today's use counts only while someone is.
-  void SessionChanged(bool active);
+  // The session's state may have changed (a lock, an unlock, a logon): the
+  // system is asked, and today's use counts only while nobody has locked it.
+  // Where the system cannot say, the time counts as use: the message that
+  // told of the change could have been sent by any program.
+  void SessionChanged();
   // The tray tooltip follows the live settings: the version and what comes
   // next.
   void UpdateTrayTip();
@@ -201,7 +211,7 @@ class Program : private EngineHost {
   // ---- frmSplash -----------------------------------------------------
   void Countdown_Timer1_Timer();
   void Countdown_SetText(const std::string& text) {
-    if (link_) face_countdown_.password = text;
+    if (link_) ReplaceSecret(face_countdown_.password, text);
     else engine_.SetCountdownPassword(text);
   }
   void Countdown_Enter();
@@ -212,20 +222,33 @@ class Program : private EngineHost {
   // program shows what it sends (the settings in `store`, the countdown, the
   // tooltip, balloons) and asks it for everything the user does (every
   // password, Apply, 更改密码, 退出). Nothing here enforces anything.
-  void BecomeFace(GuardLink& link, MemoryStore& store) {
+  // `logon_stored`: the service's word on whether the automatic logon holds
+  // a password (in the system's secret, which the face cannot read).
+  void BecomeFace(GuardLink& link, MemoryStore& store, bool logon_stored = false) {
     link_ = &link;
     face_store_ = &store;
+    face_logon_stored_ = logon_stored;
   }
   bool is_face() const { return link_ != nullptr; }
   // A message from the service.
   void FaceMessage(const protocol::Message& message);
+  // The time zone the service judges every instant in, as it last said, and
+  // whether the system's is another; none without the guard.
+  struct GuardZone {
+    TimeZoneRule pinned;
+    bool differs = false;
+  };
+  const std::optional<GuardZone>& guard_zone() const { return guard_zone_; }
+  // 使用当前时区: an Apply that asks the service to pin the zone the system
+  // is set to now.
+  void UseCurrentTimeZone_Click();
 
   // ---- checkpassword / setpassword -----------------------------------
-  void CheckPassword_SetText(const std::string& text) { check_password_.text = text; }
+  void CheckPassword_SetText(const std::string& text) { ReplaceSecret(check_password_.text, text); }
   void CheckPassword_cmdOK_Click();
   void CheckPassword_cmdCancel_Click();
-  void SetPassword_SetOld(const std::string& text) { set_password_.text = text; }
-  void SetPassword_SetNew(const std::string& text) { set_password_.new_text = text; }
+  void SetPassword_SetOld(const std::string& text) { ReplaceSecret(set_password_.text, text); }
+  void SetPassword_SetNew(const std::string& text) { ReplaceSecret(set_password_.new_text, text); }
   void SetPassword_cmdOK_Click();
   void SetPassword_cmdCancel_Click();
 
@@ -233,7 +256,7 @@ class Program : private EngineHost {
   // As the face (program_face.cpp): the service's answers to what the user did.
   void FaceCountdownAnswer(const char* request);
   void FaceGateAnswer();
-  void FaceApply();
+  void FaceApply(bool pin_current_zone = false);
   void FaceChangePassword();
   void FaceExit();
   void FaceExitWith(const std::string& password);
@@ -253,7 +276,7 @@ class Program : private EngineHost {
   bool RememberOccurrence(std::int64_t instant) override;
   void StoreUse(const UsageDay& day, bool machine, bool accounts) override;
   void RecordHistory(const UsageDay& day) override;
-  PlanOutcome PerformPlan(PlanAction action, int plan) override;
+  PlanOutcome PerformPlan(PlanAction action, int plan, std::int64_t instant) override;
   void ArmWake(std::optional<std::int64_t> instant) override { os_.ArmWakeTimer(instant); }
   void KeepAwake(bool keep) override { os_.KeepAwake(keep); }
   SystemError LastSystemError() override { return os_.LastSystemError(); }
@@ -292,6 +315,7 @@ class Program : private EngineHost {
 
   SettingsFile& settings_;
   OperatingSystem& os_;
+  GuardManagement& guard_;
   Screen& screen_;
   Clock& clock_;
   ProgramState state_;
@@ -324,9 +348,15 @@ class Program : private EngineHost {
   std::uint64_t face_generations_ = 0;
   std::string face_service_generation_;
   std::string face_tip_;
+  std::optional<GuardZone> guard_zone_;
+  bool face_logon_stored_ = false;
   // The password the settings gate let the window open with, for Apply and
-  // 退出; kept only while the window is open.
+  // 退出; kept only while the window is open, and wiped when it closes.
   std::optional<std::string> face_password_;
+  // Asks the service; the request's passwords are wiped once it is sent.
+  std::optional<protocol::Message> AskService(protocol::Message& request);
+  // The face's countdown closes, with what was typed into it.
+  void CloseFaceCountdown();
   bool gate_for_exit_ = false;
   std::optional<std::int64_t> last_minute_;
   UsageRecorder recorder_;

@@ -28,7 +28,7 @@ std::optional<std::int64_t> ProgramState::LastOccurrence() {
   // What the guard performed while the program was away counts as done too.
   auto last = InstantOf(settings_.Peek(keys::kGeneral, keys::kLastScheduled));
   last = Later(last, InstantOf(os_.ReadUserValue(user_values::kLastScheduled)));
-  return Later(last, InstantOf(os_.GuardPerformedLast()));
+  return Later(last, InstantOf(guard_.PerformedLast()));
 }
 
 bool ProgramState::RememberOccurrence(std::int64_t instant) {
@@ -70,13 +70,9 @@ UsageDay ProgramState::LoadUsage() {
   UsageDay file = ParseAccountDay(settings_.Peek(keys::kUsage, keys::kAccountsUsed).value_or(""));
   const UsageDay user = ParseAccountDay(os_.ReadUserValue(keys::kUserAccountsUsed).value_or(""));
   // The later of the two; the user's key holds what the file could not.
-  UsageDay accounts = file;
-  if (user.day && (!file.day || DayNumber(*user.day) > DayNumber(*file.day))) accounts = user;
+  if (user.day && (!file.day || DayNumber(*user.day) > DayNumber(*file.day))) file = user;
   const Use machine = LoadUse();
-  if (machine.day && (!accounts.day || DayNumber(*machine.day) > DayNumber(*accounts.day)))
-    return UsageDay{machine.day, machine.minutes, {}};
-  accounts.minutes = machine.day && accounts.day && *machine.day == *accounts.day ? machine.minutes : 0;
-  return accounts;
+  return CombineKept(machine.day, machine.minutes, file);
 }
 
 bool ProgramState::StoreUsage(const UsageDay& day, bool machine, bool accounts) {

@@ -13,6 +13,8 @@
 
 #include "base/calendar.h"
 #include "scheduler/daily_use.h"
+#include "guard/guard_management.h"
+#include "settings/keys.h"
 #include "settings/settings_file.h"
 #include "system/os.h"
 
@@ -20,7 +22,8 @@ namespace dadado {
 
 class ProgramState {
  public:
-  ProgramState(SettingsFile& settings, OperatingSystem& os) : settings_(settings), os_(os) {}
+  ProgramState(SettingsFile& settings, OperatingSystem& os, GuardManagement& guard)
+      : settings_(settings), os_(os), guard_(guard) {}
 
   // The latest of what the file, the user's key and the guard recorded.
   std::optional<std::int64_t> LastOccurrence();
@@ -49,13 +52,14 @@ class ProgramState {
  private:
   SettingsFile& settings_;
   OperatingSystem& os_;
+  GuardManagement& guard_;
 };
 
 // The names under HKEY_CURRENT_USER\Software\dadado.
 namespace user_values {
 inline constexpr char kLastScheduled[] = "上次定时";
 inline constexpr char kIntervalStart[] = "间隔起始时间";
-inline constexpr char kUsage[] = "使用记录";  // "yyyy/m/d,minutes"
+using keys::kUsage;  // "yyyy/m/d,minutes", named as the file's section
 }  // namespace user_values
 
 }  // namespace dadado

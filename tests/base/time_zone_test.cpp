@@ -305,6 +305,30 @@ class SettableUtcClock : public UtcClock {
   std::int64_t UtcNow() override { return now; }
 };
 
+// What the guard pins: every zone some place has, and nothing beyond; when
+// the system's is beyond, its standard time where that is near enough.
+TEST(TimeZone, OnlyAZoneSomePlaceHasMayBePinned) {
+  struct Case {
+    const char* rule;
+    bool may;
+    const char* fallback;
+    const char* offset;
+  } cases[] = {
+      {"-841", false, "-480", "(UTC+14:01)"},
+      {"210,0,-60,11/1/0/7200,3/2/0/7200", true, "210", "(UTC-03:30)"},
+      {"-60,0,-180,10/5/0/7200,3/5/0/3600", false, "-60", "(UTC+01:00)"},
+      {"-780,0,-120,4/1/0/10800,9/5/0/7200", false, "-780", "(UTC+13:00)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rule);
+    const TimeZoneRule rule = *ParseTimeZoneRule(c.rule);
+    EXPECT_EQ(MayBePinned(rule), c.may);
+    EXPECT_EQ(FormatTimeZoneRule(FallbackZone(rule)), c.fallback);
+    EXPECT_EQ(UtcOffsetText(rule), c.offset);
+  }
+  EXPECT_EQ(FormatTimeZoneRule(FallbackZone(std::nullopt)), "-480");
+}
+
 TEST(TimeZone, PinnedClockKeepsItsRuleWhateverTheSystemZone) {
   SettableUtcClock utc;
   PinnedClock clock(utc, kChina);

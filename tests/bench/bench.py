@@ -14,7 +14,10 @@ fail on a slow machine.
   guard      the guard service registered and started under Wine with a daily
              schedule hours away: the wake-ups and CPU of its process over five
              minutes, against the same minimal program in the same run; the
-             face it starts in the session is shown for information
+             face it starts in the session is shown for information; then the
+             same window again while another process holds the old status file
+             and the settings file open without sharing, as any user may, and
+             whether /status still answers
   pipe       the round trip of a request from the face through the pipes to a
              real guard host and back (pipe_roundtrip.exe): cancel with the
              password while a countdown is open, and check, N of each
@@ -30,6 +33,7 @@ Usage: bench.py --build build/win [--native-build build/bench] [--trials N]
 
 import argparse
 import datetime
+import json
 import multiprocessing
 import os
 import statistics
@@ -39,7 +43,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from run_e2e import Wine, read_ini, run_locale, wait_for, wine_cmd, write_ini  # noqa: E402
+from run_e2e import Wine, guard_state, run_locale, wait_for, wine_cmd, write_ini  # noqa: E402
 
 
 def busy(stop_at):
@@ -298,10 +302,9 @@ def guard(wine, seconds):
         if not wait_for(lambda: service_state(wine) == "RUNNING", 30):
             raise CannotRun("the service is not running: %s" % service_state(wine))
         time.sleep(SETTLE_SECONDS)
-        # The service has read the settings and pinned its time zone in them:
-        # it runs on the schedule that was written, not on defaults.
-        if "[守护服务]" not in (read_ini(folder) or ""):
-            raise CannotRun("the service wrote nothing into its settings file")
+        # The service has started and pinned its time zone in its state.
+        if guard_state(wine, "TimeZone") is None:
+            raise CannotRun("the service pinned no time zone")
         service = find_pid("/guard-service", wine.prefix)
         face = find_pid("/face", wine.prefix, lambda cmd: " /face " in cmd + " ")
         if not service:
@@ -321,6 +324,7 @@ def guard(wine, seconds):
               "scheduler, peak memory %.2f"
               % (s["wake"] / max(m["wake"], 1), GUARD_GOAL_WAKEUPS, s["ticks"] / max(m["ticks"], 1e-6),
                  s["cpu"] / max(m["cpu"], 1e-6), s["peak"] / max(m["peak"], 1)), flush=True)
+        held_files(wine, folder, service, seconds, m)
     finally:
         # Later benchmarks share the prefix: nothing of the service stays.
         code, _ = wine_cmd(wine, ["dadado.exe", "/uninstall-guard"], folder)
@@ -330,10 +334,42 @@ def guard(wine, seconds):
         wine.stop()
 
 
+def held_files(wine, folder, service, seconds, m):
+    """What a user who holds the files beside the program open costs the
+    service: an earlier version's status file (the holder makes it if it is
+    missing) and the settings file, held without sharing, while a change of
+    the machine policy changes what the status says (an earlier version then
+    tried to write its status file again at every turn of its loop); and
+    /status asked while they are."""
+    holder = subprocess.Popen(["wine", os.path.join(wine.build, "tests", "win32", "hold_files.exe"),
+                               "dadado.status.json", "dadado.ini"], cwd=folder, env=wine.env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        if holder.stdout.readline().strip() != b"held":
+            raise CannotRun("hold_files.exe could not hold the files")
+        wine.set_policy({"PostponeMinutes": 30})
+        time.sleep(5)
+        results, server = watch(wine, {"service": service}, seconds)
+        h = results["service"]
+        print(figures_line("guard, files held", "service (dadado.exe /guard-service)", seconds, h, server),
+              flush=True)
+        print("guard, files held, ratios service/minimal: wake-ups %.3f (goal at most %.2f), CPU %.3f by the scheduler"
+              % (h["wake"] / max(m["wake"], 1), GUARD_GOAL_WAKEUPS, h["cpu"] / max(m["cpu"], 1e-6)), flush=True)
+        started = time.time()
+        code, out = wine_cmd(wine, ["dadado.exe", "/status"], folder)
+        enforcing = json.loads(out)["enforcing"] if out.strip() else None
+        print("guard, files held: /status ended with %s in %.1f s, enforcing %s" % (code, time.time() - started, enforcing),
+              flush=True)
+    finally:
+        holder.kill()
+        holder.wait(timeout=30)
+        wine.clear_policy()
+
+
 PIPE_ROWS = {
     "cancel": "cancel with the password, a countdown open, settings in memory",
     "check": "check (the settings gate), settings in memory",
-    "cancel_file": "cancel with the password, a countdown open, settings file on the disk",
+    "cancel_file": "cancel with the password, a countdown open, settings file on the disk, state in the registry",
 }
 
 

@@ -4,10 +4,11 @@
 // and on the other end the face's side of the conversation as WinApp::Ask
 // holds it: send, then PipeChannel::WaitFor the reply. Timed are `cancel`
 // with the password while a countdown is open, and `check` (the settings
-// gate), which needs none. The host's world is stand-ins: a settings file in
-// memory (and, for one more row, on the disk as the service writes it), an
-// operating system that records nothing, a clock the benchmark moves, and a
-// platform whose SendToFace writes into the pipe.
+// gate), which needs none. The host's world is stand-ins: a settings file and
+// the service's state in memory (and, for one more row, the file on the disk
+// and the state in the registry, as the service keeps them), an operating
+// system that records nothing, a clock the benchmark moves, and a platform
+// whose SendToFace writes into the pipe.
 //
 // Each countdown is opened the way the service opens one: the schedule's
 // time is set to 121 seconds from the clock's now (its warning is due now),
@@ -37,6 +38,7 @@
 #include "guard/guard_settings.h"
 #include "guard/protocol.h"
 #include "guard/win32/pipe_channel.h"
+#include "guard/win32/registry_state_store.h"
 #include "protection/password.h"
 #include "settings/keys.h"
 #include "settings/memory_store.h"
@@ -78,6 +80,8 @@ class QuietOs : public OperatingSystem {
   bool SetString(RegKey, const std::string&, const std::string&) override { return true; }
   bool DeleteValue(RegKey, const std::string&) override { return true; }
   void CloseKey(RegKey) override {}
+  bool StoreLogonSecret(const std::optional<std::string>&) override { return true; }
+  std::optional<bool> LogonSecretStored() override { return false; }
   std::optional<std::string> ReadUserValue(const std::string&) override { return std::nullopt; }
   bool WriteUserValue(const std::string&, const std::string&) override { return true; }
   bool Suspend(bool) override { return true; }
@@ -98,11 +102,6 @@ class QuietOs : public OperatingSystem {
   PolicyValues ReadPolicyValues() override { return {}; }
   void WriteEvent(EventType, int, const std::vector<std::string>&) override {}
   void UpdateEventSource() override {}
-  bool GuardInstalled() override { return true; }
-  bool GuardRunning() override { return true; }
-  GuardChange ChangeGuard(bool) override { return {}; }
-  GuardChange InstallGuardFromProgramFiles() override { return {}; }
-  std::optional<std::string> GuardPerformedLast() override { return std::nullopt; }
 };
 
 // The clock the host reads; only the host's thread moves it.
@@ -119,8 +118,9 @@ class PipePlatform : public GuardPlatform {
   explicit PipePlatform(PipeChannel& channel) : channel_(channel) {}
   std::optional<SessionId> ConsoleUserSession() override { return kConsole; }
   bool SessionLocked(SessionId) override { return false; }
-  bool StartFace(SessionId) override { return true; }
+  void StartFace(SessionId) override {}
   bool FaceRunning() override { return true; }
+  void ReplaceFace() override {}
   void SendToFace(const p::Message& message) override { channel_.Send(message); }
   bool Perform(unsigned, std::optional<SessionId>) override { return true; }
   std::optional<TimeZoneRule> CurrentTimeZone() override { return kChina; }
@@ -144,8 +144,8 @@ std::string SettingsText(std::int64_t due_local) {
 // The service's side: the host, its pipe end, and the thread that runs them.
 class ServiceSide {
  public:
-  ServiceSide(FileStore& files, std::string settings_path, UniqueHandle read, UniqueHandle write)
-      : files_(files), settings_path_(std::move(settings_path)) {
+  ServiceSide(FileStore& files, std::string settings_path, GuardStateStore& state, UniqueHandle read, UniqueHandle write)
+      : files_(files), settings_path_(std::move(settings_path)), state_(state) {
     HANDLE arrival = arrival_.get();
     channel_ = std::make_unique<PipeChannel>(std::move(read), std::move(write), [arrival] { SetEvent(arrival); });
     clock_.now = kStartUtc;
@@ -172,7 +172,7 @@ class ServiceSide {
   void Run() {
     PipePlatform platform(*channel_);
     QuietOs os;
-    GuardHost host(platform, os, files_, settings_path_, clock_);
+    GuardHost host(platform, os, files_, settings_path_, clock_, state_);
     host.Start();
     SettingsFile file(files_, settings_path_);
     HANDLE waits[3] = {stop_.get(), prepare_.get(), arrival_.get()};
@@ -202,6 +202,7 @@ class ServiceSide {
 
   FileStore& files_;
   std::string settings_path_;
+  GuardStateStore& state_;
   SteppedClock clock_;
   UniqueHandle arrival_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   UniqueHandle prepare_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
@@ -284,13 +285,14 @@ void Print(const char* what, Figures& f) {
 
 // `n` cancels (each of a countdown opened for it) and `n` checks against one
 // host; false, with a FAILED line, when the conversation goes wrong.
-bool Measure(const char* label, FileStore& files, const std::string& settings_path, int n, bool with_checks) {
+bool Measure(const char* label, FileStore& files, const std::string& settings_path, GuardStateStore& state, int n,
+             bool with_checks) {
   auto pipes = MakePipes();
   if (!pipes) {
     std::printf("FAILED the pipes could not be made (%lu)\n", GetLastError());
     return false;
   }
-  ServiceSide service(files, settings_path, std::move(pipes->service_read), std::move(pipes->service_write));
+  ServiceSide service(files, settings_path, state, std::move(pipes->service_read), std::move(pipes->service_write));
   FaceSide face(std::move(pipes->face_read), std::move(pipes->face_write));
 
   Figures cancels, checks;
@@ -349,11 +351,13 @@ int wmain(int argc, wchar_t** argv) {
   std::fflush(stdout);
 
   MemoryStore memory;
-  if (!Measure("cancel", memory, "C:\\dadado\\dadado.ini", n, true)) return 1;
+  MemoryStateStore memory_state;
+  if (!Measure("cancel", memory, "C:\\dadado\\dadado.ini", memory_state, n, true)) return 1;
 
   // The same cancels with the settings file on the disk, written as the
-  // service writes it (a temporary file flushed, then moved over the old):
-  // a cancel stores the occurrence it cancelled before it is answered.
+  // service writes it (a temporary file flushed, then renamed over the old),
+  // and the state in the registry, as the service keeps it: a cancel stores
+  // the occurrence it cancelled before it is answered.
   wchar_t temp[MAX_PATH];
   const DWORD length = GetTempPathW(MAX_PATH, temp);
   if (length == 0 || length >= MAX_PATH) {
@@ -362,8 +366,11 @@ int wmain(int argc, wchar_t** argv) {
   }
   const std::wstring path = std::wstring(temp) + L"dadado-pipe-roundtrip-" + std::to_wstring(GetCurrentProcessId()) + L".ini";
   WinFileStore disk;
-  const bool ok = Measure("cancel_file", disk, Narrow(path), n, false);
+  const std::wstring key = L"Software\\dadado-pipe-roundtrip-" + std::to_wstring(GetCurrentProcessId());
+  RegistryStateStore registry(HKEY_CURRENT_USER, key);
+  const bool ok = Measure("cancel_file", disk, Narrow(path), registry, n, false);
   DeleteFileW(path.c_str());
+  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
   if (!ok) return 1;
   std::printf("DONE\n");
   return 0;

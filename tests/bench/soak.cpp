@@ -50,9 +50,10 @@ struct World {
   MemoryFileStore files;
   SettingsFile settings{files, kIniPath};
   FakeOs os;
+  FakeGuard guard;
   FakeScreen screen;
   FakeClock clock;
-  Program program{settings, os, screen, clock};
+  Program program{settings, os, guard, screen, clock};
   // What the fakes recorded and was cleared, so that their own records do not
   // count as the program's memory.
   std::size_t exit_calls = 0, messages = 0, os_operations = 0, events = 0;

@@ -91,7 +91,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("FAILED the settings file could not be written\n");
     return 1;
   }
-  WinApp app;
+  WinApp app(MachineGuard());
   app.answer_messages = true;
   if (!app.Start()) {
     std::printf("FAILED the program ended during start-up\n");

@@ -3,14 +3,16 @@
 a silent install with the guard, a repair, a major upgrade from a package of
 a lower version, the uninstall, and once more a fresh install and its
 uninstall, each looked at from outside (the files, the registry, the service
-manager, the program's window). Prints PASS or FAIL per step; exits non-zero
-on a failure. Needs DISPLAY (tools/test provides a virtual one).
+manager, the program's window), nothing stopped by hand. Prints PASS or FAIL
+per step; exits non-zero on a failure. Needs DISPLAY (tools/test provides a
+virtual one).
 
 The lower version is dadado_older.exe, the same program built with a version
 resource one step below the project's (src/app/CMakeLists.txt); both
 packages are made from the built executables with tools/package --msi-from."""
 
 import argparse
+import json
 import os
 import subprocess
 import sys
@@ -29,11 +31,15 @@ from msi_package import product_version, version_resource  # noqa: E402
 # and the service manager then cannot start C:\Program Files\dadado\dadado.exe
 # (it runs "C:\Program"). Windows quotes the path.
 FOLDER = "C:\\dadado"
+# Where a repair is asked to move the program, which it must not.
+ELSEWHERE = "C:\\elsewhere"
 PRODUCT_NAME = "dadado 定时关机"
 UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
 RUN_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\dadado"
 SERVICE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\dadadoGuard"
+SAFE_MODE_KEYS = [r"HKLM\SYSTEM\CurrentControlSet\Control\SafeBoot\%s\dadadoGuard" % mode
+                  for mode in ("Minimal", "Network")]
 REMEMBERED_KEY = r"HKLM\SOFTWARE\dadado\Installer"
 # What the first install chose, as the package remembers it.
 CHOSEN = {"GUARD": ("REG_SZ", "1"), "STARTWITHWINDOWS": ("REG_SZ", "1"), "INSTALLDIR": ("REG_SZ", FOLDER + "\\")}
@@ -105,17 +111,13 @@ class Machine:
                 return state
         return None
 
-    def end_guard_and_program(self):
-        """Wine's msiexec has no Restart Manager and leaves a file in use
-        where it is, without a word (Windows closes the program or removes
-        the file at the next restart): before an uninstall the guard is
-        stopped and the program ended."""
-        wine_cmd(self.wine, ["sc", "stop", "dadadoGuard"])
-        assert wait_for(lambda: self.service_state() == "STOPPED", 30), "the guard is %s" % self.service_state()
-        pid = program_pid(self.wine)
-        if pid:
-            wine_cmd(self.wine, ["taskkill", "/f", "/pid", pid])
-        assert wait_for(lambda: not program_pid(self.wine), 10), "the program is still there"
+    def guard_pid(self):
+        """The running guard's process, as /status reports it."""
+        _, out = wine_cmd(self.wine, [FOLDER + "\\dadado.exe", "/status"])
+        try:
+            return json.loads(out).get("service", {}).get("pid")
+        except ValueError:
+            return None
 
     def restart(self):
         """Ends every process of the prefix and starts it afresh, as a
@@ -126,8 +128,8 @@ class Machine:
 
 
 def parse_reg(text):
-    """A REGEDIT5 export: sections of "name"=value lines, with long values
-    continued after a backslash."""
+    """A REGEDIT5 export: sections of "name"=value lines (@=value for the
+    default value), with long values continued after a backslash."""
     sections, current, pending = {}, None, ""
     for raw in text.splitlines():
         line = pending + raw.strip()
@@ -141,6 +143,8 @@ def parse_reg(text):
         elif current is not None and line.startswith('"') and '"=' in line:
             name, value = line[1:].split('"=', 1)
             current[name.replace('\\"', '"').replace("\\\\", "\\")] = parse_value(value)
+        elif current is not None and line.startswith("@="):  # the default value
+            current[""] = parse_value(line[2:])
     return sections
 
 
@@ -156,6 +160,16 @@ def parse_value(value):
 
 
 # ---- the steps --------------------------------------------------------------------
+
+# Failures the step recovers from, so that the steps after it still run.
+shortfalls = []
+
+
+def expect(ok, what):
+    if not ok:
+        shortfalls.append(what)
+    return ok
+
 
 def install(machine, packages):
     """A silent install of the older package with the guard and the Run
@@ -190,6 +204,8 @@ def install(machine, packages):
     assert source.get("TypesSupported") == ("REG_DWORD", 7), source
     remembered = machine.values(REMEMBERED_KEY)
     assert remembered == CHOSEN, remembered
+    for key in SAFE_MODE_KEYS:
+        assert machine.values(key) == {"": ("REG_SZ", "Service")}, (key, machine.values(key))
 
     products = machine.products()
     assert len(products) == 1, "entries in Apps & features: %s" % list(products)
@@ -206,18 +222,25 @@ def install(machine, packages):
 
 
 def repair(machine, packages):
-    """A repair without properties, the event source deleted beforehand: it
-    comes back, and the choices of the install stay. (Wine's msiexec /f
-    finds no product; REINSTALL=ALL is the same repair.)"""
+    """A repair asking for no guard, no Run value and another folder, the
+    event source deleted beforehand: the source comes back, the guard runs on
+    in its process, and the choices stay (the upgrade then goes to the first
+    folder). (Wine's msiexec /f finds no product; REINSTALL=ALL is the same
+    repair.)"""
     _, older_msi = packages["older"]
+    guard = machine.guard_pid()
+    assert guard, "/status names no running guard"
     machine.wine.reg("delete", SOURCE_KEY, "/f")
     assert not machine.values(SOURCE_KEY), "the event source could not be deleted"
-    code = machine.msiexec("/i", windows_path(older_msi), "/qn", "REINSTALL=ALL", "REINSTALLMODE=omus")
+    code = machine.msiexec("/i", windows_path(older_msi), "/qn", "REINSTALL=ALL", "REINSTALLMODE=omus",
+                           "GUARD=0", "STARTWITHWINDOWS=0", "INSTALLDIR=" + ELSEWHERE)
     assert code == 0, "the repair ended with %d" % code
     assert machine.values(SOURCE_KEY).get("TypesSupported") == ("REG_DWORD", 7), machine.values(SOURCE_KEY)
     remembered = machine.values(REMEMBERED_KEY)
     assert remembered == CHOSEN, remembered
     assert machine.service_state() == "RUNNING", "the guard is %s" % machine.service_state()
+    assert machine.guard_pid() == guard, "the guard was restarted: %s, before %s" % (machine.guard_pid(), guard)
+    assert not os.path.exists(os.path.join(machine.drive_c, "elsewhere")), "the repair installed into %s" % ELSEWHERE
     assert len(machine.products()) == 1, list(machine.products())
 
 
@@ -234,12 +257,17 @@ def upgrade(machine, packages):
         f.write("[升级测试]\r\n标记=升级前的设置\r\n".encode("gbk"))
     settings = read(ini)
 
+    assert machine.service_state() == "RUNNING" and program_pid(machine.wine), "the guard or its face is not running"
     code = machine.msiexec("/i", windows_path(newer_msi), "/qn")
-    # The running program holds dadado.exe. Windows Installer may close it
-    # first; Wine's leaves the new file to be put in place at the next
-    # restart, and says so (3010), as Windows Installer does when it cannot.
+    # Removing the older product stops the guard, which ends its face first:
+    # nothing holds dadado.exe. A face left running would, and Wine would
+    # leave the new file for the next restart (3010).
     assert code in (0, RESTART_REQUIRED), "msiexec /i ended with %d" % code
-    print("  msiexec ended with %s" % ("3010, a restart completes it" if code == RESTART_REQUIRED else "0"))
+    exe = os.path.join(machine.folder, "dadado.exe")
+    if not expect(code == 0 and read(exe) == read(newer_exe),
+                  "the upgrade replaced dadado.exe at once, without a restart (msiexec ended with %d)"
+                  % (3010 if code == RESTART_REQUIRED else code)):
+        machine.restart()
     products = machine.products()
     assert len(products) == 1, "entries in Apps & features: %s" % list(products)
     want = product_version(version_resource(read(newer_exe))[0])
@@ -251,14 +279,28 @@ def upgrade(machine, packages):
     assert "dadado" not in machine.values(RUN_KEY), machine.values(RUN_KEY)
     assert os.path.exists(os.path.join(machine.drive_c, "windows", "PolicyDefinitions", "dadado.admx"))
 
-    if code == RESTART_REQUIRED:
-        machine.restart()
-    assert read(os.path.join(machine.folder, "dadado.exe")) == read(newer_exe), "dadado.exe is still the older one"
+    assert read(exe) == read(newer_exe), "dadado.exe is still the older one"
     assert wait_for(lambda: machine.service_state() == "RUNNING", 30), "the guard is %s" % machine.service_state()
     command = machine.values(SERVICE_KEY).get("ImagePath", ("", ""))[1].replace('"', "")
     assert command == FOLDER + "\\dadado.exe /guard-service", command
     assert wait_for(lambda: program_pid(machine.wine), 30), "the new guard did not start the program"
     assert read(ini) == settings, "dadado.ini changed after the upgrade"
+
+
+def uninstall_while_running(machine, msi):
+    """msiexec /x while the guard and its face run: the guard ends its face
+    as it stops, and every file goes at once; dadado.ini stays."""
+    assert machine.service_state() == "RUNNING" and program_pid(machine.wine), "the guard or its face is not running"
+    code = machine.msiexec("/x", windows_path(msi), "/qn")
+    assert code == 0, "msiexec /x ended with %d" % code
+    left = sorted(os.listdir(machine.folder)) if os.path.isdir(machine.folder) else []
+    if not expect(left == ["dadado.ini"], "the uninstall removed every file at once, without a restart: "
+                                          "left in %s: %s" % (FOLDER, left)):
+        machine.restart()  # the face ends, as at a restart
+        for name in left:
+            if name != "dadado.ini":
+                os.remove(os.path.join(machine.folder, name))
+    assert wait_for(lambda: not program_pid(machine.wine), 10), "the program still runs"
 
 
 def uninstall(machine, packages):
@@ -267,11 +309,7 @@ def uninstall(machine, packages):
     _, newer_msi = packages["newer"]
     ini = os.path.join(machine.folder, "dadado.ini")
     settings = read(ini)
-    machine.end_guard_and_program()
-    code = machine.msiexec("/x", windows_path(newer_msi), "/qn")
-    assert code == 0, "msiexec /x ended with %d" % code
-    left = sorted(os.listdir(machine.folder)) if os.path.isdir(machine.folder) else []
-    assert left == ["dadado.ini"], "left in %s: %s" % (FOLDER, left)
+    uninstall_while_running(machine, newer_msi)
     assert read(ini) == settings, "the uninstall changed dadado.ini"
     for place, _ in FILES:
         assert not os.path.exists(os.path.join(machine.drive_c, place)), "%s is still there" % place
@@ -290,10 +328,7 @@ def install_again_and_uninstall(machine, packages):
     assert wait_for(lambda: machine.service_state() == "RUNNING", 30), "the guard is %s" % machine.service_state()
     assert wait_for(lambda: program_pid(machine.wine), 30), "the guard did not start the program"
     assert read(ini) == settings, "the install changed the dadado.ini it found"
-    machine.end_guard_and_program()
-    code = machine.msiexec("/x", windows_path(newer_msi), "/qn")
-    assert code == 0, "msiexec /x ended with %d" % code
-    assert sorted(os.listdir(machine.folder)) == ["dadado.ini"], os.listdir(machine.folder)
+    uninstall_while_running(machine, newer_msi)
     assert read(ini) == settings, "the uninstall changed dadado.ini"
     assert_removed(machine)
 
@@ -316,6 +351,8 @@ def assert_removed(machine):
     assert not machine.values(SERVICE_KEY), "the service's key is still there"
     assert "dadado" not in machine.values(RUN_KEY), "the Run value is still there"
     assert not machine.values(SOURCE_KEY), "the event source is still there"
+    for key in SAFE_MODE_KEYS:
+        assert not machine.registry(key), "%s is still there" % key
     assert not machine.values(REMEMBERED_KEY), "the remembered choices are still there"
     assert not machine.products(), "still in Apps & features: %s" % list(machine.products())
 
@@ -348,6 +385,7 @@ def main():
         return 1
     machine = Machine(wine)
     failures = 0
+    failures_past = 0
     try:
         for step in STEPS:
             started = time.time()
@@ -357,15 +395,20 @@ def main():
                 failures += 1
                 continue
             try:
+                del shortfalls[:]
                 step(machine, packages)
-                print("PASS %s [%s] (%.1f s)" % (step.__name__, loc, time.time() - started), flush=True)
+                for what in shortfalls:
+                    print("FAIL %s [%s]: %s" % (step.__name__, loc, what), flush=True)
+                    failures_past += 1
+                if not shortfalls:
+                    print("PASS %s [%s] (%.1f s)" % (step.__name__, loc, time.time() - started), flush=True)
             except Exception:
                 failures += 1
                 print("FAIL %s [%s]" % (step.__name__, loc), flush=True)
                 traceback.print_exc()
     finally:
         wine.stop(restart=False)  # leave no wineserver behind
-    return 1 if failures else 0
+    return 1 if failures or failures_past else 0
 
 
 if __name__ == "__main__":

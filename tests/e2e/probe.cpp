@@ -8,6 +8,7 @@
 //   probe select TITLE ID INDEX        chooses an item of a drop-down list
 //   probe codepage [TEXT]              the code pages and locale Wine gave us,
 //                                      and TEXT as it arrived through the command line
+//   probe mousemove                    moves the mouse a little, as a hand on it would
 // TITLE names a top-level window by its caption, "#class:NAME" by its class,
 // "#has:ID" by a control it holds.
 #include <windows.h>
@@ -111,6 +112,16 @@ int wmain(int argc, wchar_t** argv) {
                 Utf8(system).c_str(), static_cast<unsigned>(GetUserDefaultUILanguage()),
                 argc > 2 ? Utf8(argv[2]).c_str() : "");
     return 0;
+  }
+  if (cmd == L"mousemove") {
+    // Through the system's input queue: under Wine this is input that
+    // GetLastInputInfo sees, which an X event sent by xdotool is not.
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = 3;
+    in.mi.dy = 3;
+    in.mi.dwFlags = MOUSEEVENTF_MOVE;
+    return SendInput(1, &in, sizeof in) == 1 ? 0 : 1;
   }
   if (argc < 4) return 2;
   HWND top = FindWindowTitled(argv[2]);

@@ -181,7 +181,7 @@ TEST_P(CountdownAnsweredTest, TheLatestItStoodForIsStored) {
 
   clock.Set(2026, 12, 7, 21, 30, 0);
   testing::FakeScreen screen2;
-  Program again{settings, os, screen2, clock};
+  Program again{settings, os, guard, screen2, clock};
   again.Start();
   EXPECT_FALSE(again.countdown().exists) << again.countdown().action_line;
 }
@@ -321,6 +321,36 @@ TEST_F(PlansTest, AnIdleMachineSleepsAfterTheWarningUnlessSomeoneComesBack) {
   }
   EXPECT_EQ(os.plan_actions, std::vector<std::string>{"sleep"});
 }
+
+// An idle shutdown with its warning joins the countdown of a log-off at
+// 21:00 and falls due at 21:01. Someone's return may still call it off, so
+// it never makes the log-off pass: the log-off acts at its second whenever
+// the mouse moves (the parameter: after 21:00, before it, never), and the
+// idle shutdown at its own if nobody comes back.
+struct IdleJoinedTest : PlansTest, ::testing::WithParamInterface<std::int64_t> {};
+
+TEST_P(IdleJoinedTest, AWithdrawableIdlePlanMakesNothingPass) {
+  const std::int64_t mouse_at = GetParam();
+  Plan idle = IdlePlan(1, PlanAction::kShutDown);
+  idle.warning = true;
+  clock.Set(2026, 12, 7, 20, 57, 0);
+  StartWith({idle}, Schedule(2, "21:00:00"));
+  for (std::int64_t t = At(7, 20, 57, 1); t <= At(7, 21, 3, 0); ++t) {
+    const bool back = mouse_at && t >= mouse_at;  // used until 20:58, and again from mouse_at
+    os.idle_seconds = back ? 0 : static_cast<int>(std::max<std::int64_t>(0, t - At(7, 20, 58, 0)));
+    RunUntil(t);
+    // Withdrawn before 21:00, the countdown stays for the log-off alone.
+    if (t == At(7, 20, 59, 30) || (back && t == mouse_at + 5 && t < At(7, 21, 0, 0))) {
+      EXPECT_EQ(program.countdown().action_line, back ? "操作: 注销用户" : "操作: 关闭计算机");
+    }
+  }
+  EXPECT_EQ(exit_at.empty() ? 0 : exit_at.front(), At(7, 21, 0, 0));
+  EXPECT_EQ(os.exit_calls, (mouse_at ? std::vector<unsigned>{4} : std::vector<unsigned>{4, 13}));
+  EXPECT_FALSE(program.countdown().exists);
+}
+
+INSTANTIATE_TEST_SUITE_P(MouseAfterBeforeNever, IdleJoinedTest,
+                         ::testing::Values(At(7, 21, 0, 30), At(7, 20, 59, 40), std::int64_t{0}));
 
 TEST_F(PlansTest, IdleCountsAfreshAfterResume) {
   Plan p = IdlePlan(10);

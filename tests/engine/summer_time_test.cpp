@@ -45,9 +45,10 @@ struct Machine {
   testing::MemoryFileStore files;
   SettingsFile settings{files, testing::kIniPath};
   testing::FakeOs os;
+  testing::FakeGuard guard;
   TimerScreen screen;
   testing::FakeClock clock;
-  Program program{settings, os, screen, clock};
+  Program program{settings, os, guard, screen, clock};
   std::int64_t utc = 0;
   std::optional<std::int64_t> schedule_fires, plans_fires;        // in UTC
   std::vector<std::pair<std::int64_t, std::string>> done;         // what was performed, and when

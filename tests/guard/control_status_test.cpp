@@ -82,6 +82,8 @@ ControlStatus Example() {
   s.limit_minutes = 120;
   s.time_control = false;
   s.accounts = {{"小明", "S-1-5-21-1", 20, 30, LocalSeconds({{2026, 12, 8}, 21 * 3600 + 30 * 60})}};
+  s.pinned_zone = "-480";
+  s.zone_differs = true;
   s.last_action = std::nullopt;
   return s;
 }
@@ -92,6 +94,7 @@ TEST(StatusJsonTest, AGoldenStatus) {
             "  \"version\": \"1.0.0\",\r\n"
             "  \"guard\": {\"installed\": true, \"running\": true},\r\n"
             "  \"enforcing\": \"guard\",\r\n"
+            "  \"settings_unreadable\": false,\r\n"
             "  \"settings\": {\r\n"
             "    \"ScheduleFrequency\": {\"value\": 0, \"policy\": false},\r\n"
             "    \"ScheduleTime\": {\"value\": \"22:00:00\", \"policy\": true},\r\n"
@@ -100,6 +103,7 @@ TEST(StatusJsonTest, AGoldenStatus) {
             "  },\r\n"
             "  \"next\": {\"at\": \"2026-12-08T22:00:00\", \"action\": \"\\u5173\\u95ed\\u8ba1\\u7b97\\u673a\"},\r\n"
             "  \"today\": {\"date\": \"2026-12-08\", \"used_minutes\": 35, \"limit_minutes\": 120, \"time_control\": false, \"account\": null, \"accounts\": [{\"name\": \"\\u5c0f\\u660e\", \"used_minutes\": 20, \"extra_minutes\": 30, \"extra_until\": \"2026-12-08T21:30:00\"}]},\r\n"
+            "  \"time_zone\": {\"pinned\": \"-480\", \"system_differs\": true},\r\n"
             "  \"last_action\": null\r\n"
             "}\r\n");
 }
@@ -111,10 +115,34 @@ TEST(StatusJsonTest, NothingNextAndNothingDoneAreNullAndNoSettingsAnEmptyObject)
   EXPECT_NE(json.find("\"enforcing\": \"none\""), std::string::npos);
   EXPECT_NE(json.find("\"settings\": {\r\n  },"), std::string::npos);
   EXPECT_NE(json.find("\"next\": null,"), std::string::npos);
+  EXPECT_NE(json.find("\"time_zone\": null,"), std::string::npos);
   EXPECT_NE(json.find("\"last_action\": null\r\n}"), std::string::npos);
   s.last_action = StatusAction{LocalSeconds({{2026, 2, 1}, 7}), "a\"b"};
   EXPECT_NE(StatusJson(s).find("\"last_action\": {\"at\": \"2026-02-01T00:00:07\", \"action\": \"a\\\"b\"}"),
             std::string::npos);
+}
+
+// A guard that runs and whose status cannot be read is never said to
+// enforce nothing: what only it could tell is unknown, with an exit code of
+// its own.
+TEST(StatusJsonTest, AGuardWhoseStatusCannotBeReadIsUnknownNeverNone) {
+  const std::string file = Utf8ToGbk("[常规设置]\r\n频率= 0\r\n定时时间=2026/12/1 22:00:00\r\n操作方式= 1\r\n"
+                                     "上次定时=2026/12/7 22:00:00\r\n[使用记录]\r\n日期=2026/12/8\r\n已用分钟= 35\r\n");
+  FakeClock clock;
+  clock.Set(2026, 12, 8, 12, 0, 0);
+  StatusSurroundings around;
+  around.guard_installed = around.guard_running = true;
+  for (const auto& bytes : {std::optional<std::string>(file), std::optional<std::string>()}) {
+    const ControlStatus s = StatusWhileGuardUnknown(bytes, {}, clock, around);
+    EXPECT_EQ(s.enforcing, Enforcer::kUnknown);
+    EXPECT_EQ(StatusExitCode(s), 3);
+    EXPECT_EQ(s.settings_unreadable, !bytes);
+    const std::string json = StatusJson(s);
+    EXPECT_NE(json.find("\"enforcing\": \"unknown\""), std::string::npos);
+    EXPECT_NE(json.find("\"next\": null,"), std::string::npos);
+    EXPECT_NE(json.find("\"used_minutes\": null,"), std::string::npos);
+    EXPECT_NE(json.find("\"last_action\": null"), std::string::npos);
+  }
 }
 
 TEST(StatusJsonTest, NegativeAndLargeNumbersStayNumbers) {
@@ -474,8 +502,9 @@ struct FakePlatform : GuardPlatform {
   std::vector<unsigned> performed;
   std::optional<SessionId> ConsoleUserSession() override { return console; }
   bool SessionLocked(SessionId) override { return locked; }
-  bool StartFace(SessionId) override { return face = true; }
+  void StartFace(SessionId) override { face = true; }
   bool FaceRunning() override { return face; }
+  void ReplaceFace() override { face = false; }
   void SendToFace(const protocol::Message&) override {}
   bool Perform(unsigned flags, std::optional<SessionId>) override {
     performed.push_back(flags);
@@ -523,6 +552,7 @@ TEST_F(GuardStatusTest, TheGuardTellsItsNextActionAndWhatItPerformed) {
   EXPECT_TRUE(s.guard_running);
   EXPECT_EQ(s.enforcing, Enforcer::kGuard);
   EXPECT_EQ(StatusExitCode(s), 0);
+  EXPECT_EQ(s.pinned_zone, "-480");
   ASSERT_TRUE(s.next);
   EXPECT_EQ(s.next->at, At(7, 12, 0, 0));
   EXPECT_EQ(s.next->action, "重新启动计算机");

@@ -1,12 +1,16 @@
 // The guard service as the authority: it decides and acts whatever runs in
-// the user's session, checks every password itself, keeps its state in the
-// settings file, judges time in the pinned time zone, counts today's use
+// the user's session, checks every password itself, keeps its state apart
+// from the settings file, judges time in the pinned time zone, counts today's use
 // from the sessions the system reports, and keeps its face running.
 #include "guard/guard_host.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
 #include <memory>
+
+#include "guard/control_status.h"
 
 #include "protection/password.h"
 #include "settings/ini_text.h"
@@ -52,12 +56,22 @@ struct FakePlatform : GuardPlatform {
 
   std::optional<SessionId> ConsoleUserSession() override { return console; }
   bool SessionLocked(SessionId) override { return locked; }
-  bool StartFace(SessionId) override {
+  GuardHost* host = nullptr;
+  bool start_at_once = true;  // else the start stays under way until Finish()
+  bool start_under_way = false;
+  void StartFace(SessionId) override {
     starts.push_back(clock->now);
+    start_under_way = true;
+    if (start_at_once) Finish();
+  }
+  void Finish() {
+    start_under_way = false;
     if (start_ok) face = true;
-    return start_ok;
+    host->FaceStarted(start_ok);
   }
   bool FaceRunning() override { return face; }
+  int replaced = 0;
+  void ReplaceFace() override { ++replaced, face = false; }
   void SendToFace(const p::Message& m) override { sent.push_back(m); }
   bool Perform(unsigned flags, std::optional<SessionId>) override {
     performed.push_back(flags);
@@ -82,6 +96,17 @@ struct FakePlatform : GuardPlatform {
   }
 };
 
+// The service's state in memory; a store that fails while told to.
+struct FakeStateStore : MemoryStateStore {
+  bool fail = false;
+  int sets = 0;  // every attempt
+  bool Set(const std::string& name, const std::string& value) override {
+    ++sets;
+    return !fail && MemoryStateStore::Set(name, value);
+  }
+  bool Remove(const std::string& name) override { return !fail && MemoryStateStore::Remove(name); }
+};
+
 // Local seconds of 2026-12-07 (a Monday) in China.
 std::int64_t At(int h, int m, int s) { return LocalSeconds({{2026, 12, 7}, h * 3600 + m * 60 + s}); }
 std::int64_t UtcOfChina(std::int64_t local) { return local - 8 * 3600; }
@@ -95,6 +120,7 @@ struct GuardHostTest : ::testing::Test {
   FakeOs os;
   FakeUtcClock utc;
   FakePlatform platform;
+  FakeStateStore state;
   std::unique_ptr<GuardHost> host;
   std::vector<std::int64_t> wakes;  // UTC seconds of the timer's wake-ups
   std::vector<std::int64_t> performed_at;
@@ -105,12 +131,17 @@ struct GuardHostTest : ::testing::Test {
   }
   void GivenFile(const std::string& utf8) { files.files[kIniPath] = Utf8ToGbk(utf8); }
   void GivenDailyRestart() { GivenFile(std::string(kDailyRestartAtNoon) + EncodePassword("owner") + "\r\n"); }
+  std::string Stored(const char* name) {
+    const auto v = state.Get(name);
+    return v ? *v : "<missing>";
+  }
   std::string Key(const char* section, const std::string& key) {
     auto v = IniText(files.files[kIniPath]).Get(Utf8ToGbk(section), Utf8ToGbk(key));
     return v ? GbkToUtf8(*v) : "<missing>";
   }
   void Start() {
-    host = std::make_unique<GuardHost>(platform, os, files, kIniPath, utc);
+    host = std::make_unique<GuardHost>(platform, os, files, kIniPath, utc, state);
+    platform.host = host.get();
     host->Start();
   }
   std::int64_t Local() const { return utc.now + 8 * 3600; }
@@ -161,7 +192,7 @@ TEST_F(GuardHostTest, ActsAtTheDueSecondWhateverTheFaceDoes) {
     RunUntil(At(12, 5, 0));
     EXPECT_EQ(platform.performed, std::vector<unsigned>{6});
     EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(12, 0, 0)});
-    EXPECT_EQ(Key("常规设置", "上次定时"), "2026/12/7 12:00:00");
+    EXPECT_EQ(Stored(state_names::kLastScheduled), "2026/12/7 12:00:00");
   }
 }
 
@@ -204,7 +235,7 @@ TEST_F(GuardHostTest, TheCountdownGoesToTheFaceAndThePasswordCancelsIt) {
   EXPECT_EQ(platform.Last(p::kCountdown)->Get("open"), "0");
   RunUntil(At(12, 30, 0));
   EXPECT_TRUE(platform.performed.empty());
-  EXPECT_EQ(Key("常规设置", "上次定时"), "2026/12/7 12:00:00");
+  EXPECT_EQ(Stored(state_names::kLastScheduled), "2026/12/7 12:00:00");
 }
 
 TEST_F(GuardHostTest, FiveWrongPasswordsInARowRefuseEveryPasswordForAMinute) {
@@ -248,7 +279,7 @@ TEST_F(GuardHostTest, APostponementOutlastsARestartOfTheService) {
   EXPECT_EQ(Events(events::kPostponed), 1);
   RunUntil(At(12, 5, 0));
   EXPECT_TRUE(platform.performed.empty());
-  EXPECT_EQ(Key("守护服务", "推迟定时"), "2026/12/7 12:00:00,2026/12/7 12:10:00");
+  EXPECT_EQ(Stored(state_names::kPostponed), "2026/12/7 12:00:00,2026/12/7 12:10:00");
 
   // The machine restarts at 12:05: the postponed restart still comes.
   host.reset();
@@ -283,6 +314,9 @@ TEST_F(GuardHostTest, ExitWithThePasswordEndsOnlyTheFaceUntilTheNextLogon) {
   EXPECT_EQ(platform.starts.size(), 3u);
 }
 
+// A user who ends the face over and over costs the service a start after a
+// pause that doubles, up to a minute; one that stayed a minute comes back
+// after a second.
 TEST_F(GuardHostTest, TheFaceIsStartedWithSomeoneLoggedOnAndBacksOffWhenItKeepsDying) {
   GivenDailyRestart();
   platform.console.reset();
@@ -292,15 +326,20 @@ TEST_F(GuardHostTest, TheFaceIsStartedWithSomeoneLoggedOnAndBacksOffWhenItKeepsD
   platform.console = kConsole;
   host->SessionLogon();
   ASSERT_EQ(platform.starts.size(), 1u);
-  // Every face dies at once.
-  for (int i = 0; i < 200; ++i) {
+  auto pause_after_end = [&] {
+    const std::size_t before = platform.starts.size();
+    const std::int64_t ended = utc.now;
     platform.face = false;
     host->FaceEnded(1);
-    RunUntil(Local() + 1);
-  }
-  const auto& t = platform.starts;
-  ASSERT_GE(t.size(), 12u);
-  for (std::size_t i = 10; i < t.size(); ++i) EXPECT_GE(t[i] - t[i - 10], 60) << i;
+    while (platform.starts.size() == before) RunUntil(Local() + 1);
+    return platform.starts.back() - ended;
+  };
+  std::vector<std::int64_t> pauses;
+  for (int i = 0; i < 9; ++i) pauses.push_back(pause_after_end());
+  EXPECT_EQ(pauses, (std::vector<std::int64_t>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
+  RunUntil(Local() + 60);
+  EXPECT_EQ(pause_after_end(), 1);
+  EXPECT_EQ(pause_after_end(), 2);
 }
 
 // ---- the settings file --------------------------------------------------------------------
@@ -336,6 +375,25 @@ TEST_F(GuardHostTest, AFileNeverReadLetsNoPasswordIn) {
   }
 }
 
+// Held open at boot: read again every minute until it reads, and until
+// then the service says it has no settings it could read.
+TEST_F(GuardHostTest, AFileUnreadableAtTheStartIsReadAgainEveryMinute) {
+  GivenDailyRestart();
+  files.fail_reads = true;
+  Start();
+  EXPECT_TRUE(host->settings_unreadable());
+  EXPECT_TRUE(StatusOfGuard(*host, false).settings_unreadable);
+  RunUntil(At(11, 3, 30));
+  EXPECT_EQ(Events(events::kSettingsUnreadable), 1);
+  files.fail_reads = false;  // its holder lets go; nothing else changes
+  RunUntil(At(11, 3, 59));
+  EXPECT_TRUE(host->settings_unreadable());
+  RunUntil(At(11, 4, 1));
+  EXPECT_FALSE(StatusOfGuard(*host, false).settings_unreadable);
+  RunUntil(At(12, 0, 1));
+  EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(12, 0, 0)});
+}
+
 TEST_F(GuardHostTest, ApplyWritesOnlyTheWindowsKeysAsTheWindowWouldWriteThem) {
   GivenDailyRestart();
   os.policy[policy::kPostponeMinutes].number = 30;
@@ -361,7 +419,8 @@ TEST_F(GuardHostTest, ApplyWritesOnlyTheWindowsKeysAsTheWindowWouldWriteThem) {
   EXPECT_EQ(Key("高级设置", "推迟分钟数"), "<missing>");  // held by the policy
   EXPECT_EQ(Key("常规设置", "上次定时"), "<missing>");    // no key of the window
   EXPECT_EQ(Key("时间控制", "密码"), EncodePassword("owner"));
-  EXPECT_EQ(Key("守护服务", "时区"), "-480");
+  EXPECT_EQ(Key("守护服务", "时区"), "<missing>");  // the service's state is kept apart
+  EXPECT_EQ(Stored(state_names::kTimeZone), "-480");
   EXPECT_EQ(host->settings().schedule.frequency, 1);
   EXPECT_EQ(os.Value(kWinlogonKey, kPowerdownAfterShutdown), "1");
   EXPECT_EQ(Events(events::kSettingsApplied), 1);
@@ -390,23 +449,67 @@ TEST_F(GuardHostTest, TheFaceIsShownTheSettingsButNeverThePassword) {
   EXPECT_EQ(s->Get("ini").find(EncodePassword("owner")), std::string::npos);
 }
 
+// A password an earlier version left readable goes into the system's
+// secret when the service starts.
+TEST_F(GuardHostTest, AReadableLogonPasswordBecomesTheSystemsSecretAtTheStart) {
+  GivenDailyRestart();
+  os.values[std::string(kWinlogonKey) + "\\" + kDefaultPasswordValue] = "pw";
+  Start();
+  EXPECT_EQ(os.logon_secret, "pw");
+  EXPECT_FALSE(os.Has(kWinlogonKey, kDefaultPasswordValue));
+  EXPECT_EQ(platform.Last(p::kSettings)->Get("logon"), "1");
+}
+
 // ---- the time zone -------------------------------------------------------------------------
 
-// Standard users may change the time zone: nothing moves with it until the
-// next Apply with the password.
-TEST_F(GuardHostTest, TheTimeZoneIsPinnedUntilTheNextApplyWithThePassword) {
+// Standard users may change the time zone: nothing moves with it, not even
+// at the next Apply made for something else, until 使用当前时区 with the
+// password.
+TEST_F(GuardHostTest, TheTimeZoneStaysPinnedUntilTheCurrentOneIsAskedFor) {
   GivenDailyRestart();
+  platform.face = true;
   Start();
-  EXPECT_EQ(Key("守护服务", "时区"), "-480");
+  EXPECT_EQ(Stored(state_names::kTimeZone), "-480");
   RunUntil(At(11, 30, 0));
   platform.zone = kUtc;  // moved eight hours: noon in China is 04:00 UTC
   RunUntil(At(12, 0, 1));
   EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(12, 0, 0)});
   EXPECT_EQ(Events(events::kTimeZoneChanged), 1);
+  EXPECT_TRUE(host->zone_differs());
+  EXPECT_EQ(platform.Last(p::kZone)->Get("differs"), "1");
+  EXPECT_NE(platform.Last(p::kTip)->Get("text").find(kZoneDiffersTip), std::string::npos);
 
   Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "[常规设置]\r\n频率= 0\r\n"));
-  EXPECT_EQ(Key("守护服务", "时区"), "0");
-  EXPECT_EQ(host->pinned_zone(), kUtc);
+  Send(p::Message(p::kApply).Set("password", "wrong").Set("ini", "").Set("zone", "current"));
+  EXPECT_EQ(Stored(state_names::kTimeZone), "-480");
+  Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "").Set("zone", "current"));
+  EXPECT_EQ(Stored(state_names::kTimeZone), "0");
+  EXPECT_EQ(platform.Last(p::kZone)->Get("differs"), "0");
+}
+
+// A zone no place has (more than fourteen hours from UTC, or summer time
+// moving the clock by more than two hours) is never pinned: not at the
+// first start, not from the file, not by 使用当前时区.
+TEST_F(GuardHostTest, AZoneNoPlaceHasIsNeverPinned) {
+  const TimeZoneRule far = *ParseTimeZoneRule("-900");
+  const struct {
+    const char* file_zone;
+    std::optional<TimeZoneRule> system;
+    const char* pinned;
+  } cases[] = {{"", far, "-480"}, {"", std::nullopt, "-480"}, {"[守护服务]\r\n时区=-900\r\n", kUtc, "0"}};
+  for (const auto& c : cases) {
+    GivenFile(std::string(kDailyRestartAtNoon) + EncodePassword("owner") + "\r\n" + c.file_zone);
+    os.events.clear();
+    state.values.clear();  // a first start each time
+    platform.zone = c.system;
+    Start();
+    EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), c.pinned);
+    EXPECT_EQ(Events(events::kTimeZoneNotPinned), 1);
+  }
+  platform.zone = far;
+  Send(p::Message(p::kApply).Set("password", "owner").Set("ini", "").Set("zone", "current"));
+  EXPECT_EQ(LastReply(), p::kRefused);
+  EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), "0");
 }
 
 // ---- today's use ------------------------------------------------------------------------------
@@ -428,7 +531,7 @@ TEST_F(GuardHostTest, TodaysUseCountsWhatTheSystemSaysAndSurvivesRestarts) {
   RunUntil(At(12, 10, 0));
   EXPECT_EQ(host->use().minutes(), 40);
   host->Stop();
-  EXPECT_EQ(Key("使用记录", "已用分钟"), "40");
+  EXPECT_EQ(Stored(state_names::kTodaysUse), "2026/12/7,40");
 
   host.reset();
   Start();
@@ -436,21 +539,24 @@ TEST_F(GuardHostTest, TodaysUseCountsWhatTheSystemSaysAndSurvivesRestarts) {
   EXPECT_EQ(host->use().minutes(), 50);
 }
 
-// An upgrade stops the service and starts the new one: the settings file
-// must come out of it as it went in.
-TEST_F(GuardHostTest, AStopAndAStartLeaveTheFileAsItWas) {
+// Nobody holding the settings file open can keep the service from noting
+// what it did: its state goes into its own store, and the file changes only
+// by Apply, 更改密码 and administrators.
+TEST_F(GuardHostTest, TheServiceKeepsItsStateOutOfTheSettingsFile) {
   GivenDailyRestart();
-  Start();
-  RunUntil(At(11, 30, 0));
   const std::string before = files.files[kIniPath];
-  const int writes = files.writes;
+  Start();
+  RunUntil(At(12, 5, 0));
+  ASSERT_EQ(platform.performed.size(), 1u);
   host->Stop();
   host.reset();
   Start();
-  RunUntil(At(11, 31, 0));
+  RunUntil(At(12, 10, 0));
   host->Stop();
   EXPECT_EQ(files.files[kIniPath], before);
-  EXPECT_EQ(files.writes, writes);
+  EXPECT_EQ(files.writes, 0);
+  EXPECT_EQ(Stored(state_names::kLastScheduled), "2026/12/7 12:00:00");
+  EXPECT_EQ(Stored(state_names::kTimeZone), "-480");
 }
 
 TEST_F(GuardHostTest, TimeControlShutsDownAfterThirtySecondsOnlyWithSomeoneLoggedOn) {
@@ -465,6 +571,28 @@ TEST_F(GuardHostTest, TimeControlShutsDownAfterThirtySecondsOnlyWithSomeoneLogge
   EXPECT_EQ(platform.performed, std::vector<unsigned>{13});
   ASSERT_EQ(performed_at.size(), 1u);
   EXPECT_EQ(performed_at[0] - At(11, 10, 0), 30);
+}
+
+// A cancel with the password lasts as long as the program it was typed into
+// would: until the next logon, or another user at the console; a resume is
+// no new start.
+TEST_F(GuardHostTest, ACancelledTimeControlComesBackAtTheNextLogonOnly) {
+  const std::function<void()> events[] = {[&] { host->SessionLogon(); },
+                                          [&] { platform.console = 2, host->SessionChanged(); },
+                                          [&] { host->Resumed(); }};
+  for (int i = 0; i < 3; ++i) {
+    GivenFile("[时间控制]\r\n启用= 1\r\n密码=" + EncodePassword("owner") + "\r\n");
+    utc.now = UtcOfChina(At(11, 0, 0));
+    platform = FakePlatform{};
+    platform.clock = &utc;
+    Start();
+    RunUntil(At(11, 0, 10));
+    Send(p::Message(p::kCancel).Set("password", "owner"));
+    RunUntil(At(11, 30, 0));
+    events[i]();
+    RunUntil(At(11, 31, 0));
+    EXPECT_EQ(platform.performed.size(), i < 2 ? 1u : 0u) << i;
+  }
 }
 
 // ---- read as the program reads it ------------------------------------------------------------
@@ -490,14 +618,114 @@ TEST_F(GuardHostTest, HostileSettingsFilesGiveTheProgramsValuesAndAreNeverWritte
     program_files.files[kIniPath] = raw;
     SettingsFile settings(program_files, kIniPath);
     FakeOs program_os;
+    testing::FakeGuard guard;
     testing::FakeScreen screen;
     testing::FakeClock clock;
     clock.now = now;
-    Program program(settings, program_os, screen, clock);
+    Program program(settings, program_os, guard, screen, clock);
     program.Start();
     EXPECT_EQ(read.settings, EngineSettingsOf(program.live()));
     EXPECT_EQ(read.interval_start, program.interval_start());
   }
+}
+
+// ---- the state ---------------------------------------------------------------------------
+
+// An upgrade from a version that kept its state in the settings file: what
+// the store lacks is taken from the file (and stored), what it has wins.
+TEST_F(GuardHostTest, TheStateAnEarlierVersionLeftInTheFileIsCarriedOver) {
+  const std::string old_state =
+      "[常规设置]\r\n上次定时=2026/12/6 12:00:00\r\n[使用记录]\r\n日期=2026/12/7\r\n已用分钟= 50\r\n"
+      "[守护服务]\r\n时区=-540\r\n推迟定时=2026/12/7 10:58:00,2026/12/7 11:08:00\r\n";
+  const std::string hours = "1week=00:00+01:00+02:00+03:00+04:00+05:00+06:00+07:00+08:00+09:00+10:00+11:00+12:00+13:00\r\n";
+  struct Case {
+    const char* what;
+    std::map<std::string, std::string> store;
+    std::string last, use, zone;
+    bool postponed;
+  } cases[] = {
+      {"a store never written", {}, "2026/12/6 12:00:00", "2026/12/7,50", "-540", true},
+      {"the store's later and larger",
+       {{"LastScheduled", "2026/12/7 10:00:00"}, {"TodaysUse", "2026/12/7,70"}, {"TimeZone", "0"},
+        {"FileTimeZone", "-540"}, {"Postponed", ""}, {"HeldOff", ""}},
+       "2026/12/7 10:00:00", "2026/12/7,70", "0", false},
+      {"the store's of an earlier day", {{"TodaysUse", "2026/12/6,300"}}, "2026/12/6 12:00:00", "2026/12/7,50", "-540", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    state.values = c.store;
+    platform = FakePlatform{};
+    platform.clock = &utc;
+    utc.now = UtcOfChina(At(11, 0, 0)) - 3600;  // 11:00 in Japan's zone
+    GivenFile(old_state + "[时间控制]\r\n启用= 1\r\n" + hours + "1limit= 600\r\n");
+    Start();
+    EXPECT_EQ(Stored(state_names::kLastScheduled), c.last);
+    EXPECT_EQ(Stored(state_names::kTodaysUse), c.use);
+    EXPECT_EQ(Stored(state_names::kTimeZone), c.zone);
+    EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), c.zone);
+    EXPECT_EQ(host->engine().moved().has_value(), c.postponed);
+    EXPECT_EQ(host->last_scheduled(), InstantOf(c.last));
+    EXPECT_EQ(host->use().minutes(), std::stoi(std::string(c.use).substr(c.use.find(',') + 1)));
+    host.reset();
+  }
+}
+
+// A zone an administrator writes into the file is pinned; the zone the
+// file held when the service last read it pins nothing again.
+TEST_F(GuardHostTest, AZoneWrittenIntoTheFilePinsItOnce) {
+  GivenFile(std::string(kDailyRestartAtNoon) + EncodePassword("owner") + "\r\n[守护服务]\r\n时区=-480\r\n");
+  state.values = {{"TimeZone", "0"}, {"FileTimeZone", "-480"}};
+  Start();
+  EXPECT_EQ(host->pinned_zone(), kUtc);
+  IniText edited(files.files[kIniPath]);
+  edited.Set(Utf8ToGbk("守护服务"), Utf8ToGbk("时区"), "-540");
+  files.files[kIniPath] = edited.bytes();
+  host->SettingsChanged();
+  EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), "-540");
+  host.reset();
+  Start();
+  EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), "-540");
+  EXPECT_EQ(Stored(state_names::kTimeZone), "-540");
+}
+
+// A store that fails: tried again at most once a minute, logged once for
+// the whole stretch, and an occurrence it could not note counts as not done.
+TEST_F(GuardHostTest, AStoreThatFailsIsTriedAgainEachMinuteAndNothingCountsAsNoted) {
+  GivenFile("[常规设置]\r\n频率= 0\r\n定时时间=2026/12/1 12:00:00\r\n操作方式= 0\r\n错过补做= 1\r\n"
+            "启动后隐藏界面= 1\r\n[时间控制]\r\n密码=" + EncodePassword("owner") + "\r\n");
+  state.values = {{"LastScheduled", "2026/12/6 12:00:00"}, {"TimeZone", "-480"}};
+  state.fail = true;
+  utc.now = UtcOfChina(At(12, 30, 0));  // booted after the restart was due
+  Start();
+  RunUntil(At(12, 45, 0));
+  // Not noted, so not caught up: each start would catch it up again.
+  EXPECT_TRUE(platform.performed.empty());
+  EXPECT_EQ(Events(events::kActionFailed), 1);
+  EXPECT_EQ(Events(events::kSettingsNotSaved), 1);
+  const int sets = state.sets;
+  RunUntil(At(13, 45, 0));
+  EXPECT_LE(state.sets - sets, 60);
+  EXPECT_EQ(Events(events::kSettingsNotSaved), 1);
+  state.fail = false;
+  RunUntil(At(13, 47, 0));
+  EXPECT_EQ(Stored(state_names::kLastScheduled), "2026/12/7 12:00:00");
+}
+
+// The start of a face takes as long as the user makes it (a huge
+// environment): the due second, the countdown and the minute's count go on
+// without it.
+TEST_F(GuardHostTest, AStartThatTakesLongHoldsNothingUp) {
+  GivenDailyRestart();
+  platform.start_at_once = false;
+  Start();
+  ASSERT_TRUE(platform.start_under_way);
+  RunUntil(At(11, 58, 30));
+  EXPECT_TRUE(host->engine().countdown().is_open());
+  RunUntil(At(12, 0, 1));
+  EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(12, 0, 0)});
+  EXPECT_EQ(platform.starts.size(), 1u);  // one start at a time
+  platform.Finish();
+  EXPECT_NE(platform.Last(p::kSettings), nullptr);
 }
 
 }  // namespace
@@ -533,7 +761,7 @@ struct SummerTimeTest : GuardHostTest {
 
 TEST_F(SummerTimeTest, AnInstantTheClockSkipsComesAfterItsCountdown) {
   StartIn(2027, 3, 28, 0, 0);  // at 01:00 the clock goes to 02:00
-  EXPECT_EQ(Key("守护服务", "时区"), "0,0,-60,10/5/0/7200,3/5/0/3600");
+  EXPECT_EQ(Stored(state_names::kTimeZone), "0,0,-60,10/5/0/7200,3/5/0/3600");
   RunUntilLocal(LocalSeconds({{2027, 3, 28}, 2 * 3600 + 1}));
   ASSERT_TRUE(host->engine().countdown().is_open());
   RunUntilLocal(LocalSeconds({{2027, 3, 28}, 3 * 3600}));
@@ -643,6 +871,12 @@ struct GuardPlansTest : GuardHostTest {
   void GivenPlans(const std::string& lines) {
     GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n[计划]\r\n" + lines + "[时间控制]\r\n密码=" + EncodePassword("owner") + "\r\n");
   }
+  // The face's answer to the last `do`.
+  void Confirm(const char* result) {
+    p::Message done(p::kDone);
+    done.Set("id", platform.Last(p::kDo)->Get("id")).Set("result", result);
+    host->FaceMessage(done);
+  }
   std::vector<std::string> Done() const {
     std::vector<std::string> done;
     for (const auto& m : platform.sent)
@@ -656,6 +890,7 @@ TEST_F(GuardPlansTest, TheServicePerformsAndTheFaceLocks) {
   Start();
   RunUntil(At(11, 10, 1));
   EXPECT_EQ(Done(), std::vector<std::string>{"lock"});
+  Confirm(p::kOk);
   RunUntil(At(11, 20, 1));
   EXPECT_EQ(platform.suspends, std::vector<std::string>{"sleep"});
   RunUntil(At(11, 27, 59));
@@ -665,6 +900,20 @@ TEST_F(GuardPlansTest, TheServicePerformsAndTheFaceLocks) {
   EXPECT_EQ(platform.performed, std::vector<unsigned>{13});
   EXPECT_EQ(performed_at, std::vector<std::int64_t>{At(11, 30, 0)});
   EXPECT_EQ(Events(events::kPlanPerformed), 3);
+}
+
+// A face that is suspended, or that a program stands in for, locks nothing:
+// only what it confirms within a few seconds is logged as done.
+TEST_F(GuardPlansTest, ALockTheFaceDoesNotConfirmIsLoggedAsNotDone) {
+  GivenPlans("计划1=1,6,1,,11:10:00,0\r\n计划2=1,7,1,,11:20:00,0\r\n");
+  Start();
+  RunUntil(At(11, 10, 0) + GuardHost::kDoConfirmSeconds - 1);
+  EXPECT_EQ(Events(events::kPlanNotDone), 0);
+  RunUntil(At(11, 20, 1));
+  Confirm(p::kFailed);
+  Confirm(p::kOk);  // said twice, or too late
+  EXPECT_EQ(Events(events::kPlanNotDone), 2);
+  EXPECT_EQ(Events(events::kPlanPerformed), 0);
 }
 
 TEST_F(GuardPlansTest, WithoutAFaceTheDesktopIsLeftAloneAndThatIsLogged) {
@@ -703,6 +952,48 @@ TEST_F(GuardPlansTest, IdleTimeTheFaceMeasuresPutsTheMachineToSleep) {
   Send(p::Message(p::kIdle).Set("seconds", 0));
   Send(p::Message(p::kIdle).Set("seconds", 99 * 60));
   EXPECT_EQ(platform.suspends.size(), 1u);
+}
+
+// Any program of the user can write to the face's pipe: what it says of idle
+// time is bounded by what the service can check.
+TEST_F(GuardPlansTest, IdleIsNeverLongerThanSinceTheLogonTheUnlockOrTheResume) {
+  GivenPlans("计划1=1,4,6,30,,0\r\n");
+  Start();
+  RunUntil(At(11, 20, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 99 * 60));  // the service started twenty minutes ago
+  EXPECT_TRUE(platform.suspends.empty());
+  RunUntil(At(11, 31, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 110 * 60));
+  EXPECT_EQ(platform.suspends.size(), 1u);
+  host->Resumed();
+  Send(p::Message(p::kIdle).Set("seconds", 0));
+  // Locked at 11:40: idle since the last input by the service's own count,
+  // whatever the pipe says.
+  RunUntil(At(11, 40, 0));
+  platform.locked = true;
+  host->SessionChanged();
+  Send(p::Message(p::kIdle).Set("seconds", 0));
+  RunUntil(At(12, 0, 58));
+  EXPECT_EQ(platform.suspends.size(), 1u);
+  RunUntil(At(12, 1, 1));
+  EXPECT_EQ(platform.suspends.size(), 2u);
+}
+
+TEST_F(GuardPlansTest, AFaceThatReportsWhatCannotBeTrueIsReplaced) {
+  GivenPlans("计划1=1,4,6,30,,0\r\n");
+  Start();
+  RunUntil(At(11, 40, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 0));
+  RunUntil(At(11, 45, 0));
+  Send(p::Message(p::kIdle).Set("seconds", 31 * 60));  // five minutes after someone was there
+  Send(p::Message(p::kIdle).Set("seconds", 99));       // that face's word counts for nothing now
+  EXPECT_EQ(platform.replaced, 1);
+  EXPECT_EQ(Events(events::kFaceReplaced), 1);
+  host->FaceEnded(1);
+  RunUntil(At(11, 45, 3));
+  Send(p::Message(p::kIdle).Set("seconds", "soon"));
+  EXPECT_EQ(platform.replaced, 2);
+  EXPECT_TRUE(platform.suspends.empty());
 }
 
 TEST_F(SummerTimeTest, APlanTheClockSkipsComesAtTheFirstSecondAfter) {

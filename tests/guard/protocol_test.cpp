@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace dadado::protocol {
 namespace {
 
@@ -54,6 +56,50 @@ TEST(Protocol, FramesThatBreakTheRulesEndTheConnection) {
     EXPECT_FALSE(reader.Next()) << ::testing::PrintToString(b);
     EXPECT_TRUE(reader.broken()) << ::testing::PrintToString(b);
     EXPECT_FALSE(reader.Next());
+  }
+}
+
+// A frame of empty fields would otherwise decode into tens of thousands.
+TEST(Protocol, AMessageHasAtMostSixtyFourFields) {
+  for (const std::size_t fields : {kMaxFields, kMaxFields + 1, std::size_t{60000}}) {
+    std::string payload = "idle\n";
+    for (std::size_t i = 0; i < fields; ++i) payload += "a=\n";
+    const auto n = static_cast<std::uint32_t>(payload.size());
+    FrameReader reader;
+    reader.Feed(std::string{static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
+                            static_cast<char>((n >> 16) & 0xFF), static_cast<char>(n >> 24)} +
+                payload);
+    const auto got = reader.Next();
+    EXPECT_EQ(got.has_value(), fields <= kMaxFields) << fields;
+    EXPECT_EQ(reader.broken(), fields > kMaxFields) << fields;
+  }
+}
+
+// What a face may cost its reader in a second: messages, and bytes, where a
+// read of a few bytes costs as much as one of kReadCost.
+TEST(Protocol, AReadBudgetBoundsMessagesAndBytesEachSecond) {
+  struct Step {
+    std::uint64_t at_ms;
+    std::size_t read;  // bytes read, or 0 for a message taken
+    bool within;
+  };
+  const struct {
+    const char* what;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"a fourth message in the same second", {{0, 0, true}, {1, 0, true}, {2, 0, true}, {999, 0, false}}},
+      {"a fourth in the next second", {{0, 0, true}, {1, 0, true}, {2, 0, true}, {1000, 0, true}}},
+      {"two large reads, then one byte", {{0, 2000, true}, {5, 2000, true}, {6, 1, false}}},
+      {"byte by byte", {{0, 1, true}, {1, 1, true}, {2, 1, true}, {3, 1, true}, {4, 1, true}, {5, 1, true},
+                        {6, 1, true}, {7, 1, true}, {8, 1, false}}},
+      {"byte by byte, slowly", {{0, 1, true}, {250, 1, true}, {500, 1, true}, {750, 1, true}, {1000, 1, true}}},
+  };
+  for (const auto& c : cases) {
+    ReadBudget budget(3, 8 * ReadBudget::kReadCost);
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      const Step& s = c.steps[i];
+      EXPECT_EQ(s.read ? budget.Read(s.read, s.at_ms) : budget.Took(s.at_ms), s.within) << c.what << ", step " << i;
+    }
   }
 }
 

@@ -135,7 +135,7 @@ TEST_F(IdleTimerTest, SleepingTimerActsInTheSameSecondsAsOneThatTicksEverySecond
       clock.Set(2026, 12, 7, 0, 0, 0);
       os.exit_calls.clear();
       GivenFile(file);
-      Program fresh{settings, os, screen, clock};
+      Program fresh{settings, os, guard, screen, clock};
       fresh.Start();
       ASSERT_TRUE(fresh.timer_running(FormTimer::kSchedule));
       (every_second ? reference : sleeping) = Run(fresh, 8 * 86400, every_second);

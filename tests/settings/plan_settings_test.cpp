@@ -61,7 +61,7 @@ struct PlanSettingsTest : testing::ProgramTest {
   // A new start of the program on the same file.
   std::vector<Plan> PlansAfterRestart() {
     testing::FakeScreen screen2;
-    Program again{settings, os, screen2, clock};
+    Program again{settings, os, guard, screen2, clock};
     again.Start();
     return again.live().plans();
   }
@@ -83,7 +83,7 @@ TEST_F(PlanSettingsTest, PlansAndTheCalendarComeBackAfterApplyAndRestart) {
   const std::string written = FileText();
 
   testing::FakeScreen screen2;
-  Program again{settings, os, screen2, clock};
+  Program again{settings, os, guard, screen2, clock};
   again.Start();
   EXPECT_EQ(again.live().plans(), plans);
   EXPECT_EQ(again.live().holidays(), kHolidays2026);  // whole, though longer than 143 bytes
@@ -179,7 +179,7 @@ TEST_F(PlanSettingsTest, ListsNotChangedStayAsTheFileHoldsThem) {
     GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n" + file);
     const std::string section = file.substr(1, file.find(']') - 1);
     testing::FakeScreen screen2;
-    Program again{settings, os, screen2, clock};
+    Program again{settings, os, guard, screen2, clock};
     again.Start();
     again.live().SetCombo3(2);
     again.Command3_Click();
@@ -229,7 +229,7 @@ TEST_F(PlanSettingsTest, AChangedListKeepsTheLinesThatDoNotRead) {
     SCOPED_TRACE(c.what);
     GivenFile("[计划]\r\n" + c.plans);
     testing::FakeScreen screen2;
-    Program again{settings, os, screen2, clock};
+    Program again{settings, os, guard, screen2, clock};
     again.Start();
     c.edit(again.live());
     ASSERT_TRUE(again.live().apply_enabled());
@@ -436,8 +436,9 @@ struct GuardedPlansTest : ::testing::Test {
   MemoryStore face_store;
   SettingsFile face_settings{face_store, testing::kIniPath};
   testing::FakeOs os;
+  testing::FakeGuard guard;
   testing::FakeScreen screen;
-  Program program{face_settings, os, screen, clock};
+  Program program{face_settings, os, guard, screen, clock};
 
   void StartWith(const std::string& sections) {
     files.files[testing::kIniPath] =

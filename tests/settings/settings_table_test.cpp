@@ -45,7 +45,7 @@ TEST_F(SettingsRoundTrip, WhatApplyWritesStartUpReadsBack) {
   const std::string written = FileText();
 
   testing::FakeScreen screen2;
-  Program again{settings, os, screen2, clock};
+  Program again{settings, os, guard, screen2, clock};
   again.Start();
   const LiveSettings& l = again.live();
   EXPECT_TRUE(l.option1_selected(1));
@@ -68,7 +68,7 @@ TEST_F(SettingsRoundTrip, TimeControlAndStoredLogonComeBackToo) {
   EXPECT_EQ(Key("时间控制", "启用"), "1");
   EXPECT_EQ(Key("高级设置", "自动登录"), "1");
   testing::FakeScreen screen2;
-  Program again{settings, os, screen2, clock};
+  Program again{settings, os, guard, screen2, clock};
   again.Start();
   EXPECT_EQ(again.live().check(4).value, 1);
   // Cancel with a change pending reads the stored logon choice back.

@@ -12,6 +12,7 @@
 
 #include "base/calendar.h"
 #include "settings/file_store.h"
+#include "guard/guard_management.h"
 #include "system/os.h"
 #include "ui/screen.h"
 
@@ -117,6 +118,17 @@ class FakeOs : public OperatingSystem {
   bool SetString(RegKey key, const std::string& name, const std::string& value) override;
   bool DeleteValue(RegKey key, const std::string& name) override;
   void CloseKey(RegKey key) override;
+  // The automatic logon's secret: what it holds, each call in `log`.
+  std::optional<std::string> logon_secret;
+  bool secret_fails = false;
+  bool StoreLogonSecret(const std::optional<std::string>& password) override {
+    log.push_back(password ? "secret " + *password : "secret removed");
+    if (!secret_fails) logon_secret = password;
+    return !secret_fails;
+  }
+  std::optional<bool> LogonSecretStored() override {
+    return secret_fails ? std::nullopt : std::optional(logon_secret.has_value());
+  }
   bool StartCommand(const std::string& command_line) override;
   bool OpenMailLink(const std::string& address) override;
   bool AnotherCopyRunning() override { return another_copy; }
@@ -134,32 +146,12 @@ class FakeOs : public OperatingSystem {
     events.push_back({type, id, strings});
   }
   void UpdateEventSource() override { ++event_source_updates; }
-  bool guard_installed = false;
-  GuardChange guard_change;               // what the next change gives
-  std::vector<bool> guard_changes;        // install (true) or remove, in order
-  std::optional<std::string> guard_performed_last;
-  bool GuardInstalled() override { return guard_installed; }
-  bool guard_running = false;
-  bool GuardRunning() override { return guard_running; }
   std::optional<Account> account;          // the process's own token
   std::vector<Account> local_accounts;
   std::optional<Account> CurrentAccount() override { return account; }
   std::vector<Account> LocalAccounts() override { return local_accounts; }
   std::optional<bool> session_locked;
   std::optional<bool> SessionLocked() override { return session_locked; }
-  GuardChange ChangeGuard(bool install) override {
-    guard_changes.push_back(install);
-    if (guard_change.ok) guard_installed = install;
-    return guard_change;
-  }
-  std::optional<std::string> GuardPerformedLast() override { return guard_performed_last; }
-  GuardChange copied_install;             // what installing from Program Files gives
-  int copied_installs = 0;
-  GuardChange InstallGuardFromProgramFiles() override {
-    ++copied_installs;
-    if (copied_install.ok) guard_installed = true;
-    return copied_install;
-  }
   SystemError LastSystemError() override { return last_error; }
   PolicyValues ReadPolicyValues() override {
     ++policy_reads;
@@ -175,6 +167,35 @@ class FakeOs : public OperatingSystem {
   bool Missing(const std::string& path) const;
   std::map<RegKey, std::string> open_;
   RegKey next_ = 1;
+};
+
+class FakeGuard : public GuardManagement {
+ public:
+  bool installed = false;
+  bool running = false;
+  GuardChange change;                     // what the next install or removal gives
+  std::vector<bool> changes;              // install (true) or remove, in order
+  GuardChange copied_install;             // what installing from Program Files gives
+  int copied_installs = 0;
+  std::optional<std::string> performed_last;
+
+  bool Installed() override { return installed; }
+  bool Running() override { return running; }
+  GuardChange Install() override { return Changed(true); }
+  GuardChange Uninstall() override { return Changed(false); }
+  GuardChange InstallFromProgramFiles() override {
+    ++copied_installs;
+    if (copied_install.ok) installed = true;
+    return copied_install;
+  }
+  std::optional<std::string> PerformedLast() override { return performed_last; }
+
+ private:
+  GuardChange Changed(bool install) {
+    changes.push_back(install);
+    if (change.ok) installed = install;
+    return change;
+  }
 };
 
 struct Message {

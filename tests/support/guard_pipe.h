@@ -27,14 +27,19 @@ struct GuardPipe : GuardPlatform, GuardLink {
 
   std::optional<SessionId> ConsoleUserSession() override { return 1; }
   bool SessionLocked(SessionId) override { return false; }
-  bool StartFace(SessionId) override { return face = true; }
+  void StartFace(SessionId) override {
+    face = true;
+    if (host) host->FaceStarted(true);
+  }
   bool FaceRunning() override { return face; }
+  void ReplaceFace() override { face = false; }
   void SendToFace(const protocol::Message& m) override { to_face.push_back(m); }
   bool Perform(unsigned flags, std::optional<SessionId>) override {
     performed.push_back(flags);
     return true;
   }
-  std::optional<TimeZoneRule> CurrentTimeZone() override { return TimeZoneRule{-480, 0, 0, {}, {}}; }
+  std::optional<TimeZoneRule> zone = TimeZoneRule{-480, 0, 0, {}, {}};
+  std::optional<TimeZoneRule> CurrentTimeZone() override { return zone; }
   bool Suspend(bool hibernate) override {
     suspends.push_back(hibernate ? "hibernate" : "sleep");
     return true;

@@ -17,9 +17,10 @@ struct ProgramTest : ::testing::Test {
   MemoryFileStore files;
   SettingsFile settings{files, kIniPath};
   FakeOs os;
+  FakeGuard guard;
   FakeScreen screen;
   FakeClock clock;
-  Program program{settings, os, screen, clock};
+  Program program{settings, os, guard, screen, clock};
 
   // Writes UTF-8 INI text into the settings file as GBK.
   void GivenFile(const std::string& utf8) { files.files[kIniPath] = Utf8ToGbk(utf8); }

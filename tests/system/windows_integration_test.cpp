@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/fakes.h"
 
 namespace dadado {
@@ -116,6 +118,52 @@ TEST_F(RegistryWriting, WithoutAdministratorRightsTheFailuresAreReported) {
   r = Write();
   EXPECT_FALSE(r.start_with_windows_ok);  // the value stays and still starts the program
   EXPECT_FALSE(r.automatic_logon_ok);
+}
+
+// Under the guard the password goes into the system's secret, first, and
+// never into the readable value; without one that can be stored, the
+// automatic logon is not turned on.
+TEST_F(RegistryWriting, UnderTheGuardThePasswordIsTheSystemsSecret) {
+  const struct {
+    bool on;
+    const char* password;
+    std::optional<std::string> secret_before;
+    bool secret_fails, ok;
+    std::optional<std::string> secret_after;
+  } cases[] = {
+      {true, "pw", std::nullopt, false, true, "pw"},         // a new password
+      {true, "", "old", false, true, "old"},                 // the stored one kept
+      {true, "", std::nullopt, false, false, std::nullopt},  // none to keep
+      {true, "pw", std::nullopt, true, false, std::nullopt},
+      {false, "", "old", false, true, std::nullopt},         // turned off
+  };
+  for (const auto& c : cases) {
+    os = FakeOs{};
+    os.values[kLogon + "\\DefaultPassword"] = "readable";
+    os.logon_secret = c.secret_before;
+    os.secret_fails = c.secret_fails;
+    live = RegistryChoices{false, c.on, "张三", c.password, false, true};
+    EXPECT_EQ(Write().automatic_logon_ok, c.ok) << c.password;
+    EXPECT_EQ(os.logon_secret, c.secret_after);
+    EXPECT_EQ(os.Has(kLogon, "AutoAdminLogon"), c.on && c.ok);
+    EXPECT_EQ(os.Has(kLogon, "DefaultPassword"), c.on && !c.ok);
+    const auto at = [&](const std::string& entry) { return std::find(os.log.begin(), os.log.end(), entry); };
+    if (c.ok && *c.password) {
+      EXPECT_LT(at("secret pw"), at("create " + kLogon));
+    }
+  }
+}
+
+TEST(LogonPasswordMove, AReadablePasswordGoesOnceTheSecretHoldsIt) {
+  FakeOs os;
+  EXPECT_EQ(MoveLogonPasswordToSecret(os), LogonPasswordMove::kNone);
+  os.values[kLogon + "\\DefaultPassword"] = "pw";
+  os.secret_fails = true;
+  EXPECT_EQ(MoveLogonPasswordToSecret(os), LogonPasswordMove::kFailed);
+  EXPECT_EQ(os.Value(kLogon, "DefaultPassword"), "pw");  // the logon goes on working
+  os.secret_fails = false;
+  EXPECT_EQ(MoveLogonPasswordToSecret(os), LogonPasswordMove::kMoved);
+  EXPECT_TRUE(os.logon_secret == "pw" && !os.Has(kLogon, "DefaultPassword") && LogonPasswordStored(os));
 }
 
 // Unquoted, "C:\Program Files\..." would let Windows try C:\Program.exe first.

@@ -42,7 +42,7 @@ TEST_F(AccountsTest, AnAccountsOwnSectionHoldsForItAloneAndTheLogNamesIt) {
   EXPECT_FALSE(program.countdown().exists);
   testing::FakeScreen screen2;
   os.account = kMing;
-  Program ming{settings, os, screen2, clock};
+  Program ming{settings, os, guard, screen2, clock};
   ming.Start();
   ASSERT_TRUE(ming.countdown().exists);
   EXPECT_EQ(ming.countdown().seconds_left, 30);
@@ -60,7 +60,7 @@ TEST_F(AccountsTest, AdministratorsExemptUnlessTheirOwnSectionSaysSo) {
     os.account = who;
     clock.Set(2026, 12, 7, 12, 0, 0);
     GivenFile(std::string("[常规设置]\r\n启动后隐藏界面= 1\r\n[时间控制]\r\n启用= 1\r\n管理员不受限= 1\r\n") + own);
-    Program p{settings, os, s, clock};
+    Program p{settings, os, guard, s, clock};
     p.Start();
     EXPECT_EQ(p.countdown().exists, countdown) << who.name << own;
   }
@@ -83,7 +83,7 @@ TEST_F(AccountsTest, TheCountGoesOnAfterACancelAndTheHistoryKeepsEachAccount) {
   EXPECT_EQ(Key("使用记录", "已用分钟"), "7");
   // A restart (of the program, or of the machine) keeps the account's count.
   testing::FakeScreen screen2;
-  Program again{settings, os, screen2, clock};
+  Program again{settings, os, guard, screen2, clock};
   again.Start();
   EXPECT_EQ(again.daily_use().MinutesOf("小明", kMing.sid), 7);
   const Program::UsageView view = again.UsageOf("小明");
@@ -121,7 +121,7 @@ TEST_F(AccountsTest, ExtraTimeEndsTheLimitsCountdownAndSurvivesARestart) {
   EXPECT_EQ(os.events.back().strings, (std::vector<std::string>{"小明", "30"}));
   EXPECT_EQ(screen.tray_tip, "dadado 1.0.0\n今天还可以使用30分钟（今日加时30分钟）");
   testing::FakeScreen screen2;
-  Program again{settings, os, screen2, clock};
+  Program again{settings, os, guard, screen2, clock};
   again.Start();
   EXPECT_FALSE(again.countdown().exists);
 }

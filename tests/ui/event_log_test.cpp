@@ -204,7 +204,7 @@ TEST_F(CatchUpTest, WithoutPromptTheCountdownRunsUnseen) {
 TEST_F(CatchUpTest, OnlyWithinTwoHours) {
   StartAt(8, 0, 0, 1);  // exactly two hours after
   EXPECT_TRUE(program.countdown().exists);
-  Program later{settings, os, screen, clock};
+  Program later{settings, os, guard, screen, clock};
   clock.Set(2026, 12, 8, 0, 0, 1);
   later.Start();
   EXPECT_FALSE(later.countdown().exists);
@@ -219,7 +219,7 @@ TEST_F(CatchUpTest, NeverForAnInstantAlreadyPerformedOrCancelled) {
   program.Countdown_SetText("mossgate");
   program.Countdown_Enter();
   EXPECT_EQ(Key("常规设置", "上次定时"), "2026/12/8 22:00:00");
-  Program again{settings, os, screen, clock};
+  Program again{settings, os, guard, screen, clock};
   again.Start();
   EXPECT_FALSE(again.countdown().exists);
   RunFor(300);
@@ -263,7 +263,7 @@ TEST_F(CatchUpTest, NothingToCatchUpForNoActionOrNoSchedule) {
   program.Start();
   EXPECT_FALSE(program.countdown().exists);
   GivenFile("[常规设置]\r\n频率= 3\r\n定时时间=2026/12/1 22:00:00\r\n操作方式= 1\r\n错过补做= 1\r\n");
-  Program none{settings, os, screen, clock};
+  Program none{settings, os, guard, screen, clock};
   none.Start();
   EXPECT_FALSE(none.countdown().exists);
 }

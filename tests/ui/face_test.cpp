@@ -50,9 +50,10 @@ struct FaceTest : ::testing::Test {
   MemoryStore face_store;
   SettingsFile face_settings{face_store, kIniPath};
   FakeOs os;
+  testing::FakeGuard guard;
   FakeScreen screen;
   LocalOf clock{utc};
-  Program program{face_settings, os, screen, clock};
+  Program program{face_settings, os, guard, screen, clock};
 
   void SetUp() override {
     utc.now = Local(11, 0, 0) - 8 * 3600;
@@ -150,6 +151,9 @@ TEST_F(FaceTest, TheGateAndApplyGoThroughTheService) {
   EXPECT_FALSE(program.live().apply_enabled());
   EXPECT_EQ(Key("常规设置", "操作方式"), "2");
   EXPECT_EQ(service_os.Value(kWinlogonKey, kDefaultUserNameValue), "lab");
+  // The password is the system's secret, readable by no user.
+  EXPECT_EQ(service_os.logon_secret, "pw");
+  EXPECT_FALSE(service_os.Has(kWinlogonKey, kDefaultPasswordValue));
   EXPECT_TRUE(os.values.empty());  // the program wrote nothing itself
   const p::Message& apply = pipe.asked.back();
   EXPECT_EQ(apply.type, p::kApply);
@@ -157,6 +161,9 @@ TEST_F(FaceTest, TheGateAndApplyGoThroughTheService) {
   EXPECT_EQ(apply.Get("ini").find("密码="), std::string::npos);
   Deliver();
   EXPECT_EQ(program.live().combo3().index, 2);
+  // The face keeps no copy; it shows that a password is stored.
+  EXPECT_EQ(program.live().text2().text, "");
+  EXPECT_TRUE(program.live().IsSet(3));
 
   // Closed, the window forgets the password: nothing applies without it.
   program.Command1_Click();
@@ -229,6 +236,26 @@ TEST_F(FaceTest, ExitNeedsThePasswordEndsOnlyTheFaceAndTheControlStays) {
   host->FaceEnded(0);
   RunUntil(12, 0, 1);
   EXPECT_EQ(pipe.performed, std::vector<unsigned>{13});
+}
+
+// The face shows the zone the service judges in, and says when the system's
+// is another; 使用当前时区 is an Apply with the password, and the service
+// pins the zone it reads itself.
+TEST_F(FaceTest, TheSystemsOtherZoneIsSaidAndPinnedOnlyWithThePassword) {
+  pipe.zone = TimeZoneRule{-540, 0, 0, {}, {}};
+  program.ClockDiscontinuity();  // the system's broadcast
+  Deliver();
+  ASSERT_TRUE(program.guard_zone() && program.guard_zone()->differs);
+  EXPECT_NE(screen.tray_tip.find(kZoneDiffersTip), std::string::npos) << screen.tray_tip;
+  program.UseCurrentTimeZone_Click();  // the window is not open
+  program.clock_menu3_Click();
+  program.CheckPassword_SetText("owner");
+  program.CheckPassword_cmdOK_Click();
+  EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), "-480");
+  program.UseCurrentTimeZone_Click();
+  Deliver();
+  EXPECT_EQ(FormatTimeZoneRule(host->pinned_zone()), "-540");
+  EXPECT_FALSE(program.guard_zone()->differs);
 }
 
 TEST_F(FaceTest, AServiceThatDoesNotAnswerIsSaidAndNothingOpens) {

@@ -14,38 +14,46 @@ struct GuardSettingTest : testing::ProgramTest {
 TEST_F(GuardSettingTest, StartUpShowsWhetherTheGuardIsInstalled) {
   program.Start();
   EXPECT_EQ(live().guard().value, 0);
-  os.guard_installed = true;
-  Program again{settings, os, screen, clock};
+  guard.installed = true;
+  Program again{settings, os, guard, screen, clock};
   again.Start();
   EXPECT_EQ(again.live().guard().value, 1);
   EXPECT_FALSE(again.live().apply_enabled());
 }
 
+// While the service runs, the program is the face it starts itself.
+TEST_F(GuardSettingTest, ACopyStartedByHandWhileTheGuardRunsIsASecondCopy) {
+  guard.running = true;
+  program.Start();
+  EXPECT_TRUE(program.ended());
+  EXPECT_EQ(screen.LastMessage(), "程序已运行，请检查窗口是否被最小化！");
+}
+
 TEST_F(GuardSettingTest, ApplyInstallsOnlyWhenTheBoxChangedAndTheGuardTakesOver) {
   program.Start();
   program.Command3_Click();
-  EXPECT_TRUE(os.guard_changes.empty());
+  EXPECT_TRUE(guard.changes.empty());
   live().SetGuard(1);
   EXPECT_TRUE(live().apply_enabled());
   program.Command3_Click();
-  EXPECT_EQ(os.guard_changes, (std::vector<bool>{true}));
+  EXPECT_EQ(guard.changes, (std::vector<bool>{true}));
   // The service starts the program it shows itself through: this copy goes.
   EXPECT_EQ(screen.LastMessage(), kGuardTookOver);
   EXPECT_TRUE(program.ended());
 }
 
 TEST_F(GuardSettingTest, ApplyRemovesTheGuardWhenTheBoxIsCleared) {
-  os.guard_installed = true;
+  guard.installed = true;
   program.Start();
   live().SetGuard(0);
   program.Command3_Click();
-  EXPECT_EQ(os.guard_changes, (std::vector<bool>{false}));
+  EXPECT_EQ(guard.changes, (std::vector<bool>{false}));
   EXPECT_FALSE(program.ended());
 }
 
 TEST_F(GuardSettingTest, AFailureJoinsTheMessageOfWhatWasNotSaved) {
   program.Start();
-  os.guard_change = {false, "需要管理员权限", false};
+  guard.change = {false, "需要管理员权限", false};
   live().SetGuard(1);
   program.Command3_Click();
   ASSERT_EQ(screen.messages.size(), 1u);
@@ -57,20 +65,20 @@ TEST_F(GuardSettingTest, AFailureJoinsTheMessageOfWhatWasNotSaved) {
 // A folder users can change is refused; the window offers Program Files.
 TEST_F(GuardSettingTest, FromAFolderUsersCanChangeTheGuardIsOfferedProgramFiles) {
   program.Start();
-  os.guard_change = {false, "普通用户可能修改“C:\\Users\\kid\\Downloads”。", true};
-  os.copied_install = {true, "", false};
+  guard.change = {false, "普通用户可能修改“C:\\Users\\kid\\Downloads”。", true};
+  guard.copied_install = {true, "", false};
   live().SetGuard(1);
   screen.answers = {MessageAnswer::kCancel};
   program.Command3_Click();
   EXPECT_EQ(screen.messages[0].text, kGuardCopyQuestion);
-  EXPECT_EQ(os.copied_installs, 0);
+  EXPECT_EQ(guard.copied_installs, 0);
   EXPECT_NE(screen.LastMessage().find("Downloads"), std::string::npos);
   EXPECT_FALSE(program.ended());
   EXPECT_EQ(live().guard().value, 0);
 
   live().SetGuard(1);
   program.Command3_Click();  // this time yes
-  EXPECT_EQ(os.copied_installs, 1);
+  EXPECT_EQ(guard.copied_installs, 1);
   EXPECT_TRUE(program.ended());
 }
 
@@ -82,7 +90,7 @@ TEST_F(GuardSettingTest, OnlyTheConfirmedExitLetsTheGuardGo) {
   program.Command4_Click();
   EXPECT_TRUE(program.ended());
   EXPECT_TRUE(program.exited_by_user());
-  Program closed{settings, os, screen, clock};
+  Program closed{settings, os, guard, screen, clock};
   closed.Start();
   closed.Form_QueryUnload(false);
   closed.Form_QueryUnload(false);
@@ -92,11 +100,11 @@ TEST_F(GuardSettingTest, OnlyTheConfirmedExitLetsTheGuardGo) {
 
 TEST_F(GuardSettingTest, WhatTheGuardPerformedIsNeverCaughtUp) {
   GivenFile("[常规设置]\r\n频率= 0\r\n定时时间=2026/12/1 11:30:00\r\n操作方式= 1\r\n错过补做= 1\r\n");
-  os.guard_performed_last = "2026/12/7 11:30:00";
+  guard.performed_last = "2026/12/7 11:30:00";
   program.Start();
   EXPECT_FALSE(program.countdown().exists);
-  os.guard_performed_last = "2026/12/6 11:30:00";
-  Program again{settings, os, screen, clock};
+  guard.performed_last = "2026/12/6 11:30:00";
+  Program again{settings, os, guard, screen, clock};
   again.Start();
   EXPECT_TRUE(again.countdown().exists);
 }

@@ -48,7 +48,7 @@ TEST_F(WindowInputTest, AProgramRunningWhenTheGuardStartsLeavesItTheControl) {
   GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n");
   program.Start();
   clock.Advance(30);
-  os.guard_running = true;
+  guard.running = true;
   program.Timer2_Timer();
   EXPECT_FALSE(program.ended());
   clock.Advance(30);
@@ -132,7 +132,7 @@ TEST_F(UnwritableFileTest, ACaughtUpRestartIsNotCaughtUpAgainAfterTheBootItCause
   ASSERT_EQ(os.exit_calls, (std::vector<unsigned>{6}));
   EXPECT_EQ(os.user_values[user_values::kLastScheduled], "2026/12/7 22:00:00");
 
-  Program after_boot{settings, os, screen, clock};
+  Program after_boot{settings, os, guard, screen, clock};
   clock.Set(2026, 12, 7, 22, 34, 0);
   after_boot.Start();
   EXPECT_FALSE(after_boot.countdown().exists);
@@ -158,12 +158,12 @@ TEST_F(UnwritableFileTest, TodaysUseAndTheIntervalStartLiveUnderTheUserKey) {
   EXPECT_EQ(os.user_values[user_values::kIntervalStart], "2026/12/7");
 
   // Another day, another start: the count still starts on the first day.
-  Program next{settings, os, screen, clock};
+  Program next{settings, os, guard, screen, clock};
   clock.Set(2026, 12, 9, 12, 0, 0);
   next.Start();
   EXPECT_EQ(next.interval_start(), "2026/12/7");
 
-  ProgramState state{settings, os};
+  ProgramState state{settings, os, guard};
   EXPECT_TRUE(state.StoreUse({2026, 12, 9}, 42));
   EXPECT_EQ(os.user_values[user_values::kUsage], "2026/12/9,42");
   const ProgramState::Use use = state.LoadUse();
@@ -175,7 +175,8 @@ TEST(ProgramStateRead, TheLaterRecordWinsWhereverItIsKept) {
   testing::MemoryFileStore files;
   SettingsFile settings{files, testing::kIniPath};
   testing::FakeOs os;
-  ProgramState state{settings, os};
+  testing::FakeGuard guard;
+  ProgramState state{settings, os, guard};
   files.files[testing::kIniPath] = Utf8ToGbk(
       "[常规设置]\r\n上次定时=2026/12/7 22:00:00\r\n[使用记录]\r\n日期=2026/12/8\r\n已用分钟=30\r\n");
   os.user_values[user_values::kLastScheduled] = "2026/12/8 06:00:00";
@@ -184,7 +185,7 @@ TEST(ProgramStateRead, TheLaterRecordWinsWhereverItIsKept) {
   EXPECT_EQ(state.LoadUse().minutes, 45);
   os.user_values[user_values::kUsage] = "2026/12/7,300";  // an older day counts for nothing
   EXPECT_EQ(state.LoadUse().minutes, 30);
-  os.guard_performed_last = "2026/12/9 01:00:00";
+  guard.performed_last = "2026/12/9 01:00:00";
   EXPECT_EQ(state.LastOccurrence(), LocalSeconds({{2026, 12, 9}, 3600}));
 }
 

@@ -69,16 +69,18 @@ TEST_F(LimitTest, TheCountIsStoredAndSurvivesARestart) {
   program.Timer2_Timer();  // no whole minute more: nothing written
   EXPECT_EQ(files.writes, writes);
   testing::FakeScreen screen2;
-  Program again{settings, os, screen2, clock};
+  Program again{settings, os, guard, screen2, clock};
   again.Start();
   EXPECT_EQ(again.daily_use().minutes(), 8);
 }
 
 TEST_F(LimitTest, LockedTimeDoesNotCount) {
   StartWithLimit(60, 0);
-  program.SessionChanged(false);
+  os.session_locked = true;
+  program.SessionChanged();
   Minutes(30);
-  program.SessionChanged(true);
+  os.session_locked = false;
+  program.SessionChanged();
   Minutes(2);
   EXPECT_EQ(program.daily_use().minutes(), 2);
 }
@@ -88,7 +90,7 @@ TEST_F(LimitTest, NoLimitAndTimeControlOffChangeNothing) {
   Minutes(5);
   EXPECT_FALSE(program.countdown().exists);
   GivenFile("[时间控制]\r\n启用= 0\r\n1limit= 1\r\n[使用记录]\r\n日期=2026/12/7\r\n已用分钟=100\r\n");
-  Program off{settings, os, screen, clock};
+  Program off{settings, os, guard, screen, clock};
   off.Start();
   EXPECT_FALSE(off.timer_running(FormTimer::kTimeControl));
   EXPECT_FALSE(off.countdown().exists);
@@ -132,12 +134,12 @@ TEST_F(LimitTest, PostponingHoldsTheShutdownOffThenChecksAgain) {
 TEST_F(LimitTest, PostponeMinutesOutOfRangeReadAsTen) {
   for (const char* stored : {" 4", " 121", "abc", ""}) {
     GivenFile(std::string("[高级设置]\r\n推迟分钟数=") + stored + "\r\n");
-    Program p{settings, os, screen, clock};
+    Program p{settings, os, guard, screen, clock};
     p.Start();
     EXPECT_EQ(p.live().PostponeMinutes(), 10) << stored;
   }
   GivenFile("[高级设置]\r\n推迟分钟数= 120\r\n");
-  Program p{settings, os, screen, clock};
+  Program p{settings, os, guard, screen, clock};
   p.Start();
   EXPECT_EQ(p.live().PostponeMinutes(), 120);
 }
@@ -250,7 +252,7 @@ TEST_F(NoticeTest, NoNoticeWithoutPromptOrWithoutIconOrAction) {
   for (const char* extra : {"关机画面= 0\r\n操作方式= 1\r\n", "移除系统图标= 1\r\n操作方式= 1\r\n", "操作方式= 3\r\n"}) {
     GivenFile(std::string("[常规设置]\r\n频率= 0\r\n定时时间=2026/12/1 9:00:00\r\n") + extra);
     clock.Set(2026, 12, 7, 8, 45, 0);
-    Program p{settings, os, screen, clock};
+    Program p{settings, os, guard, screen, clock};
     p.Start();
     for (int i = 0; i < 600; ++i) {
       clock.Advance(1);

@@ -59,7 +59,7 @@ struct AppWin : ::testing::Test {
   std::unique_ptr<WinApp> app;
   void SetUp() override {
     DeleteFileW(Widen(SettingsPath()).c_str());
-    app = std::make_unique<WinApp>();
+    app = std::make_unique<WinApp>(MachineGuard());
     app->answer_messages = true;
     ASSERT_TRUE(app->Start());
     g_app = app.get();
@@ -156,6 +156,14 @@ TEST_F(AppWin, TheRecordOfShownMessagesStaysBounded) {
   EXPECT_EQ(app->shown_messages.back(), "消息99");
 }
 
+// Wine cannot say whether the session is locked, and any program may post
+// the message that tells of a lock: today's use goes on counting.
+TEST_F(AppWin, APostedLockTheSystemCannotConfirmStopsNoCount) {
+  ASSERT_FALSE(WinOperatingSystem().SessionLocked().has_value());
+  SendMessageW(app->host().hwnd(), WM_WTSSESSION_CHANGE, 0x7 /* WTS_SESSION_LOCK */, 0);
+  EXPECT_TRUE(app->program().daily_use().active());
+}
+
 // ---- handles ------------------------------------------------------------------------
 
 TEST_F(AppWin, TheSettingsWindowsIconsGoWithIt) {
@@ -240,7 +248,7 @@ TEST_F(AppWin, OpeningAndClosingTheDialogsHoldsNoHandles) {
 
 TEST(AppStartWin, WhenTheWindowsCannotBeCreatedItSaysSoAndEnds) {
   DeleteFileW(Widen(SettingsPath()).c_str());
-  WinApp app;
+  WinApp app(MachineGuard());
   app.answer_messages = true;
   app.fail_window_creation = true;
   EXPECT_NE(app.Main(), 0);  // returns instead of waiting in the message loop
@@ -263,7 +271,7 @@ TEST(AppStartWin, TheTrayIconIsAddedOnceTheShellTakesIt) {
   g_adds_refused = 2;
   g_add_attempts = 0;
   {
-    WinApp app;
+    WinApp app(MachineGuard());
     app.answer_messages = true;
     app.tray().set_notify_function(&ShellNotReadyAtFirst);
     ASSERT_TRUE(app.Start());

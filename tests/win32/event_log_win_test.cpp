@@ -143,9 +143,17 @@ TEST_F(MessageTableWin, EveryEntryReadsInChineseAndEnglishWithItsStringsInserted
        "守护服务无法读取设置文件 C:\\dadado\\dadado.ini，继续按上次读到的设置执行。",
        "The guard service cannot read the settings file C:\\dadado\\dadado.ini and goes on with the settings it read last."},
       {events::kTimeZoneChanged, {"-480", "0"},
-       "系统时区已更改（0）。在下次用密码应用设置之前，守护服务仍按原时区（-480）判断时间。",
-       "The system's time zone was changed (0). Until the settings are next applied with the password, the guard "
-       "service judges time in the zone pinned before (-480)."},
+       "系统时区已更改（0）。守护服务仍按原时区（-480）判断时间，直到在设置窗口中用密码选择“使用当前时区”。",
+       "The system's time zone was changed (0). The guard service judges time in the zone pinned before (-480) until "
+       "使用当前时区 is chosen in the settings window with the password."},
+      {events::kFaceReplaced, {"报告空闲600秒"},
+       "用户会话中的程序报告了不可能成立的情况（报告空闲600秒），守护服务已结束它并重新启动。",
+       "The program in the user's session reported what cannot be true (报告空闲600秒); the guard service ended it "
+       "and starts it again."},
+      {events::kTimeZoneNotPinned, {"-900", "-480", "与UTC相差超过14小时"},
+       "系统时区（-900）不能用于判断时间：与UTC相差超过14小时。守护服务按时区 -480 判断时间。",
+       "The system's time zone (-900) cannot be used to judge time: 与UTC相差超过14小时. The guard service judges "
+       "time in the zone -480."},
   };
   for (const MessageCase& c : cases) {
     SCOPED_TRACE(c.id);

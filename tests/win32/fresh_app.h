@@ -30,7 +30,7 @@ struct FreshAppTest : ::testing::Test {
     ClearPolicy();
   }
   void Start() {
-    app = std::make_unique<WinApp>();
+    app = std::make_unique<WinApp>(MachineGuard());
     app->answer_messages = true;
     ASSERT_TRUE(app->Start());
     Pump(100);

@@ -19,6 +19,7 @@
 
 #include "guard/win32/guard_win.h"
 #include "guard/win32/pipe_channel.h"
+#include "guard/win32/registry_state_store.h"
 #include "guard/win32/status_file.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
@@ -465,7 +466,7 @@ TEST(PipeChannelTest, OnlyWholeMessagesWakeTheOwnerAndAFloodBreaksTheChannel) {
   UniqueHandle arrived(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   HANDLE event = arrived.get();
   PipeChannel channel(UniqueHandle(read), UniqueHandle(), [event] { SetEvent(event); },
-                      PipeChannel::kFaceMessagesPerSecond);
+                      PipeChannel::FaceBudget());
   const std::string frame = protocol::Encode(protocol::Message(protocol::kIdle).Set("seconds", 5));
   DWORD put = 0;
   for (std::size_t i = 0; i + 1 < frame.size(); ++i) {
@@ -557,17 +558,63 @@ TEST(StatusFileTest, AProcessMarkReadsBackAndTellsOneStartFromAnother) {
   WaitForSingleObject(process.get(), 10000);
 }
 
-TEST(StatusFileTest, NoServiceNoStatusWhateverTheFileSays) {
-  wchar_t temp[MAX_PATH];
-  ASSERT_TRUE(GetTempPathW(MAX_PATH, temp));
-  const std::wstring exe = std::wstring(temp) + L"dadado-status-test.exe";
+TEST(StatusFileTest, NoServiceNoStatusWhateverTheRegistrySays) {
   const auto self = WriterOfProcess(GetCurrentProcessId(), GetCurrentProcess());
   ASSERT_TRUE(self);
-  WinFileStore files;
-  ASSERT_TRUE(files.WriteAtomically(Narrow(StatusPathOf(exe)), StatusJson(ControlStatus{}, self)));
+  RegistryStateStore store;
+  const bool had = store.Get(kStatusValue).has_value();
+  ASSERT_TRUE(store.Set(kStatusValue, StatusJson(ControlStatus{}, self)));
   EXPECT_FALSE(GuardServiceRunning());
-  EXPECT_EQ(CurrentGuardStatus(exe), std::nullopt);
-  DeleteFileW(StatusPathOf(exe).c_str());
+  const GuardStatusRead read = CurrentGuardStatus();
+  EXPECT_FALSE(read.running);
+  EXPECT_EQ(read.text, std::nullopt);
+  if (!had) store.Remove(kStatusValue);
+}
+
+// The service's state: named texts, Chinese ones too, that a later run
+// reads back; removing what is not there is no failure.
+TEST(RegistryStateStoreTest, ValuesReadBackAndGo) {
+  const std::wstring key = L"Software\\dadado-state-test-" + std::to_wstring(GetCurrentProcessId());
+  RegistryStateStore store(HKEY_CURRENT_USER, key);
+  EXPECT_TRUE(store.Remove("TodaysUse"));  // nor the key itself
+  ASSERT_TRUE(store.Set("TodaysUse", "2026/12/7,40"));
+  ASSERT_TRUE(store.Set("备注", "推迟定时，已用分钟"));
+  ASSERT_TRUE(store.Set("Empty", ""));
+  RegistryStateStore again(HKEY_CURRENT_USER, key);
+  EXPECT_TRUE(again.Protect());
+  EXPECT_EQ(again.Get("备注"), "推迟定时，已用分钟");
+  EXPECT_EQ(again.Get("Empty"), "");
+  EXPECT_EQ(again.Get("TodaysUse", 8), std::nullopt);  // longer than asked for
+  EXPECT_TRUE(again.Remove("TodaysUse"));
+  EXPECT_EQ(again.Get("TodaysUse"), std::nullopt);
+  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+}
+
+// A handle that only reads a file's attributes needs nothing but the
+// folder's List right. On Windows it cannot keep the file from being
+// replaced; Wine (8.0) has no such rename and refuses the move, and the
+// write is then reported as failed with the old content kept.
+TEST(WinFileStoreTest, AHolderOfTheFileCannotStopAWriteWhereWindowsCanReplaceIt) {
+  TempFolder folder;
+  const std::wstring path = folder / L"held.ini";
+  ASSERT_TRUE(WriteFileBytes(path, "old"));
+  UniqueHandle holder(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder) << GetLastError();
+  EXPECT_EQ(WinFileStore().WriteAtomically(Narrow(path), "new"), !UnderWine());
+  holder.reset();
+  EXPECT_EQ(FileBytes(path), UnderWine() ? "old" : "new");
+  // Unheld, either way.
+  EXPECT_TRUE(WinFileStore().WriteAtomically(Narrow(path), "newer"));
+  EXPECT_EQ(FileBytes(path), "newer");
+}
+
+// The default value of the service's key in a Safe Mode list, or the error.
+std::wstring SafeBootEntry(const wchar_t* list, const std::wstring& name) {
+  const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\") + list + L"\\" + name;
+  wchar_t value[64] = {};
+  DWORD size = sizeof value;
+  const LSTATUS r = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size);
+  return r == ERROR_SUCCESS ? value : L"error " + std::to_wstring(r);
 }
 
 // What Wine's service manager does with the guard's installation. A service
@@ -609,9 +656,14 @@ TEST(GuardServiceManagerTest, InstallConfiguresAndUninstallRemoves) {
   }
   CloseServiceHandle(service);
 
+  // Windows starts it in Safe Mode, minimal and with networking.
+  for (const wchar_t* list : {L"Minimal", L"Network"}) EXPECT_EQ(SafeBootEntry(list, name), L"Service") << list;
+
   // Installing again keeps one service.
   EXPECT_EQ(InstallGuardService(config).outcome, GuardSetupOutcome::kDone);
   EXPECT_EQ(UninstallGuardService(name).outcome, GuardSetupOutcome::kDone);
+  for (const wchar_t* list : {L"Minimal", L"Network"})
+    EXPECT_EQ(SafeBootEntry(list, name), L"error " + std::to_wstring(ERROR_FILE_NOT_FOUND)) << list;
   EXPECT_EQ(UninstallGuardService(name).outcome, GuardSetupOutcome::kNotInstalled);
   CloseServiceHandle(scm);
 }

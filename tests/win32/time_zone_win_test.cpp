@@ -129,3 +129,11 @@ TEST(TimeZoneWin, LocalTimeAsWindowsComputesIt) {
 
 }  // namespace
 }  // namespace dadado::win32
+
+// The 高级设置 tab names a zone as Windows does: the system's own, one the
+// registry knows (China's), and a made-up one by nothing.
+TEST(TimeZoneNameWin, ZonesAreNamedAsWindowsNamesThem) {
+  EXPECT_FALSE(dadado::win32::TimeZoneNameOf(*dadado::win32::CurrentTimeZoneRule()).empty());
+  EXPECT_FALSE(dadado::win32::TimeZoneNameOf(dadado::TimeZoneRule{-480, 0, 0, {}, {}}).empty());
+  EXPECT_TRUE(dadado::win32::TimeZoneNameOf(dadado::TimeZoneRule{-473, 0, 0, {}, {}}).empty());
+}

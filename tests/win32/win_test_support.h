@@ -1,11 +1,12 @@
 // What the Windows tests share: pumping the thread's messages for a while,
-// the settings file of the test executable, the text of a window.
+// the settings file of the test executable, the guard, the text of a window.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
+#include "guard/win32/win_guard_management.h"
 #include "settings/settings_file.h"
 #include "system/win32/win_os.h"
 
@@ -26,6 +27,13 @@ inline void Pump(DWORD ms) {
 inline std::string SettingsPath() {
   WinOperatingSystem os;
   return SettingsFilePath(os.ExecutableFolder(), os.ExecutableBaseName(), '\\');
+}
+
+// The guard as the program started on this machine manages it.
+inline GuardManagement& MachineGuard() {
+  static WinOperatingSystem log;
+  static WinGuardManagement guard(log);
+  return guard;
 }
 
 inline std::wstring Text(HWND h) {

@@ -43,9 +43,9 @@ bool Succeeded(const GuardSetupResult& r, bool install) {
 
 GuardSetupResult Setup(bool install) { return install ? InstallGuardService() : UninstallGuardService(); }
 
-void Logged(WinOperatingSystem& os, bool install) {
-  os.UpdateEventSource();
-  os.WriteEvent(EventType::kInformation, events::kGuardInstalled, {install ? "安装" : "删除"});
+void Logged(OperatingSystem& log, bool install) {
+  log.UpdateEventSource();
+  log.WriteEvent(EventType::kInformation, events::kGuardInstalled, {install ? "安装" : "删除"});
 }
 
 // Waits for the elevated copy while the windows of this one stay drawn.
@@ -108,10 +108,10 @@ bool GuardServiceInstalled() {
   return installed;
 }
 
-OperatingSystem::GuardChange ChangeGuardInstallation(WinOperatingSystem& os, bool install) {
+GuardChange ChangeGuardInstallation(OperatingSystem& log, bool install) {
   const GuardSetupResult r = Setup(install);
   if (Succeeded(r, install)) {
-    Logged(os, install);
+    Logged(log, install);
     return {true, "", false};
   }
   if (r.outcome != GuardSetupOutcome::kNotAdministrator)
@@ -212,7 +212,7 @@ int RunGuardCopyCommand() {
   return 0;
 }
 
-OperatingSystem::GuardChange InstallGuardFromProgramFiles(WinOperatingSystem& os) {
+GuardChange InstallGuardFromProgramFiles(OperatingSystem& log) {
   // As an administrator directly; otherwise the system asks for one and an
   // elevated copy of this program does it, saying itself what went wrong.
   SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
@@ -220,7 +220,7 @@ OperatingSystem::GuardChange InstallGuardFromProgramFiles(WinOperatingSystem& os
     CloseServiceHandle(scm);
     const GuardSetupResult r = CopyAndInstall();
     if (r.outcome == GuardSetupOutcome::kDone) {
-      Logged(os, true);
+      Logged(log, true);
       return {true, "", false};
     }
     return {false, WhyFailed(r), false};

@@ -5,11 +5,10 @@
 
 #include <string>
 
+#include "guard/guard_management.h"
 #include "system/os.h"
 
 namespace dadado::win32 {
-
-class WinOperatingSystem;
 
 // /install-guard and /uninstall-guard: 0 on success; otherwise, after a
 // message box that says why, 5 without an administrator, 3 when the program
@@ -18,12 +17,13 @@ int RunGuardCommand(bool install);
 
 // The settings window's 防止被结束: installs or removes directly when this
 // process is an administrator, else through an elevated copy of itself.
-OperatingSystem::GuardChange ChangeGuardInstallation(WinOperatingSystem& os, bool install);
+// What it did goes to the event log through `log`.
+GuardChange ChangeGuardInstallation(OperatingSystem& log, bool install);
 bool GuardServiceInstalled();
 
 // Copies the program and its settings into Program Files\dadado and installs
 // the guard from there (/install-guard-copy, when elevated).
-OperatingSystem::GuardChange InstallGuardFromProgramFiles(WinOperatingSystem& os);
+GuardChange InstallGuardFromProgramFiles(OperatingSystem& log);
 int RunGuardCopyCommand();
 // /restore-settings-access: what the package's uninstall gives back once it
 // has removed the service (the settings file's inherited access; the status

@@ -6,6 +6,7 @@
 #include "settings/settings_file.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_file_store.h"
+#include "guard/win32/registry_state_store.h"
 #include "guard/win32/status_file.h"
 #include "system/win32/win_os.h"
 
@@ -45,6 +46,41 @@ std::wstring ExecutableOfCommand(const std::wstring& command) {
   }
   const std::size_t argument = command.find(std::wstring(L" ") + kGuardServiceArgument);
   return argument == std::wstring::npos ? command : command.substr(0, argument);
+}
+
+// Windows starts in Safe Mode only the services named under these keys (the
+// minimal list serves Safe Mode with the command prompt as well): a subkey
+// of the service's name whose default value is "Service".
+constexpr const wchar_t* kSafeBootLists[] = {L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal\\",
+                                             L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\"};
+
+// Lists the service for Safe Mode; a Windows error, or ERROR_SUCCESS.
+LSTATUS ListForSafeMode(const std::wstring& name) {
+  static constexpr wchar_t kService[] = L"Service";
+  for (const wchar_t* list : kSafeBootLists) {
+    HKEY key = nullptr;
+    LSTATUS r = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (list + name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr);
+    if (r != ERROR_SUCCESS) return r;
+    r = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kService), sizeof kService);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS) return r;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Takes the service off the Safe Mode lists; keys already gone are fine.
+LSTATUS UnlistForSafeMode(const std::wstring& name) {
+  for (const wchar_t* list : kSafeBootLists) {
+    const LSTATUS r = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (list + name).c_str(), KEY_WOW64_64KEY, 0);
+    if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) return r;
+  }
+  return ERROR_SUCCESS;
+}
+
+GuardSetupResult RegistryFailed(LSTATUS code) {
+  return {code == ERROR_ACCESS_DENIED ? GuardSetupOutcome::kNotAdministrator : GuardSetupOutcome::kRefused,
+          static_cast<DWORD>(code), ErrorText(static_cast<DWORD>(code)), {}};
 }
 
 // The executable an installed service runs; empty when it cannot be asked.
@@ -100,6 +136,9 @@ GuardSetupResult InstallGuardService(const GuardServiceConfig& config) {
   SERVICE_FAILURE_ACTIONSW failure{24 * 60 * 60, nullptr, nullptr, 3, actions};
   if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
     return Failed(GuardSetupOutcome::kRefused);
+  // Safe Mode would otherwise be a boot without the control, which any user
+  // can choose from the sign-in screen.
+  if (const LSTATUS r = ListForSafeMode(config.name); r != ERROR_SUCCESS) return RegistryFailed(r);
   // From its first start the service owns the settings: users may neither
   // read the stored password form nor hold the file open.
   if (!ProtectSettingsFile(SettingsPathOf(exe))) return Failed(GuardSetupOutcome::kSettingsFileRefused);
@@ -110,6 +149,9 @@ GuardSetupResult InstallGuardService(const GuardServiceConfig& config) {
     WinFileStore files(security.descriptor());
     SettingsFile settings(files, Narrow(SettingsPathOf(exe)));
     if (settings.Peek(guard_keys::kSection, guard_keys::kTimeZone)) settings.WriteIniString(guard_keys::kSection, guard_keys::kTimeZone, "");
+    RegistryStateStore state;
+    state.Remove(state_names::kTimeZone);
+    state.Remove(state_names::kFileTimeZone);
   }
   if (config.start && !StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
     return Failed(GuardSetupOutcome::kRefused);
@@ -149,6 +191,7 @@ GuardSetupResult UninstallGuardService(const std::wstring& name) {
   const std::wstring ini = executable.empty() ? std::wstring() : SettingsPathOf(executable);
   if (!ini.empty() && Exists(ini) && !RestoreInheritedAccess(ini))
     return Failed(GuardSetupOutcome::kSettingsFileRefused);
+  if (const LSTATUS r = UnlistForSafeMode(name); r != ERROR_SUCCESS) return RegistryFailed(r);
   return {};
 }
 

@@ -5,14 +5,18 @@
 #include <windows.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <deque>
-#include <optional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "guard/guard_host.h"
 #include "guard/win32/guard_win.h"
 #include "guard/win32/pipe_channel.h"
+#include "guard/win32/registry_state_store.h"
 #include "guard/win32/status_file.h"
 #include "system/power.h"
 #include "system/win32/system_library.h"
@@ -47,9 +51,106 @@ struct AttributeListDeleter {
   }
 };
 
+// A face started: its process and the service's ends of its pipes.
+struct LaunchedFace {
+  bool ok = false;
+  UniqueHandle process, ours_in, ours_out;
+};
+
+// One start of the face, on a thread of its own; the loop hears of its end
+// through `done`. A service that stops meanwhile abandons it: no face is
+// created after that, and one created before is in `face` for it to end.
+struct FaceLaunch {
+  std::wstring exe;
+  SessionId session = 0;
+  HANDLE done = nullptr;     // the loop's, alive as long as the service
+  std::timed_mutex creating;  // held while the process is created
+  bool abandoned = false;     // under `creating`
+  LaunchedFace face;          // under `creating` until `done`
+};
+
+// Starts the program in the session as its user, with its ends of two new
+// pipes and nothing else inherited. It may take long: the user's
+// environment (HKCU\Environment) is his to make as large as he likes.
+void LaunchFace(FaceLaunch& launch) {
+  HANDLE raw = nullptr;
+  if (!SystemWTSQueryUserToken(launch.session, &raw)) return;
+  UniqueHandle user(raw);
+  HANDLE primary_raw = nullptr;
+  if (!DuplicateTokenEx(user.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary_raw))
+    return;
+  UniqueHandle primary(primary_raw);
+
+  // Two pipes; the face's ends are inheritable, the service's are not.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE to_face_read = nullptr, to_face_write = nullptr, from_face_read = nullptr, from_face_write = nullptr;
+  if (!CreatePipe(&to_face_read, &to_face_write, &inherit, 64 * 1024)) return;
+  UniqueHandle face_in(to_face_read), ours_out(to_face_write);
+  if (!CreatePipe(&from_face_read, &from_face_write, &inherit, 64 * 1024)) return;
+  UniqueHandle ours_in(from_face_read), face_out(from_face_write);
+  SetHandleInformation(ours_out.get(), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(ours_in.get(), HANDLE_FLAG_INHERIT, 0);
+
+  const std::wstring& exe = launch.exe;
+  std::wstring command = L"\"" + exe + L"\" " + kFaceArgument + L" " +
+                         std::to_wstring(reinterpret_cast<std::uintptr_t>(face_in.get())) + L" " +
+                         std::to_wstring(reinterpret_cast<std::uintptr_t>(face_out.get()));
+  std::wstring desktop = L"winsta0\\default";
+  STARTUPINFOEXW si{};
+  si.StartupInfo.cb = sizeof si;
+  si.StartupInfo.lpDesktop = desktop.data();
+  // Exactly the two pipe ends are inherited, whatever else is open here.
+  HANDLE inherited[2] = {face_in.get(), face_out.get()};
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, AttributeListDeleter> list;
+  DWORD flags = CREATE_UNICODE_ENVIRONMENT;
+  if (auto* raw_list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, size ? size : 64))) {
+    if (InitializeProcThreadAttributeList(raw_list, 1, 0, &size)) {
+      list.reset(raw_list);
+      if (UpdateProcThreadAttribute(list.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited,
+                                    nullptr, nullptr)) {
+        si.lpAttributeList = list.get();
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+      }
+    } else {
+      HeapFree(GetProcessHeap(), 0, raw_list);
+    }
+  }
+  void* environment = nullptr;
+  if (!SystemCreateEnvironmentBlock(&environment, primary.get(), FALSE)) environment = nullptr;
+  PROCESS_INFORMATION pi{};
+  const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
+  BOOL ok = FALSE;
+  {
+    std::lock_guard<std::timed_mutex> creating(launch.creating);
+    if (!launch.abandoned) {
+      ok = CreateProcessAsUserW(primary.get(), exe.c_str(), command.data(), nullptr, nullptr, TRUE, flags, environment,
+                                folder.c_str(), &si.StartupInfo, &pi);
+      if (ok) {
+        CloseHandle(pi.hThread);
+        launch.face.ok = true;
+        launch.face.process = UniqueHandle(pi.hProcess);
+        launch.face.ours_in = std::move(ours_in);
+        launch.face.ours_out = std::move(ours_out);
+      }
+    }
+  }
+  if (environment) SystemDestroyEnvironmentBlock(environment);
+}
+
+DWORD WINAPI LaunchThread(void* param) {
+  std::unique_ptr<std::shared_ptr<FaceLaunch>> owned(static_cast<std::shared_ptr<FaceLaunch>*>(param));
+  FaceLaunch& launch = **owned;
+  LaunchFace(launch);
+  SetEvent(launch.done);
+  return 0;
+}
+
 class WinGuardPlatform : public GuardPlatform {
  public:
   WinGuardPlatform(std::wstring exe, HANDLE arrival) : exe_(std::move(exe)), arrival_(arrival) {}
+  ~WinGuardPlatform() override { EndFace(0); }
 
   std::optional<SessionId> ConsoleUserSession() override {
     const DWORD id = WTSGetActiveConsoleSessionId();
@@ -65,68 +166,43 @@ class WinGuardPlatform : public GuardPlatform {
   // Asked of the system, never taken from a message anyone could send.
   bool SessionLocked(SessionId session) override { return SessionIsLocked(session).value_or(false); }
 
-  bool StartFace(SessionId session) override {
+  void StartFace(SessionId session) override {
     StopFace();
-    HANDLE raw = nullptr;
-    if (!SystemWTSQueryUserToken(session, &raw)) return false;
-    UniqueHandle user(raw);
-    HANDLE primary_raw = nullptr;
-    if (!DuplicateTokenEx(user.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary_raw))
-      return false;
-    UniqueHandle primary(primary_raw);
-
-    // Two pipes; the face's ends are inheritable, the service's are not.
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE to_face_read = nullptr, to_face_write = nullptr, from_face_read = nullptr, from_face_write = nullptr;
-    if (!CreatePipe(&to_face_read, &to_face_write, &inherit, 64 * 1024)) return false;
-    UniqueHandle face_in(to_face_read), ours_out(to_face_write);
-    if (!CreatePipe(&from_face_read, &from_face_write, &inherit, 64 * 1024)) return false;
-    UniqueHandle ours_in(from_face_read), face_out(from_face_write);
-    SetHandleInformation(ours_out.get(), HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(ours_in.get(), HANDLE_FLAG_INHERIT, 0);
-
-    std::wstring command = L"\"" + exe_ + L"\" " + kFaceArgument + L" " +
-                           std::to_wstring(reinterpret_cast<std::uintptr_t>(face_in.get())) + L" " +
-                           std::to_wstring(reinterpret_cast<std::uintptr_t>(face_out.get()));
-    std::wstring desktop = L"winsta0\\default";
-    STARTUPINFOEXW si{};
-    si.StartupInfo.cb = sizeof si;
-    si.StartupInfo.lpDesktop = desktop.data();
-    // Exactly the two pipe ends are inherited, whatever else is open here.
-    HANDLE inherited[2] = {face_in.get(), face_out.get()};
-    SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, AttributeListDeleter> list;
-    DWORD flags = CREATE_UNICODE_ENVIRONMENT;
-    if (auto* raw_list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, size ? size : 64))) {
-      if (InitializeProcThreadAttributeList(raw_list, 1, 0, &size)) {
-        list.reset(raw_list);
-        if (UpdateProcThreadAttribute(list.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited,
-                                      nullptr, nullptr)) {
-          si.lpAttributeList = list.get();
-          flags |= EXTENDED_STARTUPINFO_PRESENT;
-        }
-      } else {
-        HeapFree(GetProcessHeap(), 0, raw_list);
-      }
+    auto launch = std::make_shared<FaceLaunch>();
+    launch->exe = exe_;
+    launch->session = session;
+    launch->done = started_.get();
+    launch_ = launch;
+    auto* param = new std::shared_ptr<FaceLaunch>(launch);
+    launcher_ = UniqueHandle(CreateThread(nullptr, 0, LaunchThread, param, 0, nullptr));
+    if (!launcher_) {
+      delete param;
+      SetEvent(started_.get());  // over at once, with nothing started
     }
-    void* environment = nullptr;
-    if (!SystemCreateEnvironmentBlock(&environment, primary.get(), FALSE)) environment = nullptr;
-    PROCESS_INFORMATION pi{};
-    const std::wstring folder = exe_.substr(0, exe_.find_last_of(L'\\'));
-    const BOOL ok = CreateProcessAsUserW(primary.get(), exe_.c_str(), command.data(), nullptr, nullptr, TRUE, flags,
-                                         environment, folder.c_str(), &si.StartupInfo, &pi);
-    if (environment) SystemDestroyEnvironmentBlock(environment);
-    if (!ok) return false;
-    CloseHandle(pi.hThread);
-    process_ = UniqueHandle(pi.hProcess);
+  }
+  // Set when a start StartFace asked for is over.
+  HANDLE started_event() const { return started_.get(); }
+  // The start is over: whether a face runs now.
+  bool TakeStarted() {
+    if (!launch_) return false;
+    // It has said it is done; its thread only has to return.
+    if (launcher_) WaitForSingleObject(launcher_.get(), 5000);
+    launcher_.reset();
+    const std::shared_ptr<FaceLaunch> launch = std::move(launch_);
+    if (!launch->face.ok) return false;
+    process_ = std::move(launch->face.process);
     HANDLE arrival = arrival_;
-    channel_ = std::make_unique<PipeChannel>(std::move(ours_in), std::move(ours_out), [arrival] { SetEvent(arrival); },
-                                             PipeChannel::kFaceMessagesPerSecond);
+    channel_ = std::make_unique<PipeChannel>(std::move(launch->face.ours_in), std::move(launch->face.ours_out),
+                                             [arrival] { SetEvent(arrival); }, PipeChannel::FaceBudget());
     return true;
   }
 
   bool FaceRunning() override { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+
+  // Its end is seen by the loop's wait on the process, as any other end.
+  void ReplaceFace() override {
+    if (FaceRunning()) TerminateProcess(process_.get(), 1);
+  }
 
   void SendToFace(const protocol::Message& message) override {
     if (channel_) channel_->Send(message);
@@ -176,6 +252,30 @@ class WinGuardPlatform : public GuardPlatform {
     return code;
   }
 
+  // The service stops: the face ends before it, so that nothing of the
+  // program runs once the service says it has stopped, and an uninstall or
+  // an upgrade replaces every file at once. It is ended rather than asked:
+  // an installer that does not wait for the stop (Wine's) goes on at once,
+  // and a face taking its time would still hold the program's file.
+  void EndFace(DWORD wait_ms) {
+    if (launch_) {
+      // A start under way creates no face from now on; one it created
+      // already is ended with the rest.
+      std::unique_lock<std::timed_mutex> creating(launch_->creating, std::defer_lock);
+      if (creating.try_lock_for(std::chrono::milliseconds(wait_ms))) {
+        launch_->abandoned = true;
+        if (launch_->face.ok) process_ = std::move(launch_->face.process);
+      }
+      launch_.reset();
+      launcher_.reset();
+    }
+    if (FaceRunning()) {
+      TerminateProcess(process_.get(), 0);
+      WaitForSingleObject(process_.get(), wait_ms);
+    }
+    StopFace();
+  }
+
  private:
   void StopFace() {
     // A face still running in another session is the service's own to end.
@@ -186,6 +286,9 @@ class WinGuardPlatform : public GuardPlatform {
 
   std::wstring exe_;
   HANDLE arrival_;
+  UniqueHandle started_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  std::shared_ptr<FaceLaunch> launch_;  // a start under way
+  UniqueHandle launcher_;               // its thread
   UniqueHandle process_;
   std::unique_ptr<PipeChannel> channel_;
   WakeTimer wake_;
@@ -200,13 +303,26 @@ struct ServiceState {
   std::mutex lock;
   enum class Change { kLogon, kSession, kResumed, kClock };
   std::deque<Change> changes;
+  std::atomic<bool> shutting_down{false};  // the machine goes down: nothing is waited for
 
   void Report(DWORD state) {
+    std::lock_guard<std::mutex> guard(lock);
     status.dwCurrentState = state;
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
     status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN |
                                                                SERVICE_ACCEPT_SESSIONCHANGE | SERVICE_ACCEPT_POWEREVENT |
                                                                SERVICE_ACCEPT_TIMECHANGE
                                                          : 0;
+    SetServiceStatus(handle, &status);
+  }
+  // Still stopping, for at most `ms` more.
+  void Stopping(DWORD ms) {
+    std::lock_guard<std::mutex> guard(lock);
+    status.dwCurrentState = SERVICE_STOP_PENDING;
+    status.dwControlsAccepted = 0;
+    ++status.dwCheckPoint;
+    status.dwWaitHint = ms;
     SetServiceStatus(handle, &status);
   }
   void Tell(Change c) {
@@ -220,11 +336,18 @@ struct ServiceState {
 
 ServiceState* g_state = nullptr;  // the service manager's callbacks take no context of ours
 
+// How long a stop waits for a face being created, and for the face to be
+// gone; and what the service manager is told to allow for it.
+constexpr DWORD kFaceGraceMs = 3000;
+constexpr DWORD kStopWaitHintMs = 3 * kFaceGraceMs;
+
 DWORD WINAPI ControlHandler(DWORD control, DWORD event_type, void*, void*) {
   switch (control) {
-    case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
-      g_state->Report(SERVICE_STOP_PENDING);
+      g_state->shutting_down = true;
+      [[fallthrough]];
+    case SERVICE_CONTROL_STOP:
+      g_state->Stopping(kStopWaitHintMs);
       SetEvent(g_state->stop.get());
       return NO_ERROR;
     case SERVICE_CONTROL_SESSIONCHANGE:
@@ -262,11 +385,72 @@ void SetRecoveryActions() {
   CloseServiceHandle(scm);
 }
 
-struct FindChangeTraits {
-  static bool Valid(HANDLE h) { return h != INVALID_HANDLE_VALUE; }
-  static void Close(HANDLE h) { FindCloseChangeNotification(h); }
+// The settings file's folder, watched for changes that name the settings
+// file: the service's own files beside it (the temporary file of a write,
+// an earlier version's status file) come and go without waking anything
+// but this watch, and a change another program makes to them is nothing
+// the service reads.
+class SettingsFileWatch {
+ public:
+  SettingsFileWatch(const std::wstring& folder, std::wstring name)
+      : folder_(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr)),
+        name_(std::move(name)) {
+    overlapped_.hEvent = event_.get();
+    Arm();
+  }
+  ~SettingsFileWatch() {
+    if (armed_) {
+      CancelIoEx(folder_.get(), &overlapped_);
+      DWORD got = 0;
+      GetOverlappedResult(folder_.get(), &overlapped_, &got, TRUE);
+    }
+  }
+  SettingsFileWatch(const SettingsFileWatch&) = delete;
+  SettingsFileWatch& operator=(const SettingsFileWatch&) = delete;
+
+  // Null when the folder cannot be watched (the loop still looks at the
+  // file each time it comes round).
+  HANDLE event() const { return armed_ ? event_.get() : nullptr; }
+
+  // After the event: whether the settings file was among what changed (or
+  // so much changed that the list was lost); watches on.
+  bool Changed() {
+    armed_ = false;
+    DWORD got = 0;
+    bool named = true;
+    if (GetOverlappedResult(folder_.get(), &overlapped_, &got, FALSE) && got > 0) {
+      named = false;
+      for (DWORD at = 0; at + sizeof(FILE_NOTIFY_INFORMATION) <= got;) {
+        const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer_ + at);
+        const int length = static_cast<int>(info->FileNameLength / sizeof(WCHAR));
+        if (CompareStringOrdinal(info->FileName, length, name_.c_str(), static_cast<int>(name_.size()), TRUE) ==
+            CSTR_EQUAL)
+          named = true;
+        if (!info->NextEntryOffset) break;
+        at += info->NextEntryOffset;
+      }
+    }
+    Arm();
+    return named;
+  }
+
+ private:
+  void Arm() {
+    if (!folder_) return;
+    ResetEvent(event_.get());
+    armed_ = ReadDirectoryChangesW(folder_.get(), buffer_, sizeof buffer_, FALSE,
+                                   FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE,
+                                   nullptr, &overlapped_, nullptr) != FALSE;
+  }
+
+  UniqueHandle folder_;
+  std::wstring name_;
+  UniqueHandle event_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  OVERLAPPED overlapped_{};
+  alignas(DWORD) BYTE buffer_[16 * 1024];
+  bool armed_ = false;
 };
-using UniqueChangeNotification = UniqueOf<HANDLE, FindChangeTraits>;
 
 // The machine policy's key, watched with its subkeys: it may not exist yet.
 class PolicyWatch {
@@ -315,23 +499,29 @@ DWORD RunLoop(ServiceState& state) {
   // Whichever way the service was installed (the command, the package or
   // by hand), the settings file is the service's and the administrators'.
   ProtectSettingsFile(ini);
+  // So is the key its state and its status lie under.
+  RegistryStateStore store;
+  store.Protect();
+  // An earlier version wrote its status into a file beside the executable,
+  // which anyone could hold open; what is left of it would only mislead.
+  DeleteFileW(StatusPathOf(exe).c_str());
   ProtectedFileSecurity security;
   WinFileStore files(security.descriptor());
   WinOperatingSystem os;
   SystemUtcClock utc;
   UniqueHandle arrival(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   WinGuardPlatform platform(exe, arrival.get());
-  GuardHost host(platform, os, files, Narrow(ini), utc);
-  const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
-  UniqueChangeNotification folder_change(FindFirstChangeNotificationW(
-      folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE));
+  GuardHost host(platform, os, files, Narrow(ini), utc, store);
+  const std::size_t slash = exe.find_last_of(L'\\');
+  SettingsFileWatch folder_change(exe.substr(0, slash), ini.substr(slash + 1));
   PolicyWatch policy;
   UniqueHandle timer(CreateWaitableTimerW(nullptr, FALSE, nullptr));
+  StatusPublisher status(store);
 
   host.Start();
   state.Report(SERVICE_RUNNING);
   FileStamp stamp = StampOf(ini);
-  ULONGLONG settled_at = 0;  // when a change of the folder is looked at; 0: none waits
+  ULONGLONG settled_at = 0;  // when a change of the file is looked at; 0: none waits
   DWORD failure = NO_ERROR;
   for (;;) {
     // The folder's notification is the quick way to hear of a change, not
@@ -351,7 +541,7 @@ DWORD RunLoop(ServiceState& state) {
     }
     // Here the loop has come round from the start, from every event and
     // from a settled change of the file alike: what /status reads follows.
-    UpdateStatusFile(host);
+    status.Update(host, GetTickCount64());
     // One timer, set to the next instant anything can happen; an absolute
     // time follows any change of the clock by itself.
     const std::int64_t wake = host.NextWakeUtc();
@@ -359,14 +549,15 @@ DWORD RunLoop(ServiceState& state) {
     due.QuadPart = (wake + 11644473600LL) * 10000000LL + 200000LL;  // 20 ms into that second
     SetWaitableTimer(timer.get(), &due, 0, nullptr, nullptr, FALSE);
 
-    HANDLE waits[8];
+    HANDLE waits[9];
     DWORD n = 0;
     waits[n++] = state.stop.get();
     waits[n++] = state.control.get();
     waits[n++] = arrival.get();
     waits[n++] = timer.get();  // made at the start; without it nothing could run
-    const DWORD folder_at = folder_change ? n : MAXDWORD;
-    if (folder_change) waits[n++] = folder_change.get();
+    waits[n++] = platform.started_event();
+    const DWORD folder_at = folder_change.event() ? n : MAXDWORD;
+    if (folder_change.event()) waits[n++] = folder_change.event();
     const DWORD policy_at = policy.event() ? n : MAXDWORD;
     if (policy.event()) waits[n++] = policy.event();
     const DWORD wake_at = platform.wake_timer() ? n : MAXDWORD;
@@ -374,10 +565,15 @@ DWORD RunLoop(ServiceState& state) {
     const DWORD face_at = platform.face_process() ? n : MAXDWORD;
     if (platform.face_process()) waits[n++] = platform.face_process();
 
+    // Besides the timer: a change of the file settling, a status to write
+    // again.
+    std::optional<ULONGLONG> until;
+    if (settled_at) until = settled_at;
+    if (auto retry = status.retry_at()) until = until ? std::min(*until, *retry) : *retry;
     DWORD timeout = INFINITE;
-    if (settled_at) {
+    if (until) {
       const ULONGLONG now = GetTickCount64();
-      timeout = now >= settled_at ? 0 : static_cast<DWORD>(settled_at - now);
+      timeout = now >= *until ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(*until - now, INFINITE - 1));
     }
     const DWORD r = WaitForMultipleObjects(n, waits, FALSE, timeout);
     if (r == WAIT_OBJECT_0) break;
@@ -403,12 +599,16 @@ DWORD RunLoop(ServiceState& state) {
         }
       }
     } else if (i == 2) {
-      for (const protocol::Message& m : platform.Received()) host.FaceMessage(m);
+      for (protocol::Message& m : platform.Received()) {
+        host.FaceMessage(m);
+        protocol::WipeSecrets(m);
+      }
+    } else if (i == 4) {
+      host.FaceStarted(platform.TakeStarted());
     } else if (i == folder_at) {
-      FindNextChangeNotification(folder_change.get());
       // A folder written to all the time must not keep the file from being
       // read: the first change sets the moment.
-      if (!settled_at) settled_at = GetTickCount64() + kSettleMs;
+      if (folder_change.Changed() && !settled_at) settled_at = GetTickCount64() + kSettleMs;
     } else if (i == wake_at) {
       host.WokeForPlan();
     } else if (i == policy_at) {
@@ -423,6 +623,13 @@ DWORD RunLoop(ServiceState& state) {
     if (i == 3 || utc.UtcNow() >= wake) host.Wake();
   }
   host.Stop();
+  // Stopped for an uninstall or an upgrade, nothing of the program may be
+  // left running; going down with the machine, the session ends it anyway.
+  if (!state.shutting_down) {
+    state.Stopping(kStopWaitHintMs);
+    platform.EndFace(kFaceGraceMs);
+  }
+  status.Withdraw();
   return failure;
 }
 

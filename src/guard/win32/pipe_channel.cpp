@@ -17,7 +17,7 @@ struct PipeChannel::Shared {
   std::deque<std::string> outbox;
   bool broken = false;
   bool closing = false;
-  std::size_t max_per_second = 0;
+  std::optional<protocol::ReadBudget> budget;
   std::function<void()> on_arrival;
   UniqueHandle read, write;
 
@@ -35,23 +35,22 @@ DWORD WINAPI ReadLoop(void* param) {
   auto& s = **owned;
   protocol::FrameReader frames;
   char buffer[4096];
-  ULONGLONG window_start = GetTickCount64();
-  std::size_t in_window = 0;
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(s.read.get(), buffer, sizeof buffer, &got, nullptr) || got == 0) break;
-    frames.Feed(std::string_view(buffer, got));
     std::lock_guard<std::mutex> guard(s.lock);
     if (s.closing) return 0;
+    // Decoding costs what was sent, so what was sent is bounded first.
+    if (s.budget && !s.budget->Read(got, GetTickCount64())) {
+      s.broken = true;
+      s.Arrived();
+      return 0;
+    }
+    frames.Feed(std::string_view(buffer, got));
     bool arrived = false;
     while (auto m = frames.Next()) {
-      const ULONGLONG now = GetTickCount64();
-      if (now - window_start >= 1000) {
-        window_start = now;
-        in_window = 0;
-      }
       // A flood, at once or kept up: whoever sends it is not our peer.
-      if (s.inbox.size() >= PipeChannel::kMaxQueued || (s.max_per_second && ++in_window > s.max_per_second)) {
+      if (s.inbox.size() >= PipeChannel::kMaxQueued || (s.budget && !s.budget->Took(GetTickCount64()))) {
         s.broken = true;
         break;
       }
@@ -78,7 +77,12 @@ DWORD WINAPI WriteLoop(void* param) {
     {
       std::unique_lock<std::mutex> guard(s.lock);
       s.changed.wait(guard, [&] { return s.closing || s.broken || !s.outbox.empty(); });
-      if (s.closing || s.broken) return 0;
+      if (s.closing || s.broken) {
+        // The other side hears at once that nothing more comes, even while
+        // the reading thread still waits on a pipe it keeps open.
+        s.write.reset();
+        return 0;
+      }
       frame = std::move(s.outbox.front());
       s.outbox.pop_front();
     }
@@ -86,6 +90,7 @@ DWORD WINAPI WriteLoop(void* param) {
     while (at < frame.size()) {
       DWORD put = 0;
       if (!WriteFile(s.write.get(), frame.data() + at, static_cast<DWORD>(frame.size() - at), &put, nullptr) || put == 0) {
+        SecureZeroMemory(frame.data(), frame.size());
         std::lock_guard<std::mutex> guard(s.lock);
         s.broken = true;
         s.Arrived();
@@ -93,6 +98,8 @@ DWORD WINAPI WriteLoop(void* param) {
       }
       at += put;
     }
+    // A frame may carry a typed password: written, it is gone from here.
+    SecureZeroMemory(frame.data(), frame.size());
   }
 }
 
@@ -106,9 +113,9 @@ HANDLE StartThread(LPTHREAD_START_ROUTINE routine, const std::shared_ptr<PipeCha
 }  // namespace
 
 PipeChannel::PipeChannel(UniqueHandle read, UniqueHandle write, std::function<void()> on_arrival,
-                         std::size_t max_per_second)
+                         std::optional<protocol::ReadBudget> budget)
     : shared_(std::make_shared<Shared>()) {
-  shared_->max_per_second = max_per_second;
+  shared_->budget = budget;
   shared_->read = std::move(read);
   shared_->write = std::move(write);
   shared_->on_arrival = std::move(on_arrival);
@@ -142,7 +149,10 @@ void PipeChannel::Send(const protocol::Message& message) {
   {
     std::lock_guard<std::mutex> guard(shared_->lock);
     if (shared_->broken) return;
-    if (shared_->outbox.size() >= kMaxQueued) shared_->outbox.pop_front();
+    if (shared_->outbox.size() >= kMaxQueued) {
+      SecureZeroMemory(shared_->outbox.front().data(), shared_->outbox.front().size());
+      shared_->outbox.pop_front();
+    }
     shared_->outbox.push_back(protocol::Encode(message));
   }
   shared_->changed.notify_all();

@@ -23,15 +23,18 @@ class PipeChannel {
   // Messages kept for the other side before the oldest are dropped, and
   // received messages kept before the peer counts as hostile.
   static constexpr std::size_t kMaxQueued = 512;
-  // Messages a face may send the service in one second; ours sends a few
-  // at most.
+  // What a face may send the service in one second; ours sends a few small
+  // messages at most, and now and then the settings (a few kilobytes).
   static constexpr std::size_t kFaceMessagesPerSecond = 100;
+  static constexpr std::size_t kFaceBytesPerSecond = 2 * protocol::kMaxFrameBytes;
+  static protocol::ReadBudget FaceBudget() { return {kFaceMessagesPerSecond, kFaceBytesPerSecond}; }
 
   // Takes both ends; `on_arrival` runs on the reading thread whenever whole
   // messages arrive or the channel breaks (it must only post or signal).
-  // A peer that sends more than `max_per_second` messages in a second
-  // (0: no limit) breaks the channel.
-  PipeChannel(UniqueHandle read, UniqueHandle write, std::function<void()> on_arrival, std::size_t max_per_second = 0);
+  // A peer that spends more than `budget` allows in a second (none: no
+  // limit) breaks the channel.
+  PipeChannel(UniqueHandle read, UniqueHandle write, std::function<void()> on_arrival,
+              std::optional<protocol::ReadBudget> budget = std::nullopt);
   ~PipeChannel();
   PipeChannel(const PipeChannel&) = delete;
   PipeChannel& operator=(const PipeChannel&) = delete;

@@ -6,6 +6,7 @@
 #include "guard/guard_host.h"
 #include "guard/win32/guard_commands.h"
 #include "guard/win32/guard_win.h"
+#include "guard/win32/registry_state_store.h"
 #include "guard/win32/status_file.h"
 #include "system/win32/handle.h"
 #include "system/win32/wide.h"
@@ -16,7 +17,9 @@ namespace dadado::win32 {
 
 namespace {
 
-constexpr char kUsage[] = "用法：dadado.exe /status（后面不接其他参数）\r\n";
+constexpr char kUsage[] =
+    "用法：dadado.exe /status（后面不接其他参数）\r\n"
+    "退出代码：0 控制生效；1 控制未生效；2 用法错误；3 守护服务在运行，但无法读取它的状态\r\n";
 
 class LocalClock : public Clock {
  public:
@@ -92,9 +95,11 @@ int RunStatusCommand(const std::vector<std::wstring>& args) {
   const std::wstring exe = WinOperatingSystem::ModulePath();
   const bool installed = GuardServiceInstalled();
   // The running guard's own word, when it is current.
+  GuardStatusRead guard;
   if (installed) {
-    if (auto status = CurrentGuardStatus(exe)) {
-      Emit(STD_OUTPUT_HANDLE, *status);
+    guard = CurrentGuardStatus();
+    if (guard.text) {
+      Emit(STD_OUTPUT_HANDLE, *guard.text);
       return 0;
     }
   }
@@ -109,13 +114,18 @@ int RunStatusCommand(const std::vector<std::wstring>& args) {
   if (content.status == ReadStatus::kMissing) bytes = std::string();
   else if (content.status == ReadStatus::kOk && content.bytes.size() <= GuardHost::kMaxSettingsBytes) bytes = content.bytes;
   const std::string base = os.ExecutableBaseName();
+  RegistryStateStore state;
   StatusSurroundings around;
+  around.guard_state = installed ? &state : nullptr;
   around.run_value = RunValuePresent(os, base);
   around.guard_installed = installed;
-  around.guard_running = false;
+  around.guard_running = guard.running;
   around.program_running = ProgramRunsInThisSession(base);
   LocalClock clock;
-  const ControlStatus status = StatusWithoutGuard(bytes, os.ReadPolicyValues(), clock, around);
+  // A guard that runs, whose status cannot be read or believed, is never
+  // reported as enforcing nothing: what it does is unknown.
+  const ControlStatus status = guard.running ? StatusWhileGuardUnknown(bytes, os.ReadPolicyValues(), clock, around)
+                                             : StatusWithoutGuard(bytes, os.ReadPolicyValues(), clock, around);
   Emit(STD_OUTPUT_HANDLE, StatusJson(status));
   return StatusExitCode(status);
 }

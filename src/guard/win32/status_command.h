@@ -14,7 +14,8 @@ inline constexpr wchar_t kStatusArgument[] = L"/status";
 
 // The process's exit code: 0 when the control is in force (by the guard
 // when it is installed, else by a copy of the program in this session), 1
-// when it is not, 2 when anything follows /status on the command line.
+// when it is not, 2 when anything follows /status on the command line, 3
+// when the guard runs but its status cannot be read or believed.
 // `args` are the arguments, /status first.
 int RunStatusCommand(const std::vector<std::wstring>& args);
 

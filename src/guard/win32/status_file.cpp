@@ -1,14 +1,13 @@
 #include "guard/win32/status_file.h"
 
-#include <sddl.h>
-
+#include <algorithm>
 #include <cstdio>
 
 #include "guard/guard_host.h"
 #include "guard/win32/guard_win.h"
+#include "guard/win32/registry_state_store.h"
 #include "system/win32/handle.h"
 #include "system/win32/wide.h"
-#include "system/win32/win_file_store.h"
 #include "system/win32/win_os.h"
 
 namespace dadado::win32 {
@@ -17,22 +16,6 @@ namespace {
 
 // A status is a few kilobytes; anything much larger is not the service's.
 constexpr std::size_t kLongestStatus = 256 * 1024;
-
-// Everyone may read the status; only SYSTEM and Administrators may change
-// it, whatever the folder passes on.
-class StatusFileSecurity {
- public:
-  StatusFileSecurity() {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)",
-                                                             SDDL_REVISION_1, &sd, nullptr))
-      sd_ = UniqueLocal(sd);
-  }
-  PSECURITY_DESCRIPTOR descriptor() const { return sd_.get(); }
-
- private:
-  UniqueLocal sd_;
-};
 
 // A FILETIME in UTC as "2026-12-08T06:00:00.1234567Z": to the 100 ns, so
 // that two starts of the service never read alike.
@@ -61,28 +44,39 @@ std::optional<StatusWriter> WriterOfProcess(DWORD pid, HANDLE process) {
   return StatusWriter{pid, *started};
 }
 
-void UpdateStatusFile(GuardHost& host) {
-  const std::wstring exe = WinOperatingSystem::ModulePath();
+StatusPublisher::StatusPublisher(RegistryStateStore& store) : store_(store) {}
+
+void StatusPublisher::Update(GuardHost& host, ULONGLONG now_ms) {
+  if (retry_at_ && now_ms < *retry_at_) return;
   WinOperatingSystem os;
   const std::string text = StatusJson(StatusOfGuard(host, RunValuePresent(os, os.ExecutableBaseName())),
                                       WriterOfProcess(GetCurrentProcessId(), GetCurrentProcess()));
-  const std::string path = Narrow(StatusPathOf(exe));
-  WinFileStore reader;
-  const FileContent old = reader.Read(path);
-  if (old.status == ReadStatus::kOk && old.bytes == text) return;
-  StatusFileSecurity security;
-  WinFileStore writer(security.descriptor());
-  writer.WriteAtomically(path, text);
+  if (text == written_ && !retry_at_) return;
+  if (store_.Set(kStatusValue, text)) {
+    written_ = text;
+    retry_at_.reset();
+    pause_ = kFirstRetryMs;
+    return;
+  }
+  retry_at_ = now_ms + pause_;
+  pause_ = std::min(2 * pause_, kLongestRetryMs);
 }
 
-std::optional<std::string> CurrentGuardStatus(const std::wstring& exe) {
+void StatusPublisher::Withdraw() {
+  store_.Remove(kStatusValue);
+  written_.clear();
+}
+
+GuardStatusRead CurrentGuardStatus() {
+  GuardStatusRead result;
   const auto pid = GuardServiceProcess();
-  if (!pid) return std::nullopt;
-  WinFileStore files;
-  const FileContent content = files.Read(Narrow(StatusPathOf(exe)));
-  if (content.status != ReadStatus::kOk || content.bytes.size() > kLongestStatus) return std::nullopt;
-  const auto writer = WriterOfStatus(content.bytes);
-  if (!writer || writer->pid != *pid) return std::nullopt;
+  if (!pid) return result;
+  result.running = true;
+  RegistryStateStore store;
+  const auto text = store.Get(kStatusValue, kLongestStatus);
+  if (!text) return result;
+  const auto writer = WriterOfStatus(*text);
+  if (!writer || writer->pid != *pid) return result;
   // A process id is reused once its process has gone: the service's start
   // tells its own process from a later one. A standard user may not be
   // allowed to ask a LocalSystem process when it started; the service
@@ -90,9 +84,10 @@ std::optional<std::string> CurrentGuardStatus(const std::wstring& exe) {
   UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, *pid));
   if (process) {
     const auto running = WriterOfProcess(*pid, process.get());
-    if (running && running->started != writer->started) return std::nullopt;
+    if (running && running->started != writer->started) return result;
   }
-  return content.bytes;
+  result.text = text;
+  return result;
 }
 
 }  // namespace dadado::win32

@@ -1,5 +1,8 @@
 // The settings file on Windows: written to a temporary file in the same
-// folder, flushed to the disk, then moved over the old file in one step.
+// folder, flushed to the disk, then renamed over the old file in one step,
+// in a way that others holding the old file open cannot stop where Windows
+// has it (Windows 10 1709 and later, on NTFS); elsewhere moved over it as
+// before, which a holder can refuse.
 #pragma once
 
 #include <windows.h>

@@ -6,7 +6,6 @@
 
 #include <vector>
 
-#include "guard/win32/guard_win.h"
 #include "system/win32/system_library.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_session.h"
@@ -275,9 +274,6 @@ bool WinOperatingSystem::OpenMailLink(const std::string& address) {
 bool WinOperatingSystem::AnotherCopyRunning() {
   if (instance_checked_) return another_copy_;
   instance_checked_ = true;
-  // While the guard service runs, the program is its face, which only the
-  // service starts: a copy started any other way is a second copy.
-  if (GuardServiceRunning()) return another_copy_ = true;
   // One name per executable, in this session's namespace.
   std::wstring name = L"Local\\dadado-instance-" + Widen(ExecutableBaseName());
   SetLastError(ERROR_SUCCESS);

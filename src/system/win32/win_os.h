@@ -43,6 +43,9 @@ class WinOperatingSystem : public OperatingSystem {
   bool SetString(RegKey key, const std::string& name, const std::string& value) override;
   bool DeleteValue(RegKey key, const std::string& name) override;
   void CloseKey(RegKey key) override;
+  // win_logon_secret.cpp
+  bool StoreLogonSecret(const std::optional<std::string>& password) override;
+  std::optional<bool> LogonSecretStored() override;
   bool StartCommand(const std::string& command_line) override;
   bool OpenMailLink(const std::string& address) override;
   bool AnotherCopyRunning() override;
@@ -52,13 +55,7 @@ class WinOperatingSystem : public OperatingSystem {
   SystemError LastSystemError() override;
   void WriteEvent(EventType type, int id, const std::vector<std::string>& strings) override;
   void UpdateEventSource() override;
-  // win_guard.cpp
-  bool GuardInstalled() override;
-  bool GuardRunning() override;
   std::optional<bool> SessionLocked() override;
-  GuardChange ChangeGuard(bool install) override;
-  GuardChange InstallGuardFromProgramFiles() override;
-  std::optional<std::string> GuardPerformedLast() override;
   // Lets another copy start: for a program that ends early. The instance is
   // otherwise held until this object goes.
   void ReleaseInstance();

@@ -1,5 +1,7 @@
 #include "system/win32/win_time_zone.h"
 
+#include <iterator>
+
 namespace dadado::win32 {
 
 namespace {
@@ -48,6 +50,61 @@ std::optional<TimeZoneRule> CurrentTimeZoneRule() {
   TIME_ZONE_INFORMATION info{};
   if (GetTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID) return std::nullopt;
   return TimeZoneRuleOf(info);
+}
+
+namespace {
+
+// A zone's rule as the registry keeps it (REG_TZI_FORMAT).
+struct RegistryZoneRule {
+  LONG bias, standard_bias, daylight_bias;
+  SYSTEMTIME standard_date, daylight_date;
+};
+
+// A zone's standard-time name: the text Windows shows in the user's
+// language (MUI_Std) where it can give it, else the plain one (Std).
+std::wstring StandardNameOf(HKEY zone) {
+  wchar_t name[128] = {};
+  DWORD bytes = 0;
+  if (RegLoadMUIStringW(zone, L"MUI_Std", name, sizeof name - sizeof(wchar_t), &bytes, 0, nullptr) == ERROR_SUCCESS)
+    return name;
+  bytes = sizeof name - sizeof(wchar_t);
+  if (RegGetValueW(zone, nullptr, L"Std", RRF_RT_REG_SZ, nullptr, name, &bytes) == ERROR_SUCCESS) return name;
+  return {};
+}
+
+}  // namespace
+
+std::wstring TimeZoneNameOf(const TimeZoneRule& rule) {
+  TIME_ZONE_INFORMATION info{};
+  if (GetTimeZoneInformation(&info) != TIME_ZONE_ID_INVALID && TimeZoneRuleOf(info) == rule && info.StandardName[0])
+    return info.StandardName;
+  HKEY zones = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Time Zones", 0,
+                    KEY_READ | KEY_WOW64_64KEY, &zones) != ERROR_SUCCESS)
+    return {};
+  std::wstring found;
+  wchar_t key[128];
+  for (DWORD i = 0; found.empty(); ++i) {
+    DWORD length = static_cast<DWORD>(std::size(key));
+    if (RegEnumKeyExW(zones, i, key, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    HKEY zone = nullptr;
+    if (RegOpenKeyExW(zones, key, 0, KEY_READ | KEY_WOW64_64KEY, &zone) != ERROR_SUCCESS) continue;
+    RegistryZoneRule tzi{};
+    DWORD bytes = sizeof tzi;
+    if (RegGetValueW(zone, nullptr, L"TZI", RRF_RT_REG_BINARY, nullptr, &tzi, &bytes) == ERROR_SUCCESS &&
+        bytes == sizeof tzi) {
+      TIME_ZONE_INFORMATION as_info{};
+      as_info.Bias = tzi.bias;
+      as_info.StandardBias = tzi.standard_bias;
+      as_info.DaylightBias = tzi.daylight_bias;
+      as_info.StandardDate = tzi.standard_date;
+      as_info.DaylightDate = tzi.daylight_date;
+      if (TimeZoneRuleOf(as_info) == rule) found = StandardNameOf(zone);
+    }
+    RegCloseKey(zone);
+  }
+  RegCloseKey(zones);
+  return found;
 }
 
 std::int64_t SystemUtcClock::UtcNow() {

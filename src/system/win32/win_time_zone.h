@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
 
 #include "base/time_zone.h"
 
@@ -18,6 +19,11 @@ std::optional<TimeZoneRule> TimeZoneRuleOf(const TIME_ZONE_INFORMATION& info);
 // The rule of the zone the system is set to now, as GetTimeZoneInformation
 // gives it; nullopt when Windows cannot say.
 std::optional<TimeZoneRule> CurrentTimeZoneRule();
+
+// The name Windows gives a zone with this rule ("中国标准时间"): the current
+// zone's when it is that rule, else the first zone Windows knows of with it;
+// empty when none has it.
+std::wstring TimeZoneNameOf(const TimeZoneRule& rule);
 
 class SystemUtcClock : public UtcClock {
  public:

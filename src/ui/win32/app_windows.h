@@ -7,6 +7,9 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/plan_editor.h"
@@ -113,6 +116,9 @@ class Form1Window : public Window {
   void SetBorder(HWND control, bool border);
   void MirrorPolicyLocks();
   void MirrorPlans();
+  // The time zone's line on 高级设置, 使用当前时区 when it is offered, and
+  // where the automatic logon's password is kept.
+  void MirrorZone();
   void AddPlanPage();
   void SetPlanColumnWidths();
   void OnPlanListNotify(const NMHDR* nm);
@@ -138,6 +144,7 @@ class Form1Window : public Window {
   std::array<std::vector<HWND>, kTabCount> pages_;
   HWND plan_list_ = nullptr;
   std::vector<PlanRow> shown_rows_;
+  std::optional<std::pair<TimeZoneRule, std::wstring>> zone_name_;  // the last zone named, and its name
   int selected_plan_ = -1;
   std::unique_ptr<PlanDialog> plan_dialog_;
   std::unique_ptr<HolidayDialog> holiday_dialog_;

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "system/win32/wide.h"
+#include "system/win32/win_time_zone.h"
 #include "ui/win32/app_windows.h"
 #include "ui/win32/ids.h"
 
@@ -11,9 +12,10 @@ namespace dadado::win32 {
 
 namespace {
 
-// The window is a row taller than its first design: the frames hold the
-// daily limits, the postponement, catching up and the guard as well.
-constexpr int kClientWidth = 386, kClientHeight = 307;
+// The window is two rows taller than its first design: the frames hold the
+// daily limits, the postponement, catching up, the guard and the time zone
+// as well.
+constexpr int kClientWidth = 386, kClientHeight = 331;
 constexpr wchar_t kPolicyTip[] = L"此设置由管理员通过组策略管理";
 constexpr wchar_t kGuardStartsTip[] = L"守护服务会在每次登录时启动本程序";
 constexpr COLORREF kLinkBlue = RGB(0, 0, 255);
@@ -60,7 +62,7 @@ bool Form1Window::Create() {
                           hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
   SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 400);
 
-  tab_ = AddControl(WC_TABCONTROLW, L"", kChild | WS_TABSTOP | WS_CLIPSIBLINGS, {4, 4, 378, 264}, kIdTab);
+  tab_ = AddControl(WC_TABCONTROLW, L"", kChild | WS_TABSTOP | WS_CLIPSIBLINGS, {4, 4, 378, 288}, kIdTab);
 
   // ---- 常规设置 -------------------------------------------------------------
   AddPage(0, AddControl(WC_BUTTONW, L"频率", kGroup, {12, 30, 112, 104}, kIdStatic));
@@ -71,7 +73,7 @@ bool Form1Window::Create() {
     AddPage(0, AddControl(WC_BUTTONW, option1_captions[i], style, {22, 48 + option1_rows[i] * 21, 96, 18},
                           kIdOption1First + i));
   }
-  AddPage(0, AddControl(WC_BUTTONW, L"定时", kGroup, {12, 138, 112, 124}, kIdStatic));
+  AddPage(0, AddControl(WC_BUTTONW, L"定时", kGroup, {12, 138, 112, 148}, kIdStatic));
   HWND picker = AddControl(DATETIMEPICK_CLASSW, L"", kChild | WS_TABSTOP | WS_GROUP | DTS_TIMEFORMAT | DTS_UPDOWN,
                            {20, 156, 96, 22}, kIdPicker);
   SendMessageW(picker, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"HH':'mm':'ss"));
@@ -102,7 +104,7 @@ bool Form1Window::Create() {
   HWND group_start = Control(kIdCheckFirst + 6);
   SetWindowLongPtrW(group_start, GWL_STYLE, GetWindowLongPtrW(group_start, GWL_STYLE) | WS_GROUP);
 
-  AddPage(0, AddControl(WC_BUTTONW, L"功能", kGroup, {130, 138, 244, 124}, kIdStatic));
+  AddPage(0, AddControl(WC_BUTTONW, L"功能", kGroup, {130, 138, 244, 148}, kIdStatic));
   Check(0, 2, L"随系统自动启动", {140, 154, 180, 18}, L"随系统自动启动");
   Check(0, 7, L"启动后隐藏界面", {140, 174, 180, 18}, L"隐藏界面");
   Check(0, 5, L"启动后锁定计算机", {140, 194, 180, 18}, L"启动后锁定计算机，可配合自动登陆实现！(只对NT有效)");
@@ -115,7 +117,7 @@ bool Form1Window::Create() {
   AddPage(0, image1);
 
   // ---- 高级设置 -------------------------------------------------------------
-  AddPage(1, AddControl(WC_BUTTONW, L"安全设置", kGroup, {12, 30, 362, 74}, kIdStatic));
+  AddPage(1, AddControl(WC_BUTTONW, L"安全设置", kGroup, {12, 30, 362, 98}, kIdStatic));
   Check(1, 4, L"时间控制", {24, 50, 100, 20}, L"启用时间段控制");
   Check(1, 10, L"密码保护", {136, 50, 100, 20}, L"防止其他人更改设置，每次弹出设置界面都需要输入密码！");
   HWND label7 = AddControl(WC_STATICW, L"更改密码", kChild | SS_NOTIFY | SS_CENTER, {270, 52, 70, 18}, kIdLabel7);
@@ -131,24 +133,27 @@ bool Form1Window::Create() {
   SendMessageW(postpone, EM_SETLIMITTEXT, 3, 0);
   AddPage(1, postpone);
   AddTip(postpone, L"倒计时窗口中“推迟”一次推迟的分钟数，5 到 120，默认 10");
-  AddPage(1, AddControl(WC_BUTTONW, L"NT系统自动登录设置", kGroup, {12, 110, 362, 152}, kIdStatic));
-  Check(1, 3, L"启用(非安全设置)", {24, 130, 150, 18});
-  Check(1, 11, L"自动登陆(安全设置、推荐)", {186, 130, 180, 18}, L"设置安全的系统自动登录");
-  AddPage(1, AddControl(WC_STATICW, L"用户名(&U)", kLabel, {24, 161, 70, 16}, kIdStatic));
+  // The zone the times are judged in; under the guard, the one it pinned.
+  AddPage(1, AddControl(WC_STATICW, L"", kLabel | SS_NOPREFIX | SS_ENDELLIPSIS, {24, 103, 244, 16}, kIdZoneLine));
+  // Shown by MirrorZone, only on this tab and only when it is offered.
+  HWND use_zone = AddControl(WC_BUTTONW, L"使用当前时区", (kChild & ~WS_VISIBLE) | WS_TABSTOP, {272, 98, 92, 24},
+                             kIdUseCurrentZone);
+  AddTip(use_zone, L"守护服务按上面的时区判断时间。按此按钮应用设置，改用系统现在的时区");
+  AddPage(1, AddControl(WC_BUTTONW, L"NT系统自动登录设置", kGroup, {12, 134, 362, 152}, kIdStatic));
+  Check(1, 3, L"启用(非安全设置)", {24, 154, 150, 18});
+  Check(1, 11, L"自动登陆(安全设置、推荐)", {186, 154, 180, 18}, L"设置安全的系统自动登录");
+  AddPage(1, AddControl(WC_STATICW, L"用户名(&U)", kLabel, {24, 185, 70, 16}, kIdStatic));
   AddPage(1, AddControl(WC_EDITW, L"Administrator", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL,
-                        {100, 158, 190, 22}, kIdText1, WS_EX_CLIENTEDGE));
-  AddPage(1, AddControl(WC_STATICW, L"密  码(&P)", kLabel, {24, 189, 70, 16}, kIdStatic));
+                        {100, 182, 190, 22}, kIdText1, WS_EX_CLIENTEDGE));
+  AddPage(1, AddControl(WC_STATICW, L"密  码(&P)", kLabel, {24, 213, 70, 16}, kIdStatic));
   HWND text2 = AddControl(WC_EDITW, L"", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_PASSWORD,
-                          {100, 186, 190, 22}, kIdText2, WS_EX_CLIENTEDGE);
+                          {100, 210, 190, 22}, kIdText2, WS_EX_CLIENTEDGE);
   SendMessageW(text2, EM_SETPASSWORDCHAR, L'*', 0);
   AddPage(1, text2);
-  AddPage(1, AddControl(WC_STATICW,
-                        L"注意：\r\n1、选择启用，输入的用户名密码会被存进系统注册表。\r\n"
-                        L"2、选择自动登录，为系统安全设置，推荐使用此设置。",
-                        kLabel, {24, 214, 344, 44}, kIdStatic));
+  AddPage(1, AddControl(WC_STATICW, L"", kLabel, {24, 238, 344, 44}, kIdLogonNote));
 
   // ---- 时间控制 -------------------------------------------------------------
-  AddPage(2, AddControl(WC_BUTTONW, L"请选择允许使用本机的时间", kGroup, {12, 30, 362, 232}, kIdStatic));
+  AddPage(2, AddControl(WC_BUTTONW, L"请选择允许使用本机的时间", kGroup, {12, 30, 362, 256}, kIdStatic));
   AddPage(2, AddControl(WC_STATICW, L"允许使用的时间", kLabel, {100, 48, 110, 16}, kIdStatic));
   AddPage(2, AddControl(WC_STATICW, L"每日限时", kLabel, {212, 48, 54, 16}, kIdStatic));
   for (int n = 0; n < kWeekdays; ++n) {
@@ -178,7 +183,7 @@ bool Form1Window::Create() {
   AddPlanPage();
 
   // ---- 关于 ------------------------------------------------------------------
-  AddPage(kAboutTab, AddControl(WC_BUTTONW, L"", kGroup, {12, 30, 362, 232}, kIdStatic));
+  AddPage(kAboutTab, AddControl(WC_BUTTONW, L"", kGroup, {12, 30, 362, 256}, kIdStatic));
   HWND label4 = AddControl(WC_STATICW, Widen(VersionText()), kLabel | SS_CENTER, {24, 44, 338, 18}, kIdLabel4);
   SendMessageW(label4, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
   AddPage(kAboutTab, label4);
@@ -199,7 +204,7 @@ bool Form1Window::Create() {
   const int ids[] = {kIdCommand1, kIdCommand2, kIdCommand3, kIdCommand4};
   for (int i = 0; i < 4; ++i)
     AddControl(WC_BUTTONW, buttons[i], kChild | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON | WS_GROUP : BS_PUSHBUTTON),
-               {70 + i * 78, 276, 72, 25}, ids[i]);
+               {70 + i * 78, 300, 72, 25}, ids[i]);
 
   // Pictures and the link labels report presses and releases.
   for (HWND h : {image1, label7, label6}) SetWindowSubclass(h, &Form1Window::PictureProc, 1, reinterpret_cast<DWORD_PTR>(this));
@@ -404,7 +409,7 @@ void Form1Window::Mirror() {
   EnableWindow(picker, live.time_picker_enabled());
   SetTextIfDifferent(Control(kIdText1), Widen(live.text1().text));
   EnableWindow(Control(kIdText1), live.text1().enabled);
-  SetTextIfDifferent(Control(kIdText2), Widen(live.text2().text));
+  SetSecretTextIfDifferent(Control(kIdText2), live.text2().text);
   EnableWindow(Control(kIdText2), live.text2().enabled);
   for (int n = 0; n < kWeekdays; ++n) {
     HWND option = Control(kIdOption3First + n);
@@ -439,6 +444,7 @@ void Form1Window::Mirror() {
   SetBorder(Control(kIdImage1), program_.image1_pressed());
   MirrorTabs();
   MirrorPlans();  // after the page is chosen: what it shows depends on it
+  MirrorZone();
   MirrorPolicyLocks();
   mirroring_ = false;
 }
@@ -490,7 +496,9 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
   } else if (id == kIdText1 && code == EN_CHANGE) {
     Event([&] { live.SetText1(Narrow(TextOf(control))); });
   } else if (id == kIdText2 && code == EN_CHANGE) {
-    Event([&] { live.SetText2(Narrow(TextOf(control))); });
+    std::string typed = SecretTextOf(control);
+    Event([&] { live.SetText2(typed); });
+    WipeString(typed);
   } else if ((id == kIdCombo1 || id == kIdCombo2 || id == kIdCombo3) && code == CBN_SELCHANGE) {
     const int index = static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0));
     Event([&] {
@@ -522,6 +530,8 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
   } else if (id == kIdPlanRemove && code == BN_CLICKED) {
     if (PlanTabViewOf(live, program_.policy_locks(), selected_plan_, clock_.Now().date.year).remove_enabled)
       Event([&] { RemovePlan(live, selected_plan_); });
+  } else if (id == kIdUseCurrentZone && code == BN_CLICKED) {
+    Event([&] { program_.UseCurrentTimeZone_Click(); });
   } else if (id == kIdPlanAllowWake && code == BN_CLICKED) {
     Event([&] { program_.AllowWakeTimers(); });
   } else if (id == kIdPlanCalendar && code == BN_CLICKED) {
@@ -553,7 +563,7 @@ void Form1Window::AddPlanPage() {
   plan_list_ = AddControl(WC_LISTVIEWW, L"",
                           kChild | WS_TABSTOP | WS_GROUP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
                               LVS_NOSORTHEADER,
-                          {12, 32, 362, 162}, kIdPlanList, WS_EX_CLIENTEDGE);
+                          {12, 32, 362, 186}, kIdPlanList, WS_EX_CLIENTEDGE);
   SendMessageW(plan_list_, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER);
   for (int c = 0; c < static_cast<int>(std::size(kPlanColumns)); ++c) {
@@ -565,14 +575,42 @@ void Form1Window::AddPlanPage() {
     SendMessageW(plan_list_, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
   }
   AddPage(kPlansTab, plan_list_);
-  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"添加(&A)…", kChild | WS_TABSTOP | WS_GROUP, {12, 200, 76, 25}, kIdPlanAdd));
-  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"修改(&E)…", kChild | WS_TABSTOP, {94, 200, 76, 25}, kIdPlanEdit));
-  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"删除(&R)", kChild | WS_TABSTOP, {176, 200, 76, 25}, kIdPlanRemove));
+  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"添加(&A)…", kChild | WS_TABSTOP | WS_GROUP, {12, 224, 76, 25}, kIdPlanAdd));
+  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"修改(&E)…", kChild | WS_TABSTOP, {94, 224, 76, 25}, kIdPlanEdit));
+  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"删除(&R)", kChild | WS_TABSTOP, {176, 224, 76, 25}, kIdPlanRemove));
   AddPage(kPlansTab,
-          AddControl(WC_BUTTONW, L"节假日安排…", kChild | WS_TABSTOP, {274, 200, 100, 25}, kIdPlanCalendar));
-  AddPage(kPlansTab, AddControl(WC_STATICW, L"", kLabel | SS_NOPREFIX, {12, 231, 362, 32}, kIdPlanNotice));
+          AddControl(WC_BUTTONW, L"节假日安排…", kChild | WS_TABSTOP, {274, 224, 100, 25}, kIdPlanCalendar));
+  AddPage(kPlansTab, AddControl(WC_STATICW, L"", kLabel | SS_NOPREFIX, {12, 255, 362, 32}, kIdPlanNotice));
   // Shown by MirrorPlans, only on this tab and only when it is offered.
-  AddControl(WC_BUTTONW, L"允许唤醒(&W)", (kChild & ~WS_VISIBLE) | WS_TABSTOP, {290, 233, 84, 25}, kIdPlanAllowWake);
+  AddControl(WC_BUTTONW, L"允许唤醒(&W)", (kChild & ~WS_VISIBLE) | WS_TABSTOP, {290, 257, 84, 25}, kIdPlanAllowWake);
+}
+
+void Form1Window::MirrorZone() {
+  // Under the guard, the zone it judges in; without it, the system's own,
+  // which the program's times follow.
+  const auto& guard = program_.guard_zone();
+  const std::optional<TimeZoneRule> rule = guard ? std::optional<TimeZoneRule>(guard->pinned) : CurrentTimeZoneRule();
+  const bool differs = guard && guard->differs;
+  std::wstring line = L"时区：";
+  if (rule) {
+    if (!zone_name_ || zone_name_->first != *rule) zone_name_ = std::make_pair(*rule, TimeZoneNameOf(*rule));
+    line += Widen(UtcOffsetText(*rule));
+    // The line has room for the name or for the change, not for both.
+    if (differs) line += L"，系统时区已更改";
+    else if (!zone_name_->second.empty()) line += L" " + zone_name_->second;
+  } else {
+    line += L"无法读取";
+  }
+  SetTextIfDifferent(Control(kIdZoneLine), line);
+  const bool offer = page_ == 1 && differs && !program_.policy_locks().read_only;
+  HWND use = Control(kIdUseCurrentZone);
+  if ((IsWindowVisible(use) != FALSE) != offer) ShowWindow(use, offer ? SW_SHOWNA : SW_HIDE);
+  // Under the guard the automatic logon's password is the system's secret.
+  SetTextIfDifferent(Control(kIdLogonNote),
+                     program_.is_face() ? L"注意：\r\n1、选择启用，密码保存在系统的安全存储中。\r\n"
+                                          L"2、选择自动登录，为系统安全设置，推荐使用此设置。"
+                                        : L"注意：\r\n1、选择启用，输入的用户名密码会被存进系统注册表。\r\n"
+                                          L"2、选择自动登录，为系统安全设置，推荐使用此设置。");
 }
 
 void Form1Window::SetPlanColumnWidths() {

@@ -29,7 +29,7 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == PBT_APMRESUMEAUTOMATIC || wp == PBT_APMRESUMESUSPEND) app_.OnResumed();
       return TRUE;
     case WM_WTSSESSION_CHANGE:
-      app_.OnSessionChange(wp);
+      app_.OnSessionChange();
       return 0;
     case kTrayMessage:
       app_.OnTrayEvent(lp);

@@ -33,6 +33,10 @@ inline constexpr int kIdPlanRemove = 293;     // 删除(&R)
 inline constexpr int kIdPlanCalendar = 294;   // 节假日安排…
 inline constexpr int kIdPlanNotice = 295;     // the line about a calendar without this year
 inline constexpr int kIdPlanAllowWake = 296;  // 允许唤醒(&W): the power plan's wake timers
+// 高级设置
+inline constexpr int kIdZoneLine = 297;       // 时区：…
+inline constexpr int kIdUseCurrentZone = 298; // 使用当前时区
+inline constexpr int kIdLogonNote = 289;      // 注意：… where the logon's password is kept
 inline constexpr int kIdStatic = 299;         // labels and frames without a role
 
 // frmSplash, checkpassword, setpassword

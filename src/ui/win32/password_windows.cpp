@@ -85,8 +85,8 @@ void PasswordWindow::FocusFirstBox() {
 void PasswordWindow::Mirror() {
   if (!hwnd()) return;
   mirroring_ = true;
-  SetTextIfDifferent(GetDlgItem(hwnd(), kIdPasswordBox), Widen(State().text));
-  if (kind_ == Kind::kChange) SetTextIfDifferent(GetDlgItem(hwnd(), kIdNewPasswordBox), Widen(State().new_text));
+  SetSecretTextIfDifferent(GetDlgItem(hwnd(), kIdPasswordBox), State().text);
+  if (kind_ == Kind::kChange) SetSecretTextIfDifferent(GetDlgItem(hwnd(), kIdNewPasswordBox), State().new_text);
   mirroring_ = false;
 }
 
@@ -117,10 +117,11 @@ LRESULT PasswordWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (mirroring_) return 0;
       const int id = LOWORD(wp);
       if (HIWORD(wp) == EN_CHANGE) {
-        std::string text = Narrow(TextOf(reinterpret_cast<HWND>(lp)));
+        std::string text = SecretTextOf(reinterpret_cast<HWND>(lp));
         if (check) program_.CheckPassword_SetText(text);
         else if (id == kIdPasswordBox) program_.SetPassword_SetOld(text);
         else program_.SetPassword_SetNew(text);
+        WipeString(text);
         return 0;
       }
       if (id == IDOK) {

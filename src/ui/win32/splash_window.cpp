@@ -78,7 +78,7 @@ void SplashWindow::Mirror() {
   SetTextIfDifferent(GetDlgItem(hwnd(), kIdSplashTitle), Widen(c.title));
   SetTextIfDifferent(GetDlgItem(hwnd(), kIdSplashAction), Widen(c.action_line));
   SetTextIfDifferent(GetDlgItem(hwnd(), kIdSplashRemaining), Widen(c.remaining));
-  SetTextIfDifferent(GetDlgItem(hwnd(), kIdSplashPassword), Widen(c.password));
+  SetSecretTextIfDifferent(GetDlgItem(hwnd(), kIdSplashPassword), c.password);
   mirroring_ = false;
 }
 
@@ -93,7 +93,9 @@ LRESULT SplashWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
       if (mirroring_) return 0;
       if (LOWORD(wp) == kIdSplashPassword && HIWORD(wp) == EN_CHANGE) {
-        program_.Countdown_SetText(Narrow(TextOf(reinterpret_cast<HWND>(lp))));
+        std::string typed = SecretTextOf(reinterpret_cast<HWND>(lp));
+        program_.Countdown_SetText(typed);
+        WipeString(typed);
       } else if (LOWORD(wp) == IDOK) {
         // Enter in the password box. The countdown may reach zero while the
         // wrong-password message is open, which destroys this window: touch

@@ -50,26 +50,29 @@ constexpr auto kSettingsWait = std::chrono::seconds(10);
 
 }  // namespace
 
-WinApp::WinApp() {
+WinApp::WinApp(GuardManagement& guard) {
   settings_ = std::make_unique<SettingsFile>(
       files_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
-  program_ = std::make_unique<Program>(*settings_, os_, *this, clock_);
+  program_ = std::make_unique<Program>(*settings_, os_, guard, *this, clock_);
   MakeWindows();
 }
 
-WinApp::WinApp(FacePipes pipes) {
+WinApp::WinApp(GuardManagement& guard, FacePipes pipes) {
   channel_ = std::make_unique<PipeChannel>(std::move(pipes.read), std::move(pipes.write), [this] {
     if (HWND h = host_hwnd_.load()) PostMessageW(h, kFaceMessage, 0, 0);
   });
   // The settings file is the service's: what the program shows of it comes
   // over the pipe, first of all.
+  bool logon_stored = false;
   if (auto settings = channel_->WaitFor([](const protocol::Message& m) { return m.type == protocol::kSettings; },
-                                        kSettingsWait))
+                                        kSettingsWait)) {
     face_store_.Replace(Utf8ToGbk(settings->Get("ini")));
+    logon_stored = settings->Get("logon") == "1";
+  }
   settings_ = std::make_unique<SettingsFile>(
       face_store_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
-  program_ = std::make_unique<Program>(*settings_, os_, *this, clock_);
-  program_->BecomeFace(*this, face_store_);
+  program_ = std::make_unique<Program>(*settings_, os_, guard, *this, clock_);
+  program_->BecomeFace(*this, face_store_, logon_stored);
   MakeWindows();
 }
 
@@ -133,6 +136,7 @@ std::optional<protocol::Message> WinApp::Ask(protocol::Message request) {
   const std::string id = std::to_string(++asked_);
   request.Set("id", id);
   channel_->Send(request);
+  protocol::WipeSecrets(request);
   return channel_->WaitFor(
       [&](const protocol::Message& m) { return m.type == protocol::kReply && m.Get("id") == id; }, kReplyWait);
 }
@@ -277,28 +281,10 @@ void WinApp::OnPolicyChanged() {
   Refresh();
 }
 
-void WinApp::OnSessionChange(WPARAM event) {
+void WinApp::OnSessionChange() {
   if (ended_) return;
-  // Anyone may send this message; the system is asked what is so, and the
-  // message's word is taken only when the system cannot say.
-  if (const auto locked = os_.SessionLocked()) {
-    program_->SessionChanged(!*locked);
-    return;
-  }
-  switch (event) {
-    case WTS_SESSION_LOCK:
-    case WTS_SESSION_LOGOFF:
-    case WTS_CONSOLE_DISCONNECT:
-      program_->SessionChanged(false);
-      break;
-    case WTS_SESSION_UNLOCK:
-    case WTS_SESSION_LOGON:
-    case WTS_CONSOLE_CONNECT:
-      program_->SessionChanged(true);
-      break;
-    default:
-      break;
-  }
+  // Anyone may send this message: only the system's answer counts.
+  program_->SessionChanged();
 }
 
 void WinApp::ShowBalloon(const std::string& text) {

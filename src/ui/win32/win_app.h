@@ -29,10 +29,12 @@ class WinClock : public Clock {
 
 class WinApp : public Screen, private GuardLink {
  public:
-  WinApp();
+  // `guard` is the guard service as the program manages it; it outlives
+  // the application.
+  explicit WinApp(GuardManagement& guard);
   // The program as the face of the guard service that started it: its
   // settings are what the service sends over these pipes.
-  explicit WinApp(FacePipes pipes);
+  WinApp(GuardManagement& guard, FacePipes pipes);
   ~WinApp() override;
 
   // Starts the program; false when it ended during start-up.
@@ -96,7 +98,7 @@ class WinApp : public Screen, private GuardLink {
   void OnClockChanged();
   void OnResumed();
   void OnPolicyChanged();
-  void OnSessionChange(WPARAM event);
+  void OnSessionChange();
   void OnTrayEvent(LPARAM lp);
   void ShowNextNotice();
   // What the guard service sent has arrived.

@@ -1,5 +1,7 @@
 #include "ui/win32/window.h"
 
+#include "system/win32/wide.h"
+
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -69,6 +71,25 @@ UniqueIcon LoadProgramIcon(int size) {
 
 void SetTextIfDifferent(HWND control, const std::wstring& text) {
   if (TextOf(control) != text) SetWindowTextW(control, text.c_str());
+}
+
+std::string SecretTextOf(HWND control) {
+  const int n = GetWindowTextLengthW(control);
+  std::wstring wide(static_cast<std::size_t>(n) + 1, L'\0');
+  const int got = GetWindowTextW(control, wide.data(), n + 1);
+  std::string text = Narrow(std::wstring_view(wide.data(), static_cast<std::size_t>(got > 0 ? got : 0)));
+  SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
+  return text;
+}
+
+void SetSecretTextIfDifferent(HWND control, const std::string& text) {
+  std::string shown = SecretTextOf(control);
+  if (shown != text) {
+    std::wstring wide = Widen(text);
+    SetWindowTextW(control, wide.c_str());
+    SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
+  }
+  WipeString(shown);
 }
 
 std::wstring TextOf(HWND control) {

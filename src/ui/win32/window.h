@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/wipe.h"
 #include "system/win32/handle.h"
 
 namespace dadado::win32 {
@@ -79,5 +80,10 @@ inline constexpr wchar_t kHostWindowClass[] = L"DadadoHost";
 // Sets an edit box's text only when it differs, so the caret stays put.
 void SetTextIfDifferent(HWND control, const std::wstring& text);
 std::wstring TextOf(HWND control);
+// A password box's text as UTF-8; the wide copies it passed through are
+// wiped, and the caller wipes what it gets once used.
+std::string SecretTextOf(HWND control);
+// SetTextIfDifferent for a password box: it leaves no copy behind.
+void SetSecretTextIfDifferent(HWND control, const std::string& text);
 
 }  // namespace dadado::win32
