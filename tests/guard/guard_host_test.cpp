@@ -13,6 +13,7 @@
 #include "guard/control_status.h"
 
 #include "protection/password.h"
+#include "scheduler/daily_use.h"
 #include "settings/ini_text.h"
 #include "settings/text.h"
 #include "support/fakes.h"
@@ -55,6 +56,8 @@ struct FakePlatform : GuardPlatform {
   FakeUtcClock* clock = nullptr;
 
   std::optional<SessionId> ConsoleUserSession() override { return console; }
+  std::optional<Account> account;
+  std::optional<Account> SessionAccount(SessionId) override { return account; }
   bool SessionLocked(SessionId) override { return locked; }
   GuardHost* host = nullptr;
   bool start_at_once = true;  // else the start stays under way until Finish()
@@ -727,7 +730,6 @@ TEST_F(GuardHostTest, AStartThatTakesLongHoldsNothingUp) {
   platform.Finish();
   EXPECT_NE(platform.Last(p::kSettings), nullptr);
 }
-
 }  // namespace
 }  // namespace dadado
 
@@ -857,7 +859,6 @@ TEST(WallClockWatch, AfterAResetTheNextLookOnlyStartsAgain) {
   EXPECT_FALSE(hourly.Observe(1000, 5000));
   EXPECT_EQ(hourly.Observe(1000 + 2 * 3600, 5000 + 3600), std::optional<std::int64_t>(1000));
 }
-
 }  // namespace
 }  // namespace dadado
 
@@ -1006,6 +1007,77 @@ TEST_F(SummerTimeTest, APlanTheClockSkipsComesAtTheFirstSecondAfter) {
   for (const auto& m : platform.sent)
     if (m.type == p::kDo) done.push_back(m.Get("what"));
   EXPECT_EQ(done, std::vector<std::string>{"lock"});
+}
+
+// ---- accounts, today's use and the history ---------------------------------------------
+
+std::string EveryHour() {
+  std::string t;
+  for (int h = 0; h < 24; ++h) t += (h ? "+" : "") + std::string(h < 10 ? "0" : "") + std::to_string(h) + ":00";
+  return t;
+}
+
+struct GuardAccountsTest : GuardHostTest {
+  const Account ming{"小明", "S-1-5-21-9-1001", false};
+  // Monday allowed all day with a limit; the password "owner".
+  void GivenLimit(int limit, const std::string& more = "") {
+    GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n[时间控制]\r\n启用= 1\r\n1week=" + EveryHour() + "\r\n1limit= " +
+              std::to_string(limit) + "\r\n密码=" + EncodePassword("owner") + "\r\n" + more);
+  }
+  std::string History() {
+    const auto it = files.files.find("C:\\dadado\\dadado-usage.csv");
+    return it == files.files.end() ? "<none>" : it->second;
+  }
+};
+
+TEST_F(GuardAccountsTest, TodaysUseIsCountedWhateverIsCancelledAndTheServiceWritesTheHistory) {
+  platform.account = ming;
+  GivenLimit(2, "[高级设置]\r\n记录使用时间= 1\r\n");
+  Start();
+  RunUntil(At(11, 2, 10));
+  ASSERT_TRUE(host->engine().countdown().is_open());
+  Send(p::Message(p::kCancel).Set("password", "owner"));
+  EXPECT_FALSE(host->engine().countdown().is_open());
+  RunUntil(At(11, 10, 30));
+  EXPECT_EQ(host->use().minutes(), 10);
+  EXPECT_EQ(Stored(state_names::kTodaysUse), "2026/12/7,10");
+  EXPECT_EQ(ParseAccountDay(Stored(state_names::kAccountsUse)).accounts.at(0).minutes, 10);
+  host->Stop();
+  EXPECT_EQ(History(), "\xEF\xBB\xBF日期,账户,分钟\r\n2026-12-07,小明,10\r\n");
+  // The cancel lasts until the next logon; the count never stopped.
+  platform.locked = true;
+  host->SessionChanged();
+  RunUntil(At(11, 20, 0));
+  EXPECT_EQ(host->use().minutes(), 10);  // locked: nobody is at the console
+}
+
+TEST_F(GuardAccountsTest, AFirmwareClockSetBackStartsNoFreshDay) {
+  // Tuesday's hour used up, then the machine booted with its clock on Monday.
+  state.values[state_names::kTodaysUse] = "2026/12/8,60";
+  GivenLimit(60);
+  Start();
+  EXPECT_EQ(host->use().day(), (Date{2026, 12, 8}));
+  RunUntil(At(11, 1, 0));
+  EXPECT_TRUE(host->engine().countdown().is_open());
+  RunUntil(At(11, 5, 0));
+  EXPECT_EQ(Events(1305), 1);
+  EXPECT_EQ(Stored(state_names::kTodaysUse).rfind("2026/12/8,", 0), 0u);
+}
+
+TEST_F(GuardAccountsTest, TheAccountAtTheConsoleComesFromItsSession) {
+  const std::string own = "[时间控制:小明]\r\n启用= 1\r\n1week=24:00\r\nSID=" + ming.sid + "\r\n";
+  for (const auto& [who, countdown] : {std::pair{std::optional<Account>(ming), true},
+                                       std::pair{std::optional<Account>(Account{"小红", "S-1-5-21-9-1002", false}), false},
+                                       std::pair{std::optional<Account>(Account{"小明", "S-1-5-21-9-1003", false}), false},
+                                       std::pair{std::optional<Account>(), false}}) {
+    SCOPED_TRACE(who ? who->sid : "unknown");
+    utc.now = UtcOfChina(At(11, 0, 0));
+    platform.account = who;
+    GivenLimit(0, own);
+    Start();
+    RunUntil(At(11, 1, 0));
+    EXPECT_EQ(host->engine().countdown().is_open(), countdown);
+  }
 }
 
 }  // namespace
