@@ -816,6 +816,17 @@ void GuardHost::FaceMessage(const p::Message& m) {
   } else if (m.type == p::kClockChanged) {
     // Only a cue: what the zone is, the service asks the system.
     CheckTimeZone();
+  } else if (m.type == p::kHistory) {
+    if (answered(CheckPassword(m.Get("password"), kAtSettings))) return;
+    SendHistory(m);
+  } else if (m.type == p::kExtraTime) {
+    if (answered(CheckPassword(m.Get("password"), kAtSettings))) return;
+    const std::string name = m.Get("name"), sid = m.Get("sid");
+    const long long minutes = m.Number("minutes", 0);
+    const bool granted = IsAccountSectionName(name) && (sid.empty() || IsSidText(sid)) &&
+                         minutes >= kMinExtraMinutes && minutes <= kMaxExtraMinutes &&
+                         engine_.GrantExtraTime(settings_, name, sid, static_cast<int>(minutes));
+    Reply(m, granted ? p::kOk : p::kRefused, granted ? "" : "无法加时：账户或分钟数不正确。");
   } else if (m.type == p::kExit) {
     if (answered(CheckPassword(m.Get("password"), kAtExit))) return;
     // Only the program ends, until the next logon; the control stays.
@@ -825,6 +836,26 @@ void GuardHost::FaceMessage(const p::Message& m) {
     return;  // nothing of ours
   }
   SendTip();
+}
+
+void GuardHost::SendHistory(const p::Message& m) {
+  // Each request reads the file: a face that asks without end is answered
+  // a few times a second only.
+  const std::int64_t utc = utc_.UtcNow();
+  if (utc != history_second_) history_second_ = utc, history_asked_ = 0;
+  if (++history_asked_ > kHistoryRequestsPerSecond) return Reply(m, p::kFailed, "请稍后再试。");
+  auto history = history_.Read();
+  if (!history) return Reply(m, p::kFailed, "无法读取使用记录：" + history_.path());
+  const UsageDay today = engine_.use().Snapshot();
+  AddDay(*history, today);
+  std::optional<Date> from;
+  if (const auto date = ParseDate(m.Get("from"))) from = *date;
+  std::optional<Date> next;
+  p::Message r(p::kReply);
+  r.Set("id", m.Get("id")).Set("result", p::kOk).Set("accounts", FormatAccountDay(today));
+  r.Set("csv", history->CsvFrom(from, kHistoryBytesPerReply, next));
+  if (next) r.Set("next", IsoDate(*next));
+  platform_.SendToFace(r);
 }
 
 void GuardHost::Apply(const p::Message& m) {
@@ -863,6 +894,18 @@ void GuardHost::Apply(const p::Message& m) {
   const auto frequency = sent.Get(Utf8ToGbk(keys::kGeneral), Utf8ToGbk(keys::kFrequency));
   if (frequency && ParseIniInt(*frequency) == 2 && !PolicyOverride(EntryOf(SettingControl::kIntervalStart), policy_))
     file_.WriteIniString(keys::kGeneral, keys::kIntervalStart, FormatShortDate(now.date));
+  // The accounts' own rules, when the window changed them: the sections sent
+  // are the whole list, each taken only as the window writes it; one that is
+  // refused stays as the file holds it.
+  if (m.Get("accounts") == "1") {
+    std::vector<std::string> refused_sections;
+    std::vector<AccountSection> sections = AcceptedAccountSections(Utf8ToGbk(m.Get("ini")), refused_sections);
+    for (const AccountSection& held : ReadAccountSections(file_))
+      for (const std::string& name : refused_sections)
+        if (SameAccountName(keys::AccountSection(held.name), name)) sections.push_back(held);
+    SaveAccountSections(file_, sections, &changed);
+    refused.insert(refused.end(), refused_sections.begin(), refused_sections.end());
+  }
   if (!file_.EndBatch()) {
     Log(EventType::kWarning, events::kSettingsNotSaved, {"设置文件", "无法写入 " + settings_path_});
     return Reply(m, p::kFailed, "设置文件无法写入：" + settings_path_);

@@ -97,6 +97,10 @@ class GuardHost : private EngineHost {
   // What could not be stored (the settings file read, the state written) is
   // tried again this long after.
   static constexpr int kRetrySeconds = 60;
+  // The usage history goes to the face in parts of this size, and at most
+  // so many requests a second are answered.
+  static constexpr std::size_t kHistoryBytesPerReply = 128 * 1024;
+  static constexpr int kHistoryRequestsPerSecond = 5;
   // The longest sleep, whatever is due: the clock is looked at once an hour.
   static constexpr int kLongestSleepSeconds = 3600;
   // The clock is looked at this long before the pinned zone's clock changes,
@@ -233,6 +237,8 @@ class GuardHost : private EngineHost {
   enum class PasswordVerdict { kRight, kWrong, kLockedOut };
   PasswordVerdict CheckPassword(const std::string& typed, const char* where);
   void Apply(const protocol::Message& request);
+  // The usage history for the face, with today's counts, a part at a time.
+  void SendHistory(const protocol::Message& request);
   void ChangePassword(const protocol::Message& request);
   void StorePostponements();
   void RestorePostponements(const std::optional<std::pair<std::int64_t, std::int64_t>>& postponed,
@@ -315,6 +321,8 @@ class GuardHost : private EngineHost {
   bool account_stale_ = true;
   // The usage history beside the settings file, written by the service only.
   UsageRecorder history_;
+  std::int64_t history_second_ = 0;
+  int history_asked_ = 0;
   std::optional<std::int64_t> last_countdown_tick_;
   std::string postponed_stored_, held_off_stored_;
 };

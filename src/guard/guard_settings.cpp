@@ -55,12 +55,18 @@ std::optional<std::pair<Date, int>> UseOf(const std::string& text) {
 GuardSettingsRead ReadGuardSettings(const std::string& file_bytes, const PolicyValues& policy,
                                     const LocalDateTime& now) {
   GuardSettingsRead r;
-  // What the program is shown: the table's keys as the file holds them.
+  // What the program is shown: the table's keys as the file holds them, and
+  // the accounts' own rules.
   {
     const IniText original(file_bytes);
     IniText shown;
     for (const SettingEntry& e : SettingsTable())
       if (auto v = original.Get(Utf8ToGbk(e.section), Utf8ToGbk(e.key))) shown.Set(Utf8ToGbk(e.section), Utf8ToGbk(e.key), *v);
+    MemoryStore bytes(file_bytes);
+    SettingsFile sections(bytes, kPath);
+    for (const AccountSection& a : ReadAccountSections(sections))
+      for (const auto& [key, value] : AccountSectionKeys(a))
+        shown.Set(Utf8ToGbk(keys::AccountSection(a.name)), Utf8ToGbk(key), Utf8ToGbk(value));
     r.face_ini = GbkToUtf8(shown.bytes());
   }
 

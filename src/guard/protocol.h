@@ -111,6 +111,11 @@ inline constexpr char kExit[] = "exit";            // id, password
 inline constexpr char kIdle[] = "idle";            // seconds without input in the session
 inline constexpr char kDone[] = "done";            // id (of the do), result: ok | failed
 inline constexpr char kClockChanged[] = "clock";   // the session saw the clock or the zone change
+// id, password[, from]: the usage history from that day (yyyy-mm-dd) on; the
+// reply carries csv (whole days, as much as one frame holds), next (the
+// first day left out, when some were) and accounts (today's counts).
+inline constexpr char kHistory[] = "history";
+inline constexpr char kExtraTime[] = "extra";      // id, password, name, sid, minutes: 今日加时
 
 // Results of a reply.
 inline constexpr char kOk[] = "ok";

@@ -182,6 +182,32 @@ std::string UsageHistory::Csv(const std::string& account) const {
   return text;
 }
 
+std::string UsageHistory::CsvFrom(const std::optional<Date>& from, std::size_t most, std::optional<Date>& next) const {
+  std::vector<UsageRow> rows = Rows();
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const UsageRow& a, const UsageRow& b) { return DayNumber(a.day) < DayNumber(b.day); });
+  std::string text = std::string(kBom) + kUsageHeader + "\r\n";
+  const std::size_t head = text.size();
+  next.reset();
+  for (std::size_t i = 0; i < rows.size();) {
+    if (from && DayNumber(rows[i].day) < DayNumber(*from)) {
+      ++i;
+      continue;
+    }
+    // A day goes whole or not at all.
+    std::string day;
+    std::size_t j = i;
+    for (; j < rows.size() && rows[j].day == rows[i].day; ++j) day += RowText(rows[j]) + "\r\n";
+    if (text.size() > head && text.size() + day.size() > most) {
+      next = rows[i].day;
+      break;
+    }
+    text += day;
+    i = j;
+  }
+  return text;
+}
+
 ChartScale ScaleFor(int largest) {
   largest = std::clamp(largest, 0, 24 * 60);
   ChartScale s;

@@ -56,6 +56,10 @@ class UsageHistory {
   UsageSummary Summarize(const Date& today, const std::string& account) const;
   // The history as a file of its own: all of it, or the account's rows.
   std::string Csv(const std::string& account) const;
+  // The rows of the days from `from` on (all when none), as a file of its
+  // own, whole days only and no more than about `most` bytes; `next` is the
+  // first day left out, or none when nothing was.
+  std::string CsvFrom(const std::optional<Date>& from, std::size_t most, std::optional<Date>& next) const;
 
  private:
   struct Line {

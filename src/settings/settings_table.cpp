@@ -8,7 +8,9 @@
 #include "scheduler/time_control.h"
 #include "scheduler/usage_history.h"
 #include "scheduler/work_calendar.h"
+#include "settings/ini_text.h"
 #include "settings/keys.h"
+#include "settings/text.h"
 
 namespace dadado {
 
@@ -155,6 +157,11 @@ bool IsAccountSectionName(const std::string& account) {
          account.front() != ' ' && account.back() != ' ';
 }
 
+bool IsSidText(const std::string& sid) {
+  return sid.size() > 4 && sid.size() < 200 && sid.compare(0, 4, "S-1-") == 0 &&
+         sid.find_first_not_of("S0123456789-") == std::string::npos;
+}
+
 std::vector<AccountSection> ReadAccountSections(SettingsFile& file) {
   std::vector<AccountSection> sections;
   for (const std::string& name : file.SectionNames()) {
@@ -170,13 +177,47 @@ std::vector<AccountSection> ReadAccountSections(SettingsFile& file) {
       const int limit = ParseIniInt(file.Peek(name, keys::LimitKey(n)).value_or(""));
       a.rules.limits[n] = std::to_string(limit >= 0 && limit <= kMaxDailyLimitMinutes ? limit : 0);
     }
-    const std::string sid = file.Peek(name, keys::kSid).value_or("");
-    if (sid.size() > 4 && sid.size() < 200 && sid.compare(0, 4, "S-1-") == 0 &&
-        sid.find_first_not_of("S0123456789-", 0) == std::string::npos)
-      a.sid = sid;
+    if (const std::string sid = file.Peek(name, keys::kSid).value_or(""); IsSidText(sid)) a.sid = sid;
     sections.push_back(std::move(a));
   }
   return sections;
+}
+
+std::vector<AccountSection> AcceptedAccountSections(const std::string& ini_bytes, std::vector<std::string>& refused) {
+  const IniText ini(ini_bytes);
+  std::vector<AccountSection> accepted;
+  for (const std::string& raw : ini.SectionNames()) {
+    const std::string section = GbkToUtf8(raw);
+    const auto account = AccountOfSection(section);
+    if (!account) continue;
+    auto value = [&](const std::string& key) -> std::optional<std::string> {
+      if (auto v = ini.Get(raw, Utf8ToGbk(key))) return GbkToUtf8(*v);
+      return std::nullopt;
+    };
+    AccountSection a{*account, "", {}};
+    bool ok = IsAccountSectionName(*account) && accepted.size() < static_cast<std::size_t>(kMaxAccountSections);
+    const auto enabled = value(keys::kEnabled);
+    const auto on = enabled ? AcceptedValue(EntryOf(SettingControl::kCatchUp), *enabled) : std::nullopt;
+    ok = ok && on;
+    if (on) a.rules.enabled = ParseIniInt(*on);
+    for (int n = 0; n < kWeekdays && ok; ++n) {
+      const auto hours = value(keys::WeekKey(n));
+      const auto limit = value(keys::LimitKey(n));
+      const auto h = hours ? AcceptedValue(EntryOf(SettingControl::kAllowedHours, n), *hours) : std::nullopt;
+      const auto l = limit ? AcceptedValue(EntryOf(SettingControl::kDailyLimit, n), *limit) : std::nullopt;
+      ok = h && l;
+      if (ok) {
+        a.rules.hours[n] = *h;
+        a.rules.limits[n] = std::to_string(ParseIniInt(*l));
+      }
+    }
+    const std::string sid = value(keys::kSid).value_or("");
+    ok = ok && (sid.empty() || IsSidText(sid));
+    a.sid = sid;
+    if (ok) accepted.push_back(std::move(a));
+    else refused.push_back(section);
+  }
+  return accepted;
 }
 
 std::vector<std::pair<std::string, std::string>> AccountSectionKeys(const AccountSection& section) {

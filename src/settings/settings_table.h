@@ -86,8 +86,14 @@ std::optional<std::string> AccountOfSection(const std::string& section);
 // Whether a text can name an account's section: not empty, no brackets, no
 // line break, no more than the file keeps of a name.
 bool IsAccountSectionName(const std::string& account);
+// "S-1-5-21-…": digits and dashes after "S-1-".
+bool IsSidText(const std::string& sid);
 // An account section's keys, as Apply writes them, in order.
 std::vector<std::pair<std::string, std::string>> AccountSectionKeys(const AccountSection& section);
+// The account sections of an Apply's ini (GBK), each taken only when every
+// key is one the window could have written; the names of those that are not
+// go into `refused`.
+std::vector<AccountSection> AcceptedAccountSections(const std::string& ini_bytes, std::vector<std::string>& refused);
 // Writes the sections as the list holds them and removes the account
 // sections it does not hold; true when the file holds them all.
 bool SaveAccountSections(SettingsFile& file, const std::vector<AccountSection>& sections,

@@ -48,9 +48,9 @@ void Program::Start() {
   screen_.SetTimerRunning(FormTimer::kTimeControl, engine_.timer_running(FormTimer::kTimeControl));
   // Today's use so far, across restarts of the program and the computer,
   // before the first time-control check counts on; the account is the one
-  // this program runs as (the service's face counts nothing).
+  // this program runs as (the face only names it: the service counts).
   engine_.use().Load(state_.LoadUsage(), clock_.Now());
-  if (!link_) engine_.SetAccount(EngineSettingsOf(live_), os_.CurrentAccount());
+  engine_.SetAccount(EngineSettingsOf(live_), os_.CurrentAccount());
   engine_.IdleRestarts();
   Form_Load();
   if (!ended_) {

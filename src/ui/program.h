@@ -161,6 +161,8 @@ class Program : private EngineHost {
     ChartScale scale;            // fits the bars and the limits
   };
   static constexpr int kChartDays = 14;
+  // The face takes the history from the service in at most so many parts.
+  static constexpr int kMostHistoryParts = 100;
   // The accounts of the 使用记录 tab's list after "所有账户": those of the
   // history, and the one at the console.
   std::vector<std::string> UsageAccounts();
@@ -361,8 +363,14 @@ class Program : private EngineHost {
   std::optional<std::int64_t> last_minute_;
   UsageRecorder recorder_;
   bool usage_timer_ = false;
-  // The history as the file holds it, with today's counts.
-  std::optional<UsageHistory> History();
+  // The history as the file holds it, with today's counts: all of it, or
+  // (`recent`) at least the last 30 days. The face asks the service.
+  std::optional<UsageHistory> History(bool recent);
+  std::optional<UsageHistory> FaceHistory(std::optional<Date> from);
+  // Extra time granted to an account today.
+  int ExtraMinutesToday(const Account& account) const;
+  std::string history_problem_;  // why the history could not be had
+  UsageDay face_today_;          // today's counts as the service last sent them
 };
 
 }  // namespace dadado

@@ -2,6 +2,7 @@
 // time: what the 时间控制 and 使用记录 tabs show and do.
 #include <algorithm>
 
+#include "base/date_time_text.h"
 #include "ui/program.h"
 
 namespace dadado {
@@ -27,17 +28,57 @@ std::vector<Program::RulesChoice> Program::RulesChoices() {
   return list;
 }
 
-std::optional<UsageHistory> Program::History() {
-  // The face's settings live in memory; the history is the service's.
-  if (link_) return std::nullopt;
+std::optional<UsageHistory> Program::History(bool recent) {
+  if (link_) {
+    // The history is the service's: the face asks for it with the password.
+    std::optional<Date> from;
+    if (recent) from = DateOfDayNumber(DayNumber(clock_.Now().date) - 31);
+    return FaceHistory(from);
+  }
   auto history = recorder_.Read();
-  if (history) AddDay(*history, engine_.use().Snapshot());
+  if (!history) {
+    history_problem_ = "无法读取使用记录：" + recorder_.path();
+    return std::nullopt;
+  }
+  AddDay(*history, engine_.use().Snapshot());
   return history;
+}
+
+std::optional<UsageHistory> Program::FaceHistory(std::optional<Date> from) {
+  if (!face_password_) {
+    history_problem_ = "使用记录需要输入密码后才能查看。";
+    return std::nullopt;
+  }
+  UsageHistory history;
+  // In parts, each of whole days, the service saying where the next begins.
+  for (int part = 0; part < kMostHistoryParts; ++part) {
+    protocol::Message ask(protocol::kHistory);
+    ask.Set("password", *face_password_);
+    if (from) ask.Set("from", IsoDate(*from));
+    const auto reply = AskService(ask);
+    if (!reply || reply->Get("result") != protocol::kOk) {
+      history_problem_ = reply && !reply->Get("text").empty() ? reply->Get("text") : "守护服务没有提供使用记录。";
+      return std::nullopt;
+    }
+    for (const UsageRow& r : UsageHistory::Parse(reply->Get("csv")).Rows()) history.Record(r.day, r.account, r.minutes);
+    face_today_ = ParseAccountDay(reply->Get("accounts"));
+    const auto next = ParseDate(reply->Get("next"));
+    if (!reply->Has("next") || !next || (from && DayNumber(*next) <= DayNumber(*from))) break;
+    from = next;
+  }
+  return history;
+}
+
+int Program::ExtraMinutesToday(const Account& account) const {
+  if (!link_) return engine_.UseFor(EngineSettingsOf(live_), account).extra_minutes;
+  for (const AccountUse& a : face_today_.accounts)
+    if (SameAccount(a.name, a.sid, account.name, account.sid)) return a.extra_minutes;
+  return 0;
 }
 
 std::vector<std::string> Program::UsageAccounts() {
   std::vector<std::string> names;
-  if (auto history = History()) names = history->Accounts();
+  if (auto history = History(true)) names = history->Accounts();
   if (const auto& a = engine_.account();
       a && std::none_of(names.begin(), names.end(), [&](const std::string& n) { return SameAccountName(n, a->name); }))
     names.push_back(a->name);
@@ -46,9 +87,9 @@ std::vector<std::string> Program::UsageAccounts() {
 
 Program::UsageView Program::UsageOf(const std::string& account) {
   UsageView view;
-  auto history = History();
+  auto history = History(true);
   if (!history) {
-    view.problem = "无法读取使用记录：" + recorder_.path();
+    view.problem = history_problem_;
     return view;
   }
   view.available = true;
@@ -75,7 +116,7 @@ Program::UsageView Program::UsageOf(const std::string& account) {
     const int weekday_limit = chosen.rules.daily_limits[WeekdayOf(d)];
     if (machine_limit) bar.limit = s.rules.daily_limits[WeekdayOf(d)];
     else if (!account.empty() && chosen.time_control && weekday_limit > 0)
-      bar.limit = weekday_limit + (bar.today ? engine_.UseFor(s, whom).extra_minutes : 0);
+      bar.limit = weekday_limit + (bar.today ? ExtraMinutesToday(whom) : 0);
     largest = std::max({largest, bar.minutes, bar.limit});
     view.bars.push_back(bar);
   }
@@ -85,7 +126,7 @@ Program::UsageView Program::UsageOf(const std::string& account) {
 }
 
 std::optional<std::string> Program::UsageCsv(const std::string& account) {
-  auto history = History();
+  auto history = History(false);
   if (!history) return std::nullopt;
   return history->Csv(account);
 }
@@ -93,7 +134,7 @@ std::optional<std::string> Program::UsageCsv(const std::string& account) {
 bool Program::ExportUsage(const std::string& account, FileStore& files, const std::string& path) {
   const auto csv = UsageCsv(account);
   if (!csv) {
-    screen_.ShowMessage("无法读取使用记录：" + recorder_.path(), kNotice, MessageIcon::kWarning, MessageButtons::kOk);
+    screen_.ShowMessage(history_problem_, kNotice, MessageIcon::kWarning, MessageButtons::kOk);
     return false;
   }
   if (!files.WriteAtomically(path, *csv)) {
@@ -109,6 +150,15 @@ bool Program::GrantExtraTime(const std::string& name, const std::string& sid, in
     screen_.ShowMessage("加时必须在" + std::to_string(kMinExtraMinutes) + "到" + std::to_string(kMaxExtraMinutes) + "分钟之间。",
                         kNotice, MessageIcon::kWarning, MessageButtons::kOk);
     return false;
+  }
+  if (link_) {
+    // The service grants it, with the password the window was opened with.
+    if (!face_password_) return false;
+    protocol::Message ask(protocol::kExtraTime);
+    ask.Set("password", *face_password_).Set("name", name).Set("sid", sid).Set("minutes", minutes);
+    if (!FaceReplyOk(AskService(ask), "密码不正确")) return false;
+    screen_.Refresh();
+    return true;
   }
   engine_.GrantExtraTime(EngineSettingsOf(live_), name, sid, minutes);
   UpdateTrayTip();

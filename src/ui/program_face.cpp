@@ -95,6 +95,7 @@ void Program::ReloadFromFaceStore() {
   const LocalDateTime now = clock_.Now();
   for (const SettingEntry& e : SettingsTable())
     if (e.step != LoadStep::kCancel) LoadSetting(e, settings_, live_, extras, now, policy_);
+  live_.LoadAccountSections(ReadAccountSections(settings_));
   if (live_.check(3).enabled) live_.SetCheck(3, face_logon_stored_ ? 1 : 0);
   live_.SetApplyEnabled(false);
   ShowTrayIconByCheck1();
@@ -170,14 +171,20 @@ void Program::FaceApply(bool pin_current_zone) {
   // Apply empties the plan and calendar keys that the file holds and the
   // window no longer fills; the scratch starts with the service's, so that a
   // plan deleted here is deleted there too.
+  // So are the keys written only when not their default, so that one set
+  // back to its default goes too, and the accounts' sections, so that a
+  // section removed here is removed there.
   for (const SettingEntry& e : SettingsTable())
-    if (WrittenOnlyWhenHeld(e.control) && !PolicyOverride(e, policy_))
+    if ((WrittenOnlyWhenHeld(e.control) || WrittenWhenNotDefault(e.control)) && !PolicyOverride(e, policy_))
       if (auto held = settings_.Peek(e.section, e.key)) written.WriteIniString(e.section, e.key, *held);
+  SaveAccountSections(written, ReadAccountSections(settings_));
   SaveSettings(written, live_, clock_.Now(), policy_);
   p::Message request(p::kApply);
   request.Set("password", *face_password_).Set("ini", GbkToUtf8(scratch.bytes()));
   request.Set("logon", live_.IsSet(3) ? 1 : 0).Set("logon_user", live_.text1().text).Set("logon_password", live_.text2().text);
   if (pin_current_zone) request.Set("zone", "current");
+  // The sections sent are then the whole list.
+  if (live_.account_sections_changed()) request.Set("accounts", 1);
   const auto reply = AskService(request);
   if (!reply || (reply->Get("result") != p::kOk && reply->Get("result") != p::kRefused)) {
     FaceReplyOk(reply, "密码不正确");

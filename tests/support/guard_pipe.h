@@ -27,6 +27,8 @@ struct GuardPipe : GuardPlatform, GuardLink {
 
   std::optional<SessionId> ConsoleUserSession() override { return 1; }
   bool SessionLocked(SessionId) override { return false; }
+  std::optional<Account> account;
+  std::optional<Account> SessionAccount(SessionId) override { return account; }
   void StartFace(SessionId) override {
     face = true;
     if (host) host->FaceStarted(true);

@@ -203,6 +203,52 @@ TEST_F(FaceTest, PlansAppliedAndDeletedThroughTheServiceStayDeleted) {
   EXPECT_EQ(program.live().holidays(), "");
 }
 
+TEST_F(FaceTest, AnAccountsRulesItsHistoryAndExtraTimeGoThroughTheService) {
+  const Account ming{"小明", "S-1-5-21-9-1001", false};
+  pipe.account = ming;
+  host->SessionChanged();
+  program.clock_menu4_Click();
+  program.CheckPassword_SetText("owner");
+  program.CheckPassword_cmdOK_Click();
+  ASSERT_TRUE(program.form_visible());
+  LiveSettings& live = program.live();
+  live.ShowAccountRules(ming.name, ming.sid);
+  live.SetUseDefaultRules(false);
+  live.SetCheck(4, 1);
+  for (int n = 0; n < kWeekdays; ++n) live.SetText3(n, "10:00+11:00");
+  live.SetRecordUsage(1);
+  program.Command3_Click();
+  Deliver();
+  EXPECT_EQ(Key("时间控制:小明", "启用"), "1");
+  EXPECT_EQ(Key("时间控制:小明", "SID"), ming.sid);
+  EXPECT_EQ(Key("高级设置", "记录使用时间"), "1");
+  EXPECT_TRUE(program.live().HasOwnRules(ming.name, ming.sid));
+
+  // Counted and kept by the service, shown by the face, today to the minute.
+  RunUntil(11, 5, 30);
+  const Program::UsageView view = program.UsageOf("小明");
+  ASSERT_TRUE(view.available) << view.problem;
+  EXPECT_EQ(view.bars.back().minutes, 5);
+  ASSERT_TRUE(program.GrantExtraTime(ming.name, ming.sid, 30));
+  EXPECT_EQ(service_os.events.back().id, 1304);
+
+  // A section that is not one the window writes is refused; 使用默认规则
+  // removes the account's own.
+  host->FaceMessage(p::Message(p::kApply).Set("id", "77").Set("password", "owner").Set("accounts", 1).Set(
+      "ini", "[时间控制:小红]\r\n启用= 1\r\n0week=08:00\r\n"));
+  const auto reply = std::find_if(pipe.to_face.begin(), pipe.to_face.end(),
+                                  [](const p::Message& m) { return m.type == p::kReply && m.Get("id") == "77"; });
+  ASSERT_NE(reply, pipe.to_face.end());
+  EXPECT_EQ(reply->Get("result"), p::kRefused);
+  EXPECT_EQ(reply->Get("text"), "时间控制:小红");
+  EXPECT_EQ(Key("时间控制:小红", "启用"), "<missing>");
+  Deliver();
+  program.live().ShowAccountRules(ming.name, ming.sid);
+  program.live().SetUseDefaultRules(true);
+  program.Command3_Click();
+  EXPECT_EQ(Key("时间控制:小明", "启用"), "<missing>");
+}
+
 TEST_F(FaceTest, ChangingThePasswordIsTheServicesToCheckAndWrite) {
   program.clock_menu3_Click();
   program.CheckPassword_SetText("owner");
