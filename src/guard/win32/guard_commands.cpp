@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <psapi.h>
 
+#include "engine/usage_recorder.h"
 #include "guard/win32/guard_win.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_os.h"
@@ -194,6 +195,9 @@ int RunRestoreSettingsAccess() {
   const std::wstring exe = WinOperatingSystem::ModulePath();
   const std::wstring ini = SettingsPathOf(exe);
   if (GetFileAttributesW(ini.c_str()) != INVALID_FILE_ATTRIBUTES && !RestoreInheritedAccess(ini)) return 2;
+  // So does the usage history the service kept.
+  const std::wstring history = Widen(UsageFilePath(Narrow(ini)));
+  if (GetFileAttributesW(history.c_str()) != INVALID_FILE_ATTRIBUTES) RestoreInheritedAccess(history);
   DeleteFileW((exe.substr(0, exe.size() - 4) + L".status.json").c_str());
   return 0;
 }

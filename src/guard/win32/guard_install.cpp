@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "guard/guard_settings.h"
+#include "engine/usage_recorder.h"
 #include "guard/win32/guard_win.h"
 #include "settings/settings_file.h"
 #include "system/win32/wide.h"
@@ -191,6 +192,9 @@ GuardSetupResult UninstallGuardService(const std::wstring& name) {
   const std::wstring ini = executable.empty() ? std::wstring() : SettingsPathOf(executable);
   if (!ini.empty() && Exists(ini) && !RestoreInheritedAccess(ini))
     return Failed(GuardSetupOutcome::kSettingsFileRefused);
+  // So does the usage history the service kept beside it.
+  if (const std::wstring history = ini.empty() ? ini : Widen(UsageFilePath(Narrow(ini))); !ini.empty() && Exists(history))
+    RestoreInheritedAccess(history);
   if (const LSTATUS r = UnlistForSafeMode(name); r != ERROR_SUCCESS) return RegistryFailed(r);
   return {};
 }

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "guard/guard_host.h"
+#include "engine/usage_recorder.h"
 #include "guard/win32/guard_win.h"
 #include "guard/win32/pipe_channel.h"
 #include "guard/win32/registry_state_store.h"
@@ -21,6 +22,7 @@
 #include "system/power.h"
 #include "system/win32/system_library.h"
 #include "system/win32/wide.h"
+#include "system/win32/win_accounts.h"
 #include "system/win32/win_file_store.h"
 #include "system/win32/win_os.h"
 #include "system/win32/win_session.h"
@@ -165,6 +167,27 @@ class WinGuardPlatform : public GuardPlatform {
 
   // Asked of the system, never taken from a message anyone could send.
   bool SessionLocked(SessionId session) override { return SessionIsLocked(session).value_or(false); }
+
+  // The user name as the session gives it; the SID and the groups from the
+  // session's token (an administrator's filtered token still holds
+  // Administrators, for deny only).
+  std::optional<Account> SessionAccount(SessionId session) override {
+    wchar_t* user = nullptr;
+    DWORD bytes = 0;
+    if (!SystemWTSQuerySessionInformation(session, WTSUserName, &user, &bytes)) return std::nullopt;
+    Account account{user ? Narrow(user) : std::string(), "", false};
+    SystemWTSFreeMemory(user);
+    if (account.name.empty()) return std::nullopt;
+    HANDLE raw = nullptr;
+    if (SystemWTSQueryUserToken(session, &raw)) {
+      UniqueHandle token(raw);
+      if (const auto of_token = AccountOfToken(token.get())) {
+        account.sid = of_token->sid;
+        account.administrator = of_token->administrator;
+      }
+    }
+    return account;
+  }
 
   void StartFace(SessionId session) override {
     StopFace();
@@ -499,6 +522,10 @@ DWORD RunLoop(ServiceState& state) {
   // Whichever way the service was installed (the command, the package or
   // by hand), the settings file is the service's and the administrators'.
   ProtectSettingsFile(ini);
+  // And the usage history beside it, which the service alone writes from
+  // now on (one the program wrote before was readable as its folder).
+  const std::wstring history = Widen(UsageFilePath(Narrow(ini)));
+  if (GetFileAttributesW(history.c_str()) != INVALID_FILE_ATTRIBUTES) ProtectSettingsFile(history);
   // So is the key its state and its status lie under.
   RegistryStateStore store;
   store.Protect();

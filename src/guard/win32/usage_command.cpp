@@ -4,7 +4,9 @@
 
 #include "engine/usage_recorder.h"
 #include "guard/usage_report.h"
+#include "guard/win32/guard_commands.h"
 #include "guard/win32/guard_win.h"
+#include "guard/win32/registry_state_store.h"
 #include "guard/win32/status_command.h"
 #include "settings/ini_text.h"
 #include "settings/keys.h"
@@ -43,6 +45,12 @@ int RunUsageCommand(const std::vector<std::wstring>& args) {
       kept.push_back(ParseAccountDay(GbkToUtf8(*line)));
   }
   if (auto line = os.ReadUserValue(keys::kUserAccountsUsed)) kept.push_back(ParseAccountDay(*line));
+  // Under the guard today's counts are the service's, in its state, which
+  // every user may read (the history file only administrators).
+  if (GuardServiceInstalled()) {
+    RegistryStateStore state;
+    if (auto line = state.Get(state_names::kAccountsUse)) kept.push_back(ParseAccountDay(*line));
+  }
   const std::string path = UsageFilePath(settings_path);
   const UsageReport report = MakeUsageReport(files.Read(path), path, kept, recording);
   if (!report.err.empty()) EmitText(true, report.err);
