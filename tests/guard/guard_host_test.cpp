@@ -1044,6 +1044,9 @@ TEST_F(GuardAccountsTest, TodaysUseIsCountedWhateverIsCancelledAndTheServiceWrit
   EXPECT_EQ(ParseAccountDay(Stored(state_names::kAccountsUse)).accounts.at(0).minutes, 10);
   host->Stop();
   EXPECT_EQ(History(), "\xEF\xBB\xBF日期,账户,分钟\r\n2026-12-07,小明,10\r\n");
+  // A restart of the service keeps each account's count.
+  Start();
+  EXPECT_EQ(host->use().MinutesOf(ming.name, ming.sid), 10);
   // The cancel lasts until the next logon; the count never stopped.
   platform.locked = true;
   host->SessionChanged();
