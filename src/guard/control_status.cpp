@@ -299,7 +299,7 @@ ControlStatus StatusWithoutGuard(const std::optional<std::string>& file_bytes, c
   s.settings = StatusSettings(file_bytes, policy, now, read.settings, around);
   s.today = now.date;
   s.limit_minutes = TodaysLimit(read.settings, now.date);
-  s.time_control = read.settings.TimeControlInForce();
+  s.time_control = read.settings.TimeControlForAnyone();
   if (!file_bytes) return s;  // nothing more is known of a file that could not be read
 
   QuietHost host;
@@ -366,7 +366,7 @@ ControlStatus StatusOfGuard(GuardHost& host, bool run_value) {
   s.accounts = host.use().Snapshot().accounts;
   if (const auto& a = host.engine().account()) s.console_account = a->name;
   s.limit_minutes = TodaysLimit(settings, now.date);
-  s.time_control = settings.TimeControlInForce();
+  s.time_control = settings.TimeControlForAnyone();
   s.pinned_zone = FormatTimeZoneRule(host.pinned_zone());
   s.zone_differs = host.zone_differs();
   if (const auto& done = host.last_performed()) s.last_action = StatusAction{done->at, done->action};
