@@ -605,11 +605,12 @@ bool SaveAccountSections(SettingsFile& file, const std::vector<AccountSection>& 
   auto held = [](const std::vector<AccountSection>& list, const std::string& name) {
     return std::find_if(list.begin(), list.end(), [&](const AccountSection& a) { return SameAccountName(a.name, name); });
   };
-  // Sections of accounts the list no longer holds go, and with them any
-  // that do not read as one (a hand-written duplicate of a name).
-  for (const std::string& name : file.SectionNames()) {
-    const auto account = AccountOfSection(name);
-    if (!account || held(sections, *account) != sections.end()) continue;
+  // Sections of accounts the list no longer holds go; one that was never
+  // read into the list (a name no account can have, or beyond the most the
+  // list holds) stays as the file holds it.
+  for (const AccountSection& was : before) {
+    if (held(sections, was.name) != sections.end()) continue;
+    const std::string name = keys::AccountSection(was.name);
     if (changed) changed->push_back(name);
     ok = file.RemoveSection(name) && ok;
   }

@@ -149,7 +149,7 @@ TEST_F(AccountsTest, AClockSetBackBeforeMidnightGivesNoFreshDay) {
 
 TEST_F(AccountsTest, TheRulesTabEditsAnAccountsSectionAndUseDefaultRulesRemovesIt) {
   os.local_accounts = {kMing, Account{"小红", "S-1-5-21-9-1002", false}};
-  Start(kAdmin, "[时间控制:Gone]\r\n启用= 0\r\n");
+  Start(kAdmin, "[时间控制:Gone]\r\n启用= 0\r\n[时间控制: odd]\r\n启用= 1\r\n");
   program.ShowSettings(1, kTimeControlTab);
   program.CheckPassword_SetText("mossgate");
   program.CheckPassword_cmdOK_Click();
@@ -176,6 +176,7 @@ TEST_F(AccountsTest, TheRulesTabEditsAnAccountsSectionAndUseDefaultRulesRemovesI
   live().SetUseDefaultRules(true);
   program.Command3_Click();
   EXPECT_EQ(FileText().find("Gone"), std::string::npos);
+  EXPECT_NE(FileText().find("[时间控制: odd]"), std::string::npos);  // no account has that name: kept
   EXPECT_EQ(FileText().find("管理员不受限"), std::string::npos);  // a new key only when it is not its default
   live().SetAdministratorsExempt(1);
   program.Command3_Click();
