@@ -95,6 +95,8 @@ class QuietOs : public OperatingSystem {
   PowerSupport PowerCapabilities() override { return {}; }
   bool AllowWakeTimers() override { return true; }
   std::optional<bool> SessionLocked() override { return false; }
+  std::optional<Account> CurrentAccount() override { return std::nullopt; }
+  std::vector<Account> LocalAccounts() override { return {}; }
   std::optional<std::int64_t> UtcSeconds() override { return std::nullopt; }
   bool StartCommand(const std::string&) override { return true; }
   bool OpenMailLink(const std::string&) override { return true; }
