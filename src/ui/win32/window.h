@@ -79,5 +79,7 @@ inline constexpr wchar_t kHostWindowClass[] = L"DadadoHost";
 // Sets an edit box's text only when it differs, so the caret stays put.
 void SetTextIfDifferent(HWND control, const std::wstring& text);
 std::wstring TextOf(HWND control);
+// A check box's mark: 0 none, 1 checked, 2 grey.
+void SetCheckBox(HWND check_box, int value);
 
 }  // namespace dadado::win32
