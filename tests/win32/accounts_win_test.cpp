@@ -164,6 +164,11 @@ TEST_F(AccountsWin, TheUsageTabShowsAnAccountsDaysAndExportsItsRows) {
   DeleteFileW(Widen(exported).c_str());
   EXPECT_FALSE(app->form1().ExportUsageTo(SettingsPath() + ".no-such-folder\\usage.csv"));
   EXPECT_EQ(app->shown_messages.back().rfind("无法保存文件：", 0), 0u);
+  // Not over the history itself, however its name is written.
+  std::string upper = usage_path;
+  CharUpperBuffA(upper.data(), static_cast<DWORD>(upper.size()));
+  EXPECT_FALSE(app->form1().ExportUsageTo(upper));
+  EXPECT_EQ(app->shown_messages.back(), "不能导出到使用记录文件本身，请另选一个文件。");
 
   // Without a history, and none being recorded, the chart says how to start one.
   DeleteFileW(Widen(usage_path).c_str());

@@ -5,11 +5,14 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cwchar>
 
+#include "engine/usage_recorder.h"
 #include "scheduler/time_control_guard.h"
+#include "settings/settings_file.h"
 #include "system/win32/wide.h"
 #include "ui/win32/app_windows.h"
 #include "ui/win32/ids.h"
@@ -22,6 +25,15 @@ constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 constexpr wchar_t kAllAccounts[] = L"所有账户";
 constexpr wchar_t kNoHistory[] = L"没有使用记录。勾选“记录使用时间”后开始记录。";
 constexpr wchar_t kDefaultExportName[] = L"dadado-usage.csv";
+
+// Whether two paths name one file, however they are written.
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+  wchar_t full_a[MAX_PATH * 4], full_b[MAX_PATH * 4];
+  const DWORD na = GetFullPathNameW(a.c_str(), MAX_PATH * 4, full_a, nullptr);
+  const DWORD nb = GetFullPathNameW(b.c_str(), MAX_PATH * 4, full_b, nullptr);
+  if (na == 0 || nb == 0 || na >= MAX_PATH * 4 || nb >= MAX_PATH * 4) return false;
+  return CompareStringOrdinal(full_a, -1, full_b, -1, TRUE) == CSTR_EQUAL;
+}
 
 }  // namespace
 
@@ -108,6 +120,10 @@ void Form1Window::ExportUsage() {
   ofn.lpstrFilter = L"CSV 文件 (*.csv)\0*.csv\0";
   ofn.lpstrFile = path.data();
   ofn.nMaxFile = static_cast<DWORD>(path.size());
+  // The documents rather than the program's folder, where the history itself lies.
+  wchar_t documents[MAX_PATH] = {};
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)))
+    ofn.lpstrInitialDir = documents;
   ofn.lpstrTitle = L"导出使用记录";
   ofn.lpstrDefExt = L"csv";
   ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
@@ -123,6 +139,16 @@ void Form1Window::ExportUsage() {
   ExportUsageTo(Narrow(path));
 }
 
-bool Form1Window::ExportUsageTo(const std::string& path) { return program_.ExportUsage(usage_account_, files_, path); }
+bool Form1Window::ExportUsageTo(const std::string& path) {
+  // One account's rows written over the history file would lose the others'.
+  const std::string history =
+      UsageFilePath(SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
+  if (SameFile(Widen(path), Widen(history))) {
+    screen_.ShowMessage("不能导出到使用记录文件本身，请另选一个文件。", "提示", MessageIcon::kWarning,
+                        MessageButtons::kOk);
+    return false;
+  }
+  return program_.ExportUsage(usage_account_, files_, path);
+}
 
 }  // namespace dadado::win32
