@@ -130,7 +130,7 @@ bool UsageChart::Draw(HDC dc, const RECT& area) const {
     DrawTextW(dc, data_.message.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
     const int h = measured.bottom - measured.top;
     r.top = std::max(r.top, static_cast<LONG>(area.top + (area.bottom - area.top - h) / 2));
-    text(data_.message, r, DT_WORDBREAK | DT_CENTER, GetSysColor(COLOR_GRAYTEXT));
+    text(data_.message, r, DT_WORDBREAK | DT_CENTER, GetSysColor(COLOR_WINDOWTEXT));
     SelectObject(dc, old_font);
     return ok;
   }
@@ -161,7 +161,7 @@ bool UsageChart::Draw(HDC dc, const RECT& area) const {
     const int y = y_of(static_cast<int>(i) * data_.scale.step);
     if (i > 0) ok = Fill(dc, {plot.left, y, plot.right, y + 1}, kGrid) && ok;
     text(labels[i], {area.left, y - text_h / 2, plot.left - Scale(6), y - text_h / 2 + text_h},
-         DT_RIGHT | DT_SINGLELINE | DT_TOP, GetSysColor(COLOR_GRAYTEXT));
+         DT_RIGHT | DT_SINGLELINE | DT_TOP, GetSysColor(COLOR_WINDOWTEXT));
   }
   // The bars, one in the middle of each day's slot, and the day under it.
   const int line = std::max(2, Scale(2));
