@@ -24,11 +24,13 @@ inline constexpr int kFrequencyNone = 3;     // Option1(3) "取消定时"
 inline constexpr int kActionNone = 3;        // Combo3 item "不进行任何操作"
 inline constexpr int kHourCount = 24;        // List1 items "00:00" .. "23:00"
 inline constexpr int kWeekdays = 7;          // Option3 / Text3, 0 = Sunday
-// The tabs: 常规设置, 高级设置, 时间控制, 计划 hold settings; 关于 does not.
-inline constexpr int kTabCount = 5;
+// The tabs: 常规设置, 高级设置, 时间控制, 计划, 使用记录 hold settings or what
+// the password guards; 关于 does not.
+inline constexpr int kTabCount = 6;
 inline constexpr int kTimeControlTab = 2;
 inline constexpr int kPlansTab = 3;
-inline constexpr int kAboutTab = 4;
+inline constexpr int kUsageTab = 4;
+inline constexpr int kAboutTab = 5;
 inline constexpr int kSecondsPerDay = 24 * 60 * 60;
 inline constexpr int kDefaultPostponeMinutes = 10;
 inline constexpr int kMinPostponeMinutes = 5, kMaxPostponeMinutes = 120;
@@ -219,7 +221,12 @@ class LiveSettings {
   void SetCheckEnabled(int n, bool enabled) { checks_[n - 1].enabled = enabled; }
   void SetApplyEnabled(bool enabled) { apply_enabled_ = enabled; }
   void SetTabEnabled(int t, bool enabled) { tab_enabled_[t] = enabled; }
-  void SelectTab(int t) { selected_tab_ = t; }
+  // The rules of one account are shown on the 时间控制 tab only: elsewhere
+  // Check4 (高级设置) is the time control of 所有账户 again.
+  void SelectTab(int t) {
+    selected_tab_ = t;
+    if (t != kTimeControlTab && rules_account_) ShowDefaultRules();
+  }
   // Shows weekday n's allowed hours in the list without touching anything
   // else (what start-up does for the weekday that is selected).
   void ShowWeekdayInList(int n);
@@ -279,7 +286,7 @@ class LiveSettings {
   CheckBox record_usage_;
   int keep_days_ = 400;
   bool apply_enabled_ = false;
-  std::array<bool, kTabCount> tab_enabled_{true, true, true, true, true};
+  std::array<bool, kTabCount> tab_enabled_{true, true, true, true, true, true};
   int selected_tab_ = 0;
 };
 

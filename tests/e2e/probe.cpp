@@ -5,13 +5,16 @@
 //   probe click TITLE ID               presses a button or checkbox
 //   probe settext TITLE ID TEXT        types a text into a box
 //   probe command TITLE ID             sends a command (IDOK = 1) to a window
-//   probe select TITLE ID INDEX        chooses an item of a drop-down list
+//   probe select TITLE ID INDEX|TEXT   chooses an item of a drop-down list, by its
+//                                      place or by its whole text
+//   probe tab TITLE ID INDEX           chooses a tab, as the arrow keys do
 //   probe codepage [TEXT]              the code pages and locale Wine gave us,
 //                                      and TEXT as it arrived through the command line
 //   probe mousemove                    moves the mouse a little, as a hand on it would
 // TITLE names a top-level window by its caption, "#class:NAME" by its class,
 // "#has:ID" by a control it holds.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -144,8 +147,16 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(top, WM_COMMAND, MAKEWPARAM(id, 0), 0);
     return 0;
   }
+  if (cmd == L"tab" && control && argc >= 5) {
+    SendMessageTimeoutW(control, TCM_SETCURFOCUS, _wtoi(argv[4]), 0, SMTO_ABORTIFHUNG, 5000, &r);
+    return 0;
+  }
   if (cmd == L"select" && control && argc >= 5) {
-    SendMessageTimeoutW(control, CB_SETCURSEL, _wtoi(argv[4]), 0, SMTO_ABORTIFHUNG, 5000, &r);
+    DWORD_PTR index = static_cast<DWORD_PTR>(_wtoi(argv[4]));
+    if (argv[4][0] < L'0' || argv[4][0] > L'9')
+      SendMessageTimeoutW(control, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(argv[4]),
+                          SMTO_ABORTIFHUNG, 5000, &index);
+    SendMessageTimeoutW(control, CB_SETCURSEL, index, 0, SMTO_ABORTIFHUNG, 5000, &r);
     PostMessageW(top, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(control));
     return 0;
   }

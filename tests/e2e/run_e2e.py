@@ -908,11 +908,55 @@ def idle_plan_withdrawn(wine):
     assert "ExitWindowsEx(00000004" in line, line
     late = when - due.timestamp()
     assert 0 <= late < 1.5, "the log-off came %.2f s after its second" % late
+def duration_text(minutes):
+    h, m = divmod(minutes, 60)
+    return "%d分钟" % m if h == 0 else "%d小时" % h + ("%d分钟" % m if m else "")
+
+
+def usage_tab(wine):
+    # Two weeks of a child's history in the folder: the 使用记录 tab shows
+    # them as a chart with today's figures, the week's and the average, and a
+    # picture of the window has the bars and today's bar in their colours.
+    folder = wine.folder("usage")
+    today = datetime.date.today()
+    days = [(today - datetime.timedelta(days=i), 30 + 10 * i) for i in range(13, -1, -1)]
+    with open(os.path.join(folder, "dadado-usage.csv"), "wb") as f:
+        f.write(("\ufeff日期,账户,分钟\r\n" + "".join("%s,小明,%d\r\n" % (d.isoformat(), m) for d, m in days))
+                .encode("utf-8"))
+    write_ini(folder, "[高级设置]\n记录使用时间= 1\n")
+    wine.start(folder)
+    assert form1(wine), "the settings window did not appear"
+    wine.probe("tab", "dadado", "110", "4")
+    wine.probe("select", "dadado", "510", "小明")
+    monday = today - datetime.timedelta(days=today.weekday())
+    want = {"512": "今天：" + duration_text(days[-1][1]),
+            "513": "本周：" + duration_text(sum(m for d, m in days if d >= monday)),
+            "514": "近30天日均：" + duration_text(sum(m for d, m in days) // len(days))}
+
+    def shown():
+        w = window(wine.windows(), "dadado")
+        return w if w and all(control(w, i)["text"] == t for i, t in want.items()) else None
+    w = wait_for(shown, 20)
+    assert w, "the figures are not %s" % want
+    chart = control(w, 511)
+    assert chart["class"] == "DadadoUsageChart" and chart["visible"] == "1", chart
+    assert chart["text"] == "最近14天的使用时间", chart["text"]
+    xid = subprocess.run(["xdotool", "search", "--name", "^dadado$"], capture_output=True, text=True).stdout.split()
+    assert xid, "no X window of the settings window"
+    geometry = dict(line.split("=", 1) for line in subprocess.run(
+        ["xdotool", "getwindowgeometry", "--shell", xid[0]], capture_output=True, text=True).stdout.split())
+    shot = os.path.join(wine.build, "e2e-usage-tab-%s.png" % run_locale().split(".")[0])
+    subprocess.run(["import", "-window", "root", "-crop", "%sx%s+%s+%s" % (geometry["WIDTH"], geometry["HEIGHT"],
+                    geometry["X"], geometry["Y"]), "+repage", shot], check=True, timeout=60)
+    colours = subprocess.run(["convert", shot, "-format", "%c", "histogram:info:-"], capture_output=True,
+                             text=True, timeout=60).stdout.upper()
+    assert "#4682C4" in colours, "no bar in the picture %s" % shot
+    assert "#EC8024" in colours, "no bar of today in the picture %s" % shot
 
 
 SCENARIOS = [code_page, first_start, second_copy, scheduled_shutdown, time_control, apply_and_cancel, policy_schedule,
              policy_window, daily_limit, event_log, catch_up, guard_service, status_command, plans,
-             idle_plan_withdrawn, account_rules, administrators_exempt, usage_history]
+             idle_plan_withdrawn, account_rules, administrators_exempt, usage_history, usage_tab]
 # The scenarios that run again under the second locale (code page 1252): those
 # whose checks come out differently when text crosses between bytes and
 # characters through the ANSI code page instead of as the program means it.

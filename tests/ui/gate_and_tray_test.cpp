@@ -66,11 +66,11 @@ TEST_F(GateTest, AboutWithProtectionOpensAtOnceWithOnlyAboutUsable) {
   EXPECT_TRUE(screen.form_visible);
   EXPECT_FALSE(screen.check_password_open);
   EXPECT_EQ(live().selected_tab(), kAboutTab);
-  // 计划 is a settings tab like the other three.
-  for (int t : {0, 1, 2, kPlansTab}) EXPECT_FALSE(live().tab_enabled(t)) << t;
+  // 计划 and 使用记录 are behind the password like the other three.
+  for (int t : {0, 1, 2, kPlansTab, kUsageTab}) EXPECT_FALSE(live().tab_enabled(t)) << t;
   EXPECT_TRUE(live().tab_enabled(kAboutTab));
   program.clock_menu2_Click();  // a settings request enables them again first
-  for (int t : {0, 1, 2, kPlansTab}) EXPECT_TRUE(live().tab_enabled(t)) << t;
+  for (int t : {0, 1, 2, kPlansTab, kUsageTab}) EXPECT_TRUE(live().tab_enabled(t)) << t;
   EXPECT_TRUE(screen.check_password_open);
   EXPECT_TRUE(screen.form_visible);  // an open window is not hidden meanwhile
 }

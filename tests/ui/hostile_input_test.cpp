@@ -31,7 +31,7 @@ TEST_F(WindowInputTest, BehindThePasswordOnlyWhatTheGateOpened) {
   ASSERT_TRUE(program.form_visible());
   EXPECT_TRUE(program.AcceptsInput(kAboutTab));
   EXPECT_TRUE(program.AcceptsInput(-1));
-  for (int tab : {0, 1, 2, kPlansTab}) EXPECT_FALSE(program.AcceptsInput(tab)) << tab;
+  for (int tab : {0, 1, 2, kPlansTab, kUsageTab}) EXPECT_FALSE(program.AcceptsInput(tab)) << tab;
 
   program.Command2_Click();
   program.clock_menu3_Click();  // 高级设置: the password dialog, the window still hidden

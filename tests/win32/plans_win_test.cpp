@@ -100,12 +100,12 @@ struct PlansWin : FreshAppTest {
   }
 };
 
-TEST_F(PlansWin, ThePlanTabSitsBetweenTimeControlAndAbout) {
+TEST_F(PlansWin, ThePlanTabSitsBetweenTimeControlAndUsage) {
   Start();
   HWND tab = Control(kIdTab);
-  ASSERT_EQ(TabCtrl_GetItemCount(tab), 5);
-  const wchar_t* const captions[] = {L"常规设置", L"高级设置", L"时间控制", L"计划", L"关于"};
-  for (int i = 0; i < 5; ++i) {
+  ASSERT_EQ(TabCtrl_GetItemCount(tab), 6);
+  const wchar_t* const captions[] = {L"常规设置", L"高级设置", L"时间控制", L"计划", L"使用记录", L"关于"};
+  for (int i = 0; i < 6; ++i) {
     wchar_t caption[32] = {};
     TCITEMW item{};
     item.mask = TCIF_TEXT;
@@ -122,7 +122,7 @@ TEST_F(PlansWin, ThePlanTabSitsBetweenTimeControlAndAbout) {
   EXPECT_EQ(SendMessageW(reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)), HDM_GETITEMCOUNT, 0, 0), 5);
   for (int id : {kIdPlanAdd, kIdPlanEdit, kIdPlanRemove, kIdPlanCalendar}) EXPECT_TRUE(IsWindowVisible(Control(id)));
   EXPECT_EQ(Text(Control(kIdPlanAdd)), L"添加(&A)…");
-  // The tray menu's 关于 opens the fifth tab.
+  // The tray menu's 关于 opens the last tab.
   app->program().clock_menu5_Click();
   app->Refresh();
   EXPECT_EQ(app->form1().LogicalTabOfItem(TabCtrl_GetCurSel(tab)), kAboutTab);

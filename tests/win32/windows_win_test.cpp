@@ -41,7 +41,7 @@ TEST_F(WindowsWin, FirstStartShowsTheDesignedWindow) {
   GetClientRect(form1, &client);
   const int dpi = static_cast<int>(app->form1().dpi());
   EXPECT_EQ(client.right, MulDiv(386, dpi, 96));
-  EXPECT_EQ(client.bottom, MulDiv(331, dpi, 96));
+  EXPECT_EQ(client.bottom, MulDiv(359, dpi, 96));
   EXPECT_TRUE(Checked(Form1Control(kIdOption1First + 3)));
   EXPECT_EQ(SendMessageW(Form1Control(kIdCombo3), CB_GETCURSEL, 0, 0), 3);
   EXPECT_TRUE(Checked(Form1Control(kIdCheckFirst + 8)));

@@ -14,7 +14,9 @@
 
 #include "ui/plan_editor.h"
 #include "ui/program.h"
+#include "settings/file_store.h"
 #include "ui/screen.h"
+#include "ui/win32/usage_chart.h"
 #include "ui/win32/window.h"
 
 namespace dadado::win32 {
@@ -80,16 +82,42 @@ class HolidayDialog : public ModalWindow {
   HolidayForm::Outcome outcome_;
 };
 
+// 今日加时: an account and a number of minutes for today, granted by the
+// program on OK; the dialog stays open while the program refuses them.
+class ExtraTimeDialog : public ModalWindow {
+ public:
+  // `accounts` to choose from, `chosen` the one shown first.
+  ExtraTimeDialog(Program& program, Screen& screen, std::vector<Account> accounts, int chosen)
+      : program_(program), screen_(screen), accounts_(std::move(accounts)), chosen_(chosen) {}
+  bool Open(HWND owner);
+  // What was granted, once the dialog has closed with OK.
+  const std::string& granted_account() const { return granted_account_; }
+  int granted_minutes() const { return granted_minutes_; }
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+ private:
+  void Grant();
+  Program& program_;
+  Screen& screen_;
+  std::vector<Account> accounts_;
+  int chosen_;
+  std::string granted_account_;
+  int granted_minutes_ = 0;
+};
+
 class Form1Window : public Window {
  public:
-  // The power capabilities and the clock are for the plan dialog.
-  Form1Window(Program& program, Screen& screen, OperatingSystem& os, Clock& clock)
-      : program_(program), screen_(screen), os_(os), clock_(clock) {}
+  // The power capabilities and the clock are for the plan dialog, the files
+  // for the usage history's export.
+  Form1Window(Program& program, Screen& screen, OperatingSystem& os, Clock& clock, FileStore& files)
+      : program_(program), screen_(screen), os_(os), clock_(clock), files_(files) {}
   bool Create();
   void Mirror();
   // Every message loop's pre-translate step, which the dialogs' own loops run too.
   void SetPreTranslate(std::function<bool(MSG*)> pre_translate) { pre_translate_ = std::move(pre_translate); }
-  // The plan or holiday dialog while one is open, else nullptr.
+  // The plan, holiday or extra-time dialog while one is open, else nullptr.
   Window* open_dialog() const;
   void CloseDialogs();
   // The row of the plan list chosen, -1 for none.
@@ -98,6 +126,10 @@ class Form1Window : public Window {
   // The tab item shown for a logical tab, or -1 when it is hidden.
   int DisplayedTab(int logical) const;
   int LogicalTabOfItem(int item) const { return item >= 0 && item < static_cast<int>(shown_tabs_.size()) ? shown_tabs_[item] : -1; }
+  // 导出 after the save dialog: the history of the account the 使用记录 tab
+  // shows, written to `path`; false (the user told why) when it was not.
+  bool ExportUsageTo(const std::string& path);
+  const UsageChart& usage_chart() const { return chart_; }
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -124,6 +156,15 @@ class Form1Window : public Window {
   void OnPlanListNotify(const NMHDR* nm);
   void AddOrEditPlan(int row);
   void EditCalendar();
+  // 时间控制: 适用于, its 启用, 使用默认规则, 管理员不受限, 今日加时.
+  void AddTimeControlPage();
+  void MirrorRules();
+  void ChooseRules(int index);
+  void GrantExtraTime();
+  // 使用记录: the account, the chart, the figures, 记录使用时间, 导出.
+  void AddUsagePage();
+  void MirrorUsage();
+  void ExportUsage();
   // Tools of the tooltip for locked controls, by area; their ids start here
   // (control handles, which the other tools use, are never this small).
   static constexpr UINT_PTR kPolicyTipFirst = 1;
@@ -139,6 +180,7 @@ class Form1Window : public Window {
   Screen& screen_;
   OperatingSystem& os_;
   Clock& clock_;
+  FileStore& files_;
   std::function<bool(MSG*)> pre_translate_;
   bool mirroring_ = false;
   std::array<std::vector<HWND>, kTabCount> pages_;
@@ -148,6 +190,17 @@ class Form1Window : public Window {
   int selected_plan_ = -1;
   std::unique_ptr<PlanDialog> plan_dialog_;
   std::unique_ptr<HolidayDialog> holiday_dialog_;
+  std::unique_ptr<ExtraTimeDialog> extra_time_dialog_;
+  // The 适用于 list as last asked for, and the accounts with sections then:
+  // it is asked again when they change or the tab comes into view.
+  std::vector<Program::RulesChoice> rules_choices_;
+  std::vector<std::pair<std::string, std::string>> rules_sections_;
+  bool rules_listed_ = false;
+  std::vector<std::wstring> shown_rules_labels_;
+  // The 使用记录 tab's account ("" for 所有账户) and its list after 所有账户.
+  std::string usage_account_;
+  std::vector<std::string> usage_accounts_;
+  UsageChart chart_;
   std::vector<int> shown_tabs_;
   int page_ = -1;
   HWND tab_ = nullptr, tips_ = nullptr;

@@ -3,6 +3,7 @@
 
 #include <iterator>
 
+#include "scheduler/time_control_guard.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_time_zone.h"
 #include "ui/win32/app_windows.h"
@@ -12,10 +13,11 @@ namespace dadado::win32 {
 
 namespace {
 
-// The window is two rows taller than its first design: the frames hold the
-// daily limits, the postponement, catching up, the guard and the time zone
-// as well.
-constexpr int kClientWidth = 386, kClientHeight = 331;
+// The window is three rows taller than its first design: the frames hold
+// the daily limits, the postponement, catching up, the guard and the time
+// zone as well, and the 时间控制 tab the account whose rules it shows, its
+// own 启用, 管理员不受限 and 今日加时.
+constexpr int kClientWidth = 386, kClientHeight = 359;
 constexpr wchar_t kPolicyTip[] = L"此设置由管理员通过组策略管理";
 constexpr wchar_t kGuardStartsTip[] = L"守护服务会在每次登录时启动本程序";
 constexpr COLORREF kLinkBlue = RGB(0, 0, 255);
@@ -23,7 +25,7 @@ const wchar_t* const kWeekdayNames[] = {L"星期日", L"星期一", L"星期二"
 const wchar_t* const kIntervals[] = {L"间隔一天", L"间隔二天", L"间隔三天",   L"间隔四天",   L"间隔五天",
                                      L"间隔六天", L"间隔七天", L"间隔八天",   L"间隔九天",   L"间隔十天",
                                      L"间隔十一天", L"间隔十二天", L"间隔十三天", L"间隔十四天", L"间隔十五天"};
-const wchar_t* const kTabCaptions[] = {L"常规设置", L"高级设置", L"时间控制", L"计划", L"关于"};
+const wchar_t* const kTabCaptions[] = {L"常规设置", L"高级设置", L"时间控制", L"计划", L"使用记录", L"关于"};
 static_assert(std::size(kTabCaptions) == kTabCount);
 constexpr COLORREF kNoticeRed = RGB(176, 32, 32);
 // The plan list's columns at 96 DPI: 启用, 时间, 重复, 操作, 提示. They fill the
@@ -34,6 +36,9 @@ const wchar_t* const kPlanColumns[] = {L"启用", L"时间", L"重复", L"操作
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kGroup = kChild | BS_GROUPBOX;
 constexpr DWORD kLabel = kChild | SS_LEFT;
+constexpr char kAllAccounts[] = "所有账户";
+// How the 适用于 list marks an account with rules of its own.
+constexpr char kOwnRulesMark[] = "（自定义规则）";
 
 }  // namespace
 
@@ -62,149 +67,128 @@ bool Form1Window::Create() {
                           hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
   SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 400);
 
-  tab_ = AddControl(WC_TABCONTROLW, L"", kChild | WS_TABSTOP | WS_CLIPSIBLINGS, {4, 4, 378, 288}, kIdTab);
+  tab_ = AddControl(WC_TABCONTROLW, L"", kChild | WS_TABSTOP | WS_CLIPSIBLINGS, {4, 4, 378, 316}, kIdTab);
 
   // ---- 常规设置 -------------------------------------------------------------
-  AddPage(0, AddControl(WC_BUTTONW, L"频率", kGroup, {12, 30, 112, 104}, kIdStatic));
+  AddPage(0, AddControl(WC_BUTTONW, L"频率", kGroup, {12, 30, 112, 130}, kIdStatic));
   const int option1_rows[] = {1, 2, 3, 0};  // Option1(0) is on row 2; "取消定时" heads the list
   const wchar_t* const option1_captions[] = {L"每天定时", L"每周定时", L"每隔＆天", L"取消定时"};
   for (int i : {3, 0, 1, 2}) {
     DWORD style = kChild | WS_TABSTOP | BS_RADIOBUTTON | (i == 3 ? WS_GROUP : 0);
-    AddPage(0, AddControl(WC_BUTTONW, option1_captions[i], style, {22, 48 + option1_rows[i] * 21, 96, 18},
+    AddPage(0, AddControl(WC_BUTTONW, option1_captions[i], style, {22, 52 + option1_rows[i] * 26, 96, 18},
                           kIdOption1First + i));
   }
-  AddPage(0, AddControl(WC_BUTTONW, L"定时", kGroup, {12, 138, 112, 148}, kIdStatic));
+  AddPage(0, AddControl(WC_BUTTONW, L"定时", kGroup, {12, 166, 112, 148}, kIdStatic));
   HWND picker = AddControl(DATETIMEPICK_CLASSW, L"", kChild | WS_TABSTOP | WS_GROUP | DTS_TIMEFORMAT | DTS_UPDOWN,
-                           {20, 156, 96, 22}, kIdPicker);
+                           {20, 190, 96, 22}, kIdPicker);
   SendMessageW(picker, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"HH':'mm':'ss"));
   AddPage(0, picker);
   HWND combo1 = AddControl(WC_COMBOBOXW, L"", kChild | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-                           {20, 184, 96, 200}, kIdCombo1);
+                           {20, 226, 96, 200}, kIdCombo1);
   for (auto* w : kWeekdayNames) SendMessageW(combo1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w));
   AddPage(0, combo1);
   HWND combo2 = AddControl(WC_COMBOBOXW, L"", kChild | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-                           {20, 210, 96, 240}, kIdCombo2);
+                           {20, 262, 96, 240}, kIdCombo2);
   for (auto* w : kIntervals) SendMessageW(combo2, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w));
   AddPage(0, combo2);
 
-  AddPage(0, AddControl(WC_BUTTONW, L"操作", kGroup, {130, 30, 244, 104}, kIdStatic));
+  AddPage(0, AddControl(WC_BUTTONW, L"操作", kGroup, {130, 30, 244, 130}, kIdStatic));
   HWND combo3 = AddControl(WC_COMBOBOXW, L"", kChild | WS_TABSTOP | WS_GROUP | CBS_DROPDOWNLIST,
-                           {140, 50, 224, 160}, kIdCombo3);
+                           {140, 52, 224, 160}, kIdCombo3);
   for (int i = 0; i <= kActionNone; ++i)
     SendMessageW(combo3, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(ActionText(i)).c_str()));
   AddPage(0, combo3);
   const wchar_t* const option2_captions[] = {L"重启", L"关机", L"注销"};
   for (int i = 0; i < 3; ++i)
     AddPage(0, AddControl(WC_BUTTONW, option2_captions[i],
-                          kChild | WS_TABSTOP | BS_RADIOBUTTON | (i == 0 ? WS_GROUP : 0), {140 + i * 76, 80, 70, 18},
+                          kChild | WS_TABSTOP | BS_RADIOBUTTON | (i == 0 ? WS_GROUP : 0), {140 + i * 76, 88, 70, 18},
                           kIdOption2First + i));
-  Check(0, 6, L"立即", {140, 106, 70, 18}, L"立即执行关机操作");
-  Check(0, 9, L"提示", {216, 106, 70, 18}, L"显示提示关机画面");
-  Check(0, 8, L"强制", {292, 106, 70, 18});
+  Check(0, 6, L"立即", {140, 122, 70, 18}, L"立即执行关机操作");
+  Check(0, 9, L"提示", {216, 122, 70, 18}, L"显示提示关机画面");
+  Check(0, 8, L"强制", {292, 122, 70, 18});
   HWND group_start = Control(kIdCheckFirst + 6);
   SetWindowLongPtrW(group_start, GWL_STYLE, GetWindowLongPtrW(group_start, GWL_STYLE) | WS_GROUP);
 
-  AddPage(0, AddControl(WC_BUTTONW, L"功能", kGroup, {130, 138, 244, 148}, kIdStatic));
-  Check(0, 2, L"随系统自动启动", {140, 154, 180, 18}, L"随系统自动启动");
-  Check(0, 7, L"启动后隐藏界面", {140, 174, 180, 18}, L"隐藏界面");
-  Check(0, 5, L"启动后锁定计算机", {140, 194, 180, 18}, L"启动后锁定计算机，可配合自动登陆实现！(只对NT有效)");
-  Check(0, 1, L"移除系统图标", {140, 214, 180, 18}, L"配置文件(*.ini)：移除系统图标=(0表示显示，1表示隐藏)");
-  HWND catch_up = AddControl(WC_BUTTONW, L"错过后两小时内补做", kChild | WS_TABSTOP | BS_3STATE, {140, 234, 200, 18},
+  AddPage(0, AddControl(WC_BUTTONW, L"功能", kGroup, {130, 166, 244, 148}, kIdStatic));
+  Check(0, 2, L"随系统自动启动", {140, 186, 180, 18}, L"随系统自动启动");
+  Check(0, 7, L"启动后隐藏界面", {140, 210, 180, 18}, L"隐藏界面");
+  Check(0, 5, L"启动后锁定计算机", {140, 234, 180, 18}, L"启动后锁定计算机，可配合自动登陆实现！(只对NT有效)");
+  Check(0, 1, L"移除系统图标", {140, 258, 180, 18}, L"配置文件(*.ini)：移除系统图标=(0表示显示，1表示隐藏)");
+  HWND catch_up = AddControl(WC_BUTTONW, L"错过后两小时内补做", kChild | WS_TABSTOP | BS_3STATE, {140, 282, 200, 18},
                              kIdCatchUp);
   AddPage(0, catch_up);
   AddTip(catch_up, L"计算机在定时的时候处于睡眠或关机状态，两小时内启动或唤醒后补做这次操作");
-  HWND image1 = AddControl(WC_STATICW, L"", kChild | SS_ICON | SS_CENTERIMAGE | SS_NOTIFY, {330, 172, 36, 36}, kIdImage1);
+  HWND image1 = AddControl(WC_STATICW, L"", kChild | SS_ICON | SS_CENTERIMAGE | SS_NOTIFY, {330, 212, 36, 36}, kIdImage1);
   AddPage(0, image1);
 
   // ---- 高级设置 -------------------------------------------------------------
-  AddPage(1, AddControl(WC_BUTTONW, L"安全设置", kGroup, {12, 30, 362, 98}, kIdStatic));
-  Check(1, 4, L"时间控制", {24, 50, 100, 20}, L"启用时间段控制");
-  Check(1, 10, L"密码保护", {136, 50, 100, 20}, L"防止其他人更改设置，每次弹出设置界面都需要输入密码！");
-  HWND label7 = AddControl(WC_STATICW, L"更改密码", kChild | SS_NOTIFY | SS_CENTER, {270, 52, 70, 18}, kIdLabel7);
+  AddPage(1, AddControl(WC_BUTTONW, L"安全设置", kGroup, {12, 30, 362, 112}, kIdStatic));
+  Check(1, 4, L"时间控制", {24, 52, 100, 20}, L"启用时间段控制");
+  Check(1, 10, L"密码保护", {136, 52, 100, 20}, L"防止其他人更改设置，每次弹出设置界面都需要输入密码！");
+  HWND label7 = AddControl(WC_STATICW, L"更改密码", kChild | SS_NOTIFY | SS_CENTER, {270, 54, 70, 18}, kIdLabel7);
   AddPage(1, label7);
   AddTip(label7, L"更改密码，最长25位，默认密码为：mossgate");
-  HWND guard = AddControl(WC_BUTTONW, L"防止被结束(守护服务)", kChild | WS_TABSTOP | BS_3STATE, {24, 74, 180, 20},
+  HWND guard = AddControl(WC_BUTTONW, L"防止被结束(守护服务)", kChild | WS_TABSTOP | BS_3STATE, {24, 84, 180, 20},
                           kIdGuard);
   AddPage(1, guard);
   AddTip(guard, L"安装一个系统服务：程序被结束后自动重新启动，程序不在时由服务执行定时操作和时间控制。需要管理员权限");
-  AddPage(1, AddControl(WC_STATICW, L"推迟分钟数(&M)", kLabel, {214, 77, 92, 16}, kIdStatic));
+  AddPage(1, AddControl(WC_STATICW, L"推迟分钟数(&M)", kLabel, {214, 87, 92, 16}, kIdStatic));
   HWND postpone = AddControl(WC_EDITW, L"10", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_NUMBER,
-                             {308, 74, 54, 22}, kIdPostponeMinutes, WS_EX_CLIENTEDGE);
+                             {308, 84, 54, 22}, kIdPostponeMinutes, WS_EX_CLIENTEDGE);
   SendMessageW(postpone, EM_SETLIMITTEXT, 3, 0);
   AddPage(1, postpone);
   AddTip(postpone, L"倒计时窗口中“推迟”一次推迟的分钟数，5 到 120，默认 10");
   // The zone the times are judged in; under the guard, the one it pinned.
-  AddPage(1, AddControl(WC_STATICW, L"", kLabel | SS_NOPREFIX | SS_ENDELLIPSIS, {24, 103, 244, 16}, kIdZoneLine));
+  AddPage(1, AddControl(WC_STATICW, L"", kLabel | SS_NOPREFIX | SS_ENDELLIPSIS, {24, 113, 244, 16}, kIdZoneLine));
   // Shown by MirrorZone, only on this tab and only when it is offered.
-  HWND use_zone = AddControl(WC_BUTTONW, L"使用当前时区", (kChild & ~WS_VISIBLE) | WS_TABSTOP, {272, 98, 92, 24},
+  HWND use_zone = AddControl(WC_BUTTONW, L"使用当前时区", (kChild & ~WS_VISIBLE) | WS_TABSTOP, {272, 108, 92, 24},
                              kIdUseCurrentZone);
   AddTip(use_zone, L"守护服务按上面的时区判断时间。按此按钮应用设置，改用系统现在的时区");
-  AddPage(1, AddControl(WC_BUTTONW, L"NT系统自动登录设置", kGroup, {12, 134, 362, 152}, kIdStatic));
-  Check(1, 3, L"启用(非安全设置)", {24, 154, 150, 18});
-  Check(1, 11, L"自动登陆(安全设置、推荐)", {186, 154, 180, 18}, L"设置安全的系统自动登录");
-  AddPage(1, AddControl(WC_STATICW, L"用户名(&U)", kLabel, {24, 185, 70, 16}, kIdStatic));
+  AddPage(1, AddControl(WC_BUTTONW, L"NT系统自动登录设置", kGroup, {12, 148, 362, 166}, kIdStatic));
+  Check(1, 3, L"启用(非安全设置)", {24, 170, 150, 18});
+  Check(1, 11, L"自动登陆(安全设置、推荐)", {186, 170, 180, 18}, L"设置安全的系统自动登录");
+  AddPage(1, AddControl(WC_STATICW, L"用户名(&U)", kLabel, {24, 203, 70, 16}, kIdStatic));
   AddPage(1, AddControl(WC_EDITW, L"Administrator", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL,
-                        {100, 182, 190, 22}, kIdText1, WS_EX_CLIENTEDGE));
-  AddPage(1, AddControl(WC_STATICW, L"密  码(&P)", kLabel, {24, 213, 70, 16}, kIdStatic));
+                        {100, 200, 190, 22}, kIdText1, WS_EX_CLIENTEDGE));
+  AddPage(1, AddControl(WC_STATICW, L"密  码(&P)", kLabel, {24, 233, 70, 16}, kIdStatic));
   HWND text2 = AddControl(WC_EDITW, L"", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_PASSWORD,
-                          {100, 210, 190, 22}, kIdText2, WS_EX_CLIENTEDGE);
+                          {100, 230, 190, 22}, kIdText2, WS_EX_CLIENTEDGE);
   SendMessageW(text2, EM_SETPASSWORDCHAR, L'*', 0);
   AddPage(1, text2);
-  AddPage(1, AddControl(WC_STATICW, L"", kLabel, {24, 238, 344, 44}, kIdLogonNote));
+  AddPage(1, AddControl(WC_STATICW, L"", kLabel, {24, 262, 344, 48}, kIdLogonNote));
 
   // ---- 时间控制 -------------------------------------------------------------
-  AddPage(2, AddControl(WC_BUTTONW, L"请选择允许使用本机的时间", kGroup, {12, 30, 362, 256}, kIdStatic));
-  AddPage(2, AddControl(WC_STATICW, L"允许使用的时间", kLabel, {100, 48, 110, 16}, kIdStatic));
-  AddPage(2, AddControl(WC_STATICW, L"每日限时", kLabel, {212, 48, 54, 16}, kIdStatic));
-  for (int n = 0; n < kWeekdays; ++n) {
-    AddPage(2, AddControl(WC_BUTTONW, kWeekdayNames[n], kChild | WS_TABSTOP | BS_RADIOBUTTON | (n == 0 ? WS_GROUP : 0),
-                          {24, 69 + n * 26, 72, 18}, kIdOption3First + n));
-    HWND t = AddControl(WC_EDITW, L"24:00", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | (n == 0 ? WS_GROUP : 0),
-                        {100, 67 + n * 26, 108, 22}, kIdText3First + n, WS_EX_CLIENTEDGE);
-    AddTip(t, L"24:00表示全天24小时都禁止");
-    AddPage(2, t);
-    HWND limit = AddControl(WC_EDITW, L"0", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_NUMBER,
-                            {212, 67 + n * 26, 50, 22}, kIdDailyLimitFirst + n, WS_EX_CLIENTEDGE);
-    SendMessageW(limit, EM_SETLIMITTEXT, 4, 0);
-    AddTip(limit, L"每天最多可以使用的分钟数，0 表示不限");
-    AddPage(2, limit);
-  }
-  HWND list = AddControl(WC_LISTBOXW, L"", kChild | WS_TABSTOP | WS_VSCROLL | WS_BORDER | LBS_MULTIPLESEL | LBS_NOTIFY |
-                                               LBS_NOINTEGRALHEIGHT,
-                         {270, 48, 94, 204}, kIdList1, WS_EX_CLIENTEDGE);
-  for (int h = 0; h < kHourCount; ++h) {
-    wchar_t label[8];
-    wsprintfW(label, L"%02d:00", h);
-    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
-  }
-  AddPage(2, list);
+  AddTimeControlPage();
 
   // ---- 计划 ------------------------------------------------------------------
   AddPlanPage();
 
+  // ---- 使用记录 ----------------------------------------------------------------
+  AddUsagePage();
+
   // ---- 关于 ------------------------------------------------------------------
-  AddPage(kAboutTab, AddControl(WC_BUTTONW, L"", kGroup, {12, 30, 362, 256}, kIdStatic));
-  HWND label4 = AddControl(WC_STATICW, Widen(VersionText()), kLabel | SS_CENTER, {24, 44, 338, 18}, kIdLabel4);
+  AddPage(kAboutTab, AddControl(WC_BUTTONW, L"", kGroup, {12, 30, 362, 284}, kIdStatic));
+  HWND label4 = AddControl(WC_STATICW, Widen(VersionText()), kLabel | SS_CENTER, {24, 56, 338, 18}, kIdLabel4);
   SendMessageW(label4, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
   AddPage(kAboutTab, label4);
-  AddPage(kAboutTab, AddControl(WC_STATICW, L"", kChild | SS_ICON | SS_CENTERIMAGE, {24, 72, 144, 115}, kIdImage2));
+  AddPage(kAboutTab, AddControl(WC_STATICW, L"", kChild | SS_ICON | SS_CENTERIMAGE, {24, 98, 144, 115}, kIdImage2));
   AddPage(kAboutTab, AddControl(WC_STATICW,
                         L"本程序免费使用。它可以按每天、每周或每隔几天定时重启、关机或注销，"
                         L"并可限制每天允许使用电脑的时间。所有定时操作都是强制执行的，请及时保存工作。"
                         L"如有问题或建议，欢迎来信：",
-                        kLabel, {180, 72, 184, 96}, kIdStatic));
+                        kLabel, {180, 98, 184, 96}, kIdStatic));
   HWND label6 = AddControl(WC_STATICW, Widen(kContactAddress), kChild | SS_NOTIFY | SS_LEFT | SS_ENDELLIPSIS,
-                           {180, 172, 184, 18}, kIdLabel6);
+                           {180, 198, 184, 18}, kIdLabel6);
   SendMessageW(label6, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
   AddPage(kAboutTab, label6);
-  AddPage(kAboutTab, AddControl(WC_STATICW, L"dadado 开发者 · 2026年12月", kLabel, {180, 230, 184, 18}, kIdStatic));
+  AddPage(kAboutTab, AddControl(WC_STATICW, L"dadado 开发者 · 2026年12月", kLabel, {180, 282, 184, 18}, kIdStatic));
 
   // ---- buttons ----------------------------------------------------------------
   const wchar_t* const buttons[] = {L"确定", L"取消", L"应用", L"退出"};
   const int ids[] = {kIdCommand1, kIdCommand2, kIdCommand3, kIdCommand4};
   for (int i = 0; i < 4; ++i)
     AddControl(WC_BUTTONW, buttons[i], kChild | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON | WS_GROUP : BS_PUSHBUTTON),
-               {70 + i * 78, 300, 72, 25}, ids[i]);
+               {70 + i * 78, 328, 72, 25}, ids[i]);
 
   // Pictures and the link labels report presses and releases.
   for (HWND h : {image1, label7, label6}) SetWindowSubclass(h, &Form1Window::PictureProc, 1, reinterpret_cast<DWORD_PTR>(this));
@@ -212,6 +196,64 @@ bool Form1Window::Create() {
   SetWindowPos(tab_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   Mirror();
   return true;
+}
+
+// The week's controls show the rules of the account chosen above them; the
+// line under the week holds what is the machine's: 管理员不受限 and 今日加时.
+// Everything sits in the frame, as on the other tabs, where the labels'
+// background is the frame's.
+void Form1Window::AddTimeControlPage() {
+  constexpr int page = kTimeControlTab;
+  AddPage(page, AddControl(WC_BUTTONW, L"请选择允许使用本机的时间", kGroup, {12, 30, 362, 284}, kIdStatic));
+  AddPage(page, AddControl(WC_STATICW, L"适用于(&U):", kLabel, {24, 52, 56, 16}, kIdStatic));
+  HWND account = AddControl(WC_COMBOBOXW, L"", kChild | WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST,
+                            {82, 48, 160, 200}, kIdRulesAccount);
+  SendMessageW(account, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(kAllAccounts).c_str()));
+  SendMessageW(account, CB_SETCURSEL, 0, 0);
+  AddTip(account, L"选择要查看和修改时间控制规则的账户；“所有账户”的规则适用于没有自己规则的账户");
+  AddPage(page, account);
+  HWND use_default = AddControl(WC_BUTTONW, L"使用默认规则(&D)", kChild | WS_TABSTOP | WS_GROUP | BS_CHECKBOX,
+                                {252, 50, 116, 18}, kIdUseDefaultRules);
+  AddTip(use_default, L"此账户没有自己的规则，按“所有账户”的规则控制");
+  AddPage(page, use_default);
+
+  HWND enabled = AddControl(WC_BUTTONW, L"启用(&N)", kChild | WS_TABSTOP | WS_GROUP | BS_3STATE, {24, 81, 72, 18},
+                            kIdRulesEnabled);
+  AddTip(enabled, L"启用时间段控制");
+  AddPage(page, enabled);
+  AddPage(page, AddControl(WC_STATICW, L"允许使用的时间", kLabel, {100, 83, 110, 16}, kIdStatic));
+  AddPage(page, AddControl(WC_STATICW, L"每日限时", kLabel, {212, 83, 54, 16}, kIdStatic));
+  for (int n = 0; n < kWeekdays; ++n) {
+    AddPage(page, AddControl(WC_BUTTONW, kWeekdayNames[n], kChild | WS_TABSTOP | BS_RADIOBUTTON | (n == 0 ? WS_GROUP : 0),
+                             {24, 104 + n * 25, 72, 18}, kIdOption3First + n));
+    HWND t = AddControl(WC_EDITW, L"24:00", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | (n == 0 ? WS_GROUP : 0),
+                        {100, 102 + n * 25, 108, 22}, kIdText3First + n, WS_EX_CLIENTEDGE);
+    AddTip(t, L"24:00表示全天24小时都禁止");
+    AddPage(page, t);
+    HWND limit = AddControl(WC_EDITW, L"0", kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_NUMBER,
+                            {212, 102 + n * 25, 50, 22}, kIdDailyLimitFirst + n, WS_EX_CLIENTEDGE);
+    SendMessageW(limit, EM_SETLIMITTEXT, 4, 0);
+    AddTip(limit, L"每天最多可以使用的分钟数，0 表示不限");
+    AddPage(page, limit);
+  }
+  HWND list = AddControl(WC_LISTBOXW, L"", kChild | WS_TABSTOP | WS_VSCROLL | WS_BORDER | LBS_MULTIPLESEL | LBS_NOTIFY |
+                                               LBS_NOINTEGRALHEIGHT,
+                         {270, 82, 94, 194}, kIdList1, WS_EX_CLIENTEDGE);
+  for (int h = 0; h < kHourCount; ++h) {
+    wchar_t label[8];
+    wsprintfW(label, L"%02d:00", h);
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
+  }
+  AddPage(page, list);
+
+  HWND exempt = AddControl(WC_BUTTONW, L"管理员不受限(&A)", kChild | WS_TABSTOP | WS_GROUP | BS_3STATE,
+                           {24, 288, 200, 18}, kIdAdminsExempt);
+  AddTip(exempt, L"管理员账户不受时间控制和每日限时，除非它有自己的规则并已启用");
+  AddPage(page, exempt);
+  HWND extra = AddControl(WC_BUTTONW, L"今日加时(&X)…", kChild | WS_TABSTOP | WS_GROUP, {270, 284, 94, 24},
+                          kIdExtraTime);
+  AddTip(extra, L"只在今天为一个账户增加可以使用的时间");
+  AddPage(page, extra);
 }
 
 void Form1Window::OnDpiChanged() {
@@ -290,11 +332,14 @@ void Form1Window::MirrorPolicyLocks() {
     }
     for (int id : {kIdCombo1, kIdCombo2, kIdCombo3, kIdPicker, kIdText1, kIdText2, kIdList1, kIdCatchUp, kIdGuard,
                    kIdPostponeMinutes, kIdLabel7, kIdCommand3, kIdPlanList, kIdPlanAdd, kIdPlanEdit, kIdPlanRemove,
-                   kIdPlanCalendar})
+                   kIdPlanCalendar, kIdUseDefaultRules, kIdRulesEnabled, kIdAdminsExempt, kIdRecordUsage})
       locked.push_back(id);
   } else {
+    // The policy holds the 所有账户 rules; an account's own are the machine's.
+    const bool defaults_shown = !live.rules_account();
     for (int n = 1; n <= kCheckCount; ++n)
-      if (locks.check[n]) locked.push_back(kIdCheckFirst + n);
+      if (locks.check[n] && (n != 4 || defaults_shown)) locked.push_back(kIdCheckFirst + n);
+    if (locks.check[4] && defaults_shown) locked.push_back(kIdRulesEnabled);
     if (locks.frequency)
       for (int i = 0; i < 4; ++i) locked.push_back(kIdOption1First + i);
     if (locks.action) {
@@ -304,13 +349,14 @@ void Form1Window::MirrorPolicyLocks() {
     if (locks.weekday) locked.push_back(kIdCombo1);
     if (locks.interval) locked.push_back(kIdCombo2);
     if (locks.scheduled_time) locked.push_back(kIdPicker);
-    for (int n = 0; n < kWeekdays; ++n) {
+    for (int n = 0; n < kWeekdays && defaults_shown; ++n) {
       if (locks.allowed_hours[n]) locked.push_back(kIdText3First + n);
       if (locks.daily_limit[n]) locked.push_back(kIdDailyLimitFirst + n);
     }
     // The hours list edits the weekday that is selected.
     const int weekday = live.option3_selected();
-    if (weekday >= 0 && weekday < kWeekdays && locks.allowed_hours[weekday]) locked.push_back(kIdList1);
+    if (defaults_shown && weekday >= 0 && weekday < kWeekdays && locks.allowed_hours[weekday]) locked.push_back(kIdList1);
+    if (locks.administrators_exempt) locked.push_back(kIdAdminsExempt);
     if (locks.catch_up) locked.push_back(kIdCatchUp);
     if (locks.guard) locked.push_back(kIdGuard);
     if (locks.postpone) locked.push_back(kIdPostponeMinutes);
@@ -443,7 +489,10 @@ void Form1Window::Mirror() {
   SetBorder(Control(kIdLabel7), program_.label7_pressed());
   SetBorder(Control(kIdImage1), program_.image1_pressed());
   MirrorTabs();
-  MirrorPlans();  // after the page is chosen: what it shows depends on it
+  // After the page is chosen: what they show depends on it.
+  MirrorRules();
+  MirrorPlans();
+  MirrorUsage();
   MirrorZone();
   MirrorPolicyLocks();
   mirroring_ = false;
@@ -513,6 +562,29 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
       for (int h = 0; h < kHourCount; ++h)
         if ((SendMessageW(control, LB_GETSEL, h, 0) > 0) != live.hour_marked(h)) live.ClickHour(h);
     });
+  } else if (id == kIdRulesAccount && code == CBN_SELCHANGE) {
+    const int index = static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0));
+    Event([&] { ChooseRules(index); });
+  } else if (id == kIdUseDefaultRules && code == BN_CLICKED) {
+    Event([&] { live.SetUseDefaultRules(!live.UsesDefaultRules()); });
+  } else if (id == kIdRulesEnabled && code == BN_CLICKED) {
+    // The same as Check4, which stands for the rules shown; greyed, it
+    // changes nothing.
+    if (live.check(4).enabled) Event([&] { live.SetCheck(4, live.IsSet(4) ? 0 : 1); });
+  } else if (id == kIdAdminsExempt && code == BN_CLICKED) {
+    Event([&] { live.SetAdministratorsExempt(live.administrators_exempt().value == 1 ? 0 : 1); });
+  } else if (id == kIdExtraTime && code == BN_CLICKED) {
+    GrantExtraTime();
+  } else if (id == kIdUsageAccount && code == CBN_SELCHANGE) {
+    const int index = static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0));
+    if (index >= 0 && index <= static_cast<int>(usage_accounts_.size())) {
+      usage_account_ = index == 0 ? "" : usage_accounts_[index - 1];
+      screen_.Refresh();
+    }
+  } else if (id == kIdRecordUsage && code == BN_CLICKED) {
+    Event([&] { live.SetRecordUsage(live.record_usage().value == 1 ? 0 : 1); });
+  } else if (id == kIdUsageExport && code == BN_CLICKED) {
+    ExportUsage();
   } else if (id == kIdCommand1 && code == BN_CLICKED) {
     Event([&] { program_.Command1_Click(); });
   } else if (id == kIdCommand2 && code == BN_CLICKED) {
@@ -557,13 +629,107 @@ LRESULT Form1Window::OnNotify(const NMHDR* nm) {
   return 0;
 }
 
+// ---- 时间控制 ---------------------------------------------------------------------
+
+void Form1Window::MirrorRules() {
+  const LiveSettings& live = program_.live();
+  const std::optional<Account>& shown = live.rules_account();
+  // The machine's accounts are asked for while the tab is in view: when it
+  // comes into view and when the accounts with sections change.
+  std::vector<std::pair<std::string, std::string>> sections;
+  for (const AccountSection& a : live.account_sections()) sections.emplace_back(a.name, a.sid);
+  if (page_ != kTimeControlTab || !IsWindowVisible(hwnd())) {
+    rules_listed_ = false;
+  } else if (!rules_listed_ || sections != rules_sections_) {
+    rules_choices_ = program_.RulesChoices();
+    rules_sections_ = std::move(sections);
+    rules_listed_ = true;
+  }
+  if (rules_choices_.empty()) rules_choices_.push_back({kAllAccounts, "", "", false});
+  int index = 0;
+  if (shown) {
+    index = -1;
+    for (std::size_t i = 1; i < rules_choices_.size(); ++i)
+      if (rules_choices_[i].name == shown->name && rules_choices_[i].sid == shown->sid) index = static_cast<int>(i);
+    // An account that left the list (its section gone) stays while shown.
+    if (index < 0) {
+      rules_choices_.push_back({shown->name, shown->name, shown->sid, false});
+      index = static_cast<int>(rules_choices_.size()) - 1;
+    }
+  }
+  std::vector<std::wstring> labels;
+  for (Program::RulesChoice& c : rules_choices_) {
+    c.own_rules = !c.name.empty() && live.HasOwnRules(c.name, c.sid);
+    labels.push_back(Widen(c.label + (c.own_rules ? kOwnRulesMark : "")));
+  }
+  HWND combo = Control(kIdRulesAccount);
+  if (labels != shown_rules_labels_) {
+    SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+    for (const std::wstring& l : labels) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(l.c_str()));
+    shown_rules_labels_ = labels;
+  }
+  if (SendMessageW(combo, CB_GETCURSEL, 0, 0) != index) SendMessageW(combo, CB_SETCURSEL, index, 0);
+
+  HWND use_default = Control(kIdUseDefaultRules);
+  SetCheckBox(use_default, live.UsesDefaultRules() ? 1 : 0);
+  EnableWindow(use_default, TRUE);
+  if (page_ == kTimeControlTab && (IsWindowVisible(use_default) != FALSE) != shown.has_value())
+    ShowWindow(use_default, shown ? SW_SHOWNA : SW_HIDE);
+  HWND enabled = Control(kIdRulesEnabled);
+  SetCheckBox(enabled, live.check(4).value);
+  EnableWindow(enabled, live.check(4).enabled);
+  SetCheckBox(Control(kIdAdminsExempt), live.administrators_exempt().value);
+  EnableWindow(Control(kIdAdminsExempt), TRUE);
+}
+
+void Form1Window::ChooseRules(int index) {
+  if (index < 0 || index >= static_cast<int>(rules_choices_.size())) return;
+  LiveSettings& live = program_.live();
+  const Program::RulesChoice& c = rules_choices_[index];
+  if (c.name.empty()) live.ShowDefaultRules();
+  else live.ShowAccountRules(c.name, c.sid);
+}
+
+void Form1Window::GrantExtraTime() {
+  if (open_dialog() || !program_.AcceptsInput(kTimeControlTab)) return;
+  std::vector<Account> accounts;
+  for (const Program::RulesChoice& c : program_.RulesChoices())
+    if (!c.name.empty()) accounts.push_back({c.name, c.sid, false});
+  auto find = [&](const Account& a) {
+    for (std::size_t i = 0; i < accounts.size(); ++i)
+      if (SameAccount(a.name, a.sid, accounts[i].name, accounts[i].sid)) return static_cast<int>(i);
+    return -1;
+  };
+  // The account whose rules are shown, else the one at the keyboard.
+  int chosen = -1;
+  if (const auto& shown = program_.live().rules_account()) {
+    chosen = find(*shown);
+  } else if (const auto& at = program_.console_account()) {
+    chosen = find(*at);
+    if (chosen < 0) {
+      accounts.push_back(*at);
+      chosen = static_cast<int>(accounts.size()) - 1;
+    }
+  }
+  if (chosen < 0 && !accounts.empty()) chosen = 0;
+  extra_time_dialog_ = std::make_unique<ExtraTimeDialog>(program_, screen_, accounts, chosen);
+  const bool granted = extra_time_dialog_->Open(hwnd()) && extra_time_dialog_->RunModal(hwnd(), pre_translate_);
+  const std::string who = extra_time_dialog_->granted_account();
+  const int minutes = extra_time_dialog_->granted_minutes();
+  extra_time_dialog_.reset();
+  if (granted && !program_.ended())
+    screen_.ShowMessage("已为" + who + "增加今天的使用时间" + DurationText(minutes) + "。", "提示",
+                        MessageIcon::kInformation, MessageButtons::kOk);
+  screen_.Refresh();
+}
+
 // ---- 计划 -------------------------------------------------------------------------
 
 void Form1Window::AddPlanPage() {
   plan_list_ = AddControl(WC_LISTVIEWW, L"",
                           kChild | WS_TABSTOP | WS_GROUP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
                               LVS_NOSORTHEADER,
-                          {12, 32, 362, 186}, kIdPlanList, WS_EX_CLIENTEDGE);
+                          {12, 32, 362, 214}, kIdPlanList, WS_EX_CLIENTEDGE);
   SendMessageW(plan_list_, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER);
   for (int c = 0; c < static_cast<int>(std::size(kPlanColumns)); ++c) {
@@ -575,14 +741,14 @@ void Form1Window::AddPlanPage() {
     SendMessageW(plan_list_, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
   }
   AddPage(kPlansTab, plan_list_);
-  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"添加(&A)…", kChild | WS_TABSTOP | WS_GROUP, {12, 224, 76, 25}, kIdPlanAdd));
-  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"修改(&E)…", kChild | WS_TABSTOP, {94, 224, 76, 25}, kIdPlanEdit));
-  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"删除(&R)", kChild | WS_TABSTOP, {176, 224, 76, 25}, kIdPlanRemove));
+  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"添加(&A)…", kChild | WS_TABSTOP | WS_GROUP, {12, 252, 76, 25}, kIdPlanAdd));
+  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"修改(&E)…", kChild | WS_TABSTOP, {94, 252, 76, 25}, kIdPlanEdit));
+  AddPage(kPlansTab, AddControl(WC_BUTTONW, L"删除(&R)", kChild | WS_TABSTOP, {176, 252, 76, 25}, kIdPlanRemove));
   AddPage(kPlansTab,
-          AddControl(WC_BUTTONW, L"节假日安排…", kChild | WS_TABSTOP, {274, 224, 100, 25}, kIdPlanCalendar));
-  AddPage(kPlansTab, AddControl(WC_STATICW, L"", kLabel | SS_NOPREFIX, {12, 255, 362, 32}, kIdPlanNotice));
+          AddControl(WC_BUTTONW, L"节假日安排…", kChild | WS_TABSTOP, {274, 252, 100, 25}, kIdPlanCalendar));
+  AddPage(kPlansTab, AddControl(WC_STATICW, L"", kLabel | SS_NOPREFIX, {12, 283, 362, 32}, kIdPlanNotice));
   // Shown by MirrorPlans, only on this tab and only when it is offered.
-  AddControl(WC_BUTTONW, L"允许唤醒(&W)", (kChild & ~WS_VISIBLE) | WS_TABSTOP, {290, 257, 84, 25}, kIdPlanAllowWake);
+  AddControl(WC_BUTTONW, L"允许唤醒(&W)", (kChild & ~WS_VISIBLE) | WS_TABSTOP, {290, 285, 84, 25}, kIdPlanAllowWake);
 }
 
 void Form1Window::MirrorZone() {
@@ -678,7 +844,7 @@ void Form1Window::MirrorPlans() {
   const bool offer = page_ == kPlansTab && wake.offer_to_allow && v.list_enabled;
   if (offer != (IsWindowVisible(allow) != FALSE)) {
     ShowWindow(allow, offer ? SW_SHOWNA : SW_HIDE);
-    MoveControl(Control(kIdPlanNotice), {12, 231, offer ? 274 : 362, 32});
+    MoveControl(Control(kIdPlanNotice), {12, 283, offer ? 274 : 362, 32});
   }
   mirroring_ = was_mirroring;
 }
@@ -722,17 +888,19 @@ void Form1Window::OnPlanListNotify(const NMHDR* nm) {
 Window* Form1Window::open_dialog() const {
   if (plan_dialog_ && plan_dialog_->IsOpen()) return plan_dialog_.get();
   if (holiday_dialog_ && holiday_dialog_->IsOpen()) return holiday_dialog_.get();
+  if (extra_time_dialog_ && extra_time_dialog_->IsOpen()) return extra_time_dialog_.get();
   return nullptr;
 }
 
 void Form1Window::CloseDialogs() {
   if (plan_dialog_) plan_dialog_->Close();
   if (holiday_dialog_) holiday_dialog_->Close();
+  if (extra_time_dialog_) extra_time_dialog_->Close();
 }
 
 void Form1Window::AddOrEditPlan(int row) {
   // One dialog at a time, also when a click is sent while one is open.
-  if (plan_dialog_ || holiday_dialog_) return;
+  if (plan_dialog_ || holiday_dialog_ || extra_time_dialog_) return;
   LiveSettings& live = program_.live();
   const PlanTabView v = PlanTabViewOf(live, program_.policy_locks(), row, clock_.Now().date.year);
   if (row < 0 ? !v.add_enabled : !v.edit_enabled) return;
@@ -754,7 +922,7 @@ void Form1Window::AddOrEditPlan(int row) {
 }
 
 void Form1Window::EditCalendar() {
-  if (plan_dialog_ || holiday_dialog_) return;
+  if (plan_dialog_ || holiday_dialog_ || extra_time_dialog_) return;
   LiveSettings& live = program_.live();
   if (!PlanTabViewOf(live, program_.policy_locks(), -1, clock_.Now().date.year).calendar_enabled) return;
   HolidayForm form(live.holidays(), live.extra_workdays());

@@ -38,6 +38,20 @@ inline constexpr int kIdZoneLine = 297;       // 时区：…
 inline constexpr int kIdUseCurrentZone = 298; // 使用当前时区
 inline constexpr int kIdLogonNote = 289;      // 注意：… where the logon's password is kept
 inline constexpr int kIdStatic = 299;         // labels and frames without a role
+// 时间控制: whose rules the tab shows
+inline constexpr int kIdRulesAccount = 500;   // 适用于: 所有账户 or an account
+inline constexpr int kIdUseDefaultRules = 501;  // 使用默认规则, while an account is shown
+inline constexpr int kIdRulesEnabled = 502;   // 启用 of the rules shown (Check4's value)
+inline constexpr int kIdAdminsExempt = 503;   // 管理员不受限
+inline constexpr int kIdExtraTime = 504;      // 今日加时…
+// 使用记录
+inline constexpr int kIdUsageAccount = 510;   // 所有账户 or an account of the history
+inline constexpr int kIdUsageChart = 511;     // the last 14 days
+inline constexpr int kIdUsageToday = 512;     // 今天：…
+inline constexpr int kIdUsageWeek = 513;      // 本周：…
+inline constexpr int kIdUsageAverage = 514;   // 近30天日均：…
+inline constexpr int kIdRecordUsage = 515;    // 记录使用时间
+inline constexpr int kIdUsageExport = 516;    // 导出(&E)…
 
 // frmSplash, checkpassword, setpassword
 inline constexpr int kIdSplashPassword = 300;
@@ -71,6 +85,10 @@ inline constexpr int kIdPlanSummary = 431;      // the plan in one sentence
 // The holiday dialog
 inline constexpr int kIdHolidayBox = 440;       // 假日
 inline constexpr int kIdExtraWorkdayBox = 441;  // 调休
+// The extra-time dialog
+inline constexpr int kIdExtraAccount = 450;     // 账户
+inline constexpr int kIdExtraMinutes = 451;     // 分钟数
+inline constexpr int kIdExtraMinutesSpin = 452;
 
 // Timers
 inline constexpr UINT_PTR kTimerSchedule = 1;    // Form1.Timer1

@@ -78,7 +78,7 @@ WinApp::WinApp(GuardManagement& guard, FacePipes pipes) {
 
 void WinApp::MakeWindows() {
   host_ = std::make_unique<HostWindow>(*this);
-  form1_ = std::make_unique<Form1Window>(*program_, *this, os_, clock_);
+  form1_ = std::make_unique<Form1Window>(*program_, *this, os_, clock_, files_);
   form1_->SetPreTranslate([this](MSG* msg) { return PreTranslate(msg); });
   splash_ = std::make_unique<SplashWindow>(*program_, *this);
   check_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kCheck, *program_, *this);

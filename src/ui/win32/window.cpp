@@ -100,6 +100,10 @@ std::wstring TextOf(HWND control) {
   return text;
 }
 
+void SetCheckBox(HWND check_box, int value) {
+  SendMessageW(check_box, BM_SETCHECK, value == 1 ? BST_CHECKED : value == 2 ? BST_INDETERMINATE : BST_UNCHECKED, 0);
+}
+
 int MetricForDpi(int metric, UINT dpi) {
   using Fn = int(WINAPI*)(int, UINT);
   static auto for_dpi = UserFunction<Fn>("GetSystemMetricsForDpi");

@@ -85,5 +85,7 @@ std::wstring TextOf(HWND control);
 std::string SecretTextOf(HWND control);
 // SetTextIfDifferent for a password box: it leaves no copy behind.
 void SetSecretTextIfDifferent(HWND control, const std::string& text);
+// A check box's mark: 0 none, 1 checked, 2 grey.
+void SetCheckBox(HWND check_box, int value);
 
 }  // namespace dadado::win32
