@@ -191,7 +191,7 @@ TEST(SessionStateWin, LockFlagsAreReadWhereWindowsPutsThem) {
 namespace dadado::win32 {
 namespace {
 
-TEST(AccountsWin, TheProgramsOwnAccountIsOneOfTheMachines) {
+TEST(SystemAccountsWin, TheProgramsOwnAccountIsOneOfTheMachines) {
   WinOperatingSystem os;
   const auto me = os.CurrentAccount();
   ASSERT_TRUE(me);
