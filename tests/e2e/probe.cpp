@@ -133,6 +133,11 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(top, WM_COMMAND, MAKEWPARAM(id, 0), 0);
     return 0;
   }
+  if (cmd == L"endsession") {
+    // As an installer's restart manager asks a program to close.
+    PostMessageW(top, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    return 0;
+  }
   if (cmd == L"select" && control && argc >= 5) {
     SendMessageTimeoutW(control, CB_SETCURSEL, _wtoi(argv[4]), 0, SMTO_ABORTIFHUNG, 5000, &r);
     PostMessageW(top, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(control));

@@ -136,6 +136,7 @@ class Form1Window : public Window {
   std::function<bool(MSG*)> pre_translate_;
   bool mirroring_ = false;
   std::array<std::vector<HWND>, kTabCount> pages_;
+  bool painted_ = false;
   HWND plan_list_ = nullptr;
   std::vector<PlanRow> shown_rows_;
   int selected_plan_ = -1;

@@ -5,6 +5,7 @@
 
 #include "system/win32/wide.h"
 #include "ui/win32/app_windows.h"
+#include "ui/start_trace.h"
 #include "ui/win32/ids.h"
 
 namespace dadado::win32 {
@@ -773,6 +774,14 @@ LRESULT Form1Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
                        : id == kIdPlanNotice                ? kNoticeRed
                                                             : GetSysColor(COLOR_BTNTEXT));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_PAINT: {
+      const LRESULT result = Window::HandleMessage(msg, wp, lp);
+      if (!painted_) {
+        painted_ = true;
+        TraceMark("settings window painted");
+      }
+      return result;
     }
     case WM_CLOSE:
       Event([&] { program_.Form_QueryUnload(false); });

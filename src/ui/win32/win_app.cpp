@@ -8,6 +8,7 @@
 #include "settings/text.h"
 #include "system/win32/system_library.h"
 #include "system/win32/wide.h"
+#include "ui/start_trace.h"
 #include "ui/win32/ids.h"
 
 namespace dadado::win32 {
@@ -90,6 +91,7 @@ WinApp::~WinApp() {
 }
 
 bool WinApp::Start() {
+  TraceMark("start");
   if (fail_window_creation || !host_->Create() || !form1_->Create()) {
     // Without its windows the program can neither act nor be reached; it
     // says so and ends instead of waiting unseen.
@@ -99,6 +101,7 @@ bool WinApp::Start() {
     exit_code_ = 1;
     return false;
   }
+  TraceMark("windows created");
   tray_.Attach(host_->hwnd());
   host_hwnd_ = host_->hwnd();
   os_.OnWake([this] {
@@ -110,6 +113,7 @@ bool WinApp::Start() {
   t_filtering_app = this;
   message_filter_ = UniqueHook(SetWindowsHookExW(WH_MSGFILTER, &WinApp::MessageFilter, nullptr, GetCurrentThreadId()));
   program_->Start();
+  TraceMark("program started");
   // What the service sent while the windows were made.
   if (channel_) PostMessageW(host_->hwnd(), kFaceMessage, 0, 0);
   return !ended_;
