@@ -50,8 +50,14 @@ class Program : private EngineHost {
  public:
   Program(SettingsFile& settings, OperatingSystem& os, Screen& screen, Clock& clock);
 
-  // Creates Form1 and runs its load handler.
-  void Start();
+  // Creates Form1 and runs its load handler. A host that puts the window on
+  // screen before the rest of start-up passes `finish_later` and calls
+  // FinishStart once the window is up; until then the window takes no input.
+  void Start(bool finish_later = false);
+  // What start-up does that the window need not wait for: whether the guard
+  // is installed (the service manager is slow to ask; only 高级设置 shows
+  // it), the event log's entry, a missed action caught up, the tooltip.
+  void FinishStart();
 
   LiveSettings& live() { return live_; }
   const LiveSettings& live() const { return live_; }
@@ -227,6 +233,8 @@ class Program : private EngineHost {
   bool PasswordAccepted(const std::string& typed);
   // Reads the machine policy into policy_ and locks_.
   void ReadPolicy();
+  // The 防止被结束 box as the policy, the guard's face or the system says.
+  void ReadGuardState();
   // Once a minute, from whichever timer runs: whether the guard has taken
   // over (this copy then goes), and while the settings file could not be
   // read at start-up, whether it can be now (the settings are then loaded
@@ -258,6 +266,7 @@ class Program : private EngineHost {
   bool label7_pressed_ = false;
   bool image1_pressed_ = false;
   bool settings_unread_ = false;
+  bool finishing_later_ = false;  // between Start and FinishStart, for a host that shows the window first
   bool plan_timer_ = false;
   bool schedule_timer_ = false;
   WallClockWatch wall_clock_;

@@ -532,7 +532,10 @@ def startup(wine, trials):
         for label, exe, ini in kinds:
             got = start_once(wine, exe, ini())
             if not got:
-                raise CannotRun("%s showed no window" % label)
+                # Once more before giving up: a busy machine may hold a start up.
+                got = start_once(wine, exe, ini())
+            if not got:
+                raise CannotRun("%s showed no window in 30 s, twice" % label)
             if trial > 0:  # the first start of each only warms up
                 runs[label].append(got)
     minimal_median = statistics.median(r[0] for r in runs["minimal_window.exe"])
@@ -542,7 +545,7 @@ def startup(wine, trials):
                  % (statistics.median(t) / minimal_median, STARTUP_GOAL))
         print("start-up %s: median %.3f s over %d starts (min %.3f, max %.3f)%s"
               % (label, statistics.median(t), len(t), min(t), max(t), ratio), flush=True)
-    for label, _, _ in kinds[:2]:
+    for label, _, _ in kinds:
         # The start nearest the median, step by step.
         ordered = sorted(runs[label], key=lambda r: r[0])
         rows = ordered[len(ordered) // 2][1]

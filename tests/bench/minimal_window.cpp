@@ -1,7 +1,8 @@
 // The yardstick for the start-up benchmark: the smallest program that loads
 // the common controls and shows one window with a tab control and three
 // buttons. Like dadado.exe it writes the trace that tools/bench startup reads
-// (DADADO_TRACE): the moment its window's first paint was handled.
+// (DADADO_TRACE): its entry and the moment its window's first paint was
+// handled.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -9,7 +10,7 @@
 
 namespace {
 
-void MarkPainted() {
+void Mark(const char* what) {
   wchar_t path[MAX_PATH];
   const DWORD n = GetEnvironmentVariableW(L"DADADO_TRACE", path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return;
@@ -23,7 +24,7 @@ void MarkPainted() {
   };
   const long long since = GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user) ? us(now) - us(creation) : -1;
   char line[100];
-  const int len = std::snprintf(line, sizeof line, "%lld %lld window painted\n", since, us(now) - 11'644'473'600'000'000LL);
+  const int len = std::snprintf(line, sizeof line, "%lld %lld %s\n", since, us(now) - 11'644'473'600'000'000LL, what);
   DWORD written;
   WriteFile(file, line, static_cast<DWORD>(len), &written, nullptr);
   CloseHandle(file);
@@ -33,7 +34,7 @@ LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
   static bool painted = false;
   if (m == WM_PAINT) {
     const LRESULT r = DefWindowProcW(h, m, w, l);
-    if (!painted) MarkPainted();
+    if (!painted) Mark("window painted");
     painted = true;
     return r;
   }
@@ -47,6 +48,7 @@ LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, PWSTR, int) {
+  Mark("main");
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
   InitCommonControlsEx(&icc);
   WNDCLASSW wc{};

@@ -20,6 +20,7 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       else if (wp == kTimerGuard) app_.OnGuardTimer();
       else if (wp == kTimerTrayRetry) app_.tray().OnRetryTimer();
       else if (wp == kTimerPlans) app_.OnPlanTimer();
+      else if (wp == kTimerFinishStart) app_.FinishStart();
       return 0;
     case WM_TIMECHANGE:
       app_.OnClockChanged();
@@ -41,6 +42,9 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case kWokeMessage:
       app_.OnWokeForPlan();
+      return 0;
+    case kFinishStartMessage:
+      app_.FinishStart();
       return 0;
     case 0x02E0:  // WM_DPICHANGED: nothing here is laid out; only the tray icon is drawn again
       app_.tray().OnDpiChanged(HIWORD(wp));

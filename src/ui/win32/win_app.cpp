@@ -8,8 +8,8 @@
 #include "settings/text.h"
 #include "system/win32/system_library.h"
 #include "system/win32/wide.h"
-#include "ui/start_trace.h"
 #include "ui/win32/ids.h"
+#include "ui/start_trace.h"
 
 namespace dadado::win32 {
 
@@ -51,9 +51,25 @@ constexpr auto kSettingsWait = std::chrono::seconds(10);
 
 }  // namespace
 
+FileContent StartupFileStore::Read(const std::string& path) {
+  if (holding_ && held_ && held_->first == path) return held_->second;
+  FileContent content = files_.Read(path);
+  if (holding_) held_.emplace(path, content);
+  return content;
+}
+
+bool StartupFileStore::WriteAtomically(const std::string& path, const std::string& bytes) {
+  const bool ok = files_.WriteAtomically(path, bytes);
+  if (holding_) {
+    if (ok) held_.emplace(path, FileContent{ReadStatus::kOk, bytes});
+    else held_.reset();
+  }
+  return ok;
+}
+
 WinApp::WinApp() {
   settings_ = std::make_unique<SettingsFile>(
-      files_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
+      startup_files_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
   program_ = std::make_unique<Program>(*settings_, os_, *this, clock_);
   MakeWindows();
 }
@@ -78,6 +94,9 @@ void WinApp::MakeWindows() {
   host_ = std::make_unique<HostWindow>(*this);
   form1_ = std::make_unique<Form1Window>(*program_, *this, os_, clock_);
   form1_->SetPreTranslate([this](MSG* msg) { return PreTranslate(msg); });
+  form1_->SetFirstPaint([this] {
+    if (host_->hwnd()) PostMessageW(host_->hwnd(), kFinishStartMessage, 0, 0);
+  });
   splash_ = std::make_unique<SplashWindow>(*program_, *this);
   check_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kCheck, *program_, *this);
   set_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kChange, *program_, *this);
@@ -103,6 +122,9 @@ bool WinApp::Start() {
   }
   TraceMark("windows created");
   tray_.Attach(host_->hwnd());
+  // The icon is added once the window is up: the shell may take a while to
+  // answer.
+  tray_.Hold();
   host_hwnd_ = host_->hwnd();
   os_.OnWake([this] {
     if (HWND h = host_hwnd_.load()) PostMessageW(h, kWokeMessage, 0, 0);
@@ -112,11 +134,29 @@ bool WinApp::Start() {
   SystemWTSRegisterSessionNotification(host_->hwnd(), NOTIFY_FOR_THIS_SESSION);
   t_filtering_app = this;
   message_filter_ = UniqueHook(SetWindowsHookExW(WH_MSGFILTER, &WinApp::MessageFilter, nullptr, GetCurrentThreadId()));
-  program_->Start();
+  startup_files_.Hold();
+  program_->Start(/*finish_later=*/true);
+  startup_files_.Release();
   TraceMark("program started");
+  if (ended_) return false;
+  // Once the settings window has painted, or now when it is not shown (or
+  // should it never paint).
+  if (IsWindowVisible(form1_->hwnd())) SetTimer(host_->hwnd(), kTimerFinishStart, kFinishStartLatestMs, nullptr);
+  else PostMessageW(host_->hwnd(), kFinishStartMessage, 0, 0);
   // What the service sent while the windows were made.
   if (channel_) PostMessageW(host_->hwnd(), kFaceMessage, 0, 0);
-  return !ended_;
+  return true;
+}
+
+void WinApp::FinishStart() {
+  if (start_finished_ || ended_) return;
+  start_finished_ = true;
+  KillTimer(host_->hwnd(), kTimerFinishStart);
+  program_->FinishStart();
+  if (ended_) return;
+  form1_->BuildRemainingPages();
+  tray_.Release();
+  TraceMark("start finished");
 }
 
 void WinApp::OnFaceMessages() {
@@ -469,6 +509,7 @@ void WinApp::EndProgram() {
     KillTimer(host_->hwnd(), kTimerSchedule);
     KillTimer(host_->hwnd(), kTimerGuard);
     KillTimer(host_->hwnd(), kTimerPlans);
+    KillTimer(host_->hwnd(), kTimerFinishStart);
   }
   schedule_armed_ = false;
   if (form1_->hwnd()) ShowWindow(form1_->hwnd(), SW_HIDE);
