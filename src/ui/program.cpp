@@ -251,6 +251,9 @@ void Program::Form_Load() {
     End();
     return;
   }
+  // A running guard has its face running, another copy: this minute's look
+  // for it has just been taken.
+  if (!link_) last_minute_ = LocalSeconds(clock_.Now());
   // The machine policy replaces what it sets, from the first read on.
   ReadPolicy();
   const bool was_unread = settings_unread_;

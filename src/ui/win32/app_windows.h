@@ -116,6 +116,7 @@ class Form1Window : public Window {
   // with a null handle. A new page is one more case in BuildPage.
   // True when the page was built just now.
   bool BuildPage(int page);
+  void AddButtons();
   void BuildGeneralPage();
   void BuildAdvancedPage();
   void BuildTimeControlPage();

@@ -62,16 +62,17 @@ bool Form1Window::Create() {
                       Widen(kProgramCaption), kClientWidth, kClientHeight, nullptr))
     return false;
   tab_ = AddControl(WC_TABCONTROLW, L"", kChild | WS_TABSTOP | WS_CLIPSIBLINGS, {4, 4, 378, 264}, kIdTab);
+  SetWindowPos(tab_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  return true;
+}
 
-  // ---- buttons ----------------------------------------------------------------
+// ---- buttons ----------------------------------------------------------------
+void Form1Window::AddButtons() {
   const wchar_t* const buttons[] = {L"确定", L"取消", L"应用", L"退出"};
   const int ids[] = {kIdCommand1, kIdCommand2, kIdCommand3, kIdCommand4};
   for (int i = 0; i < 4; ++i)
     AddControl(WC_BUTTONW, buttons[i], kChild | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON | WS_GROUP : BS_PUSHBUTTON),
                {70 + i * 78, 276, 72, 25}, ids[i]);
-
-  SetWindowPos(tab_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  return true;
 }
 
 bool Form1Window::BuildPage(int page) {
@@ -92,12 +93,17 @@ bool Form1Window::BuildPage(int page) {
   }
   add_hidden_ = false;
   // The keyboard goes through the controls in the order they were made: the
-  // page's come before the window's buttons, as if they had been made first.
-  HWND after = GetWindow(FindControl(kIdCommand1), GW_HWNDPREV);
-  for (std::size_t i = first; i < control_count(); ++i) {
-    HWND h = control_at(i);
-    SetWindowPos(h, after ? after : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    after = h;
+  // window's buttons follow the first page built, and the controls of a
+  // later page go before them, as if they had been made first.
+  if (HWND ok = FindControl(kIdCommand1)) {
+    HWND after = GetWindow(ok, GW_HWNDPREV);
+    for (std::size_t i = first; i < control_count(); ++i) {
+      HWND h = control_at(i);
+      SetWindowPos(h, after ? after : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      after = h;
+    }
+  } else {
+    AddButtons();
   }
   ShowPictures();
   mirroring_ = was_mirroring;

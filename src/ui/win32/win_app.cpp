@@ -129,16 +129,19 @@ bool WinApp::Start() {
   os_.OnWake([this] {
     if (HWND h = host_hwnd_.load()) PostMessageW(h, kWokeMessage, 0, 0);
   });
-  // Lock, unlock, logon and logoff: today's use counts only while someone
-  // is at the console.
-  SystemWTSRegisterSessionNotification(host_->hwnd(), NOTIFY_FOR_THIS_SESSION);
   t_filtering_app = this;
   message_filter_ = UniqueHook(SetWindowsHookExW(WH_MSGFILTER, &WinApp::MessageFilter, nullptr, GetCurrentThreadId()));
   startup_files_.Hold();
+  starting_ = true;
   program_->Start(/*finish_later=*/true);
+  starting_ = false;
   startup_files_.Release();
   TraceMark("program started");
   if (ended_) return false;
+  if (show_when_started_) {
+    ShowWindow(form1_->hwnd(), SW_SHOW);
+    SetForegroundWindow(form1_->hwnd());
+  }
   // Once the settings window has painted, or now when it is not shown (or
   // should it never paint).
   if (IsWindowVisible(form1_->hwnd())) SetTimer(host_->hwnd(), kTimerFinishStart, kFinishStartLatestMs, nullptr);
@@ -154,6 +157,9 @@ void WinApp::FinishStart() {
   KillTimer(host_->hwnd(), kTimerFinishStart);
   program_->FinishStart();
   if (ended_) return;
+  // Lock, unlock, logon and logoff: today's use counts only while someone
+  // is at the console.
+  SystemWTSRegisterSessionNotification(host_->hwnd(), NOTIFY_FOR_THIS_SESSION);
   form1_->BuildRemainingPages();
   tray_.Release();
   TraceMark("start finished");
@@ -231,6 +237,12 @@ LRESULT CALLBACK WinApp::MessageFilter(int code, WPARAM wp, LPARAM lp) {
 void WinApp::ShowSettingsWindow(bool visible) {
   HWND h = form1_->hwnd();
   if (!h) return;
+  // Start-up shows the window once the program has loaded all it shows, and
+  // its last refresh has mirrored that.
+  if (starting_) {
+    show_when_started_ = visible;
+    return;
+  }
   if (visible) {
     form1_->Mirror();
     ShowWindow(h, SW_SHOW);

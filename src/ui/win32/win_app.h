@@ -175,6 +175,8 @@ class WinApp : public Screen, private GuardLink {
   ULONGLONG plans_due_ = 0;
   bool ended_ = false;
   bool start_finished_ = false;
+  bool starting_ = false;            // inside Start
+  bool show_when_started_ = false;   // the settings window, as start-up left it
   int exit_code_ = 0;
 };
 
