@@ -1,5 +1,7 @@
 #include "ui/program.h"
 
+#include <algorithm>
+
 #include "protection/password.h"
 #include "scheduler/time_control.h"
 #include "base/date_time_text.h"
@@ -81,6 +83,10 @@ void Program::FinishStart() {
   }
   UpdateTrayTip();
   screen_.Refresh();
+}
+
+void Program::GuardMayHaveStarted() {
+  if (!ended_ && !link_ && os_.GuardRunning()) End();
 }
 
 void Program::SessionChanged(bool active) {
@@ -165,11 +171,28 @@ void Program::UpdatePlanTimer() {
   if (!link_) engine_.ArmWake(s);
 }
 
+int Program::IdleTickSeconds() {
+  if (settings_unread_) return ScheduleRunner::kIdleTickSeconds;
+  const auto utc = os_.UtcSeconds();
+  const auto zone = os_.TimeZone();
+  if (!utc || !zone) return ScheduleRunner::kIdleTickSeconds;
+  std::int64_t wait = std::min(kLongestTickSeconds, 24 * 3600 - clock_.Now().second_of_day);
+  if (const auto change = NextClockChange(*zone, *utc)) {
+    const std::int64_t before = *change - kLookBeforeClockChange;
+    wait = std::min(wait, (*utc < before ? before : *change) - *utc);
+  }
+  return static_cast<int>(std::max<std::int64_t>(wait, 1));
+}
+
+int Program::SecondsToNextScheduleTick() {
+  return engine_.SecondsToNextScheduleTick(EngineSettingsOf(live_), IdleTickSeconds());
+}
+
 int Program::SecondsToNextPlanTick() {
   const EngineSettings s = EngineSettingsOf(live_);
   // Idle is looked at every ten seconds, so that a countdown for an idle
   // machine goes as soon as someone is back.
-  const int most = HasIdlePlans(s) ? 10 : ScheduleRunner::kIdleTickSeconds;
+  const int most = HasIdlePlans(s) ? 10 : IdleTickSeconds();
   if (link_) return most;
   return engine_.SecondsToNextPlanTick(s, most);
 }

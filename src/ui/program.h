@@ -114,6 +114,11 @@ class Program : private EngineHost {
   // The machine woke from sleep: as a clock change, and a missed action may
   // be caught up. What it slept through was no skip of summer time.
   void Resumed();
+  // The guard service's face says, as it starts, that the service runs
+  // (anyone could say so: the system is asked). Installed by a script while
+  // this copy ran, the service enforces now; two would act on every
+  // countdown, so this copy goes.
+  void GuardMayHaveStarted();
   // Someone is at the console (logged on, unlocked) or not (locked, logged
   // off): today's use counts only while someone is.
   void SessionChanged(bool active);
@@ -122,10 +127,15 @@ class Program : private EngineHost {
   void UpdateTrayTip();
   const DailyUse& daily_use() const { return engine_.use(); }
   // When the schedule timer next needs to run, in whole seconds counted from
-  // the start of the current second: 1 for the next second, at most 60.
-  // While the next warning or action is more than two minutes away there is
-  // nothing to do every second.
-  int SecondsToNextScheduleTick() { return engine_.SecondsToNextScheduleTick(EngineSettingsOf(live_)); }
+  // the start of the current second: 1 for the next second, at most
+  // kLongestTickSeconds. While the next warning or action is more than two
+  // minutes away there is nothing to do every second, and while nothing is
+  // due at all the timers sleep (see IdleTickSeconds).
+  int SecondsToNextScheduleTick();
+  static constexpr int kLongestTickSeconds = 3600;
+  // Summer time's beginning is told from a look this long before the clock
+  // changes and one as it does.
+  static constexpr int kLookBeforeClockChange = 60;
 
   void Command1_Click();  // OK
   void Command2_Click();  // Cancel
@@ -235,11 +245,17 @@ class Program : private EngineHost {
   void ReadPolicy();
   // The 防止被结束 box as the policy, the guard's face or the system says.
   void ReadGuardState();
-  // Once a minute, from whichever timer runs: whether the guard has taken
-  // over (this copy then goes), and while the settings file could not be
-  // read at start-up, whether it can be now (the settings are then loaded
+  // At most once a minute, from whichever timer runs: whether the guard has
+  // taken over (this copy then goes), and while the settings file could not
+  // be read at start-up, whether it can be now (the settings are then loaded
   // as Cancel loads them).
   void EveryMinute();
+  // The longest the timers wait while nothing is due: an hour, but no later
+  // than a new day (the tooltip's 今天), the look just before the clock
+  // changes season and the look as it does; a minute while the settings file
+  // is unreadable (it is tried again each time) or when the zone's rule
+  // cannot be said.
+  int IdleTickSeconds();
   // The immediate paths: on success the program ends; on failure the user is
   // told and the program keeps running.
   void RunNow(int action_index, bool forced);

@@ -31,7 +31,7 @@ bool SameMessage(const MSG& a, const MSG& b) {
 }  // namespace
 
 UINT ScheduleDelayMs(int seconds, int ms_into_second) {
-  const int n = seconds < 1 ? 1 : seconds > 60 ? 60 : seconds;
+  const int n = seconds < 1 ? 1 : seconds > Program::kLongestTickSeconds ? Program::kLongestTickSeconds : seconds;
   const int ms = ms_into_second < 0 ? 0 : ms_into_second > 999 ? 999 : ms_into_second;
   return static_cast<UINT>((n - 1) * 1000 + (1000 - ms)) + kTickOffsetMs;
 }
@@ -121,6 +121,9 @@ bool WinApp::Start() {
     return false;
   }
   TraceMark("windows created");
+  // A copy that ran before the service started (installed by a script)
+  // goes now rather than at its next look.
+  if (channel_) host_->TellOtherCopiesGuardStarted();
   tray_.Attach(host_->hwnd());
   // The icon is added once the window is up: the shell may take a while to
   // answer.
@@ -309,17 +312,26 @@ void WinApp::OnGuardTimer() {
   Refresh();
 }
 
+// The timers may be set for an hour ahead, counted in time that ran on
+// while the clock jumped or the machine slept: both are set afresh.
 void WinApp::OnClockChanged() {
   if (ended_) return;
   program_->ClockDiscontinuity();
   if (program_->timer_running(FormTimer::kSchedule)) ArmScheduleTimer();
+  if (plans_armed_) ArmPlanTimer();
 }
 
 void WinApp::OnResumed() {
   if (ended_) return;
   program_->Resumed();
   if (program_->timer_running(FormTimer::kSchedule)) ArmScheduleTimer();
+  if (plans_armed_) ArmPlanTimer();
   Refresh();
+}
+
+void WinApp::OnGuardStarted() {
+  if (ended_) return;
+  program_->GuardMayHaveStarted();
 }
 
 void WinApp::OnPolicyChanged() {

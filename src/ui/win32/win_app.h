@@ -118,6 +118,9 @@ class WinApp : public Screen, private GuardLink {
   void OnClockChanged();
   void OnResumed();
   void OnPolicyChanged();
+  // A face of the guard service has started: it says so to every copy of
+  // the program in the session (kGuardStartedMessage).
+  void OnGuardStarted();
   void OnSessionChange(WPARAM event);
   void OnTrayEvent(LPARAM lp);
   void ShowNextNotice();
@@ -181,7 +184,8 @@ class WinApp : public Screen, private GuardLink {
 };
 
 // The schedule timer's delay: to `seconds` whole seconds counted from the
-// start of the current second (1 to 60), plus the tick's offset.
+// start of the current second (1 to Program::kLongestTickSeconds), plus the
+// tick's offset.
 UINT ScheduleDelayMs(int seconds, int ms_into_second);
 
 }  // namespace dadado::win32
