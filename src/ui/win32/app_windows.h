@@ -115,7 +115,7 @@ class Form1Window : public Window {
   // mirroring of a page's controls skips those not built yet, as Mirror does
   // with a null handle. A new page is one more case in BuildPage.
   // True when the page was built just now.
-  bool BuildPage(int page);
+  bool BuildPage(int page, bool in_view = false);
   void AddButtons();
   void BuildGeneralPage();
   void BuildAdvancedPage();

@@ -75,14 +75,14 @@ void Form1Window::AddButtons() {
                {70 + i * 78, 276, 72, 25}, ids[i]);
 }
 
-bool Form1Window::BuildPage(int page) {
+bool Form1Window::BuildPage(int page, bool in_view) {
   if (page < 0 || page >= kTabCount || built_[page]) return false;
   built_[page] = true;
-  // Built out of sight; ShowPage shows the page in view. What a control says
-  // while it is made is no user's doing.
+  // A page out of view is built out of sight. What a control says while it
+  // is made is no user's doing.
   const bool was_mirroring = mirroring_;
   mirroring_ = true;
-  add_hidden_ = true;
+  add_hidden_ = !in_view;
   const std::size_t first = control_count();
   switch (page) {
     case 0: BuildGeneralPage(); break;
@@ -327,7 +327,7 @@ void Form1Window::MirrorTabs() {
 }
 
 void Form1Window::ShowPage(int page) {
-  BuildPage(page);
+  BuildPage(page, /*in_view=*/true);
   if (page == page_) return;
   page_ = page;
   for (int p = 0; p < static_cast<int>(pages_.size()); ++p)

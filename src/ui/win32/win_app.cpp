@@ -5,6 +5,8 @@
 #include <shellapi.h>
 #include <wtsapi32.h>
 
+#include <thread>
+
 #include "settings/text.h"
 #include "system/win32/system_library.h"
 #include "system/win32/wide.h"
@@ -111,7 +113,13 @@ WinApp::~WinApp() {
 
 bool WinApp::Start() {
   TraceMark("start");
-  if (fail_window_creation || !host_->Create() || !form1_->Create()) {
+  // Whether another copy runs asks the service manager too, which takes a
+  // while: it is asked on a thread of its own while the windows are made.
+  std::thread copy_check;
+  if (!channel_) copy_check = std::thread([this] { os_.AnotherCopyRunning(); });
+  const bool made = !fail_window_creation && host_->Create() && form1_->Create();
+  if (copy_check.joinable()) copy_check.join();
+  if (!made) {
     // Without its windows the program can neither act nor be reached; it
     // says so and ends instead of waiting unseen.
     ShowMessage("无法创建程序窗口，程序将退出。", kProgramCaption, MessageIcon::kCritical, MessageButtons::kOk);
