@@ -22,6 +22,7 @@
 #include "guard/win32/win_guard_management.h"
 #include "system/win32/system_library.h"
 #include "system/win32/win_os.h"
+#include "ui/win32/start_trace.h"
 #include "ui/win32/win_app.h"
 
 namespace {
@@ -48,6 +49,8 @@ int RunProgram(dadado::win32::WinApp& app) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace dadado::win32;
+  StartTraceIfAsked();
+  dadado::TraceMark("main");
   // Before anything loads a DLL by name: a folder the user may write to
   // (Downloads, say) could hold one of the same name.
   LoadLibrariesFromSystemFolderOnly();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scheduler/accounts.h"
+#include "base/time_zone.h"
 #include "system/event_log.h"
 
 #include "settings/policy.h"
@@ -99,6 +100,9 @@ class OperatingSystem {
   // The system's clock in UTC seconds since 1970; nullopt when not known.
   // Against the local clock it tells summer time from a clock being set.
   virtual std::optional<std::int64_t> UtcSeconds() = 0;
+  // The rule of the time zone the system's clock keeps, which says when the
+  // wall clock next changes season; nullopt when it cannot be said.
+  virtual std::optional<TimeZoneRule> TimeZone() { return std::nullopt; }
   // Seconds without keyboard or mouse input in this session; 0 while a
   // program keeps the display on (a video, a presentation).
   virtual int IdleSeconds() = 0;

@@ -10,6 +10,7 @@
 #include "system/power.h"
 #include "system/windows_integration.h"
 #include "settings/settings_table.h"
+#include "ui/start_trace.h"
 #include "version.h"
 
 namespace dadado {
@@ -21,6 +22,22 @@ constexpr int kRightButton = 2;
 
 RegistryChoices RegistryChoicesOf(const LiveSettings& live) {
   return {live.IsSet(2), live.IsSet(3), live.text1().text, live.text2().text};
+}
+
+// Whether loading `step` writes back a value the file lacks, as a first
+// start does: the time, the interval's start and the allowed hours are
+// written when missing (unless the policy sets them, when the file is not
+// read for them).
+bool WritesDefaults(SettingsFile& file, LoadStep step, const PolicyValues& policy) {
+  for (const SettingEntry& e : SettingsTable()) {
+    if (e.step != step || PolicyOverride(e, policy)) continue;
+    if (e.control != SettingControl::kScheduledTime && e.control != SettingControl::kIntervalStart &&
+        e.control != SettingControl::kAllowedHours)
+      continue;
+    const auto value = file.Peek(e.section, e.key);
+    if (!value || value->empty()) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -37,7 +54,8 @@ Program::Program(SettingsFile& settings, OperatingSystem& os, GuardManagement& g
   live_.open_accounts_panel = [this] { os_.StartCommand(AccountsPanelCommand(os_.SystemFolder())); };
 }
 
-void Program::Start() {
+void Program::Start(bool finish_later) {
+  finishing_later_ = finish_later;
   if (link_) {
     // The service enforces; the program's own engine never runs.
     engine_.SetTimer(FormTimer::kSchedule, false);
@@ -53,13 +71,26 @@ void Program::Start() {
   engine_.SetAccount(EngineSettingsOf(live_), os_.CurrentAccount());
   engine_.IdleRestarts();
   Form_Load();
-  if (!ended_) {
-    if (!link_) {
-      Log(EventType::kInformation, events::kStarted, {DADADO_VERSION_TEXT, os_.ExecutableFolder()});
-      CatchUpMissed();
-    }
-    UpdateTrayTip();
+  TraceMark("form loaded");
+  if (!finish_later) FinishStart();
+  else screen_.Refresh();
+}
+
+void Program::FinishStart() {
+  const bool deferred = finishing_later_;
+  finishing_later_ = false;
+  if (ended_) return;
+  if (deferred) {
+    // As Form_Load left it: nothing the user changed.
+    const bool pending = live_.apply_enabled();
+    ReadGuardState();
+    live_.SetApplyEnabled(pending);
   }
+  if (!link_) {
+    Log(EventType::kInformation, events::kStarted, {DADADO_VERSION_TEXT, os_.ExecutableFolder()});
+    CatchUpMissed();
+  }
+  UpdateTrayTip();
   screen_.Refresh();
 }
 
@@ -82,6 +113,10 @@ void Program::UsageTimer_Timer() {
   if (ended_) return;
   engine_.CountUse(EngineSettingsOf(live_));
   UpdateTrayTip();
+}
+
+void Program::GuardMayHaveStarted() {
+  if (!ended_ && !link_ && guard_.Running()) End();
 }
 
 void Program::ClockDiscontinuity() {
@@ -175,11 +210,28 @@ void Program::UpdatePlanTimer() {
   UpdateUsageTimer();
 }
 
+int Program::IdleTickSeconds() {
+  if (settings_unread_) return ScheduleRunner::kIdleTickSeconds;
+  const auto utc = os_.UtcSeconds();
+  const auto zone = os_.TimeZone();
+  if (!utc || !zone) return ScheduleRunner::kIdleTickSeconds;
+  std::int64_t wait = std::min(kLongestTickSeconds, 24 * 3600 - clock_.Now().second_of_day);
+  if (const auto change = NextClockChange(*zone, *utc)) {
+    const std::int64_t before = *change - kLookBeforeClockChange;
+    wait = std::min(wait, (*utc < before ? before : *change) - *utc);
+  }
+  return static_cast<int>(std::max<std::int64_t>(wait, 1));
+}
+
+int Program::SecondsToNextScheduleTick() {
+  return engine_.SecondsToNextScheduleTick(EngineSettingsOf(live_), IdleTickSeconds());
+}
+
 int Program::SecondsToNextPlanTick() {
   const EngineSettings s = EngineSettingsOf(live_);
   // Idle is looked at every ten seconds, so that a countdown for an idle
   // machine goes as soon as someone is back.
-  const int most = HasIdlePlans(s) ? 10 : ScheduleRunner::kIdleTickSeconds;
+  const int most = HasIdlePlans(s) ? 10 : IdleTickSeconds();
   if (link_) return most;
   return engine_.SecondsToNextPlanTick(s, most);
 }
@@ -268,6 +320,9 @@ void Program::Form_Load() {
     End();
     return;
   }
+  // A running guard has its face running, another copy: this minute's look
+  // for it has just been taken.
+  if (!link_) last_minute_ = LocalSeconds(clock_.Now());
   // The machine policy replaces what it sets, from the first read on.
   ReadPolicy();
   const bool was_unread = settings_unread_;
@@ -289,7 +344,7 @@ void Program::Form_Load() {
   }
   // The guard starts its face at every logon: start with Windows is its.
   live_.SetCheck(2, link_ || PolicyStartWithWindows(policy_).value_or(reg.start_with_windows) ? 1 : 0);
-  live_.SetGuard(link_ || PolicyGuard(policy_).value_or(guard_.Installed()) ? 1 : 0);
+  if (!finishing_later_) ReadGuardState();
   if (!reg.winlogon_opened) {
     live_.SetCheckEnabled(3, false);
     live_.SetCheckEnabled(11, false);
@@ -337,12 +392,21 @@ void Program::Form_Load() {
   // 11. Exactly one timer.
   StartChosenTimer();
 
-  // 12 to 18. The rest of the settings.
+  // 12 to 18. The rest of the settings. What a first start writes goes in
+  // one replacement of the file for each of the two steps rather than one
+  // for each key; the interval's start is checked in the file as written.
+  const bool schedule_batch = WritesDefaults(settings_, LoadStep::kSchedule, policy_);
+  if (schedule_batch) settings_.BeginBatch();
   LoadSettings(LoadStep::kSchedule, settings_, live_, extras, now, policy_);
+  if (schedule_batch) settings_.EndBatch();
   if (!PolicyOverride(EntryOf(SettingControl::kIntervalStart), policy_)) extras.interval_start = state_.IntervalStart(extras.interval_start);
   engine_.set_interval_start(extras.interval_start);
+  const auto password = settings_.Peek(keys::kTimeControl, keys::kPassword);
+  const bool hours_batch = !password || password->empty() || WritesDefaults(settings_, LoadStep::kHours, policy_);
+  if (hours_batch) settings_.BeginBatch();
   ReadStoredPassword(settings_);  // makes sure the file holds a password
   LoadSettings(LoadStep::kHours, settings_, live_, extras, now, policy_);
+  if (hours_batch) settings_.EndBatch();
   // The hours list shows the selected weekday from the start, so that a
   // first click on an hour edits that weekday's hours rather than replacing
   // them.
@@ -372,6 +436,10 @@ void Program::ReadPolicy() {
   policy_ = os_.ReadPolicyValues();
   locks_ = LocksOf(policy_);
   if (link_) locks_.check[2] = true;  // started by the guard, not by the Run value
+}
+
+void Program::ReadGuardState() {
+  live_.SetGuard(link_ || PolicyGuard(policy_).value_or(guard_.Installed()) ? 1 : 0);
 }
 
 void Program::PolicyChanged() {
@@ -408,7 +476,7 @@ bool Program::PasswordAccepted(const std::string& typed) {
 }
 
 bool Program::AcceptsInput(int tab) const {
-  if (ended_ || !form_visible_) return false;
+  if (ended_ || !form_visible_ || finishing_later_) return false;
   return tab < 0 || tab >= kTabCount || live_.tab_enabled(tab);
 }
 

@@ -59,8 +59,14 @@ class Program : private EngineHost {
  public:
   Program(SettingsFile& settings, OperatingSystem& os, GuardManagement& guard, Screen& screen, Clock& clock);
 
-  // Creates Form1 and runs its load handler.
-  void Start();
+  // Creates Form1 and runs its load handler. A host that puts the window on
+  // screen before the rest of start-up passes `finish_later` and calls
+  // FinishStart once the window is up; until then the window takes no input.
+  void Start(bool finish_later = false);
+  // What start-up does that the window need not wait for: whether the guard
+  // is installed (the service manager is slow to ask; only 高级设置 shows
+  // it), the event log's entry, a missed action caught up, the tooltip.
+  void FinishStart();
 
   LiveSettings& live() { return live_; }
   const LiveSettings& live() const { return live_; }
@@ -122,6 +128,11 @@ class Program : private EngineHost {
   // Where the system cannot say, the time counts as use: the message that
   // told of the change could have been sent by any program.
   void SessionChanged();
+  // The guard service's face says, as it starts, that the service runs
+  // (anyone could say so: the system is asked). Installed by a script while
+  // this copy ran, the service enforces now; two would act on every
+  // countdown, so this copy goes.
+  void GuardMayHaveStarted();
   // The tray tooltip follows the live settings: the version and what comes
   // next.
   void UpdateTrayTip();
@@ -180,10 +191,15 @@ class Program : private EngineHost {
   // when it was not granted.
   bool GrantExtraTime(const std::string& name, const std::string& sid, int minutes);
   // When the schedule timer next needs to run, in whole seconds counted from
-  // the start of the current second: 1 for the next second, at most 60.
-  // While the next warning or action is more than two minutes away there is
-  // nothing to do every second.
-  int SecondsToNextScheduleTick() { return engine_.SecondsToNextScheduleTick(EngineSettingsOf(live_)); }
+  // the start of the current second: 1 for the next second, at most
+  // kLongestTickSeconds. While the next warning or action is more than two
+  // minutes away there is nothing to do every second, and while nothing is
+  // due at all the timers sleep (see IdleTickSeconds).
+  int SecondsToNextScheduleTick();
+  static constexpr int kLongestTickSeconds = 3600;
+  // Summer time's beginning is told from a look this long before the clock
+  // changes and one as it does.
+  static constexpr int kLookBeforeClockChange = 60;
 
   void Command1_Click();  // OK
   void Command2_Click();  // Cancel
@@ -305,11 +321,19 @@ class Program : private EngineHost {
   bool PasswordAccepted(const std::string& typed);
   // Reads the machine policy into policy_ and locks_.
   void ReadPolicy();
-  // Once a minute, from whichever timer runs: whether the guard has taken
-  // over (this copy then goes), and while the settings file could not be
-  // read at start-up, whether it can be now (the settings are then loaded
+  // The 防止被结束 box as the policy, the guard's face or the system says.
+  void ReadGuardState();
+  // At most once a minute, from whichever timer runs: whether the guard has
+  // taken over (this copy then goes), and while the settings file could not
+  // be read at start-up, whether it can be now (the settings are then loaded
   // as Cancel loads them).
   void EveryMinute();
+  // The longest the timers wait while nothing is due: an hour, but no later
+  // than a new day (the tooltip's 今天), the look just before the clock
+  // changes season and the look as it does; a minute while the settings file
+  // is unreadable (it is tried again each time) or when the zone's rule
+  // cannot be said.
+  int IdleTickSeconds();
   // The immediate paths: on success the program ends; on failure the user is
   // told and the program keeps running.
   void RunNow(int action_index, bool forced);
@@ -337,6 +361,7 @@ class Program : private EngineHost {
   bool label7_pressed_ = false;
   bool image1_pressed_ = false;
   bool settings_unread_ = false;
+  bool finishing_later_ = false;  // between Start and FinishStart, for a host that shows the window first
   bool plan_timer_ = false;
   bool schedule_timer_ = false;
   WallClockWatch wall_clock_;

@@ -151,6 +151,11 @@ int wmain(int argc, wchar_t** argv) {
     SendMessageTimeoutW(control, TCM_SETCURFOCUS, _wtoi(argv[4]), 0, SMTO_ABORTIFHUNG, 5000, &r);
     return 0;
   }
+  if (cmd == L"endsession") {
+    // As an installer's restart manager asks a program to close.
+    PostMessageW(top, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    return 0;
+  }
   if (cmd == L"select" && control && argc >= 5) {
     DWORD_PTR index = static_cast<DWORD_PTR>(_wtoi(argv[4]));
     if (argv[4][0] < L'0' || argv[4][0] > L'9')

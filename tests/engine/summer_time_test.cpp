@@ -20,6 +20,9 @@ using testing::DailyPlan;
 // 01:00 UTC.
 std::int64_t At(int d, int h, int m, int s) { return LocalSeconds({{2026, 3, d}, h * 3600 + m * 60 + s}); }
 const std::int64_t kSummerTimeBegins = At(29, 1, 0, 0);  // in UTC
+// The zone's rule, as the system tells it: the timers then sleep while
+// nothing is due and look just before the change and as it happens.
+const TimeZoneRule kCentralEurope{-60, 0, -60, {0, 10, 5, 0, 0, 3 * 3600}, {0, 3, 5, 0, 0, 2 * 3600}};
 
 std::string Daily(const std::string& time) {
   return "[常规设置]\r\n启动后隐藏界面= 1\r\n频率= 0\r\n操作方式= 1\r\n定时时间=2026/3/1 " + time + "\r\n";
@@ -58,8 +61,9 @@ struct Machine {
   // Started at `local` (before the change), with each timer's first tick
   // that many seconds later than it would be.
   Machine(const std::string& file, std::vector<Plan> plans, std::int64_t local, int schedule_late = 0,
-          int plans_late = 0) {
+          int plans_late = 0, std::optional<TimeZoneRule> zone = std::nullopt) {
     files.files[testing::kIniPath] = Utf8ToGbk(file);
+    os.time_zone = zone;
     utc = local - 3600;
     SetClock();
     program.Start();
@@ -149,15 +153,58 @@ TEST(SummerTimeInTheProgram, WhatTheClockSkipsOrWhatFollowsItAtOnceComesAfterIts
       {"a plan's warning skipped, seen by the schedule's timer", Daily("22:00:00"),
        {DailyPlan(PlanAction::kShutDown, 3, 0, 20, true)}, 0, 30, At(29, 3, 0, 0), 19, {At(29, 3, 0, 20), "exit 13"}},
   };
-  for (const Skipped& c : cases) {
-    SCOPED_TRACE(c.what);
-    auto m = std::make_unique<Machine>(c.file, c.plans, At(29, 1, 50, 0), c.schedule_late, c.plans_late);
-    m->RunUntil(At(29, 3, 10, 0));
-    EXPECT_EQ(m->countdown_from, c.countdown_from);
-    if (c.countdown_from) {
-      EXPECT_EQ(m->countdown_seconds, c.countdown_seconds);
+  // The timers look every minute when the zone's rule is unknown, and sleep
+  // until just before the change when it is known.
+  for (const std::optional<TimeZoneRule>& zone : {std::optional<TimeZoneRule>(), std::optional(kCentralEurope)})
+    for (const Skipped& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (zone ? ", the zone known" : ""));
+      auto m = std::make_unique<Machine>(c.file, c.plans, At(29, 1, 50, 0), c.schedule_late, c.plans_late, zone);
+      m->RunUntil(At(29, 3, 10, 0));
+      EXPECT_EQ(m->countdown_from, c.countdown_from);
+      if (c.countdown_from) {
+        EXPECT_EQ(m->countdown_seconds, c.countdown_seconds);
+      }
+      EXPECT_EQ(m->done, (std::vector<std::pair<std::int64_t, std::string>>{c.done}));
     }
-    EXPECT_EQ(m->done, (std::vector<std::pair<std::int64_t, std::string>>{c.done}));
+}
+
+// While nothing is due the timers sleep: up to an hour, until the next day
+// begins, and until the look just before the clock changes and the look as
+// it does; a minute without the zone's rule. The schedule's own alerts
+// still come first.
+TEST(SummerTimeInTheProgram, WithNothingDueTheNextTickIsFar) {
+  const TimeZoneRule kChina{-480, 0, 0, {}, {}};
+  const struct {
+    const char* what;
+    std::optional<TimeZoneRule> zone;
+    std::int64_t utc;  // now
+    std::string file;
+    int schedule, plans;  // seconds to each timer's next tick
+  } cases[] = {
+      {"the zone unknown", std::nullopt, At(10, 4, 0, 0), Daily("15:00:00"), 60, 60},
+      {"no summer time, the action hours away", kChina, At(10, 4, 0, 0), Daily("23:00:00"), 3600, 3600},
+      {"no summer time, the day ends first", kChina, At(10, 15, 30, 0), Daily("09:00:00"), 1800, 1800},
+      {"the ten-minute notice comes first", kChina, At(10, 4, 0, 0), Daily("12:30:00"), 1200, 3600},
+      {"before the look before the change", kCentralEurope, kSummerTimeBegins - 600, Daily("22:00:00"), 540, 540},
+      {"after the look before the change", kCentralEurope, kSummerTimeBegins - 30, Daily("22:00:00"), 30, 30},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::MemoryFileStore files;
+    files.files[testing::kIniPath] = Utf8ToGbk(c.file);
+    SettingsFile settings{files, testing::kIniPath};
+    testing::FakeOs os;
+    os.time_zone = c.zone;
+    os.utc_seconds = c.utc;
+    testing::FakeScreen screen;
+    testing::FakeGuard guard;
+    testing::FakeClock clock;
+    clock.now = LocalTimeOf(c.zone.value_or(kChina), c.utc);
+    Program program{settings, os, guard, screen, clock};
+    program.Start();
+    program.live().SetPlans({DailyPlan(PlanAction::kLock, 2, 30, 0, false)});
+    EXPECT_EQ(program.SecondsToNextScheduleTick(), c.schedule);
+    EXPECT_EQ(program.SecondsToNextPlanTick(), c.plans);
   }
 }
 

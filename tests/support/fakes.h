@@ -98,6 +98,8 @@ class FakeOs : public OperatingSystem {
   }
   std::optional<std::int64_t> utc_seconds;
   std::optional<std::int64_t> UtcSeconds() override { return utc_seconds; }
+  std::optional<TimeZoneRule> time_zone;  // unknown unless a test gives one
+  std::optional<TimeZoneRule> TimeZone() override { return time_zone; }
   // HKEY_CURRENT_USER\Software\dadado
   std::map<std::string, std::string> user_values;
   bool user_values_fail = false;

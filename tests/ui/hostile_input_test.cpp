@@ -56,6 +56,18 @@ TEST_F(WindowInputTest, AProgramRunningWhenTheGuardStartsLeavesItTheControl) {
   EXPECT_TRUE(program.ended());
 }
 
+// The guard's face says at its start that the service runs: the system is
+// asked, and the word alone ends nothing.
+TEST_F(WindowInputTest, TheWordOfAStartedGuardIsCheckedWithTheSystem) {
+  GivenFile("[常规设置]\r\n启动后隐藏界面= 1\r\n");
+  program.Start();
+  program.GuardMayHaveStarted();
+  EXPECT_FALSE(program.ended());
+  guard.running = true;
+  program.GuardMayHaveStarted();
+  EXPECT_TRUE(program.ended());
+}
+
 // ---- a settings file that cannot be read ----------------------------------------
 
 struct UnreadableFileTest : ProgramTest {

@@ -31,6 +31,29 @@ TEST_F(StartupTest, FirstStartWithoutASettingsFile) {
                          "[时间控制]\r\n密码=" + EncodePassword("mossgate") + "\r\n";
   for (int n = 0; n < 7; ++n) expected += std::to_string(n) + "week=24:00\r\n";
   EXPECT_EQ(FileText(), expected);
+  // One replacement of the file for the schedule's values, one for the
+  // password and the hours; a start that finds them all writes nothing.
+  EXPECT_EQ(files.writes, 2);
+  files.writes = 0;
+  program.Form_Load();
+  EXPECT_EQ(files.writes, 0);
+}
+
+TEST_F(StartupTest, AHostThatShowsTheWindowFirstFinishesTheStartOnceItIsUp) {
+  guard.installed = true;
+  program.Start(/*finish_later=*/true);
+  EXPECT_TRUE(screen.form_visible);
+  // The window takes nothing yet: Apply would compare the guard's box with
+  // the system before the box was read.
+  EXPECT_FALSE(program.AcceptsInput(-1));
+  EXPECT_EQ(live().guard().value, 0);
+  EXPECT_TRUE(os.events.empty());
+  program.FinishStart();
+  EXPECT_TRUE(program.AcceptsInput(-1));
+  EXPECT_EQ(live().guard().value, 1);
+  EXPECT_FALSE(live().apply_enabled());
+  ASSERT_EQ(os.events.size(), 1u);
+  EXPECT_EQ(os.events[0].id, events::kStarted);
 }
 
 TEST_F(StartupTest, ProtectionFromTheFileHidesTheWindow) {

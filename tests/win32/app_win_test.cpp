@@ -300,8 +300,8 @@ TEST(ScheduleTimerWin, ItRunsJustAfterTheWantedWholeSecond) {
     UINT delay;
   } cases[] = {
       {1, 0, 1020},    {1, 999, 21},      {2, 500, 1520},
-      {60, 0, 60020},  {60, 999, 59021},
-      {0, 300, 720},   {-5, 300, 720},    {61, 0, 60020},  // out of range: the next second, at most a minute
+      {60, 0, 60020},  {60, 999, 59021},  {3600, 0, 3600020},
+      {0, 300, 720},   {-5, 300, 720},    {3601, 0, 3600020},  // out of range: the next second, at most an hour
   };
   for (const Case& c : cases)
     EXPECT_EQ(ScheduleDelayMs(c.seconds, c.ms_into_second), c.delay) << c.seconds << " s, " << c.ms_into_second << " ms";

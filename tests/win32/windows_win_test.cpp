@@ -53,6 +53,32 @@ TEST_F(WindowsWin, FirstStartShowsTheDesignedWindow) {
   EXPECT_EQ(app->tray_tip(), Widen(VersionText()));
 }
 
+// The page in view is there when the window first paints; the others,
+// the tooltips and the tray icon come right after, hidden, and the keyboard
+// reaches a page's controls before the window's buttons. Choosing a tab
+// shows its page.
+TEST_F(WindowsWin, ThePagesNotInViewAreBuiltOnceTheWindowIsUp) {
+  HWND form1 = app->form1().hwnd();
+  auto before_ok = [&](int id) {
+    for (HWND h = GetWindow(form1, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
+      if (GetDlgCtrlID(h) == id) return true;
+      if (GetDlgCtrlID(h) == kIdCommand1) return false;
+    }
+    return false;
+  };
+  for (int id : {kIdPicker, kIdGuard, kIdList1, kIdPlanList, kIdLabel6}) {
+    HWND h = GetDlgItem(form1, id);  // asks the window, builds nothing
+    ASSERT_TRUE(h) << id;
+    EXPECT_EQ(IsWindowVisible(h) != FALSE, id == kIdPicker) << id;
+    EXPECT_TRUE(before_ok(id)) << id;
+  }
+  EXPECT_TRUE(app->tray().added());
+  live().SelectTab(2);
+  app->Refresh();
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(form1, kIdList1)));
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(form1, kIdPicker)));
+}
+
 TEST_F(WindowsWin, PasswordProtectionChecksHiddenStartAndEnablesApply) {
   Click(Form1Control(kIdCheckFirst + 10));
   EXPECT_TRUE(Checked(Form1Control(kIdCheckFirst + 10)));

@@ -9,6 +9,7 @@
 #include "system/win32/system_library.h"
 #include "system/win32/wide.h"
 #include "system/win32/win_session.h"
+#include "system/win32/win_time_zone.h"
 
 namespace dadado::win32 {
 
@@ -112,6 +113,8 @@ std::optional<bool> WinOperatingSystem::SessionLocked() {
   if (!active) return std::nullopt;
   return !*active;
 }
+
+std::optional<TimeZoneRule> WinOperatingSystem::TimeZone() { return CurrentTimeZoneRule(); }
 
 std::optional<std::int64_t> WinOperatingSystem::UtcSeconds() {
   FILETIME ft;

@@ -26,6 +26,7 @@ class WinOperatingSystem : public OperatingSystem {
   void KeepAwake(bool keep) override;
   int IdleSeconds() override;
   std::optional<std::int64_t> UtcSeconds() override;
+  std::optional<TimeZoneRule> TimeZone() override;
   std::optional<bool> WakeTimersAllowed() override;
   bool AllowWakeTimers() override;
   bool IsAdministrator() override;

@@ -122,7 +122,13 @@ class Form1Window : public Window {
   void CloseDialogs();
   // The row of the plan list chosen, -1 for none.
   int selected_plan() const { return selected_plan_; }
-  HWND Control(int id) const { return GetDlgItem(hwnd(), id); }
+  // A control of the window, its page built first when it is not yet.
+  HWND Control(int id);
+  // Builds the pages not built yet: once the window has first painted, or at
+  // once when the program starts hidden.
+  void BuildRemainingPages();
+  // Called after the window's first paint has been handled.
+  void SetFirstPaint(std::function<void()> first_paint) { first_paint_ = std::move(first_paint); }
   // The tab item shown for a logical tab, or -1 when it is hidden.
   int DisplayedTab(int logical) const;
   int LogicalTabOfItem(int item) const { return item >= 0 && item < static_cast<int>(shown_tabs_.size()) ? shown_tabs_[item] : -1; }
@@ -136,11 +142,31 @@ class Form1Window : public Window {
   void OnDpiChanged() override;
 
  private:
+  // The pages of the tab control are built when first needed, each by a
+  // function of its own: the page the window opens on as it is first
+  // mirrored, before it shows, and the others after its first paint (or when
+  // their tab is chosen first). A builder adds its controls with AddPage
+  // (what it adds outside the page's list it shows and hides itself); the
+  // mirroring of a page's controls skips those not built yet, as Mirror does
+  // with a null handle. A new page is one more case in BuildPage.
+  // True when the page was built just now.
+  bool BuildPage(int page, bool in_view = false);
+  void AddButtons();
+  void BuildGeneralPage();
+  void BuildAdvancedPage();
+  void BuildTimeControlPage();
+  void BuildPlanPage();
+  void BuildAboutPage();
+  // The pictures and bold labels of the pages built so far, at this DPI.
+  void ShowPictures();
   void AddPage(int page, HWND control) { pages_[page].push_back(control); }
   // The tab a control is on, or -1 for the window's own buttons.
   int PageOf(HWND control) const;
   HWND Check(int page, int n, const wchar_t* caption, Rect96 r, const wchar_t* tip = nullptr);
+  // The tooltips are made once the window is up; tips added before wait.
   void AddTip(HWND control, const wchar_t* tip);
+  void MakeTips();
+  std::vector<std::pair<HWND, const wchar_t*>> held_tips_;
   void OnCommand(int id, int code, HWND control);
   LRESULT OnNotify(const NMHDR* nm);
   void ShowPage(int page);
@@ -151,18 +177,16 @@ class Form1Window : public Window {
   // The time zone's line on 高级设置, 使用当前时区 when it is offered, and
   // where the automatic logon's password is kept.
   void MirrorZone();
-  void AddPlanPage();
   void SetPlanColumnWidths();
   void OnPlanListNotify(const NMHDR* nm);
   void AddOrEditPlan(int row);
   void EditCalendar();
   // 时间控制: 适用于, its 启用, 使用默认规则, 管理员不受限, 今日加时.
-  void AddTimeControlPage();
   void MirrorRules();
   void ChooseRules(int index);
   void GrantExtraTime();
   // 使用记录: the account, the chart, the figures, 记录使用时间, 导出.
-  void AddUsagePage();
+  void BuildUsagePage();
   void MirrorUsage();
   void ExportUsage();
   // Tools of the tooltip for locked controls, by area; their ids start here
@@ -184,6 +208,9 @@ class Form1Window : public Window {
   std::function<bool(MSG*)> pre_translate_;
   bool mirroring_ = false;
   std::array<std::vector<HWND>, kTabCount> pages_;
+  std::array<bool, kTabCount> built_{};
+  std::function<void()> first_paint_;
+  bool painted_ = false;
   HWND plan_list_ = nullptr;
   std::vector<PlanRow> shown_rows_;
   std::optional<std::pair<TimeZoneRule, std::wstring>> zone_name_;  // the last zone named, and its name
@@ -204,7 +231,7 @@ class Form1Window : public Window {
   std::vector<int> shown_tabs_;
   int page_ = -1;
   HWND tab_ = nullptr, tips_ = nullptr;
-  std::vector<UniqueIcon> icons_;
+  std::array<UniqueIcon, 2> icons_;  // 常规设置's picture, 关于's
 };
 
 class SplashWindow : public Window {

@@ -38,7 +38,7 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
 }  // namespace
 
 // In a frame, as on the other tabs, where the labels' background is the frame's.
-void Form1Window::AddUsagePage() {
+void Form1Window::BuildUsagePage() {
   constexpr int page = kUsageTab;
   AddPage(page, AddControl(WC_BUTTONW, L"", kChild | BS_GROUPBOX, {12, 30, 362, 284}, kIdStatic));
   AddPage(page, AddControl(WC_STATICW, L"账户(&C):", kChild | SS_LEFT, {24, 52, 56, 16}, kIdStatic));
@@ -70,8 +70,8 @@ void Form1Window::AddUsagePage() {
 
 void Form1Window::MirrorUsage() {
   const LiveSettings& live = program_.live();
-  SetCheckBox(Control(kIdRecordUsage), live.record_usage().value);
-  EnableWindow(Control(kIdRecordUsage), TRUE);
+  SetCheckBox(FindControl(kIdRecordUsage), live.record_usage().value);
+  EnableWindow(FindControl(kIdRecordUsage), TRUE);
   if (page_ != kUsageTab || !IsWindowVisible(hwnd())) return;
 
   std::vector<std::string> names = program_.UsageAccounts();
@@ -79,7 +79,7 @@ void Form1Window::MirrorUsage() {
   if (!usage_account_.empty() &&
       std::none_of(names.begin(), names.end(), [&](const std::string& n) { return n == usage_account_; }))
     names.push_back(usage_account_);
-  HWND combo = Control(kIdUsageAccount);
+  HWND combo = FindControl(kIdUsageAccount);
   if (names != usage_accounts_) {
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kAllAccounts));
@@ -106,8 +106,8 @@ void Form1Window::MirrorUsage() {
   const std::pair<int, std::string> figures[] = {{kIdUsageToday, "今天：" + DurationText(view.summary.today)},
                                                  {kIdUsageWeek, "本周：" + DurationText(view.summary.week)},
                                                  {kIdUsageAverage, "近30天日均：" + DurationText(view.summary.average)}};
-  for (const auto& [id, text] : figures) SetTextIfDifferent(Control(id), view.available ? Widen(text) : L"");
-  EnableWindow(Control(kIdUsageExport), view.available);
+  for (const auto& [id, text] : figures) SetTextIfDifferent(FindControl(id), view.available ? Widen(text) : L"");
+  EnableWindow(FindControl(kIdUsageExport), view.available);
 }
 
 void Form1Window::ExportUsage() {

@@ -8,6 +8,7 @@
 #include "system/win32/win_time_zone.h"
 #include "ui/win32/app_windows.h"
 #include "ui/win32/ids.h"
+#include "ui/start_trace.h"
 
 namespace dadado::win32 {
 
@@ -50,6 +51,10 @@ HWND Form1Window::Check(int page, int n, const wchar_t* caption, Rect96 r, const
 }
 
 void Form1Window::AddTip(HWND control, const wchar_t* tip) {
+  if (!tips_) {
+    held_tips_.push_back({control, tip});
+    return;
+  }
   TOOLINFOW ti{};
   ti.cbSize = sizeof ti;
   ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -63,13 +68,80 @@ bool Form1Window::Create() {
   if (!CreateTopLevel(WS_EX_CONTROLPARENT, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
                       Widen(kProgramCaption), kClientWidth, kClientHeight, nullptr))
     return false;
+  tab_ = AddControl(WC_TABCONTROLW, L"", kChild | WS_TABSTOP | WS_CLIPSIBLINGS, {4, 4, 378, 316}, kIdTab);
+  SetWindowPos(tab_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  return true;
+}
+
+// ---- buttons ----------------------------------------------------------------
+void Form1Window::AddButtons() {
+  const wchar_t* const buttons[] = {L"确定", L"取消", L"应用", L"退出"};
+  const int ids[] = {kIdCommand1, kIdCommand2, kIdCommand3, kIdCommand4};
+  for (int i = 0; i < 4; ++i)
+    AddControl(WC_BUTTONW, buttons[i], kChild | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON | WS_GROUP : BS_PUSHBUTTON),
+               {70 + i * 78, 328, 72, 25}, ids[i]);
+}
+
+bool Form1Window::BuildPage(int page, bool in_view) {
+  if (page < 0 || page >= kTabCount || built_[page]) return false;
+  built_[page] = true;
+  // A page out of view is built out of sight. What a control says while it
+  // is made is no user's doing.
+  const bool was_mirroring = mirroring_;
+  mirroring_ = true;
+  add_hidden_ = !in_view;
+  const std::size_t first = control_count();
+  switch (page) {
+    case 0: BuildGeneralPage(); break;
+    case 1: BuildAdvancedPage(); break;
+    case kTimeControlTab: BuildTimeControlPage(); break;
+    case kPlansTab: BuildPlanPage(); break;
+    case kUsageTab: BuildUsagePage(); break;
+    case kAboutTab: BuildAboutPage(); break;
+  }
+  add_hidden_ = false;
+  // The keyboard goes through the controls in the order they were made: the
+  // window's buttons follow the first page built, and the controls of a
+  // later page go before them, as if they had been made first.
+  if (HWND ok = FindControl(kIdCommand1)) {
+    HWND after = GetWindow(ok, GW_HWNDPREV);
+    for (std::size_t i = first; i < control_count(); ++i) {
+      HWND h = control_at(i);
+      SetWindowPos(h, after ? after : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      after = h;
+    }
+  } else {
+    AddButtons();
+  }
+  ShowPictures();
+  mirroring_ = was_mirroring;
+  TraceMark(page == 0 ? "page 0 built" : "a page built");
+  return true;
+}
+
+void Form1Window::MakeTips() {
+  if (tips_ || !hwnd()) return;
   tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0, 0, 0,
                           hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
   SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 400);
+  for (const auto& [control, tip] : held_tips_) AddTip(control, tip);
+  held_tips_.clear();
+}
 
-  tab_ = AddControl(WC_TABCONTROLW, L"", kChild | WS_TABSTOP | WS_CLIPSIBLINGS, {4, 4, 378, 316}, kIdTab);
+void Form1Window::BuildRemainingPages() {
+  MakeTips();
+  bool any = false;
+  for (int page = 0; page < kTabCount; ++page) any = BuildPage(page) || any;
+  Mirror();
+}
 
-  // ---- 常规设置 -------------------------------------------------------------
+HWND Form1Window::Control(int id) {
+  if (!FindControl(id)) BuildRemainingPages();
+  return FindControl(id);
+}
+
+// ---- 常规设置 -----------------------------------------------------------------
+void Form1Window::BuildGeneralPage() {
   AddPage(0, AddControl(WC_BUTTONW, L"频率", kGroup, {12, 30, 112, 130}, kIdStatic));
   const int option1_rows[] = {1, 2, 3, 0};  // Option1(0) is on row 2; "取消定时" heads the list
   const wchar_t* const option1_captions[] = {L"每天定时", L"每周定时", L"每隔＆天", L"取消定时"};
@@ -106,7 +178,7 @@ bool Form1Window::Create() {
   Check(0, 6, L"立即", {140, 122, 70, 18}, L"立即执行关机操作");
   Check(0, 9, L"提示", {216, 122, 70, 18}, L"显示提示关机画面");
   Check(0, 8, L"强制", {292, 122, 70, 18});
-  HWND group_start = Control(kIdCheckFirst + 6);
+  HWND group_start = FindControl(kIdCheckFirst + 6);
   SetWindowLongPtrW(group_start, GWL_STYLE, GetWindowLongPtrW(group_start, GWL_STYLE) | WS_GROUP);
 
   AddPage(0, AddControl(WC_BUTTONW, L"功能", kGroup, {130, 166, 244, 148}, kIdStatic));
@@ -120,8 +192,11 @@ bool Form1Window::Create() {
   AddTip(catch_up, L"计算机在定时的时候处于睡眠或关机状态，两小时内启动或唤醒后补做这次操作");
   HWND image1 = AddControl(WC_STATICW, L"", kChild | SS_ICON | SS_CENTERIMAGE | SS_NOTIFY, {330, 212, 36, 36}, kIdImage1);
   AddPage(0, image1);
+  SetWindowSubclass(image1, &Form1Window::PictureProc, 1, reinterpret_cast<DWORD_PTR>(this));
+}
 
-  // ---- 高级设置 -------------------------------------------------------------
+// ---- 高级设置 -----------------------------------------------------------------
+void Form1Window::BuildAdvancedPage() {
   AddPage(1, AddControl(WC_BUTTONW, L"安全设置", kGroup, {12, 30, 362, 112}, kIdStatic));
   Check(1, 4, L"时间控制", {24, 52, 100, 20}, L"启用时间段控制");
   Check(1, 10, L"密码保护", {136, 52, 100, 20}, L"防止其他人更改设置，每次弹出设置界面都需要输入密码！");
@@ -156,17 +231,11 @@ bool Form1Window::Create() {
   SendMessageW(text2, EM_SETPASSWORDCHAR, L'*', 0);
   AddPage(1, text2);
   AddPage(1, AddControl(WC_STATICW, L"", kLabel, {24, 262, 344, 48}, kIdLogonNote));
+  SetWindowSubclass(label7, &Form1Window::PictureProc, 1, reinterpret_cast<DWORD_PTR>(this));
+}
 
-  // ---- 时间控制 -------------------------------------------------------------
-  AddTimeControlPage();
-
-  // ---- 计划 ------------------------------------------------------------------
-  AddPlanPage();
-
-  // ---- 使用记录 ----------------------------------------------------------------
-  AddUsagePage();
-
-  // ---- 关于 ------------------------------------------------------------------
+// ---- 关于 ---------------------------------------------------------------------
+void Form1Window::BuildAboutPage() {
   AddPage(kAboutTab, AddControl(WC_BUTTONW, L"", kGroup, {12, 30, 362, 284}, kIdStatic));
   HWND label4 = AddControl(WC_STATICW, Widen(VersionText()), kLabel | SS_CENTER, {24, 56, 338, 18}, kIdLabel4);
   SendMessageW(label4, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
@@ -182,27 +251,14 @@ bool Form1Window::Create() {
   SendMessageW(label6, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), FALSE);
   AddPage(kAboutTab, label6);
   AddPage(kAboutTab, AddControl(WC_STATICW, L"dadado 开发者 · 2026年12月", kLabel, {180, 282, 184, 18}, kIdStatic));
-
-  // ---- buttons ----------------------------------------------------------------
-  const wchar_t* const buttons[] = {L"确定", L"取消", L"应用", L"退出"};
-  const int ids[] = {kIdCommand1, kIdCommand2, kIdCommand3, kIdCommand4};
-  for (int i = 0; i < 4; ++i)
-    AddControl(WC_BUTTONW, buttons[i], kChild | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON | WS_GROUP : BS_PUSHBUTTON),
-               {70 + i * 78, 328, 72, 25}, ids[i]);
-
-  // Pictures and the link labels report presses and releases.
-  for (HWND h : {image1, label7, label6}) SetWindowSubclass(h, &Form1Window::PictureProc, 1, reinterpret_cast<DWORD_PTR>(this));
-  OnDpiChanged();  // icons at this DPI
-  SetWindowPos(tab_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  Mirror();
-  return true;
+  SetWindowSubclass(label6, &Form1Window::PictureProc, 1, reinterpret_cast<DWORD_PTR>(this));
 }
 
 // The week's controls show the rules of the account chosen above them; the
 // line under the week holds what is the machine's: 管理员不受限 and 今日加时.
 // Everything sits in the frame, as on the other tabs, where the labels'
 // background is the frame's.
-void Form1Window::AddTimeControlPage() {
+void Form1Window::BuildTimeControlPage() {
   constexpr int page = kTimeControlTab;
   AddPage(page, AddControl(WC_BUTTONW, L"请选择允许使用本机的时间", kGroup, {12, 30, 362, 284}, kIdStatic));
   AddPage(page, AddControl(WC_STATICW, L"适用于(&U):", kLabel, {24, 52, 56, 16}, kIdStatic));
@@ -258,17 +314,23 @@ void Form1Window::AddTimeControlPage() {
 
 void Form1Window::OnDpiChanged() {
   // The pictures show the new icons before the old ones go.
-  std::vector<UniqueIcon> old = std::move(icons_);
-  icons_.clear();
-  icons_.push_back(MakeProgramIcon(Scale(32)));
-  icons_.push_back(MakeProgramIcon(Scale(112)));
-  SendMessageW(Control(kIdImage1), STM_SETICON, reinterpret_cast<WPARAM>(icons_[0].get()), 0);
-  SendMessageW(Control(kIdImage2), STM_SETICON, reinterpret_cast<WPARAM>(icons_[1].get()), 0);
-  SendMessageW(Control(kIdLabel4), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
-  SendMessageW(Control(kIdLabel6), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
+  std::array<UniqueIcon, 2> old = std::move(icons_);
+  ShowPictures();
   SetPlanColumnWidths();
   // The tips of locked controls cover their new places.
-  if (!icons_.empty() && tab_) MirrorPolicyLocks();
+  if (tab_) MirrorPolicyLocks();
+}
+
+void Form1Window::ShowPictures() {
+  const std::pair<int, int> pictures[] = {{kIdImage1, 32}, {kIdImage2, 112}};
+  for (std::size_t i = 0; i < icons_.size(); ++i) {
+    HWND h = FindControl(pictures[i].first);
+    if (!h) continue;
+    if (!icons_[i]) icons_[i] = MakeProgramIcon(Scale(pictures[i].second));
+    SendMessageW(h, STM_SETICON, reinterpret_cast<WPARAM>(icons_[i].get()), 0);
+  }
+  for (int id : {kIdLabel4, kIdLabel6})
+    if (HWND h = FindControl(id)) SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font()), TRUE);
 }
 
 int Form1Window::DisplayedTab(int logical) const {
@@ -305,6 +367,7 @@ void Form1Window::MirrorTabs() {
 }
 
 void Form1Window::ShowPage(int page) {
+  BuildPage(page, /*in_view=*/true);
   if (page == page_) return;
   page_ = page;
   for (int p = 0; p < static_cast<int>(pages_.size()); ++p)
@@ -365,13 +428,13 @@ void Form1Window::MirrorPolicyLocks() {
       for (int id : {kIdPlanList, kIdPlanAdd, kIdPlanEdit, kIdPlanRemove}) locked.push_back(id);
     if (locks.holidays || locks.extra_workdays) locked.push_back(kIdPlanCalendar);
   }
-  for (int id : locked) EnableWindow(Control(id), FALSE);
+  for (int id : locked) EnableWindow(FindControl(id), FALSE);
 
   // A disabled control gets no mouse messages; its parent does, so the tip
   // is a rectangle of the window's, for the controls of the page shown.
   std::vector<TipArea> areas;
   for (int id : locked) {
-    HWND h = Control(id);
+    HWND h = FindControl(id);
     if (!h || !IsWindowVisible(h)) continue;
     RECT r;
     GetWindowRect(h, &r);
@@ -386,7 +449,8 @@ void Form1Window::MirrorPolicyLocks() {
       if (!EqualRect(&a[i].rect, &b[i].rect) || a[i].tip != b[i].tip) return false;
     return true;
   };
-  if (same(areas, policy_tip_areas_)) return;
+  // Until the tips are made (once the window is up) the areas wait.
+  if (!tips_ || same(areas, policy_tip_areas_)) return;
   for (std::size_t i = 0; i < policy_tip_areas_.size(); ++i) {
     TOOLINFOW ti{};
     ti.cbSize = sizeof ti;
@@ -418,28 +482,32 @@ void Form1Window::SetBorder(HWND control, bool border) {
 void Form1Window::Mirror() {
   if (!hwnd()) return;
   mirroring_ = true;
+  // The page in view first: it is built now if it was not. The controls of
+  // pages not built yet are null below, and the calls on them do nothing;
+  // BuildRemainingPages mirrors them once they are made.
+  MirrorTabs();
   const LiveSettings& live = program_.live();
   for (int n = 1; n <= kCheckCount; ++n) {
-    HWND h = Control(kIdCheckFirst + n);
+    HWND h = FindControl(kIdCheckFirst + n);
     const int v = live.check(n).value;
     SendMessageW(h, BM_SETCHECK, v == 1 ? BST_CHECKED : v == 2 ? BST_INDETERMINATE : BST_UNCHECKED, 0);
     EnableWindow(h, live.check(n).enabled);
   }
   for (int i = 0; i < 4; ++i) {
-    HWND h = Control(kIdOption1First + i);
+    HWND h = FindControl(kIdOption1First + i);
     SendMessageW(h, BM_SETCHECK, live.option1_selected(i) ? BST_CHECKED : BST_UNCHECKED, 0);
     EnableWindow(h, live.option1_enabled(i));
   }
   for (int i = 0; i < 3; ++i)
-    SendMessageW(Control(kIdOption2First + i), BM_SETCHECK, live.option2_selected() == i ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(FindControl(kIdOption2First + i), BM_SETCHECK, live.option2_selected() == i ? BST_CHECKED : BST_UNCHECKED, 0);
   const std::pair<int, const ComboBox*> combos[] = {
       {kIdCombo1, &live.combo1()}, {kIdCombo2, &live.combo2()}, {kIdCombo3, &live.combo3()}};
   for (auto [id, combo] : combos) {
-    HWND h = Control(id);
+    HWND h = FindControl(id);
     if (SendMessageW(h, CB_GETCURSEL, 0, 0) != combo->index) SendMessageW(h, CB_SETCURSEL, combo->index, 0);
     EnableWindow(h, combo->enabled);
   }
-  HWND picker = Control(kIdPicker);
+  HWND picker = FindControl(kIdPicker);
   SYSTEMTIME shown{};
   SendMessageW(picker, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&shown));
   const int t = live.scheduled_time();
@@ -453,24 +521,24 @@ void Form1Window::Mirror() {
     SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
   }
   EnableWindow(picker, live.time_picker_enabled());
-  SetTextIfDifferent(Control(kIdText1), Widen(live.text1().text));
-  EnableWindow(Control(kIdText1), live.text1().enabled);
-  SetSecretTextIfDifferent(Control(kIdText2), live.text2().text);
-  EnableWindow(Control(kIdText2), live.text2().enabled);
+  SetTextIfDifferent(FindControl(kIdText1), Widen(live.text1().text));
+  EnableWindow(FindControl(kIdText1), live.text1().enabled);
+  SetSecretTextIfDifferent(FindControl(kIdText2), live.text2().text);
+  EnableWindow(FindControl(kIdText2), live.text2().enabled);
   for (int n = 0; n < kWeekdays; ++n) {
-    HWND option = Control(kIdOption3First + n);
+    HWND option = FindControl(kIdOption3First + n);
     SendMessageW(option, BM_SETCHECK, live.option3_selected() == n ? BST_CHECKED : BST_UNCHECKED, 0);
     EnableWindow(option, live.option3_enabled(n));
-    HWND text = Control(kIdText3First + n);
+    HWND text = FindControl(kIdText3First + n);
     SetTextIfDifferent(text, Widen(live.text3(n).text));
     EnableWindow(text, live.text3(n).enabled);
   }
-  HWND list = Control(kIdList1);
+  HWND list = FindControl(kIdList1);
   for (int h = 0; h < kHourCount; ++h)
     if ((SendMessageW(list, LB_GETSEL, h, 0) > 0) != live.hour_marked(h)) SendMessageW(list, LB_SETSEL, live.hour_marked(h), h);
   EnableWindow(list, live.list1_enabled());
   for (int n = 0; n < kWeekdays; ++n) {
-    HWND limit = Control(kIdDailyLimitFirst + n);
+    HWND limit = FindControl(kIdDailyLimitFirst + n);
     // The box shows what the user typed; what counts is read from it.
     SetTextIfDifferent(limit, Widen(live.daily_limit(n).text));
     EnableWindow(limit, live.daily_limit(n).enabled);
@@ -478,17 +546,16 @@ void Form1Window::Mirror() {
   auto set_check = [](HWND h, int v) {
     SendMessageW(h, BM_SETCHECK, v == 1 ? BST_CHECKED : v == 2 ? BST_INDETERMINATE : BST_UNCHECKED, 0);
   };
-  set_check(Control(kIdCatchUp), live.catch_up().value);
-  EnableWindow(Control(kIdCatchUp), TRUE);
-  set_check(Control(kIdGuard), live.guard().value);
-  EnableWindow(Control(kIdGuard), TRUE);
-  SetTextIfDifferent(Control(kIdPostponeMinutes), Widen(live.postpone_minutes_text()));
-  EnableWindow(Control(kIdPostponeMinutes), TRUE);
-  EnableWindow(Control(kIdLabel7), TRUE);
-  EnableWindow(Control(kIdCommand3), live.apply_enabled());
-  SetBorder(Control(kIdLabel7), program_.label7_pressed());
-  SetBorder(Control(kIdImage1), program_.image1_pressed());
-  MirrorTabs();
+  set_check(FindControl(kIdCatchUp), live.catch_up().value);
+  EnableWindow(FindControl(kIdCatchUp), TRUE);
+  set_check(FindControl(kIdGuard), live.guard().value);
+  EnableWindow(FindControl(kIdGuard), TRUE);
+  SetTextIfDifferent(FindControl(kIdPostponeMinutes), Widen(live.postpone_minutes_text()));
+  EnableWindow(FindControl(kIdPostponeMinutes), TRUE);
+  EnableWindow(FindControl(kIdLabel7), TRUE);
+  EnableWindow(FindControl(kIdCommand3), live.apply_enabled());
+  SetBorder(FindControl(kIdLabel7), program_.label7_pressed());
+  SetBorder(FindControl(kIdImage1), program_.image1_pressed());
   // After the page is chosen: what they show depends on it.
   MirrorRules();
   MirrorPlans();
@@ -516,7 +583,7 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
   // The window acts on what the user does while it is open, and on nothing
   // else: other programs can send it messages while it is hidden, or for
   // tabs the password has not opened.
-  HWND source = Control(id);
+  HWND source = FindControl(id);
   if (!source) return;
   if (!program_.AcceptsInput(PageOf(source))) return;
   LiveSettings& live = program_.live();
@@ -662,7 +729,7 @@ void Form1Window::MirrorRules() {
     c.own_rules = !c.name.empty() && live.HasOwnRules(c.name, c.sid);
     labels.push_back(Widen(c.label + (c.own_rules ? kOwnRulesMark : "")));
   }
-  HWND combo = Control(kIdRulesAccount);
+  HWND combo = FindControl(kIdRulesAccount);
   if (labels != shown_rules_labels_) {
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     for (const std::wstring& l : labels) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(l.c_str()));
@@ -670,16 +737,16 @@ void Form1Window::MirrorRules() {
   }
   if (SendMessageW(combo, CB_GETCURSEL, 0, 0) != index) SendMessageW(combo, CB_SETCURSEL, index, 0);
 
-  HWND use_default = Control(kIdUseDefaultRules);
+  HWND use_default = FindControl(kIdUseDefaultRules);
   SetCheckBox(use_default, live.UsesDefaultRules() ? 1 : 0);
   EnableWindow(use_default, TRUE);
   if (page_ == kTimeControlTab && (IsWindowVisible(use_default) != FALSE) != shown.has_value())
     ShowWindow(use_default, shown ? SW_SHOWNA : SW_HIDE);
-  HWND enabled = Control(kIdRulesEnabled);
+  HWND enabled = FindControl(kIdRulesEnabled);
   SetCheckBox(enabled, live.check(4).value);
   EnableWindow(enabled, live.check(4).enabled);
-  SetCheckBox(Control(kIdAdminsExempt), live.administrators_exempt().value);
-  EnableWindow(Control(kIdAdminsExempt), TRUE);
+  SetCheckBox(FindControl(kIdAdminsExempt), live.administrators_exempt().value);
+  EnableWindow(FindControl(kIdAdminsExempt), TRUE);
 }
 
 void Form1Window::ChooseRules(int index) {
@@ -725,7 +792,7 @@ void Form1Window::GrantExtraTime() {
 
 // ---- 计划 -------------------------------------------------------------------------
 
-void Form1Window::AddPlanPage() {
+void Form1Window::BuildPlanPage() {
   plan_list_ = AddControl(WC_LISTVIEWW, L"",
                           kChild | WS_TABSTOP | WS_GROUP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
                               LVS_NOSORTHEADER,
@@ -767,12 +834,12 @@ void Form1Window::MirrorZone() {
   } else {
     line += L"无法读取";
   }
-  SetTextIfDifferent(Control(kIdZoneLine), line);
+  SetTextIfDifferent(FindControl(kIdZoneLine), line);
   const bool offer = page_ == 1 && differs && !program_.policy_locks().read_only;
-  HWND use = Control(kIdUseCurrentZone);
+  HWND use = FindControl(kIdUseCurrentZone);
   if ((IsWindowVisible(use) != FALSE) != offer) ShowWindow(use, offer ? SW_SHOWNA : SW_HIDE);
   // Under the guard the automatic logon's password is the system's secret.
-  SetTextIfDifferent(Control(kIdLogonNote),
+  SetTextIfDifferent(FindControl(kIdLogonNote),
                      program_.is_face() ? L"注意：\r\n1、选择启用，密码保存在系统的安全存储中。\r\n"
                                           L"2、选择自动登录，为系统安全设置，推荐使用此设置。"
                                         : L"注意：\r\n1、选择启用，输入的用户名密码会被存进系统注册表。\r\n"
@@ -828,23 +895,23 @@ void Form1Window::MirrorPlans() {
   }
   const PlanTabView v = PlanTabViewOf(live, program_.policy_locks(), selected_plan_, clock_.Now().date.year);
   EnableWindow(plan_list_, v.list_enabled);
-  EnableWindow(Control(kIdPlanAdd), v.add_enabled);
-  EnableWindow(Control(kIdPlanEdit), v.edit_enabled);
-  EnableWindow(Control(kIdPlanRemove), v.remove_enabled);
-  EnableWindow(Control(kIdPlanCalendar), v.calendar_enabled);
+  EnableWindow(FindControl(kIdPlanAdd), v.add_enabled);
+  EnableWindow(FindControl(kIdPlanEdit), v.edit_enabled);
+  EnableWindow(FindControl(kIdPlanRemove), v.remove_enabled);
+  EnableWindow(FindControl(kIdPlanCalendar), v.calendar_enabled);
   // The power plan is asked only while the tab is in view.
   const WakeTimerNotice wake =
       page_ == kPlansTab ? WakeTimerNoticeOf(live.plans(), os_.WakeTimersAllowed(), os_.IsAdministrator())
                          : WakeTimerNotice{};
   std::string notice = v.calendar_warning;
   if (!wake.text.empty()) notice += (notice.empty() ? "" : "\n") + wake.text;
-  SetTextIfDifferent(Control(kIdPlanNotice), Widen(notice));
+  SetTextIfDifferent(FindControl(kIdPlanNotice), Widen(notice));
   // The button takes the right end of the line when it is offered.
-  HWND allow = Control(kIdPlanAllowWake);
+  HWND allow = FindControl(kIdPlanAllowWake);
   const bool offer = page_ == kPlansTab && wake.offer_to_allow && v.list_enabled;
   if (offer != (IsWindowVisible(allow) != FALSE)) {
     ShowWindow(allow, offer ? SW_SHOWNA : SW_HIDE);
-    MoveControl(Control(kIdPlanNotice), {12, 283, offer ? 274 : 362, 32});
+    MoveControl(FindControl(kIdPlanNotice), {12, 283, offer ? 274 : 362, 32});
   }
   mirroring_ = was_mirroring;
 }
@@ -979,6 +1046,15 @@ LRESULT Form1Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
                        : id == kIdPlanNotice                ? kNoticeRed
                                                             : GetSysColor(COLOR_BTNTEXT));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_PAINT: {
+      const LRESULT result = Window::HandleMessage(msg, wp, lp);
+      if (!painted_) {
+        painted_ = true;
+        TraceMark("settings window painted");
+        if (first_paint_) first_paint_();
+      }
+      return result;
     }
     case WM_CLOSE:
       Event([&] { program_.Form_QueryUnload(false); });

@@ -5,12 +5,31 @@
 
 namespace dadado::win32 {
 
+namespace {
+
+using ChangeWindowMessageFilterExFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+constexpr DWORD kMessageFilterAllow = 1;  // MSGFLT_ALLOW
+
+}  // namespace
+
 bool HostWindow::Create() {
   // Not a message-only window (HWND_MESSAGE): those receive no broadcasts,
   // and WM_TIMECHANGE, WM_POWERBROADCAST and TaskbarCreated are broadcasts.
   // A top-level popup that is never shown gets them; as a tool window it
   // has no taskbar button and stays out of Alt+Tab.
-  return CreateBare(kHostWindowClass, WS_EX_TOOLWINDOW, WS_POPUP, nullptr);
+  if (!CreateBare(kHostWindowClass, WS_EX_TOOLWINDOW, WS_POPUP, nullptr)) return false;
+  guard_started_ = RegisterWindowMessageW(L"dadado guard started");
+  // The face may run at another integrity level than an elevated copy.
+  static auto allow = reinterpret_cast<ChangeWindowMessageFilterExFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+  if (allow && guard_started_) allow(hwnd(), guard_started_, kMessageFilterAllow, nullptr);
+  return true;
+}
+
+void HostWindow::TellOtherCopiesGuardStarted() {
+  if (!guard_started_) return;
+  for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, kHostWindowClass, nullptr)) != nullptr;)
+    if (h != hwnd()) PostMessageW(h, guard_started_, 0, 0);
 }
 
 LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -21,6 +40,7 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       else if (wp == kTimerTrayRetry) app_.tray().OnRetryTimer();
       else if (wp == kTimerPlans) app_.OnPlanTimer();
       else if (wp == kTimerUsage) app_.OnUsageTimer();
+      else if (wp == kTimerFinishStart) app_.FinishStart();
       return 0;
     case WM_TIMECHANGE:
       app_.OnClockChanged();
@@ -43,6 +63,9 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kWokeMessage:
       app_.OnWokeForPlan();
       return 0;
+    case kFinishStartMessage:
+      app_.FinishStart();
+      return 0;
     case 0x02E0:  // WM_DPICHANGED: nothing here is laid out; only the tray icon is drawn again
       app_.tray().OnDpiChanged(HIWORD(wp));
       return 0;
@@ -60,6 +83,10 @@ LRESULT HostWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       app_.tray().OnDpiChanged(DpiOf(hwnd()));
       return DefWindowProcW(hwnd(), msg, wp, lp);
     default:
+      if (msg != 0 && msg == guard_started_) {
+        app_.OnGuardStarted();
+        return 0;
+      }
       if (msg != 0 && msg == app_.tray().taskbar_created_message()) {
         app_.tray().OnTaskbarCreated();
         return 0;

@@ -97,15 +97,18 @@ inline constexpr UINT_PTR kTimerCountdown = 3;   // frmSplash.Timer1
 inline constexpr UINT_PTR kTimerTrayRetry = 4;   // adds the tray icon once the shell takes it
 inline constexpr UINT_PTR kTimerPlans = 5;       // the plans' timer
 inline constexpr UINT_PTR kTimerUsage = 6;       // today's use, while Timer2 does not run
+inline constexpr UINT_PTR kTimerFinishStart = 7; // start-up's rest, should the window not paint
 inline constexpr UINT kGuardIntervalMs = 60000;
 inline constexpr UINT kCountdownIntervalMs = 1000;
 inline constexpr UINT kTrayRetryIntervalMs = 3000;
+inline constexpr UINT kFinishStartLatestMs = 2000;
 
 // Messages
 inline constexpr UINT kTrayMessage = WM_APP + 1;
 inline constexpr UINT kNoticeMessage = WM_APP + 2;   // a queued notice waits to be shown
 inline constexpr UINT kFaceMessage = WM_APP + 3;     // the guard service sent something
 inline constexpr UINT kWokeMessage = WM_APP + 4;     // the wake timer woke the machine
+inline constexpr UINT kFinishStartMessage = WM_APP + 5;  // the settings window is up: start-up's rest
 
 // Tray menu commands
 inline constexpr int kMenuProperties = 1001;    // clock_menu1

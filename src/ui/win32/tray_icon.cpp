@@ -40,10 +40,18 @@ NOTIFYICONDATAW TrayIcon::Data(UINT flags) const {
   return nid;
 }
 
+void TrayIcon::Release() {
+  if (!held_) return;
+  held_ = false;
+  if (shown_) Show(tip_);
+  if (!held_balloon_.empty()) ShowBalloon(held_balloon_);
+  held_balloon_.clear();
+}
+
 void TrayIcon::Show(const std::wstring& tip) {
   tip_ = tip;
   shown_ = true;
-  if (!hwnd_) return;
+  if (!hwnd_ || held_) return;
   if (added_) {
     NOTIFYICONDATAW nid = Data(NIF_MESSAGE | NIF_ICON | NIF_TIP);
     notify_(NIM_MODIFY, &nid);
@@ -53,6 +61,7 @@ void TrayIcon::Show(const std::wstring& tip) {
 }
 
 void TrayIcon::ShowBalloon(const std::wstring& text) {
+  if (held_ && shown_) held_balloon_ = text;
   if (!added_) return;
   NOTIFYICONDATAW nid = Data(NIF_INFO);
   lstrcpynW(nid.szInfo, text.c_str(), ARRAYSIZE(nid.szInfo));
@@ -63,6 +72,7 @@ void TrayIcon::ShowBalloon(const std::wstring& text) {
 
 void TrayIcon::Hide() {
   shown_ = false;
+  held_balloon_.clear();
   Remove();
 }
 
@@ -91,7 +101,7 @@ void TrayIcon::Remove() {
 void TrayIcon::OnTaskbarCreated() {
   // Whatever may be left of ours is cleared before it is added again.
   Remove();
-  if (shown_) Add();
+  if (shown_ && !held_) Add();
 }
 
 void TrayIcon::OnRetryTimer() {

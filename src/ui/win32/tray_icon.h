@@ -26,6 +26,11 @@ class TrayIcon {
   void Attach(HWND hwnd);
   UINT taskbar_created_message() const { return taskbar_created_; }
 
+  // Until Release the icon is only wanted, not added: start-up adds it once
+  // its window is up. A balloon asked for meanwhile waits for the icon.
+  void Hold() { held_ = true; }
+  void Release();
+
   // Shows the icon with a tooltip, or changes the tooltip of a shown one.
   void Show(const std::wstring& tip);
   void Hide();
@@ -60,6 +65,8 @@ class TrayIcon {
   bool shown_ = false;   // wanted in the notification area
   bool added_ = false;   // the shell has it
   bool retrying_ = false;
+  bool held_ = false;
+  std::wstring held_balloon_;
   int adds_ = 0;
   NotifyFunction notify_ = &Shell_NotifyIconW;
 };

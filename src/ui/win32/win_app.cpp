@@ -9,6 +9,7 @@
 #include "system/win32/system_library.h"
 #include "system/win32/wide.h"
 #include "ui/win32/ids.h"
+#include "ui/start_trace.h"
 
 namespace dadado::win32 {
 
@@ -30,7 +31,7 @@ bool SameMessage(const MSG& a, const MSG& b) {
 }  // namespace
 
 UINT ScheduleDelayMs(int seconds, int ms_into_second) {
-  const int n = seconds < 1 ? 1 : seconds > 60 ? 60 : seconds;
+  const int n = seconds < 1 ? 1 : seconds > Program::kLongestTickSeconds ? Program::kLongestTickSeconds : seconds;
   const int ms = ms_into_second < 0 ? 0 : ms_into_second > 999 ? 999 : ms_into_second;
   return static_cast<UINT>((n - 1) * 1000 + (1000 - ms)) + kTickOffsetMs;
 }
@@ -50,9 +51,25 @@ constexpr auto kSettingsWait = std::chrono::seconds(10);
 
 }  // namespace
 
+FileContent StartupFileStore::Read(const std::string& path) {
+  if (holding_ && held_ && held_->first == path) return held_->second;
+  FileContent content = files_.Read(path);
+  if (holding_) held_.emplace(path, content);
+  return content;
+}
+
+bool StartupFileStore::WriteAtomically(const std::string& path, const std::string& bytes) {
+  const bool ok = files_.WriteAtomically(path, bytes);
+  if (holding_) {
+    if (ok) held_.emplace(path, FileContent{ReadStatus::kOk, bytes});
+    else held_.reset();
+  }
+  return ok;
+}
+
 WinApp::WinApp(GuardManagement& guard) {
   settings_ = std::make_unique<SettingsFile>(
-      files_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
+      startup_files_, SettingsFilePath(os_.ExecutableFolder(), os_.ExecutableBaseName(), os_.PathSeparator()));
   program_ = std::make_unique<Program>(*settings_, os_, guard, *this, clock_);
   MakeWindows();
 }
@@ -80,6 +97,9 @@ void WinApp::MakeWindows() {
   host_ = std::make_unique<HostWindow>(*this);
   form1_ = std::make_unique<Form1Window>(*program_, *this, os_, clock_, files_);
   form1_->SetPreTranslate([this](MSG* msg) { return PreTranslate(msg); });
+  form1_->SetFirstPaint([this] {
+    if (host_->hwnd()) PostMessageW(host_->hwnd(), kFinishStartMessage, 0, 0);
+  });
   splash_ = std::make_unique<SplashWindow>(*program_, *this);
   check_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kCheck, *program_, *this);
   set_password_ = std::make_unique<PasswordWindow>(PasswordWindow::Kind::kChange, *program_, *this);
@@ -93,6 +113,7 @@ WinApp::~WinApp() {
 }
 
 bool WinApp::Start() {
+  TraceMark("start");
   if (fail_window_creation || !host_->Create() || !form1_->Create()) {
     // Without its windows the program can neither act nor be reached; it
     // says so and ends instead of waiting unseen.
@@ -102,20 +123,52 @@ bool WinApp::Start() {
     exit_code_ = 1;
     return false;
   }
+  TraceMark("windows created");
+  // A copy that ran before the service started (installed by a script)
+  // goes now rather than at its next look.
+  if (channel_) host_->TellOtherCopiesGuardStarted();
   tray_.Attach(host_->hwnd());
+  // The icon is added once the window is up: the shell may take a while to
+  // answer.
+  tray_.Hold();
   host_hwnd_ = host_->hwnd();
   os_.OnWake([this] {
     if (HWND h = host_hwnd_.load()) PostMessageW(h, kWokeMessage, 0, 0);
   });
+  t_filtering_app = this;
+  message_filter_ = UniqueHook(SetWindowsHookExW(WH_MSGFILTER, &WinApp::MessageFilter, nullptr, GetCurrentThreadId()));
+  startup_files_.Hold();
+  starting_ = true;
+  program_->Start(/*finish_later=*/true);
+  starting_ = false;
+  startup_files_.Release();
+  TraceMark("program started");
+  if (ended_) return false;
+  if (show_when_started_) {
+    ShowWindow(form1_->hwnd(), SW_SHOW);
+    SetForegroundWindow(form1_->hwnd());
+  }
+  // Once the settings window has painted, or now when it is not shown (or
+  // should it never paint).
+  if (IsWindowVisible(form1_->hwnd())) SetTimer(host_->hwnd(), kTimerFinishStart, kFinishStartLatestMs, nullptr);
+  else PostMessageW(host_->hwnd(), kFinishStartMessage, 0, 0);
+  // What the service sent while the windows were made.
+  if (channel_) PostMessageW(host_->hwnd(), kFaceMessage, 0, 0);
+  return true;
+}
+
+void WinApp::FinishStart() {
+  if (start_finished_ || ended_) return;
+  start_finished_ = true;
+  KillTimer(host_->hwnd(), kTimerFinishStart);
+  program_->FinishStart();
+  if (ended_) return;
   // Lock, unlock, logon and logoff: today's use counts only while someone
   // is at the console.
   SystemWTSRegisterSessionNotification(host_->hwnd(), NOTIFY_FOR_THIS_SESSION);
-  t_filtering_app = this;
-  message_filter_ = UniqueHook(SetWindowsHookExW(WH_MSGFILTER, &WinApp::MessageFilter, nullptr, GetCurrentThreadId()));
-  program_->Start();
-  // What the service sent while the windows were made.
-  if (channel_) PostMessageW(host_->hwnd(), kFaceMessage, 0, 0);
-  return !ended_;
+  form1_->BuildRemainingPages();
+  tray_.Release();
+  TraceMark("start finished");
 }
 
 void WinApp::OnFaceMessages() {
@@ -191,6 +244,12 @@ LRESULT CALLBACK WinApp::MessageFilter(int code, WPARAM wp, LPARAM lp) {
 void WinApp::ShowSettingsWindow(bool visible) {
   HWND h = form1_->hwnd();
   if (!h) return;
+  // Start-up shows the window once the program has loaded all it shows, and
+  // its last refresh has mirrored that.
+  if (starting_) {
+    show_when_started_ = visible;
+    return;
+  }
   if (visible) {
     form1_->Mirror();
     ShowWindow(h, SW_SHOW);
@@ -262,17 +321,26 @@ void WinApp::OnUsageTimer() {
   program_->UsageTimer_Timer();
 }
 
+// The timers may be set for an hour ahead, counted in time that ran on
+// while the clock jumped or the machine slept: both are set afresh.
 void WinApp::OnClockChanged() {
   if (ended_) return;
   program_->ClockDiscontinuity();
   if (program_->timer_running(FormTimer::kSchedule)) ArmScheduleTimer();
+  if (plans_armed_) ArmPlanTimer();
 }
 
 void WinApp::OnResumed() {
   if (ended_) return;
   program_->Resumed();
   if (program_->timer_running(FormTimer::kSchedule)) ArmScheduleTimer();
+  if (plans_armed_) ArmPlanTimer();
   Refresh();
+}
+
+void WinApp::OnGuardStarted() {
+  if (ended_) return;
+  program_->GuardMayHaveStarted();
 }
 
 void WinApp::OnPolicyChanged() {
@@ -460,6 +528,7 @@ void WinApp::EndProgram() {
     KillTimer(host_->hwnd(), kTimerGuard);
     KillTimer(host_->hwnd(), kTimerPlans);
     KillTimer(host_->hwnd(), kTimerUsage);
+    KillTimer(host_->hwnd(), kTimerFinishStart);
   }
   schedule_armed_ = false;
   if (form1_->hwnd()) ShowWindow(form1_->hwnd(), SW_HIDE);

@@ -27,6 +27,29 @@ class WinClock : public Clock {
   LocalDateTime Now() override;
 };
 
+// The settings file's store while the program starts: one read of the file
+// serves all of start-up's reads, which would otherwise open and read the
+// whole file again for each key. Writes go to the file at once, and later
+// reads give what they wrote; a write that failed lets the next read go to
+// the file.
+class StartupFileStore : public FileStore {
+ public:
+  explicit StartupFileStore(FileStore& files) : files_(files) {}
+  // From now on reads come from the last one, until Release.
+  void Hold() { holding_ = true; }
+  void Release() {
+    holding_ = false;
+    held_.reset();
+  }
+  FileContent Read(const std::string& path) override;
+  bool WriteAtomically(const std::string& path, const std::string& bytes) override;
+
+ private:
+  FileStore& files_;
+  bool holding_ = false;
+  std::optional<std::pair<std::string, FileContent>> held_;
+};
+
 class WinApp : public Screen, private GuardLink {
  public:
   // `guard` is the guard service as the program manages it; it outlives
@@ -99,12 +122,18 @@ class WinApp : public Screen, private GuardLink {
   void OnResumed();
   void OnPolicyChanged();
   void OnSessionChange();
+  // A face of the guard service has started: it says so to every copy of
+  // the program in the session (kGuardStartedMessage).
+  void OnGuardStarted();
   void OnTrayEvent(LPARAM lp);
   void ShowNextNotice();
   // What the guard service sent has arrived.
   void OnFaceMessages();
   void OnPlanTimer();
   void OnWokeForPlan();
+  // Start-up's work that the window need not wait for, once it is up: the
+  // settings window's other pages and the tray icon.
+  void FinishStart();
 
  private:
   // GuardLink
@@ -128,6 +157,7 @@ class WinApp : public Screen, private GuardLink {
 
   WinOperatingSystem os_;
   WinFileStore files_;
+  StartupFileStore startup_files_{files_};
   MemoryStore face_store_;  // the face's settings, as the service sent them
   std::unique_ptr<PipeChannel> channel_;
   std::atomic<HWND> host_hwnd_{nullptr};
@@ -150,11 +180,15 @@ class WinApp : public Screen, private GuardLink {
   bool plans_armed_ = false;
   ULONGLONG plans_due_ = 0;
   bool ended_ = false;
+  bool start_finished_ = false;
+  bool starting_ = false;            // inside Start
+  bool show_when_started_ = false;   // the settings window, as start-up left it
   int exit_code_ = 0;
 };
 
 // The schedule timer's delay: to `seconds` whole seconds counted from the
-// start of the current second (1 to 60), plus the tick's offset.
+// start of the current second (1 to Program::kLongestTickSeconds), plus the
+// tick's offset.
 UINT ScheduleDelayMs(int seconds, int ms_into_second);
 
 }  // namespace dadado::win32

@@ -168,14 +168,21 @@ void Window::MakeFonts() {
 
 HWND Window::AddControl(const wchar_t* window_class, const std::wstring& text, DWORD style, Rect96 r, int id,
                         DWORD ex_style) {
+  if (add_hidden_) style &= ~static_cast<DWORD>(WS_VISIBLE);
   HWND control = CreateWindowExW(ex_style, window_class, text.c_str(), style | WS_CHILD, Scale(r.x), Scale(r.y),
                                  Scale(r.w), Scale(r.h), hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                  GetModuleHandleW(nullptr), nullptr);
   if (control) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font()), FALSE);
-    placed_.push_back({control, r});
+    placed_.push_back({control, r, id});
   }
   return control;
+}
+
+HWND Window::FindControl(int id) const {
+  for (const Placed& p : placed_)
+    if (p.id == id) return p.control;
+  return nullptr;
 }
 
 void Window::MoveControl(HWND control, Rect96 r) {

@@ -41,6 +41,16 @@ class Window {
   HWND AddControl(const wchar_t* window_class, const std::wstring& text, DWORD style, Rect96 r, int id,
                   DWORD ex_style = 0);
   void MoveControl(HWND control, Rect96 r);
+  // A control added with AddControl, by its identifier (the first one, for
+  // an identifier several share); nullptr when there is none. Asking the
+  // system instead walks every child window each time.
+  HWND FindControl(int id) const;
+  // The controls added so far, in the order they were added.
+  std::size_t control_count() const { return placed_.size(); }
+  HWND control_at(std::size_t i) const { return placed_[i].control; }
+  // While set, AddControl makes its controls hidden whatever their style
+  // says: a page built in the background stays out of sight.
+  bool add_hidden_ = false;
   virtual LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   // After a DPI change, before the controls are laid out again.
   virtual void OnDpiChanged() {}
@@ -51,6 +61,7 @@ class Window {
   struct Placed {
     HWND control;
     Rect96 rect;
+    int id;
   };
   void MakeFonts();
   void LayOut();
