@@ -217,7 +217,7 @@ void LiveSettings::ShowAccountRules(const std::string& name, const std::string& 
   rules_account_ = Account{name, sid, false};
   rules_section_ = -1;
   for (std::size_t i = 0; i < sections_.size(); ++i)
-    if (SectionMatches(AccountRules{sections_[i].name, sections_[i].sid}, name, sid)) {
+    if (SectionMatches(AccountRules{sections_[i].name, sections_[i].sid, false, {}}, name, sid)) {
       rules_section_ = static_cast<int>(i);
       break;
     }
@@ -241,7 +241,7 @@ void LiveSettings::SetUseDefaultRules(bool use) {
 
 bool LiveSettings::HasOwnRules(const std::string& name, const std::string& sid) const {
   return std::any_of(sections_.begin(), sections_.end(),
-                     [&](const AccountSection& a) { return SectionMatches(AccountRules{a.name, a.sid}, name, sid); });
+                     [&](const AccountSection& a) { return SectionMatches(AccountRules{a.name, a.sid, false, {}}, name, sid); });
 }
 
 void LiveSettings::LoadAccountSections(std::vector<AccountSection> sections) {

@@ -20,7 +20,7 @@ std::vector<Program::RulesChoice> Program::RulesChoices() {
   // Rules of accounts the machine does not list stay within reach, so that
   // they can be seen and removed.
   for (const AccountSection& own : live_.account_sections()) {
-    const AccountRules rules{own.name, own.sid};
+    const AccountRules rules{own.name, own.sid, false, {}};
     const bool listed = std::any_of(list.begin() + 1, list.end(),
                                     [&](const RulesChoice& c) { return SectionMatches(rules, c.name, c.sid); });
     if (!listed) list.push_back({own.name, own.name, own.sid, true});
