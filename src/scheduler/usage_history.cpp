@@ -89,8 +89,12 @@ UsageHistory UsageHistory::Parse(std::string_view text) {
     // that never closes takes no more than its own line.
     std::size_t end = 0;
     bool quoted = false;
-    for (; end < text.size() && (quoted || (text[end] != '\r' && text[end] != '\n')); ++end)
-      if (text[end] == '"') quoted = !quoted;
+    for (; end < text.size() && (quoted || (text[end] != '\r' && text[end] != '\n')); ++end) {
+      if (text[end] != '"') continue;
+      if (!quoted) quoted = end == 0 || text[end - 1] == ',';  // only a field's first character opens quotes
+      else if (end + 1 < text.size() && text[end + 1] == '"') ++end;
+      else quoted = false;
+    }
     if (quoted) end = text.find_first_of("\r\n");
     if (end >= text.size()) end = std::string_view::npos;
     std::string_view line = text.substr(0, end);
