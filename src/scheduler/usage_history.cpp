@@ -84,7 +84,19 @@ UsageHistory UsageHistory::Parse(std::string_view text) {
   if (text.substr(0, 3) == kBom) text.remove_prefix(3);
   bool first = true;
   while (!text.empty()) {
-    std::size_t end = text.find_first_of("\r\n");
+    // A line break inside quotes belongs to the field, as the rows are
+    // written (an account's name is the only free text in them); a quote
+    // that never closes takes no more than its own line.
+    std::size_t end = 0;
+    bool quoted = false;
+    for (; end < text.size() && (quoted || (text[end] != '\r' && text[end] != '\n')); ++end) {
+      if (text[end] != '"') continue;
+      if (!quoted) quoted = end == 0 || text[end - 1] == ',';  // only a field's first character opens quotes
+      else if (end + 1 < text.size() && text[end + 1] == '"') ++end;
+      else quoted = false;
+    }
+    if (quoted) end = text.find_first_of("\r\n");
+    if (end >= text.size()) end = std::string_view::npos;
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end);
     if (text.substr(0, 2) == "\r\n") text.remove_prefix(2);

@@ -12,18 +12,20 @@ constexpr char kBom[] = "\xEF\xBB\xBF";
 
 TEST(UsageHistory, KeepsWhatDoesNotReadAndWritesRowsOldestFirst) {
   UsageHistory h = UsageHistory::Parse(std::string(kBom) +
-                                       "日期,账户,分钟\r\n2026-12-01,小明,30\r\nnot a row\r\n2026-12-03,\"A,\"\"B\"\"\",5\n"
+                                       "日期,账户,分钟\r\n2026-12-01,小明,30\r\nnot \"a row\r\n2026-12-03,\"A,\"\"B\"\"\",5\n"
                                        "2026-13-01,x,1\r\n2026-12-04,小红,99999\r\n");
   EXPECT_EQ(h.Rows(), (std::vector<UsageRow>{{{2026, 12, 1}, "小明", 30}, {{2026, 12, 3}, "A,\"B\"", 5}}));
   h.Record({2026, 12, 2}, "小红", 10);
   h.Record({2026, 12, 1}, "小明", 20);  // a smaller figure never shrinks a row
   h.Record({2026, 12, 9}, "小明", 7);
   EXPECT_EQ(h.Text(), std::string(kBom) +
-                          "日期,账户,分钟\r\n2026-12-01,小明,30\r\nnot a row\r\n2026-12-02,小红,10\r\n"
+                          "日期,账户,分钟\r\n2026-12-01,小明,30\r\nnot \"a row\r\n2026-12-02,小红,10\r\n"
                           "2026-12-03,\"A,\"\"B\"\"\",5\r\n2026-13-01,x,1\r\n2026-12-04,小红,99999\r\n2026-12-09,小明,7\r\n");
   h.DropBefore({2026, 12, 3});
   EXPECT_EQ(h.Rows().size(), 2u);
   EXPECT_EQ(UsageHistory::Parse(h.Text()).Text(), h.Text());
+  h.Record({2026, 12, 9}, "a\r\nb", 4);  // a quoted line break stays in its row, written again as one
+  EXPECT_EQ(UsageHistory::Parse(h.Text()).Rows(), h.Rows());
   EXPECT_EQ(UsageHistory::Parse("").Text(), std::string(kBom) + "日期,账户,分钟\r\n");
 }
 
