@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 #include "protection/password.h"
 #include "settings/settings_file.h"
@@ -126,6 +128,24 @@ TEST_F(WindowsWin, AHiddenWindowIgnoresClicksSentToIt) {
   SendMessageW(app->form1().hwnd(), WM_COMMAND, MAKEWPARAM(kIdCommand4, BN_CLICKED),
                reinterpret_cast<LPARAM>(Form1Control(kIdCommand4)));
   Pump(20);
+  EXPECT_FALSE(app->program().ended());
+}
+
+// Another program's notifications carry pointers into its own memory: posted
+// or sent from another thread, none is read.
+TEST_F(WindowsWin, ANotificationFromAnotherThreadIsNotRead) {
+  HWND form1 = app->form1().hwnd();
+  PostMessageW(form1, WM_NOTIFY, kIdTab, 1);
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))  // as the program's own loop takes them
+    if (!app->PreTranslate(&msg)) DispatchMessageW(&msg);
+  std::atomic<bool> sent{false};
+  std::thread sender([&] {
+    SendMessageW(form1, WM_NOTIFY, kIdTab, 1);
+    sent = true;
+  });
+  for (int waited = 0; waited < 100 && !sent; ++waited) Pump(20);
+  sender.join();
   EXPECT_FALSE(app->program().ended());
 }
 

@@ -586,6 +586,9 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
   HWND source = FindControl(id);
   if (!source) return;
   if (!program_.AcceptsInput(PageOf(source))) return;
+  // What is read is read from the control itself, never from whatever
+  // window the message names.
+  control = source;
   LiveSettings& live = program_.live();
   if (id > kIdCheckFirst && id <= kIdCheckFirst + kCheckCount && code == BN_CLICKED) {
     const int n = id - kIdCheckFirst;
@@ -680,7 +683,11 @@ void Form1Window::OnCommand(int id, int code, HWND control) {
 
 LRESULT Form1Window::OnNotify(const NMHDR* nm) {
   if (mirroring_) return 0;
-  if (!program_.AcceptsInput(PageOf(nm->hwndFrom))) return 0;
+  // Only the control the notification names, as it is: for anything else
+  // PageOf would say "the window's own buttons", which every gate lets by.
+  HWND source = FindControl(static_cast<int>(nm->idFrom));
+  if (!source || source != nm->hwndFrom) return 0;
+  if (!program_.AcceptsInput(PageOf(source))) return 0;
   if (nm->idFrom == kIdPlanList) {
     OnPlanListNotify(nm);
   } else if (nm->idFrom == kIdTab && nm->code == TCN_SELCHANGE) {
@@ -1037,6 +1044,10 @@ LRESULT Form1Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
       return 0;
     case WM_NOTIFY:
+      // The controls send their notifications from this thread. One sent
+      // from another thread or program carries a pointer into its own
+      // memory, which would be read here as ours: it is no control's word.
+      if (InSendMessage()) return 0;
       return OnNotify(reinterpret_cast<const NMHDR*>(lp));
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wp);

@@ -214,6 +214,9 @@ int WinApp::Main() {
 }
 
 bool WinApp::PreTranslate(MSG* msg) {
+  // A control sends its notifications and never posts one: a posted
+  // WM_NOTIFY is another program's, with a pointer that means nothing here.
+  if (msg->message == WM_NOTIFY) return true;
   // IsDialogMessage hands the message to the message filter itself; that
   // call comes back here with the same message and is let through.
   if (translating_ && SameMessage(*translating_, *msg)) return false;
@@ -237,6 +240,7 @@ bool WinApp::PreTranslate(MSG* msg) {
 // sees it.
 LRESULT CALLBACK WinApp::MessageFilter(int code, WPARAM wp, LPARAM lp) {
   WinApp* app = t_filtering_app;
+  if (app && lp && reinterpret_cast<MSG*>(lp)->message == WM_NOTIFY) return TRUE;  // in a menu's loop too
   if (code == MSGF_DIALOGBOX && app && lp && app->PreTranslate(reinterpret_cast<MSG*>(lp))) return TRUE;
   return CallNextHookEx(nullptr, code, wp, lp);
 }
