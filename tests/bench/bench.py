@@ -46,7 +46,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from run_e2e import Wine, guard_state, run_locale, wait_for, wine_cmd, write_ini  # noqa: E402
+from run_e2e import Wine, guard_state, read_ini, run_locale, wait_for, wine_cmd, write_ini  # noqa: E402
 
 
 def busy(stop_at):

@@ -131,10 +131,12 @@ namespace {
 // Program Files\dadado: writable only by administrators, as the folder above
 // it passes on.
 std::wstring GuardHome() {
-  wchar_t* known = nullptr;
+  // SHGetFolderPath rather than SHGetKnownFolderPath, whose answer only
+  // ole32 can free: ole32 would load with every start of the program.
+  wchar_t known[MAX_PATH] = {};
   std::wstring folder = L"C:\\Program Files";
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &known)) && known) folder = known;
-  if (known) CoTaskMemFree(known);
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, known)) && known[0])
+    folder = known;
   return folder + L"\\dadado";
 }
 

@@ -1,5 +1,7 @@
 #include "system/win32/system_library.h"
 
+#include <cderr.h>
+
 #include <string>
 
 namespace dadado::win32 {
@@ -52,6 +54,18 @@ DWORD SystemNetUserEnum(DWORD level, DWORD filter, BYTE** buffer, DWORD* read, D
   static const F f = Resolve<F>(L"netapi32.dll", "NetUserEnum");
   constexpr DWORD kAsMuchAsThereIs = 0xFFFFFFFF;  // MAX_PREFERRED_LENGTH, in lmcons.h
   return f ? f(nullptr, level, filter, buffer, kAsMuchAsThereIs, read, total, resume) : ERROR_PROC_NOT_FOUND;
+}
+
+BOOL SystemGetSaveFileName(OPENFILENAMEW* dialog) {
+  using F = BOOL(WINAPI*)(OPENFILENAMEW*);
+  static const F f = Resolve<F>(L"comdlg32.dll", "GetSaveFileNameW");
+  return f ? f(dialog) : Missing();
+}
+
+DWORD SystemCommDlgExtendedError() {
+  using F = DWORD(WINAPI*)();
+  static const F f = Resolve<F>(L"comdlg32.dll", "CommDlgExtendedError");
+  return f ? f() : CDERR_INITIALIZATION;
 }
 
 void SystemNetApiBufferFree(void* buffer) {

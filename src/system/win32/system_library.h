@@ -8,6 +8,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commdlg.h>
 #include <wtsapi32.h>
 
 namespace dadado::win32 {
@@ -37,6 +38,11 @@ DWORD SystemPowerSetActiveScheme(const GUID* scheme);
 // when missing.
 DWORD SystemNetUserEnum(DWORD level, DWORD filter, BYTE** buffer, DWORD* read, DWORD* total, DWORD* resume);
 void SystemNetApiBufferFree(void* buffer);
+// The save dialog (comdlg32, which pulls in much of the shell): loaded when
+// a user first exports, not with every start. FALSE, with
+// SystemCommDlgExtendedError() non-zero, when it could not be shown.
+BOOL SystemGetSaveFileName(OPENFILENAMEW* dialog);
+DWORD SystemCommDlgExtendedError();
 // CallNtPowerInformation's NTSTATUS; STATUS_NOT_IMPLEMENTED-like non-zero
 // when it is missing.
 LONG SystemCallNtPowerInformation(POWER_INFORMATION_LEVEL level, void* in, ULONG in_bytes, void* out, ULONG out_bytes);

@@ -13,6 +13,7 @@
 #include "engine/usage_recorder.h"
 #include "scheduler/time_control_guard.h"
 #include "settings/settings_file.h"
+#include "system/win32/system_library.h"
 #include "system/win32/wide.h"
 #include "ui/win32/app_windows.h"
 #include "ui/win32/ids.h"
@@ -127,9 +128,9 @@ void Form1Window::ExportUsage() {
   ofn.lpstrTitle = L"导出使用记录";
   ofn.lpstrDefExt = L"csv";
   ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-  if (!GetSaveFileNameW(&ofn)) {
+  if (!SystemGetSaveFileName(&ofn)) {
     // Cancel says nothing; a dialog that could not open says so.
-    if (CommDlgExtendedError() != 0)
+    if (SystemCommDlgExtendedError() != 0)
       screen_.ShowMessage("无法打开保存文件的对话框。", "提示", MessageIcon::kWarning, MessageButtons::kOk);
     return;
   }
