@@ -127,4 +127,17 @@ std::optional<int> ParseClockEntry(std::string_view entry) {
   return t;
 }
 
+std::optional<Date> ParseIsoDate(std::string_view t) {
+  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return std::nullopt;
+  int v[3] = {0, 0, 0};
+  const std::size_t starts[] = {0, 5, 8}, lengths[] = {4, 2, 2};
+  for (int k = 0; k < 3; ++k)
+    for (std::size_t i = starts[k]; i < starts[k] + lengths[k]; ++i) {
+      if (t[i] < '0' || t[i] > '9') return std::nullopt;
+      v[k] = v[k] * 10 + (t[i] - '0');
+    }
+  if (!IsValidDate(v[0], v[1], v[2])) return std::nullopt;
+  return Date{v[0], v[1], v[2]};
+}
+
 }  // namespace dadado

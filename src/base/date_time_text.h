@@ -27,6 +27,8 @@ std::optional<int> ParseTimeOfDay(std::string_view text);
 // The date in a date text: y/m/d, y-m-d, y.m.d, y年m月d日, or m/d/y with a
 // four-digit year at the end.
 std::optional<Date> ParseDate(std::string_view text);
+// Exactly "yyyy-mm-dd" and a real date, nothing else.
+std::optional<Date> ParseIsoDate(std::string_view t);
 
 // A whole allowed-hours entry as a time of day: h:mm or h:mm:ss and nothing
 // else; nullopt for anything that is not a valid time.

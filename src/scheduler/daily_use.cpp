@@ -54,7 +54,7 @@ UsageDay ParseAccountDay(const std::string& text) {
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const std::vector<std::string_view> f = Split(parts[i], ',');
     if (f.size() != 5 || (f[0].empty() && f[1].empty())) continue;
-    AccountUse a{std::string(f[0]), std::string(f[1])};
+    AccountUse a{std::string(f[0]), std::string(f[1]), 0, 0, std::nullopt};
     a.minutes = std::min(WholeNumber(f[2]).value_or(0), kDayMinutes);
     a.extra_minutes = std::min(WholeNumber(f[3]).value_or(0), kDayMinutes);
     const auto date = ParseDate(f[4]);
@@ -136,7 +136,7 @@ DailyUse::Entry& DailyUse::EntryOf(const Account& account) {
       if (e.use.sid.empty()) e.use.sid = account.sid;
       return e;
     }
-  accounts_.push_back({AccountUse{account.name, account.sid}, 0});
+  accounts_.push_back({AccountUse{account.name, account.sid, 0, 0, std::nullopt}, 0});
   return accounts_.back();
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/date_time_text.h"
 #include "scheduler/accounts.h"
 #include "scheduler/time_control_guard.h"
 
@@ -11,19 +12,6 @@ namespace dadado {
 namespace {
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
-
-std::optional<Date> ReadIsoDate(std::string_view t) {
-  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return std::nullopt;
-  int v[3] = {0, 0, 0};
-  const std::size_t starts[] = {0, 5, 8}, lengths[] = {4, 2, 2};
-  for (int k = 0; k < 3; ++k)
-    for (std::size_t i = starts[k]; i < starts[k] + lengths[k]; ++i) {
-      if (t[i] < '0' || t[i] > '9') return std::nullopt;
-      v[k] = v[k] * 10 + (t[i] - '0');
-    }
-  if (!IsValidDate(v[0], v[1], v[2])) return std::nullopt;
-  return Date{v[0], v[1], v[2]};
-}
 
 // The fields of one CSV line; nullopt when its quotes do not close.
 std::optional<std::vector<std::string>> CsvFields(std::string_view line) {
@@ -50,7 +38,7 @@ std::optional<std::vector<std::string>> CsvFields(std::string_view line) {
 std::optional<UsageRow> ReadRow(std::string_view line) {
   const auto f = CsvFields(line);
   if (!f || f->size() != 3 || (*f)[1].empty()) return std::nullopt;
-  const auto day = ReadIsoDate((*f)[0]);
+  const auto day = ParseIsoDate((*f)[0]);
   const std::string& m = (*f)[2];
   if (!day || m.empty() || m.size() > 4 || !std::all_of(m.begin(), m.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return std::nullopt;

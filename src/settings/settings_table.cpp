@@ -88,20 +88,6 @@ std::optional<int> StrictTimeOfDay(const std::string& t) {
   return h * 3600 + m * 60 + s;
 }
 
-// "YYYY-MM-DD", a real date.
-std::optional<Date> StrictDate(const std::string& t) {
-  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return std::nullopt;
-  int v[3] = {0, 0, 0};
-  const std::size_t starts[] = {0, 5, 8}, lengths[] = {4, 2, 2};
-  for (int k = 0; k < 3; ++k)
-    for (std::size_t i = starts[k]; i < starts[k] + lengths[k]; ++i) {
-      if (t[i] < '0' || t[i] > '9') return std::nullopt;
-      v[k] = v[k] * 10 + (t[i] - '0');
-    }
-  if (!IsValidDate(v[0], v[1], v[2])) return std::nullopt;
-  return Date{v[0], v[1], v[2]};
-}
-
 // Entries of the allowed-hours form joined by "+": times of day, or the
 // "24:00" that forbids the day.
 bool IsAllowedHoursForm(const std::string& text) {
@@ -273,7 +259,7 @@ std::optional<std::string> PolicyOverride(const SettingEntry& e, const PolicyVal
       if (auto t = text ? StrictTimeOfDay(*text) : std::nullopt) return FormatTimeOfDay(*t);
       return std::nullopt;
     case SettingControl::kIntervalStart:
-      if (auto d = text ? StrictDate(*text) : std::nullopt) return FormatShortDate(*d);
+      if (auto d = text ? ParseIsoDate(*text) : std::nullopt) return FormatShortDate(*d);
       return std::nullopt;
     case SettingControl::kAllowedHours:
       if (text && IsAllowedHoursForm(*text)) return *text;
