@@ -1138,14 +1138,14 @@ class Worker:
             try:
                 go_on = self.run_one(scenario, locale)
             except Exception:
-                self.failed += 1
                 print("FAIL ending the Wine of %s [%s]" % (scenario.__name__, locale), flush=True)
                 traceback.print_exc()
                 go_on = False
             finally:
                 KeptOutput.kept.lines = None
-            if not jobs.stopping.is_set():  # an interrupted scenario's failure says nothing
-                self.publish(lines)
+            if jobs.stopping.is_set():  # an interrupted scenario's failure says nothing
+                return
+            self.publish(lines)
             if not go_on:
                 return  # the others take the rest
 
@@ -1153,17 +1153,14 @@ class Worker:
         try:
             wine = self.wine(locale)
         except Exception:
-            self.failed += 1
             print("FAIL setup [%s]: %s not run" % (locale, scenario.__name__), flush=True)
             traceback.print_exc()
             return False
         started = time.time()
         try:
             scenario(wine)
-            self.passed += 1
             print("PASS %s [%s] (%.1f s)" % (scenario.__name__, locale, time.time() - started), flush=True)
         except Exception:
-            self.failed += 1
             print("FAIL %s [%s]" % (scenario.__name__, locale), flush=True)
             traceback.print_exc()
         finally:
@@ -1171,6 +1168,10 @@ class Worker:
         return True
 
     def publish(self, lines):
+        # Counted as tools/test counts them.
+        for line in "".join(lines).splitlines():
+            self.passed += line.startswith("PASS ")
+            self.failed += line.startswith("FAIL ")
         with self.out_lock:
             self.out.write("".join(lines))
             self.out.flush()
