@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """End-to-end scenarios: the real dadado.exe under Wine, each in a fresh folder
-with a fresh wineserver, all of one run in one fresh Wine prefix, looked at
-only from outside: its windows and their texts (through probe.exe), its
-settings file, and the exit call that Wine's relay trace records. Prints PASS
-or FAIL per scenario; exits non-zero on a failure. Needs DISPLAY (tools/test
-provides a virtual one)."""
+with a fresh wineserver, all those a worker runs under one locale in one fresh
+Wine prefix, looked at only from outside: its windows and their texts
+(through probe.exe), its settings file, and the exit call that Wine's relay
+trace records. Prints PASS or FAIL per scenario as it ends; exits non-zero on
+a failure. One worker runs on DISPLAY; with --jobs N each of N workers starts
+a virtual X display of its own."""
 
 import argparse
 import datetime
