@@ -634,7 +634,7 @@ def main():
             print("FAILED %s: %s" % (name, e), flush=True)
             failed.append(name)
             wine.stop()
-    wine.stop(restart=False)
+    wine.close()
     return 1 if failed else 0
 
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """End-to-end scenarios: the real dadado.exe under Wine, each in a fresh folder
-with a fresh wineserver, all of one run in one fresh Wine prefix, looked at
-only from outside: its windows and their texts (through probe.exe), its
-settings file, and the exit call that Wine's relay trace records. Prints PASS
-or FAIL per scenario; exits non-zero on a failure. Needs DISPLAY (tools/test
-provides a virtual one)."""
+with a fresh wineserver, all those a worker runs under one locale in one fresh
+Wine prefix, looked at only from outside: its windows and their texts
+(through probe.exe), its settings file, and the exit call that Wine's relay
+trace records. Prints PASS or FAIL per scenario as it ends; exits non-zero on
+a failure. One worker runs on DISPLAY; with --jobs N each of N workers starts
+a virtual X display of its own."""
 
 import argparse
 import datetime
@@ -12,16 +13,15 @@ import glob
 import hashlib
 import json
 import os
+import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import traceback
-
-ENCODED_DEFAULT_PASSWORD = None  # read from the first scenario's file
-
 
 # What every prefix of the scenarios holds beyond a new one, as `wine reg add`
 # arguments: the calls the relay trace shows, and the program's and the
@@ -35,31 +35,55 @@ PREFIX_SETTINGS = [
      for exe in ("dadado.exe", "explorer.exe")]
 
 
+class Interrupted(Exception):
+    """The run was interrupted: its Wine starts nothing more."""
+
+
 class Wine:
-    def __init__(self, prefix, build):
+    """One prefix and its wineserver, under one locale and on one X display
+    (the run's own unless another is given)."""
+
+    def __init__(self, prefix, build, locale=None, display=None):
         self.prefix = prefix
         self.build = build
-        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.locale = locale or run_locale()
+        self._env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        if locale:
+            self._env["LC_ALL"] = locale
+        if display:
+            self._env["DISPLAY"] = display
         self.probe_exe = os.path.join(build, "tests", "win32", "probe.exe")
         self.dadado_exe = os.path.join(build, "src", "app", "dadado.exe")
         self.procs = []
+        self.made_from = None  # the template the prefix was copied from
+        self.scratch = None  # the folder that holds the scenarios' folders
+        self.closed = False
+
+    @property
+    def env(self):
+        # Every Wine process a scenario starts takes this environment: once
+        # the run is closed, a worker still inside a scenario can start no
+        # wineserver that would outlive the run.
+        if self.closed:
+            raise Interrupted("the run was interrupted")
+        return self._env
 
     def setup(self):
         """A fresh prefix: a copy of the one made for this locale, this Wine
         and these settings (making one takes Wine about 20 seconds, copying
         it a few)."""
-        template = self.template()
+        self.made_from = self.template()
         shutil.rmtree(self.prefix, ignore_errors=True)
-        subprocess.run(["cp", "-a", template, self.prefix], check=True, timeout=300)
+        subprocess.run(["cp", "-a", self.made_from, self.prefix], check=True, timeout=300)
         self.server()
 
     def template(self):
         """The prefix every run under this locale starts from, made when it is
         missing or was made under another locale, Wine or settings."""
         wine_version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-        made_for = "%s %s %s" % (run_locale(), wine_version,
+        made_for = "%s %s %s" % (self.locale, wine_version,
                                  hashlib.sha1(repr(PREFIX_SETTINGS).encode()).hexdigest()[:12])
-        template = os.path.join(self.build, "wineprefix-template-" + run_locale())
+        template = os.path.join(self.build, "wineprefix-template-" + self.locale)
         mark = os.path.join(template, ".dadado-template")
         if os.path.exists(mark):
             with open(mark) as f:
@@ -82,7 +106,9 @@ class Wine:
         return template
 
     def folder(self, name):
-        d = tempfile.mkdtemp(prefix="dadado-e2e-%s-" % name)
+        if not self.scratch:
+            self.scratch = tempfile.mkdtemp(prefix="dadado-e2e-")
+        d = tempfile.mkdtemp(prefix=name + "-", dir=self.scratch)
         shutil.copy(self.dadado_exe, os.path.join(d, "dadado.exe"))
         return d
 
@@ -140,20 +166,37 @@ class Wine:
                 wins[-1]["controls"].append(parse_fields(line[7:]))
         return wins
 
-    def stop(self, restart=True):
-        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
-        for p in self.procs:
+    def stop(self, restart=True, fresh_registry=False):
+        """Ends every process of the prefix; with fresh_registry its registry
+        is the template's again, as for the run's first scenario: what a
+        scenario leaves there (a policy, a service, the guard's record of
+        what it did) would govern the next one, and which scenario comes next
+        depends on the workers' pace."""
+        subprocess.run(["wineserver", "-k"], env=self._env, stderr=subprocess.DEVNULL)
+        procs, self.procs = self.procs, []
+        for p in procs:
             try:
                 p.wait(timeout=20)
             except subprocess.TimeoutExpired:
                 p.kill()
-        self.procs = []
+                p.wait()
         # Until the server has gone: a new one would find the old one's socket.
-        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self._env, stderr=subprocess.DEVNULL, timeout=60)
+        if fresh_registry:
+            for name in ("system.reg", "user.reg", "userdef.reg"):
+                shutil.copy2(os.path.join(self.made_from, name), os.path.join(self.prefix, name))
         if restart:
             self.server()
         else:
             self.kill_leftovers()
+
+    def close(self):
+        """Ends everything of this prefix, for good, and removes the
+        scenarios' folders."""
+        self.closed = True
+        self.stop(restart=False)
+        if self.scratch:
+            shutil.rmtree(self.scratch, ignore_errors=True)
 
     def kill_leftovers(self):
         """Wine's own helpers of this prefix that outlived its server (an
@@ -290,7 +333,7 @@ def code_page(wine):
     # Wine takes the code page from the locale's name even when the machine
     # lacks the locale, but non-ASCII text in command lines and file names
     # then arrives mangled, without a word.
-    loc = run_locale()
+    loc = wine.locale
     want = EXPECTED_ACP.get(loc.split(".")[0])
     got = wine.probe("codepage", "中文测试").strip()
     assert want, "no code page known for the locale %s (%s)" % (loc, got)
@@ -427,6 +470,10 @@ def policy_schedule(wine):
         assert 0 <= late < 1.5, "the exit call came %.2f s after the policy's second" % late
         assert "频率= 3" in read_ini(folder), "the policy's value was written into the file"
     finally:
+        # Once Wine is stopped: the shutdown the exit call began ends the
+        # reg.exe that would delete the policy, and the policy would then
+        # govern the next scenario in this prefix.
+        wine.stop()
         wine.clear_policy()
 
 
@@ -525,7 +572,8 @@ def event_log(wine):
     run = wine.start(folder)
     assert wait_for(lambda: any(e == 1000 for _, e in run.events), 20), "no start-up entry: %s" % run.events
     call = run.wait_exit_call(40)
-    assert call, "no exit call"
+    assert call, "no exit call; the entries, in seconds from the due second: %s" % [
+        (round(t - due.timestamp(), 2), e) for t, e in run.events]
     assert wait_for(lambda: any(e == 1100 for _, e in run.events), 5), "no entry of the action: %s" % run.events
 
 
@@ -941,13 +989,14 @@ def usage_tab(wine):
     chart = control(w, 511)
     assert chart["class"] == "DadadoUsageChart" and chart["visible"] == "1", chart
     assert chart["text"] == "最近14天的使用时间", chart["text"]
-    xid = subprocess.run(["xdotool", "search", "--name", "^dadado$"], capture_output=True, text=True).stdout.split()
+    xid = subprocess.run(["xdotool", "search", "--name", "^dadado$"], env=wine.env, capture_output=True,
+                         text=True).stdout.split()
     assert xid, "no X window of the settings window"
     geometry = dict(line.split("=", 1) for line in subprocess.run(
-        ["xdotool", "getwindowgeometry", "--shell", xid[0]], capture_output=True, text=True).stdout.split())
-    shot = os.path.join(wine.build, "e2e-usage-tab-%s.png" % run_locale().split(".")[0])
+        ["xdotool", "getwindowgeometry", "--shell", xid[0]], env=wine.env, capture_output=True, text=True).stdout.split())
+    shot = os.path.join(wine.build, "e2e-usage-tab-%s.png" % wine.locale.split(".")[0])
     subprocess.run(["import", "-window", "root", "-crop", "%sx%s+%s+%s" % (geometry["WIDTH"], geometry["HEIGHT"],
-                    geometry["X"], geometry["Y"]), "+repage", shot], check=True, timeout=60)
+                    geometry["X"], geometry["Y"]), "+repage", shot], env=wine.env, check=True, timeout=60)
     colours = subprocess.run(["convert", shot, "-format", "%c", "histogram:info:-"], capture_output=True,
                              text=True, timeout=60).stdout.upper()
     assert "#4682C4" in colours, "no bar in the picture %s" % shot
@@ -971,40 +1020,254 @@ CODE_PAGE_SCENARIOS = {
 }
 
 
+# About how long each scenario takes, in seconds, mostly waiting on real
+# time (countdowns, minutes counted, the service's retries). The workers take
+# the longest first, so that none is left alone with a long one at the end;
+# a scenario not named here takes a few seconds.
+EXPECTED_SECONDS = {
+    guard_service: 170, idle_plan_withdrawn: 150, catch_up: 125, daily_limit: 120, usage_history: 65,
+    time_control: 42, plans: 22, policy_window: 20, policy_schedule: 14, status_command: 13,
+    scheduled_shutdown: 12, event_log: 12, account_rules: 10, apply_and_cancel: 9, usage_tab: 8, second_copy: 6,
+    administrators_exempt: 5,
+}
+
+
+class KeptOutput:
+    """Stands for sys.stdout and sys.stderr while the workers run: what a
+    worker writes during a scenario (its log, a failure's traceback) is kept
+    and printed as one block when the scenario ends, not line by line among
+    another worker's."""
+
+    kept = threading.local()  # .lines: the worker's scenario's output, or None
+
+    def __init__(self, stream):
+        self.stream = stream
+
+    def write(self, text):
+        lines = getattr(self.kept, "lines", None)
+        if lines is None:
+            return self.stream.write(text)
+        lines.append(text)
+        return len(text)
+
+    def flush(self):
+        if getattr(self.kept, "lines", None) is None:
+            self.stream.flush()
+
+    def __getattr__(self, name):
+        return getattr(self.stream, name)
+
+
+class Jobs:
+    """The (scenario, locale) pairs not yet taken, longest first."""
+
+    def __init__(self, pairs):
+        self.pairs = sorted(pairs, key=lambda p: -EXPECTED_SECONDS.get(p[0], 5))
+        self.lock = threading.Lock()
+        self.stopping = threading.Event()
+
+    def take(self):
+        with self.lock:
+            return self.pairs.pop(0) if self.pairs and not self.stopping.is_set() else None
+
+
+class Worker:
+    """Runs scenarios one after another, each locale in a prefix of its own.
+    With more than one worker each has an X display of its own: scenarios
+    move the mouse, and measure the machine's idle time and the focus."""
+
+    def __init__(self, number, build, own_display, out, out_lock):
+        self.number = number
+        self.build = build
+        self.own_display = own_display
+        self.out, self.out_lock = out, out_lock
+        self.xvfb = None
+        self.display = None  # the run's DISPLAY
+        self.wines = {}  # locale: Wine
+        self.lock = threading.Lock()
+        self.passed = self.failed = 0
+
+    def start_display(self):
+        if not self.own_display:
+            return
+        # Xvfb picks a free display itself and names it once it takes
+        # connections: no race with another run choosing the same number.
+        ready, told = os.pipe()
+        try:
+            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(told), "-screen", "0", "1280x1024x24",
+                                          "-nolisten", "tcp"], pass_fds=(told,), stdin=subprocess.DEVNULL,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(told)
+            told = None
+            number = b""
+            end = time.time() + 30
+            while not number.endswith(b"\n") and time.time() < end:
+                if select.select([ready], [], [], 0.5)[0]:
+                    got = os.read(ready, 16)
+                    if not got:
+                        break
+                    number += got
+            if not number.strip().isdigit():
+                raise RuntimeError("Xvfb named no display (%r)" % number)
+            self.display = ":" + number.decode().strip()
+        finally:
+            os.close(ready)
+            if told is not None:
+                os.close(told)
+
+    def wine(self, locale):
+        """This worker's prefix for the locale, copied from the locale's
+        template at its first scenario."""
+        with self.lock:
+            if locale in self.wines:
+                return self.wines[locale]
+            name = "wineprefix-e2e-" + locale + ("-%d" % self.number if self.own_display else "")
+            wine = Wine(os.path.join(self.build, name), self.build, locale, self.display)
+            self.wines[locale] = wine
+        started = time.time()
+        wine.setup()
+        print("  the prefix %s ready in %.1f s" % (name, time.time() - started), flush=True)
+        return wine
+
+    def run(self, jobs):
+        while True:
+            job = jobs.take()
+            if not job:
+                return
+            scenario, locale = job
+            KeptOutput.kept.lines = lines = []
+            try:
+                go_on = self.run_one(scenario, locale)
+            except Exception:
+                print("FAIL ending the Wine of %s [%s]" % (scenario.__name__, locale), flush=True)
+                traceback.print_exc()
+                go_on = False
+            finally:
+                KeptOutput.kept.lines = None
+            if jobs.stopping.is_set():  # an interrupted scenario's failure says nothing
+                return
+            self.publish(lines)
+            if not go_on:
+                return  # the others take the rest
+
+    def run_one(self, scenario, locale):
+        try:
+            wine = self.wine(locale)
+        except Exception:
+            print("FAIL setup [%s]: %s not run" % (locale, scenario.__name__), flush=True)
+            traceback.print_exc()
+            return False
+        started = time.time()
+        try:
+            scenario(wine)
+            print("PASS %s [%s] (%.1f s)" % (scenario.__name__, locale, time.time() - started), flush=True)
+        except Exception:
+            print("FAIL %s [%s]" % (scenario.__name__, locale), flush=True)
+            traceback.print_exc()
+        finally:
+            wine.stop(fresh_registry=True)
+        return True
+
+    def publish(self, lines):
+        # Counted as tools/test counts them.
+        for line in "".join(lines).splitlines():
+            self.passed += line.startswith("PASS ")
+            self.failed += line.startswith("FAIL ")
+        with self.out_lock:
+            self.out.write("".join(lines))
+            self.out.flush()
+
+    def close(self):
+        """Ends this worker's wineservers, Wine processes and X display, and
+        removes its scenarios' folders; again and again if need be."""
+        with self.lock:
+            wines = list(self.wines.values())
+        for wine in wines:
+            try:
+                wine.close()
+            except Exception:
+                traceback.print_exc()
+        if self.xvfb and self.xvfb.poll() is None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True, help="the Windows build folder")
     ap.add_argument("--only", help="run one scenario")
+    ap.add_argument("--jobs", type=int, default=1,
+                    help="workers that share the scenarios, each on an X display of its own (1: on $DISPLAY)")
+    ap.add_argument("--locales", help="comma-separated locales to run under (by default the run's own): "
+                                      "all scenarios under zh_CN, those of the code page under another")
     args = ap.parse_args()
-    if not os.environ.get("DISPLAY"):
+    build = os.path.abspath(args.build)
+    locales = args.locales.split(",") if args.locales else [run_locale()]
+    count = 1 if args.only else max(1, args.jobs)
+    if count == 1 and not os.environ.get("DISPLAY"):
         print("FAIL setup: no DISPLAY")
         return 1
-    # A prefix per locale: Wine keeps the regional settings and system fonts of
-    # the locale a prefix was made under.
-    loc = run_locale()
-    prefix = os.path.join(os.path.abspath(args.build), "wineprefix-e2e-" + loc)
-    wine = Wine(prefix, os.path.abspath(args.build))
+    pairs = [(scenario, loc) for loc in locales for scenario in SCENARIOS
+             if (scenario.__name__ == args.only if args.only
+                 else scenario in CODE_PAGE_SCENARIOS or loc.startswith("zh_CN"))]
+    if not pairs:
+        print("FAIL setup: no scenario named %s" % args.only)
+        return 1
+    jobs = Jobs(pairs)
+
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
+    signal.signal(signal.SIGTERM, interrupt)
+    out, err, out_lock = sys.stdout, sys.stderr, threading.Lock()
+    workers = [Worker(n + 1, build, count > 1, out, out_lock) for n in range(count)]
+    threads = []
+    interrupted = False
     started = time.time()
-    wine.setup()
-    print("  the prefix ready in %.1f s" % (time.time() - started), flush=True)
-    failures = 0
-    for scenario in SCENARIOS:
-        if args.only and scenario.__name__ != args.only:
-            continue
-        if scenario not in CODE_PAGE_SCENARIOS and not loc.startswith("zh_CN") and not args.only:
-            continue
-        started = time.time()
-        try:
-            scenario(wine)
-            print("PASS %s [%s] (%.1f s)" % (scenario.__name__, loc, time.time() - started), flush=True)
-        except Exception:
-            failures += 1
-            print("FAIL %s [%s]" % (scenario.__name__, loc), flush=True)
-            traceback.print_exc()
-        finally:
-            wine.stop()
-    wine.stop(restart=False)  # leave no wineserver behind
-    return 1 if failures else 0
+    sys.stdout, sys.stderr = KeptOutput(sys.stdout), KeptOutput(sys.stderr)
+    try:
+        for worker in workers:
+            worker.start_display()
+        # A prefix per locale, made under it: Wine keeps the regional settings
+        # and system fonts of the locale a prefix was made under. Its template
+        # is made once, before any worker copies it.
+        for loc in locales:
+            Wine(os.path.join(build, "wineprefix-e2e-" + loc), build, loc, workers[0].display).template()
+        for worker in workers:
+            threads.append(threading.Thread(target=worker.run, args=(jobs,), daemon=True))
+            threads[-1].start()
+        while any(t.is_alive() for t in threads):
+            time.sleep(0.2)
+    except KeyboardInterrupt:
+        interrupted = True
+    finally:
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        jobs.stopping.set()
+        for worker in workers:
+            worker.close()
+        if interrupted:
+            # A worker still inside a scenario may have started a Wine
+            # process a moment before its prefix was closed.
+            for t in threads:
+                t.join(timeout=5)
+            for worker in workers:
+                worker.close()
+        sys.stdout, sys.stderr = out, err
+    passed = sum(w.passed for w in workers)
+    failed = sum(w.failed for w in workers)
+    for scenario, loc in ([] if interrupted else jobs.pairs):
+        failed += 1
+        print("FAIL %s [%s]: not run, no worker left" % (scenario.__name__, loc))
+    print("  the scenarios took %.1f s with %d worker%s: %d passed, %d failed%s"
+          % (time.time() - started, count, "" if count == 1 else "s", passed, failed,
+             ", interrupted" if interrupted else ""), flush=True)
+    if interrupted:
+        return 130
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
