@@ -131,21 +131,27 @@ TEST_F(WindowsWin, AHiddenWindowIgnoresClicksSentToIt) {
   EXPECT_FALSE(app->program().ended());
 }
 
-// Another program's notifications carry pointers into its own memory: posted
-// or sent from another thread, none is read.
-TEST_F(WindowsWin, ANotificationFromAnotherThreadIsNotRead) {
+// Another program's own notifications carry pointers into its memory: posted
+// or sent, none is read as ours.
+TEST_F(WindowsWin, AnotherProgramsNotificationIsNotReadButItsTabChoiceIs) {
   HWND form1 = app->form1().hwnd();
   PostMessageW(form1, WM_NOTIFY, kIdTab, 1);
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))  // as the program's own loop takes them
     if (!app->PreTranslate(&msg)) DispatchMessageW(&msg);
   std::atomic<bool> sent{false};
+  // A tab chosen by another program (an accessibility tool) is still the
+  // tab control's own notification.
+  HWND tab = Form1Control(kIdTab);
+  const int about = app->form1().DisplayedTab(kAboutTab);
   std::thread sender([&] {
     SendMessageW(form1, WM_NOTIFY, kIdTab, 1);
+    SendMessageW(tab, TCM_SETCURFOCUS, about, 0);
     sent = true;
   });
   for (int waited = 0; waited < 100 && !sent; ++waited) Pump(20);
   sender.join();
+  EXPECT_TRUE(IsWindowVisible(Form1Control(kIdLabel4)));
   EXPECT_FALSE(app->program().ended());
 }
 

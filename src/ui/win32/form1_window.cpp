@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <iterator>
 
 #include "scheduler/time_control_guard.h"
@@ -38,6 +39,22 @@ constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kGroup = kChild | BS_GROUPBOX;
 constexpr DWORD kLabel = kChild | SS_LEFT;
 constexpr char kAllAccounts[] = "所有账户";
+// The largest notification OnNotify reads.
+constexpr std::size_t kLargestNotification =
+    std::max({sizeof(NMLISTVIEW), sizeof(NMITEMACTIVATE), sizeof(NMLVGETINFOTIPW), sizeof(NMDATETIMECHANGE)});
+
+// Whether `size` bytes at `p` are committed memory of this process that may
+// be read.
+bool ReadableHere(const void* p, std::size_t size) {
+  MEMORY_BASIC_INFORMATION m{};
+  if (!p || !VirtualQuery(p, &m, sizeof m) || m.State != MEM_COMMIT || (m.Protect & PAGE_GUARD)) return false;
+  constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  if (!(m.Protect & kReadable)) return false;
+  const auto* end = static_cast<const char*>(m.BaseAddress) + m.RegionSize;
+  return static_cast<std::size_t>(end - static_cast<const char*>(p)) >= size;
+}
+
 // How the 适用于 list marks an account with rules of its own.
 constexpr char kOwnRulesMark[] = "（自定义规则）";
 
@@ -1044,10 +1061,13 @@ LRESULT Form1Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
       return 0;
     case WM_NOTIFY:
-      // The controls send their notifications from this thread. One sent
-      // from another thread or program carries a pointer into its own
-      // memory, which would be read here as ours: it is no control's word.
-      if (InSendMessage()) return 0;
+      // The controls send their notifications from this thread, also while
+      // it answers another program's message to one of them (a tab chosen
+      // by an accessibility tool). A WM_NOTIFY sent by another program
+      // itself carries a pointer into that program's memory: it is read only
+      // where it points into readable memory of ours, and OnNotify then
+      // takes it only from a control of this window.
+      if (InSendMessage() && !ReadableHere(reinterpret_cast<const void*>(lp), kLargestNotification)) return 0;
       return OnNotify(reinterpret_cast<const NMHDR*>(lp));
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wp);
