@@ -34,6 +34,8 @@
 namespace dadado {
 
 inline constexpr char kContactAddress[] = "dadado@example.com";
+// The first entry of the account lists: the default rules, or all accounts' use added up.
+inline constexpr char kAllAccounts[] = "所有账户";
 // Asked when the guard may not run the program where it lies.
 inline constexpr char kGuardCopyQuestion[] =
     "守护服务以系统权限运行本程序，程序必须放在只有管理员才能修改的文件夹中。\n"

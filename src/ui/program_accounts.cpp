@@ -10,7 +10,6 @@ namespace dadado {
 namespace {
 
 constexpr char kNotice[] = "提示";
-constexpr char kAllAccounts[] = "所有账户";
 
 }  // namespace
 

@@ -23,7 +23,6 @@ namespace dadado::win32 {
 namespace {
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
-constexpr wchar_t kAllAccounts[] = L"所有账户";
 constexpr wchar_t kNoHistory[] = L"没有使用记录。勾选“记录使用时间”后开始记录。";
 constexpr wchar_t kDefaultExportName[] = L"dadado-usage.csv";
 
@@ -45,7 +44,7 @@ void Form1Window::BuildUsagePage() {
   AddPage(page, AddControl(WC_STATICW, L"账户(&C):", kChild | SS_LEFT, {24, 52, 56, 16}, kIdStatic));
   HWND account = AddControl(WC_COMBOBOXW, L"", kChild | WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST,
                             {82, 48, 160, 200}, kIdUsageAccount);
-  SendMessageW(account, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kAllAccounts));
+  SendMessageW(account, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(kAllAccounts).c_str()));
   SendMessageW(account, CB_SETCURSEL, 0, 0);
   AddTip(account, L"“所有账户”把各账户的使用时间加在一起");
   AddPage(page, account);
@@ -83,7 +82,7 @@ void Form1Window::MirrorUsage() {
   HWND combo = FindControl(kIdUsageAccount);
   if (names != usage_accounts_) {
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kAllAccounts));
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(kAllAccounts).c_str()));
     for (const std::string& n : names) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(n).c_str()));
     usage_accounts_ = names;
   }

@@ -38,7 +38,6 @@ const wchar_t* const kPlanColumns[] = {L"启用", L"时间", L"重复", L"操作
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kGroup = kChild | BS_GROUPBOX;
 constexpr DWORD kLabel = kChild | SS_LEFT;
-constexpr char kAllAccounts[] = "所有账户";
 // The largest notification OnNotify reads.
 constexpr std::size_t kLargestNotification =
     std::max({sizeof(NMLISTVIEW), sizeof(NMITEMACTIVATE), sizeof(NMLVGETINFOTIPW), sizeof(NMDATETIMECHANGE)});
