@@ -77,7 +77,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Not handed over by the service: started like any other copy.
   }
   // While the guard service runs, a copy started any other way finds the
-  // program running, as a second copy does.
+  // program running, as a second copy does. It asks while its windows are
+  // made.
+  guard.LookAhead();
   WinApp app(guard);
   return RunProgram(app);
 }

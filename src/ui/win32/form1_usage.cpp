@@ -71,7 +71,7 @@ void Form1Window::BuildUsagePage() {
 void Form1Window::MirrorUsage() {
   const LiveSettings& live = program_.live();
   SetCheckBox(FindControl(kIdRecordUsage), live.record_usage().value);
-  EnableWindow(FindControl(kIdRecordUsage), TRUE);
+  EnableControl(FindControl(kIdRecordUsage), true);
   if (page_ != kUsageTab || !IsWindowVisible(hwnd())) return;
 
   std::vector<std::string> names = program_.UsageAccounts();
@@ -107,7 +107,7 @@ void Form1Window::MirrorUsage() {
                                                  {kIdUsageWeek, "本周：" + DurationText(view.summary.week)},
                                                  {kIdUsageAverage, "近30天日均：" + DurationText(view.summary.average)}};
   for (const auto& [id, text] : figures) SetTextIfDifferent(FindControl(id), view.available ? Widen(text) : L"");
-  EnableWindow(FindControl(kIdUsageExport), view.available);
+  EnableControl(FindControl(kIdUsageExport), view.available);
 }
 
 void Form1Window::ExportUsage() {

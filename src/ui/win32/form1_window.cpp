@@ -444,7 +444,7 @@ void Form1Window::MirrorPolicyLocks() {
       for (int id : {kIdPlanList, kIdPlanAdd, kIdPlanEdit, kIdPlanRemove}) locked.push_back(id);
     if (locks.holidays || locks.extra_workdays) locked.push_back(kIdPlanCalendar);
   }
-  for (int id : locked) EnableWindow(FindControl(id), FALSE);
+  for (int id : locked) EnableControl(FindControl(id), false);
 
   // A disabled control gets no mouse messages; its parent does, so the tip
   // is a rectangle of the window's, for the controls of the page shown.
@@ -507,12 +507,12 @@ void Form1Window::Mirror() {
     HWND h = FindControl(kIdCheckFirst + n);
     const int v = live.check(n).value;
     SendMessageW(h, BM_SETCHECK, v == 1 ? BST_CHECKED : v == 2 ? BST_INDETERMINATE : BST_UNCHECKED, 0);
-    EnableWindow(h, live.check(n).enabled);
+    EnableControl(h, live.check(n).enabled);
   }
   for (int i = 0; i < 4; ++i) {
     HWND h = FindControl(kIdOption1First + i);
     SendMessageW(h, BM_SETCHECK, live.option1_selected(i) ? BST_CHECKED : BST_UNCHECKED, 0);
-    EnableWindow(h, live.option1_enabled(i));
+    EnableControl(h, live.option1_enabled(i));
   }
   for (int i = 0; i < 3; ++i)
     SendMessageW(FindControl(kIdOption2First + i), BM_SETCHECK, live.option2_selected() == i ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -521,7 +521,7 @@ void Form1Window::Mirror() {
   for (auto [id, combo] : combos) {
     HWND h = FindControl(id);
     if (SendMessageW(h, CB_GETCURSEL, 0, 0) != combo->index) SendMessageW(h, CB_SETCURSEL, combo->index, 0);
-    EnableWindow(h, combo->enabled);
+    EnableControl(h, combo->enabled);
   }
   HWND picker = FindControl(kIdPicker);
   SYSTEMTIME shown{};
@@ -536,40 +536,40 @@ void Form1Window::Mirror() {
     st.wMilliseconds = 0;
     SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
   }
-  EnableWindow(picker, live.time_picker_enabled());
+  EnableControl(picker, live.time_picker_enabled());
   SetTextIfDifferent(FindControl(kIdText1), Widen(live.text1().text));
-  EnableWindow(FindControl(kIdText1), live.text1().enabled);
+  EnableControl(FindControl(kIdText1), live.text1().enabled);
   SetSecretTextIfDifferent(FindControl(kIdText2), live.text2().text);
-  EnableWindow(FindControl(kIdText2), live.text2().enabled);
+  EnableControl(FindControl(kIdText2), live.text2().enabled);
   for (int n = 0; n < kWeekdays; ++n) {
     HWND option = FindControl(kIdOption3First + n);
     SendMessageW(option, BM_SETCHECK, live.option3_selected() == n ? BST_CHECKED : BST_UNCHECKED, 0);
-    EnableWindow(option, live.option3_enabled(n));
+    EnableControl(option, live.option3_enabled(n));
     HWND text = FindControl(kIdText3First + n);
     SetTextIfDifferent(text, Widen(live.text3(n).text));
-    EnableWindow(text, live.text3(n).enabled);
+    EnableControl(text, live.text3(n).enabled);
   }
   HWND list = FindControl(kIdList1);
   for (int h = 0; h < kHourCount; ++h)
     if ((SendMessageW(list, LB_GETSEL, h, 0) > 0) != live.hour_marked(h)) SendMessageW(list, LB_SETSEL, live.hour_marked(h), h);
-  EnableWindow(list, live.list1_enabled());
+  EnableControl(list, live.list1_enabled());
   for (int n = 0; n < kWeekdays; ++n) {
     HWND limit = FindControl(kIdDailyLimitFirst + n);
     // The box shows what the user typed; what counts is read from it.
     SetTextIfDifferent(limit, Widen(live.daily_limit(n).text));
-    EnableWindow(limit, live.daily_limit(n).enabled);
+    EnableControl(limit, live.daily_limit(n).enabled);
   }
   auto set_check = [](HWND h, int v) {
     SendMessageW(h, BM_SETCHECK, v == 1 ? BST_CHECKED : v == 2 ? BST_INDETERMINATE : BST_UNCHECKED, 0);
   };
   set_check(FindControl(kIdCatchUp), live.catch_up().value);
-  EnableWindow(FindControl(kIdCatchUp), TRUE);
+  EnableControl(FindControl(kIdCatchUp), true);
   set_check(FindControl(kIdGuard), live.guard().value);
-  EnableWindow(FindControl(kIdGuard), TRUE);
+  EnableControl(FindControl(kIdGuard), true);
   SetTextIfDifferent(FindControl(kIdPostponeMinutes), Widen(live.postpone_minutes_text()));
-  EnableWindow(FindControl(kIdPostponeMinutes), TRUE);
-  EnableWindow(FindControl(kIdLabel7), TRUE);
-  EnableWindow(FindControl(kIdCommand3), live.apply_enabled());
+  EnableControl(FindControl(kIdPostponeMinutes), true);
+  EnableControl(FindControl(kIdLabel7), true);
+  EnableControl(FindControl(kIdCommand3), live.apply_enabled());
   SetBorder(FindControl(kIdLabel7), program_.label7_pressed());
   SetBorder(FindControl(kIdImage1), program_.image1_pressed());
   // After the page is chosen: what they show depends on it.
@@ -762,14 +762,14 @@ void Form1Window::MirrorRules() {
 
   HWND use_default = FindControl(kIdUseDefaultRules);
   SetCheckBox(use_default, live.UsesDefaultRules() ? 1 : 0);
-  EnableWindow(use_default, TRUE);
+  EnableControl(use_default, true);
   if (page_ == kTimeControlTab && (IsWindowVisible(use_default) != FALSE) != shown.has_value())
     ShowWindow(use_default, shown ? SW_SHOWNA : SW_HIDE);
   HWND enabled = FindControl(kIdRulesEnabled);
   SetCheckBox(enabled, live.check(4).value);
-  EnableWindow(enabled, live.check(4).enabled);
+  EnableControl(enabled, live.check(4).enabled);
   SetCheckBox(FindControl(kIdAdminsExempt), live.administrators_exempt().value);
-  EnableWindow(FindControl(kIdAdminsExempt), TRUE);
+  EnableControl(FindControl(kIdAdminsExempt), true);
 }
 
 void Form1Window::ChooseRules(int index) {
@@ -917,11 +917,11 @@ void Form1Window::MirrorPlans() {
     if (now != item.state) SendMessageW(plan_list_, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&item));
   }
   const PlanTabView v = PlanTabViewOf(live, program_.policy_locks(), selected_plan_, clock_.Now().date.year);
-  EnableWindow(plan_list_, v.list_enabled);
-  EnableWindow(FindControl(kIdPlanAdd), v.add_enabled);
-  EnableWindow(FindControl(kIdPlanEdit), v.edit_enabled);
-  EnableWindow(FindControl(kIdPlanRemove), v.remove_enabled);
-  EnableWindow(FindControl(kIdPlanCalendar), v.calendar_enabled);
+  EnableControl(plan_list_, v.list_enabled);
+  EnableControl(FindControl(kIdPlanAdd), v.add_enabled);
+  EnableControl(FindControl(kIdPlanEdit), v.edit_enabled);
+  EnableControl(FindControl(kIdPlanRemove), v.remove_enabled);
+  EnableControl(FindControl(kIdPlanCalendar), v.calendar_enabled);
   // The power plan is asked only while the tab is in view.
   const WakeTimerNotice wake =
       page_ == kPlansTab ? WakeTimerNoticeOf(live.plans(), os_.WakeTimersAllowed(), os_.IsAdministrator())

@@ -70,7 +70,11 @@ UniqueIcon LoadProgramIcon(int size) {
 }
 
 void SetTextIfDifferent(HWND control, const std::wstring& text) {
-  if (TextOf(control) != text) SetWindowTextW(control, text.c_str());
+  if (control && TextOf(control) != text) SetWindowTextW(control, text.c_str());
+}
+
+void EnableControl(HWND control, bool enabled) {
+  if (control) EnableWindow(control, enabled ? TRUE : FALSE);
 }
 
 std::string SecretTextOf(HWND control) {
@@ -83,6 +87,7 @@ std::string SecretTextOf(HWND control) {
 }
 
 void SetSecretTextIfDifferent(HWND control, const std::string& text) {
+  if (!control) return;
   std::string shown = SecretTextOf(control);
   if (shown != text) {
     std::wstring wide = Widen(text);

@@ -90,6 +90,11 @@ inline constexpr wchar_t kHostWindowClass[] = L"DadadoHost";
 
 // Sets an edit box's text only when it differs, so the caret stays put.
 void SetTextIfDifferent(HWND control, const std::wstring& text);
+// The controls of a page not built yet are null; these two and
+// SetSecretTextIfDifferent leave them alone. A call on a null window does
+// nothing, yet under Wine costs a round trip to the window server: the
+// refresh before the first paint made dozens of them.
+void EnableControl(HWND control, bool enabled);
 std::wstring TextOf(HWND control);
 // A password box's text as UTF-8; the wide copies it passed through are
 // wiped, and the caller wipes what it gets once used.
