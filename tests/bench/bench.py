@@ -23,7 +23,9 @@ fail on a slow machine.
              password while a countdown is open, and check, N of each
   startup    from the launch to the first paint of the settings window, with
              no settings file and with a full one, against a minimal program
-             with the common controls, a tab control and three buttons
+             with the common controls, a tab control and three buttons; then
+             one start of each under a wineserver that logs its requests:
+             how many each start makes, which the time follows under Wine
   soak       the program over the test fakes for a simulated year (natively,
              --native-build), and the real windows under Wine for ten
              minutes, a countdown opened and cancelled every 30 seconds: the
@@ -543,6 +545,74 @@ def start_once(wine, exe, ini):
     return (painted / 1e6 - launched, rows, settings) if painted else None
 
 
+def requests_of_start(log_path):
+    """From the wineserver's log of one start (`wineserver -d1`): the requests
+    of the program's main thread before `main` and from `main` to its first
+    paint, and how many of the latter were Wine's look whether the display
+    configuration changed (get_process_winstation, then two more). The
+    program's trace marks are the requests that name "dadado-trace-...";
+    they and the close of their handle are not counted."""
+    with open(log_path, errors="replace") as f:
+        lines = f.read().splitlines()
+    marks = [i for i, line in enumerate(lines) if 'name=L"dadado-trace-' in line and "open_event(" in line]
+    if not marks:
+        return None
+    tid = lines[marks[0]].split(":", 1)[0]
+    painted = next((i for i in marks if lines[i].startswith(tid + ": ") and 'painted"' in lines[i]), None)
+    if painted is None:
+        return None
+    def own_requests(start, end):
+        got, skip = [], False
+        for line in lines[start:end]:
+            if not line.startswith(tid + ": ") or "() = " in line or "(" not in line:
+                continue
+            if 'name=L"dadado-trace-' in line:
+                skip = True  # and the close of the handle it did not get
+                continue
+            if skip and line.startswith(tid + ": close_handle("):
+                skip = False
+                continue
+            skip = False
+            got.append(line[len(tid) + 2:line.index("(")])
+        return got
+    own = own_requests(marks[0], painted)
+    return len(own_requests(0, marks[0])), len(own), own.count("get_process_winstation")
+
+
+def startup_requests(wine, kinds):
+    """One start of each program under a wineserver that logs every request
+    (slower, so not timed): the requests counted by requests_of_start. Under
+    Wine nearly every call of the window system is such a request, and the
+    time of a start follows their number; unlike the time, the number does
+    not move with the machine's load."""
+    log_path = os.path.join(wine.build, "startup-requests.log")
+    wine.stop(restart=False)
+    with open(log_path, "ab") as log:
+        wine.server(log)
+    wine_cmd(wine, ["sc", "query", "dadadoGuard"])
+    wine.probe("dump")
+    counts = {}
+    try:
+        for label, exe, ini in kinds:
+            os.truncate(log_path, 0)  # the server appends: it writes from the start again
+            if start_once(wine, exe, ini()):
+                counts[label] = requests_of_start(log_path)
+    finally:
+        wine.stop()
+        os.remove(log_path)
+    minimal = counts.get("minimal_window.exe")
+    for label, _, _ in kinds:
+        c = counts.get(label)
+        if not c:
+            print("requests %s: not counted (no paint, or no marks in the log)" % label, flush=True)
+            continue
+        ratio = ("; the whole start %.2f times the minimal program's" % ((c[0] + c[1]) / (minimal[0] + minimal[1]))
+                 if minimal and not label.startswith("minimal") else "")
+        print("requests to the wineserver, %s: %d before main, %d from main to the first paint (%d of them Wine's "
+              "%d looks whether the display configuration changed)%s"
+              % (label, c[0], c[1], 3 * c[2], c[2], ratio), flush=True)
+
+
 def startup(wine, trials):
     """From the launch to the first paint of the settings window, against the
     minimal program with the common controls, a tab control and three buttons
@@ -590,6 +660,7 @@ def startup(wine, trials):
         for us, _, what in rows:
             print("    %8.1f  +%6.1f  %s" % (us / 1000, (us - previous) / 1000, what))
             previous = us
+    startup_requests(wine, kinds)
 
 
 def main():

@@ -130,11 +130,12 @@ class Wine:
             out.seek(0)
             return out.read().decode("utf-8", "replace")
 
-    def server(self):
+    def server(self, log=None):
         """A persistent wineserver that holds none of our pipes, once it takes
-        connections."""
-        subprocess.Popen(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL)
+        connections; with `log`, an open file, it writes each request there."""
+        args = ["wineserver", "-p"] + (["-f", "-d1"] if log else [])
+        subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=log or subprocess.DEVNULL)
         # Its socket lies in a folder named after the prefix's device and
         # inode, under /tmp/.wine-UID, or under /tmp/wine-XXXXXX as Debian's
         # Wine makes it.
