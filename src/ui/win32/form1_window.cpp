@@ -146,8 +146,7 @@ void Form1Window::MakeTips() {
 
 void Form1Window::BuildRemainingPages() {
   MakeTips();
-  bool any = false;
-  for (int page = 0; page < kTabCount; ++page) any = BuildPage(page) || any;
+  for (int page = 0; page < kTabCount; ++page) BuildPage(page);
   Mirror();
 }
 

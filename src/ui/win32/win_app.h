@@ -123,7 +123,8 @@ class WinApp : public Screen, private GuardLink {
   void OnPolicyChanged();
   void OnSessionChange();
   // A face of the guard service has started: it says so to every copy of
-  // the program in the session (kGuardStartedMessage).
+  // the program in the session (the registered message "dadado guard
+  // started", see HostWindow).
   void OnGuardStarted();
   void OnTrayEvent(LPARAM lp);
   void ShowNextNotice();
