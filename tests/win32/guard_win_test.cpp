@@ -515,6 +515,25 @@ TEST(GuardObjectsTest, OnlyPipesFromTheRunningGuardMakeAFace) {
   EXPECT_FALSE(FacePipesFromArguments(a.c_str(), b.c_str()));
 }
 
+// While the service runs, a user who may read its executable cannot hold it
+// unshared (which would keep its face from starting); starting it as
+// CreateProcess opens it, and an installer's rename, still work.
+TEST(GuardObjectsTest, AHeldExecutableCannotBeHeldUnsharedYetStillStartsAndMoves) {
+  TempFolder folder;
+  const std::wstring exe = folder / L"dadado.exe", moved = folder / L"dadado.exe.old";
+  ASSERT_TRUE(UniqueHandle(CreateFileW(exe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  UniqueHandle held = HoldAgainstExclusiveOpens(exe);
+  ASSERT_TRUE(held);
+  UniqueHandle unshared(CreateFileW(exe.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_FALSE(unshared);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(UniqueHandle(CreateFileW(exe.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr)));
+  EXPECT_TRUE(MoveFileExW(exe.c_str(), moved.c_str(), 0));
+  held.reset();
+  EXPECT_TRUE(DeleteFileW(moved.c_str()));
+}
+
 TEST(GuardObjectsTest, NoRecordBeforeTheGuardPerformedAnything) { EXPECT_FALSE(GuardPerformedLast()); }
 
 // ---- the status file ---------------------------------------------------------------

@@ -58,4 +58,14 @@ std::optional<std::wstring> GuardPerformedLast() {
   return std::wstring(text);
 }
 
+UniqueHandle HoldAgainstExclusiveOpens(const std::wstring& path) {
+  // Windows keeps no handle open on a running executable, only its image, so
+  // any user who may read it could otherwise open it without sharing. With
+  // this handle such an open fails, since it would not share our reading;
+  // starting the file, reading it and an installer's rename of it (the
+  // deleting is shared) go on as before.
+  return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 }  // namespace dadado::win32

@@ -516,8 +516,11 @@ constexpr DWORD kSettleMs = 250;
 // Runs until the service is told to stop (NO_ERROR) or can go on no longer
 // (the error it ends with).
 DWORD RunLoop(ServiceState& state) {
-  SetRecoveryActions();
   const std::wstring exe = WinOperatingSystem::ModulePath();
+  // First: a user holding the executable unshared while the service runs
+  // could keep its face from starting, and the service from starting again.
+  const UniqueHandle held_executable = HoldAgainstExclusiveOpens(exe);
+  SetRecoveryActions();
   const std::wstring ini = SettingsPathOf(exe);
   // Whichever way the service was installed (the command, the package or
   // by hand), the settings file is the service's and the administrators'.

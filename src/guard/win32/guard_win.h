@@ -39,6 +39,11 @@ std::optional<FacePipes> FacePipesFromArguments(const wchar_t* read, const wchar
 // The scheduled instant the earlier guard performed last, as "YYYY/M/D
 // H:MM:SS" text; nullopt when there is none.
 std::optional<std::wstring> GuardPerformedLast();
+// Opens the file for reading as the service does its own executable while it
+// runs: others may still read it, start it and rename it, but nobody can open
+// it without sharing, which would keep the service's face, and the service
+// itself once stopped, from being started from it.
+UniqueHandle HoldAgainstExclusiveOpens(const std::wstring& path);
 
 // ---- rights ---------------------------------------------------------------------
 
