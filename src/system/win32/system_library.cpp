@@ -2,6 +2,7 @@
 
 #include <cderr.h>
 
+#include <atomic>
 #include <string>
 
 namespace dadado::win32 {
@@ -18,13 +19,34 @@ HMODULE SystemModule(const wchar_t* name) {
   return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-// Each function is looked up on its first use (a function's static, so
-// thread-safe) and kept.
 template <class F>
 F Resolve(const wchar_t* dll, const char* function) {
   HMODULE module = SystemModule(dll);
-  return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, function))) : nullptr;
+  if (!module) return nullptr;
+  const auto f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, function)));
+  if (!f) FreeLibrary(module);  // looked for again next time: not a reference each time
+  return f;
 }
+
+// A function looked up on its first use and kept once found. One not found is
+// looked up again the next time: its DLL may have been held open unshared by
+// someone at that moment, and the service would otherwise go without it until
+// it restarted. Each is a function's static, so made once and thread-safe.
+template <class F>
+class SystemFunction {
+ public:
+  SystemFunction(const wchar_t* dll, const char* function) : dll_(dll), function_(function) {}
+  F get() {
+    F f = found_.load(std::memory_order_acquire);
+    if (!f && (f = Resolve<F>(dll_, function_))) found_.store(f, std::memory_order_release);
+    return f;
+  }
+
+ private:
+  const wchar_t* dll_;
+  const char* function_;
+  std::atomic<F> found_{nullptr};
+};
 
 BOOL Missing() {
   SetLastError(ERROR_PROC_NOT_FOUND);
@@ -45,115 +67,131 @@ void LoadLibrariesFromSystemFolderOnly() {
 
 BOOL SystemWTSQuerySessionInformation(DWORD session, WTS_INFO_CLASS what, LPWSTR* buffer, DWORD* bytes) {
   using F = BOOL(WINAPI*)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR*, DWORD*);
-  static const F f = Resolve<F>(L"wtsapi32.dll", "WTSQuerySessionInformationW");
+  static SystemFunction<F> lookup(L"wtsapi32.dll", "WTSQuerySessionInformationW");
+  const F f = lookup.get();
   return f ? f(WTS_CURRENT_SERVER_HANDLE, session, what, buffer, bytes) : Missing();
 }
 
 DWORD SystemNetUserEnum(DWORD level, DWORD filter, BYTE** buffer, DWORD* read, DWORD* total, DWORD* resume) {
   using F = DWORD(WINAPI*)(LPCWSTR, DWORD, DWORD, BYTE**, DWORD, DWORD*, DWORD*, DWORD*);
-  static const F f = Resolve<F>(L"netapi32.dll", "NetUserEnum");
+  static SystemFunction<F> lookup(L"netapi32.dll", "NetUserEnum");
+  const F f = lookup.get();
   constexpr DWORD kAsMuchAsThereIs = 0xFFFFFFFF;  // MAX_PREFERRED_LENGTH, in lmcons.h
   return f ? f(nullptr, level, filter, buffer, kAsMuchAsThereIs, read, total, resume) : ERROR_PROC_NOT_FOUND;
 }
 
 BOOL SystemGetSaveFileName(OPENFILENAMEW* dialog) {
   using F = BOOL(WINAPI*)(OPENFILENAMEW*);
-  static const F f = Resolve<F>(L"comdlg32.dll", "GetSaveFileNameW");
+  static SystemFunction<F> lookup(L"comdlg32.dll", "GetSaveFileNameW");
+  const F f = lookup.get();
   return f ? f(dialog) : Missing();
 }
 
 DWORD SystemCommDlgExtendedError() {
   using F = DWORD(WINAPI*)();
-  static const F f = Resolve<F>(L"comdlg32.dll", "CommDlgExtendedError");
+  static SystemFunction<F> lookup(L"comdlg32.dll", "CommDlgExtendedError");
+  const F f = lookup.get();
   return f ? f() : CDERR_INITIALIZATION;
 }
 
 void SystemNetApiBufferFree(void* buffer) {
   using F = DWORD(WINAPI*)(void*);
-  static const F f = Resolve<F>(L"netapi32.dll", "NetApiBufferFree");
+  static SystemFunction<F> lookup(L"netapi32.dll", "NetApiBufferFree");
+  const F f = lookup.get();
   if (f) f(buffer);
 }
 
 void SystemWTSFreeMemory(void* memory) {
   using F = void(WINAPI*)(void*);
-  static const F f = Resolve<F>(L"wtsapi32.dll", "WTSFreeMemory");
+  static SystemFunction<F> lookup(L"wtsapi32.dll", "WTSFreeMemory");
+  const F f = lookup.get();
   if (f && memory) f(memory);
 }
 
 BOOL SystemWTSQueryUserToken(ULONG session, HANDLE* token) {
   using F = BOOL(WINAPI*)(ULONG, HANDLE*);
-  static const F f = Resolve<F>(L"wtsapi32.dll", "WTSQueryUserToken");
+  static SystemFunction<F> lookup(L"wtsapi32.dll", "WTSQueryUserToken");
+  const F f = lookup.get();
   return f ? f(session, token) : Missing();
 }
 
 BOOL SystemWTSLogoffSession(DWORD session) {
   using F = BOOL(WINAPI*)(HANDLE, DWORD, BOOL);
-  static const F f = Resolve<F>(L"wtsapi32.dll", "WTSLogoffSession");
+  static SystemFunction<F> lookup(L"wtsapi32.dll", "WTSLogoffSession");
+  const F f = lookup.get();
   return f ? f(WTS_CURRENT_SERVER_HANDLE, session, FALSE) : Missing();
 }
 
 BOOL SystemWTSRegisterSessionNotification(HWND window, DWORD flags) {
   using F = BOOL(WINAPI*)(HWND, DWORD);
-  static const F f = Resolve<F>(L"wtsapi32.dll", "WTSRegisterSessionNotification");
+  static SystemFunction<F> lookup(L"wtsapi32.dll", "WTSRegisterSessionNotification");
+  const F f = lookup.get();
   return f ? f(window, flags) : Missing();
 }
 
 BOOL SystemCreateEnvironmentBlock(void** environment, HANDLE token, BOOL inherit) {
   using F = BOOL(WINAPI*)(void**, HANDLE, BOOL);
-  static const F f = Resolve<F>(L"userenv.dll", "CreateEnvironmentBlock");
+  static SystemFunction<F> lookup(L"userenv.dll", "CreateEnvironmentBlock");
+  const F f = lookup.get();
   return f ? f(environment, token, inherit) : Missing();
 }
 
 BOOL SystemDestroyEnvironmentBlock(void* environment) {
   using F = BOOL(WINAPI*)(void*);
-  static const F f = Resolve<F>(L"userenv.dll", "DestroyEnvironmentBlock");
+  static SystemFunction<F> lookup(L"userenv.dll", "DestroyEnvironmentBlock");
+  const F f = lookup.get();
   return f ? f(environment) : Missing();
 }
 
 BOOL SystemSetSuspendState(bool hibernate) {
   using F = BOOLEAN(WINAPI*)(BOOLEAN, BOOLEAN, BOOLEAN);
-  static const F f = Resolve<F>(L"powrprof.dll", "SetSuspendState");
+  static SystemFunction<F> lookup(L"powrprof.dll", "SetSuspendState");
+  const F f = lookup.get();
   return f ? (f(hibernate ? TRUE : FALSE, FALSE, FALSE) ? TRUE : FALSE) : Missing();
 }
 
 BOOL SystemGetPwrCapabilities(SYSTEM_POWER_CAPABILITIES* capabilities) {
   using F = BOOLEAN(WINAPI*)(SYSTEM_POWER_CAPABILITIES*);
-  static const F f = Resolve<F>(L"powrprof.dll", "GetPwrCapabilities");
+  static SystemFunction<F> lookup(L"powrprof.dll", "GetPwrCapabilities");
+  const F f = lookup.get();
   return f ? (f(capabilities) ? TRUE : FALSE) : Missing();
 }
 
 LONG SystemCallNtPowerInformation(POWER_INFORMATION_LEVEL level, void* in, ULONG in_bytes, void* out, ULONG out_bytes) {
   using F = LONG(WINAPI*)(POWER_INFORMATION_LEVEL, void*, ULONG, void*, ULONG);
-  static const F f = Resolve<F>(L"powrprof.dll", "CallNtPowerInformation");
+  static SystemFunction<F> lookup(L"powrprof.dll", "CallNtPowerInformation");
+  const F f = lookup.get();
   constexpr LONG kNotImplemented = static_cast<LONG>(0xC0000002L);
   return f ? f(level, in, in_bytes, out, out_bytes) : kNotImplemented;
 }
 
 DWORD SystemPowerGetActiveScheme(GUID** scheme) {
   using F = DWORD(WINAPI*)(HKEY, GUID**);
-  static const F f = Resolve<F>(L"powrprof.dll", "PowerGetActiveScheme");
+  static SystemFunction<F> lookup(L"powrprof.dll", "PowerGetActiveScheme");
+  const F f = lookup.get();
   return f ? f(nullptr, scheme) : ERROR_PROC_NOT_FOUND;
 }
 
 DWORD SystemPowerReadValueIndex(bool ac, const GUID* scheme, const GUID* subgroup, const GUID* setting, DWORD* value) {
   using F = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD*);
-  static const F read_ac = Resolve<F>(L"powrprof.dll", "PowerReadACValueIndex");
-  static const F read_dc = Resolve<F>(L"powrprof.dll", "PowerReadDCValueIndex");
-  const F f = ac ? read_ac : read_dc;
+  static SystemFunction<F> read_ac(L"powrprof.dll", "PowerReadACValueIndex");
+  static SystemFunction<F> read_dc(L"powrprof.dll", "PowerReadDCValueIndex");
+  const F f = ac ? read_ac.get() : read_dc.get();
   return f ? f(nullptr, scheme, subgroup, setting, value) : ERROR_PROC_NOT_FOUND;
 }
 
 DWORD SystemPowerWriteValueIndex(bool ac, const GUID* scheme, const GUID* subgroup, const GUID* setting, DWORD value) {
   using F = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
-  static const F write_ac = Resolve<F>(L"powrprof.dll", "PowerWriteACValueIndex");
-  static const F write_dc = Resolve<F>(L"powrprof.dll", "PowerWriteDCValueIndex");
-  const F f = ac ? write_ac : write_dc;
+  static SystemFunction<F> write_ac(L"powrprof.dll", "PowerWriteACValueIndex");
+  static SystemFunction<F> write_dc(L"powrprof.dll", "PowerWriteDCValueIndex");
+  const F f = ac ? write_ac.get() : write_dc.get();
   return f ? f(nullptr, scheme, subgroup, setting, value) : ERROR_PROC_NOT_FOUND;
 }
 
 DWORD SystemPowerSetActiveScheme(const GUID* scheme) {
   using F = DWORD(WINAPI*)(HKEY, const GUID*);
-  static const F f = Resolve<F>(L"powrprof.dll", "PowerSetActiveScheme");
+  static SystemFunction<F> lookup(L"powrprof.dll", "PowerSetActiveScheme");
+  const F f = lookup.get();
   return f ? f(nullptr, scheme) : ERROR_PROC_NOT_FOUND;
 }
 
