@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "system/win32/wide.h"
 #include "system/win32/win_os.h"
@@ -191,6 +193,20 @@ TEST_F(PlansWin, APlanAddedThroughTheDialogReachesTheModel) {
     said = !app->shown_messages.empty() && app->shown_messages.back() == "请至少选择星期中的一天！" && IsWindow(d);
     for (int day : {1, 3, 5}) SendMessageW(GetDlgItem(d, kIdPlanWeekdayFirst + day), BM_CLICK, 0, 0);
     PickTime(d, 17, 30, 0);
+    // Forged notifications change nothing: one sent by another program (its
+    // pointer means nothing here), one that names the time picker but does
+    // not come from it.
+    std::atomic<bool> sent{false};
+    std::thread other([&] {
+      SendMessageW(d, WM_NOTIFY, kIdPlanTime, 1);
+      sent = true;
+    });
+    for (int waited = 0; waited < 100 && !sent; ++waited) Pump(20);
+    other.join();
+    NMDATETIMECHANGE forged{{d, kIdPlanTime, static_cast<UINT>(DTN_DATETIMECHANGE)}, GDT_VALID, {}};
+    GetLocalTime(&forged.st);
+    forged.st.wHour = 8;
+    SendMessageW(d, WM_NOTIFY, kIdPlanTime, reinterpret_cast<LPARAM>(&forged));
     Choose(d, kIdPlanAction, 5);  // 锁定计算机
     SendMessageW(GetDlgItem(d, IDOK), BM_CLICK, 0, 0);
   });

@@ -187,6 +187,14 @@ TEST_F(WindowsWin, TheCountdownCountsAndTakesThePassword) {
   EXPECT_EQ(Text(box), L"");
   EXPECT_TRUE(IsWindow(splash));
 
+  // A change of the box is read from the box, not from the window the
+  // message carries.
+  HWND decoy = CreateWindowW(L"STATIC", L"mossgate", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  SendMessageW(splash, WM_COMMAND, MAKEWPARAM(kIdSplashPassword, EN_CHANGE), reinterpret_cast<LPARAM>(decoy));
+  DestroyWindow(decoy);
+  SendMessageW(splash, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(IsWindow(splash));
+
   SetWindowTextW(box, L"mossgate");
   SendMessageW(splash, WM_COMMAND, IDOK, 0);
   EXPECT_FALSE(IsWindow(splash));

@@ -42,18 +42,6 @@ constexpr DWORD kLabel = kChild | SS_LEFT;
 constexpr std::size_t kLargestNotification =
     std::max({sizeof(NMLISTVIEW), sizeof(NMITEMACTIVATE), sizeof(NMLVGETINFOTIPW), sizeof(NMDATETIMECHANGE)});
 
-// Whether `size` bytes at `p` are committed memory of this process that may
-// be read.
-bool ReadableHere(const void* p, std::size_t size) {
-  MEMORY_BASIC_INFORMATION m{};
-  if (!p || !VirtualQuery(p, &m, sizeof m) || m.State != MEM_COMMIT || (m.Protect & PAGE_GUARD)) return false;
-  constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-  if (!(m.Protect & kReadable)) return false;
-  const auto* end = static_cast<const char*>(m.BaseAddress) + m.RegionSize;
-  return static_cast<std::size_t>(end - static_cast<const char*>(p)) >= size;
-}
-
 // How the 适用于 list marks an account with rules of its own.
 constexpr char kOwnRulesMark[] = "（自定义规则）";
 
@@ -1058,15 +1046,12 @@ LRESULT Form1Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
       OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
       return 0;
-    case WM_NOTIFY:
-      // The controls send their notifications from this thread, also while
-      // it answers another program's message to one of them (a tab chosen
-      // by an accessibility tool). A WM_NOTIFY sent by another program
-      // itself carries a pointer into that program's memory: it is read only
-      // where it points into readable memory of ours, and OnNotify then
-      // takes it only from a control of this window.
-      if (InSendMessage() && !ReadableHere(reinterpret_cast<const void*>(lp), kLargestNotification)) return 0;
-      return OnNotify(reinterpret_cast<const NMHDR*>(lp));
+    case WM_NOTIFY: {
+      // Also a tab chosen by another program (an accessibility tool) comes
+      // as the tab control's own; OnNotify takes only this window's controls'.
+      const NMHDR* nm = NotificationIn(lp, kLargestNotification);
+      return nm ? OnNotify(nm) : 0;
+    }
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wp);
       const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lp));

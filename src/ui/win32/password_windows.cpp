@@ -117,7 +117,11 @@ LRESULT PasswordWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (mirroring_) return 0;
       const int id = LOWORD(wp);
       if (HIWORD(wp) == EN_CHANGE) {
-        std::string text = SecretTextOf(reinterpret_cast<HWND>(lp));
+        // From the box of ours the message names, never from the window it
+        // carries: anyone may send this.
+        HWND box = id == kIdPasswordBox || (!check && id == kIdNewPasswordBox) ? FindControl(id) : nullptr;
+        if (!box) return 0;
+        std::string text = SecretTextOf(box);
         if (check) program_.CheckPassword_SetText(text);
         else if (id == kIdPasswordBox) program_.SetPassword_SetOld(text);
         else program_.SetPassword_SetNew(text);

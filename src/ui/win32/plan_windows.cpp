@@ -348,7 +348,9 @@ LRESULT PlanDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
       return 0;
     case WM_NOTIFY: {
-      const auto* nm = reinterpret_cast<const NMHDR*>(lp);
+      // Only the date and time pickers' own, as they are.
+      const NMHDR* nm = NotificationIn(lp, sizeof(NMDATETIMECHANGE));
+      if (!nm || !nm->hwndFrom || nm->hwndFrom != GetDlgItem(hwnd(), static_cast<int>(nm->idFrom))) return 0;
       if (!mirroring_ && nm->code == DTN_DATETIMECHANGE) {
         const auto* change = reinterpret_cast<const NMDATETIMECHANGE*>(nm);
         if (change->dwFlags != GDT_VALID) return 0;

@@ -93,7 +93,7 @@ LRESULT SplashWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
       if (mirroring_) return 0;
       if (LOWORD(wp) == kIdSplashPassword && HIWORD(wp) == EN_CHANGE) {
-        std::string typed = SecretTextOf(reinterpret_cast<HWND>(lp));
+        std::string typed = SecretTextOf(FindControl(kIdSplashPassword));  // ours, not the one the message names
         program_.Countdown_SetText(typed);
         WipeString(typed);
       } else if (LOWORD(wp) == IDOK) {

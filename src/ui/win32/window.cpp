@@ -109,6 +109,19 @@ void SetCheckBox(HWND check_box, int value) {
   SendMessageW(check_box, BM_SETCHECK, value == 1 ? BST_CHECKED : value == 2 ? BST_INDETERMINATE : BST_UNCHECKED, 0);
 }
 
+const NMHDR* NotificationIn(LPARAM lp, std::size_t size) {
+  const auto* p = reinterpret_cast<const NMHDR*>(lp);
+  if (!p) return nullptr;
+  if (!InSendMessage()) return p;
+  MEMORY_BASIC_INFORMATION m{};
+  if (!VirtualQuery(p, &m, sizeof m) || m.State != MEM_COMMIT || (m.Protect & PAGE_GUARD)) return nullptr;
+  constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  if (!(m.Protect & kReadable)) return nullptr;
+  const auto* end = static_cast<const char*>(m.BaseAddress) + m.RegionSize;
+  return static_cast<std::size_t>(end - reinterpret_cast<const char*>(p)) >= size ? p : nullptr;
+}
+
 int MetricForDpi(int metric, UINT dpi) {
   using Fn = int(WINAPI*)(int, UINT);
   static auto for_dpi = UserFunction<Fn>("GetSystemMetricsForDpi");

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -103,5 +104,11 @@ std::string SecretTextOf(HWND control);
 void SetSecretTextIfDifferent(HWND control, const std::string& text);
 // A check box's mark: 0 none, 1 checked, 2 grey.
 void SetCheckBox(HWND check_box, int value);
+// The notification a WM_NOTIFY carries, or null. The controls send theirs from
+// this thread, also while it answers another program's message to one of them;
+// one sent by another program itself points into that program's memory, and is
+// read only where `size` bytes there are readable memory of ours. Whoever takes
+// it still checks that it comes from a control of their own.
+const NMHDR* NotificationIn(LPARAM lp, std::size_t size);
 
 }  // namespace dadado::win32
