@@ -19,33 +19,31 @@ HMODULE SystemModule(const wchar_t* name) {
   return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-template <class F>
-F Resolve(const wchar_t* dll, const char* function) {
-  HMODULE module = SystemModule(dll);
-  if (!module) return nullptr;
-  const auto f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, function)));
-  if (!f) FreeLibrary(module);  // looked for again next time: not a reference each time
-  return f;
-}
-
-// A function looked up on its first use and kept once found. One not found is
-// looked up again the next time: its DLL may have been held open unshared by
-// someone at that moment, and the service would otherwise go without it until
-// it restarted. Each is a function's static, so made once and thread-safe.
+// A function of a system DLL, looked up on its first use and kept. Only a DLL
+// that could not be loaded is tried again at the next use: someone may have
+// held it open unshared at that moment, and the service would otherwise go
+// without it until it restarted. A function a loaded DLL lacks stays missing.
+// Each is a function's static, so made once and thread-safe.
 template <class F>
 class SystemFunction {
  public:
   SystemFunction(const wchar_t* dll, const char* function) : dll_(dll), function_(function) {}
   F get() {
-    F f = found_.load(std::memory_order_acquire);
-    if (!f && (f = Resolve<F>(dll_, function_))) found_.store(f, std::memory_order_release);
-    return f;
+    if (!settled_.load(std::memory_order_acquire)) {
+      HMODULE module = SystemModule(dll_);
+      if (!module) return nullptr;
+      found_.store(reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, function_))),
+                   std::memory_order_relaxed);
+      settled_.store(true, std::memory_order_release);
+    }
+    return found_.load(std::memory_order_relaxed);
   }
 
  private:
   const wchar_t* dll_;
   const char* function_;
   std::atomic<F> found_{nullptr};
+  std::atomic<bool> settled_{false};
 };
 
 BOOL Missing() {
